@@ -1,0 +1,2 @@
+// placeholder: filled in by its owner
+namespace uninst {}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "engine/ports.h"
+#include "engine/state.h"
+#include "platform/filesystem.h"
+#include "platform/registry.h"
+
+#include <string>
+
+namespace uninst {
+
+// Reads installdir\st6unst.log: sets groupname and menupath, lowers the
+// SharedDLLs count of every shared file it names and advances the bar by 2
+// per line.
+void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
+             const std::string& installdir, Progress& progress);
+
+} // namespace uninst

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "engine/ports.h"
+#include "engine/state.h"
+#include "platform/filesystem.h"
+
+#include <string>
+
+namespace uninst {
+
+// Walks `path` depth-first in the platform's order and appends every file to
+// `list`, except the setup toolkit's own ST6UNST files; records logpath and
+// lastsubpath. Links are neither entered nor listed.
+void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, FileList& list);
+
+} // namespace uninst

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+// One folder's direct contents, in the platform's order; the engine never
+// sorts. Paths are full, with "\" separators and no trailing separator.
+struct FolderListing {
+    struct SubFolder {
+        std::string path;
+        // A reparse point (junction or symbolic link). Its contents are not
+        // the application's: nothing in the program enters or deletes it.
+        bool isLink = false;
+    };
+    std::vector<std::string> files;
+    std::vector<SubFolder> subFolders;
+};
+
+// What a delete did. A failure is not a value: it throws Error.
+enum class Removal {
+    removed,
+    notFound,
+};
+
+// The file-system operations the engine uses. Paths are UTF-8 and full.
+// Every failing operation throws Error with a message naming the operation,
+// the path and the system's description of the failure.
+// No operation ever follows a reparse point.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The files and sub-folders directly in an existing folder. Throws when
+    // the path is empty, missing, not a folder or cannot be read.
+    virtual FolderListing listFolder(const std::string& path) = 0;
+
+    virtual bool folderExists(const std::string& path) = 0;
+
+    // Not forced: a read-only file or a file in use makes it throw.
+    virtual Removal deleteFile(const std::string& path) = 0;
+
+    // Not forced: removes the folder with everything inside it. A link inside
+    // is neither entered nor deleted; it and the folders holding it stay, and
+    // that is not a failure. A folder that is itself a link is left alone too.
+    virtual Removal deleteFolder(const std::string& path) = 0;
+
+    // The whole content of a text file in the 8-bit code page, converted to
+    // UTF-8. Carriage returns, line feeds and NUL bytes arrive unchanged.
+    virtual std::string readTextFile(const std::string& path) = 0;
+};
+
+} // namespace uninst

@@ -1,2 +1,189 @@
-// placeholder: filled in by its owner
-namespace uninst {}
+#include "engine/installlog.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace uninst {
+
+namespace {
+
+constexpr std::string_view logName = "\\st6unst.log";
+constexpr const char* sharedDllsKeyPath =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+constexpr std::string_view startMenuRoot = "C:\\WINDOWS\\Start Menu\\Programs\\";
+
+constexpr std::string_view createDir = "ACTION: CreateDir: ";
+constexpr std::string_view bootstrap = "NOTE: Now spawning the main Setup program 'Setup1.exe'....";
+constexpr std::string_view shellLink = "ACTION: ShellLink: ";
+constexpr std::string_view systemFile = "ACTION: SystemFile: ";
+constexpr std::string_view dllSelfRegister = "ACTION: DllSelfRegister:";
+
+// The log's paths sit between double quotes after the prefix and one blank;
+// these are where the payloads start (0-based).
+constexpr std::size_t createDirPayload = 20;
+constexpr std::size_t shellLinkPayload = 20;
+constexpr std::size_t systemFilePayload = 21;
+constexpr std::size_t dllSelfRegisterPayload = 26;
+
+// Where the drive's WINDOWS folder name sits in "X:\WINDOWS...".
+constexpr std::size_t windowsAt = 3;
+constexpr std::string_view windowsName = "WINDOWS";
+
+bool startsWith(std::string_view line, std::string_view prefix) {
+    return line.size() >= prefix.size() &&
+           std::memcmp(line.data(), prefix.data(), prefix.size()) == 0;
+}
+
+std::string_view from(std::string_view line, std::size_t position) {
+    return position < line.size() ? line.substr(position) : std::string_view{};
+}
+
+// Drops the last character, which is normally the closing quote. Text is
+// UTF-8, so a multi-byte character goes as a whole. Empty text has no
+// character to drop: the caller treats the line as damaged.
+std::optional<std::string_view> dropLast(std::string_view text) {
+    if (text.empty())
+        return std::nullopt;
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+        --start;
+    const auto lead = static_cast<unsigned char>(text[start]);
+    std::size_t length = 1;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4;
+    // A stray continuation byte is dropped on its own.
+    if (start + length != text.size())
+        start = text.size() - 1;
+    return text.substr(0, start);
+}
+
+class LogReader {
+public:
+    LogReader(UninstallState& state, Registry& registry) : state_(state), registry_(registry) {}
+
+    void line(std::string_view l) {
+        // Most lines are of kinds nobody reacts to; one byte sorts them out.
+        if (l.empty())
+            return;
+        if (l[0] == 'A') {
+            if (startsWith(l, createDir))
+                directoryCreated(l);
+            else if (startsWith(l, shellLink))
+                shortcutCreated(l);
+            else if (startsWith(l, systemFile))
+                sharedFile(from(l, systemFilePayload));
+            else if (startsWith(l, dllSelfRegister))
+                sharedFile(from(l, dllSelfRegisterPayload));
+        } else if (l[0] == 'N' && startsWith(l, bootstrap)) {
+            if (state_.menupath.empty())
+                groupfound_ = false;
+        }
+    }
+
+private:
+    void directoryCreated(std::string_view l) {
+        const std::string_view path = from(l, createDirPayload);
+        if (from(path, windowsAt).substr(0, windowsName.size()) != windowsName) {
+            state_.menupath.assign(path);
+            return;
+        }
+        const std::size_t slash = l.rfind('\\');
+        const auto group = dropLast(slash == std::string_view::npos ? l : l.substr(slash + 1));
+        const auto folder = dropLast(path);
+        if (!group || !folder)
+            return;
+        state_.groupname.assign(*group);
+        state_.menupath.assign(*folder);
+        groupfound_ = true;
+    }
+
+    void shortcutCreated(std::string_view l) {
+        if (groupfound_)
+            return;
+        const std::string_view fields = from(l, shellLinkPayload);
+        if (fields.empty())
+            return;
+        const auto group = dropLast(fields.substr(0, fields.find(',')));
+        if (!group)
+            return;
+        state_.groupname.assign(*group);
+        state_.menupath.assign(startMenuRoot);
+        state_.menupath.append(*group);
+    }
+
+    void sharedFile(std::string_view payload) {
+        const auto path = dropLast(payload);
+        if (!path || path->empty())
+            return;
+        sharedpath_.assign(*path);
+
+        ScopedKey key(registry_);
+        if (!key.open(Registry::localMachine, sharedDllsKeyPath))
+            return;
+        std::uint32_t type = Registry::typeDword;
+        std::string data(4, '\0');
+        const long status = registry_.queryValue(key.get(), sharedpath_, type, data);
+        // A value that is there but is no 4-byte count was not written by a
+        // setup program; guessing a number from it would corrupt it.
+        if (status == Registry::moreData ||
+            (status == Registry::success && type != Registry::typeDword))
+            return;
+        const std::uint32_t raw =
+            static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(data[2])) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
+        const auto count = static_cast<std::int32_t>(raw);
+        if (count < 1)
+            registry_.deleteKey(key.get(), sharedpath_);
+        else
+            registry_.setDwordValue(key.get(), sharedpath_, static_cast<std::uint32_t>(count - 1));
+    }
+
+    UninstallState& state_;
+    Registry& registry_;
+    bool groupfound_ = false;
+    std::string sharedpath_;
+};
+
+} // namespace
+
+void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
+             const std::string& installdir, Progress& progress) {
+    progress.setValue(0);
+    std::string path;
+    path.reserve(installdir.size() + logName.size());
+    path.append(installdir).append(logName);
+    const std::string text = fs.readTextFile(path);
+
+    LogReader reader(state, registry);
+    const char* const begin = text.data();
+    const std::size_t size = text.size();
+    std::size_t position = 0;
+    while (position < size) {
+        const void* found = std::memchr(begin + position, '\r', size - position);
+        const std::size_t end =
+            found == nullptr ? size
+                             : static_cast<std::size_t>(static_cast<const char*>(found) - begin);
+        reader.line(std::string_view(begin + position, end - position));
+        position = end + 1;
+        if (found != nullptr && position < size && begin[position] == '\n')
+            ++position;
+
+        // The bar's range is fixed at 0 to 100, so stepping by 2 lands on
+        // the maximum exactly; clamping keeps any other range in bounds too.
+        const float value = progress.value();
+        const float max = progress.max();
+        progress.setValue(value >= max ? max : (value + 2 > max ? max : value + 2));
+    }
+}
+
+} // namespace uninst

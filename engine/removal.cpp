@@ -1,2 +1,101 @@
-// placeholder: filled in by its owner
-namespace uninst {}
+#include "engine/removal.h"
+
+#include "engine/error.h"
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace uninst {
+
+void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
+    // A file that is already gone is as good as deleted: the user may have
+    // removed it by hand, or an earlier run stopped part-way.
+    const std::size_t n = list.rowCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!list.isMarked(i))
+            fs.deleteFile(list.rowText(i));
+    }
+    if (state.logpath.empty())
+        throw Error("Cannot delete the install log: none was found in the install folder when "
+                    "the uninstaller started. Start the uninstaller again to finish the removal.");
+    fs.deleteFile(state.logpath);
+}
+
+namespace {
+
+// True when a file or a link remains anywhere below `path`. Only needed for a
+// sweep that does not recurse, which has no other way to know.
+bool holdsAnything(FileSystem& fs, const std::string& path) {
+    std::vector<std::string> pending;
+    pending.push_back(path);
+    while (!pending.empty()) {
+        FolderListing listing = fs.listFolder(pending.back());
+        pending.pop_back();
+        if (!listing.files.empty())
+            return true;
+        for (FolderListing::SubFolder& sub : listing.subFolders) {
+            if (sub.isLink)
+                return true;
+            pending.push_back(std::move(sub.path));
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
+                  bool recurse) {
+    // Post-order with an explicit stack, each folder listed once. A frame
+    // learns from its children whether anything remains below it, so the
+    // "no file anywhere below" test needs no second walk. A link counts as
+    // something that remains: it is never entered, and removing its parent
+    // would take it along.
+    struct Frame {
+        std::string path;
+        std::vector<FolderListing::SubFolder> subFolders;
+        std::size_t next = 0;
+        bool remains = false;
+    };
+
+    std::vector<Frame> stack;
+    {
+        FolderListing listing = fs.listFolder(path);
+        stack.push_back(Frame{path, std::move(listing.subFolders), 0, !listing.files.empty()});
+    }
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (recurse && top.next < top.subFolders.size()) {
+            FolderListing::SubFolder& sub = top.subFolders[top.next++];
+            if (sub.isLink) {
+                top.remains = true;
+                continue;
+            }
+            FolderListing listing = fs.listFolder(sub.path);
+            Frame child{std::move(sub.path), std::move(listing.subFolders), 0,
+                        !listing.files.empty()};
+            stack.push_back(std::move(child));
+            continue;
+        }
+
+        bool remains = top.remains;
+        if (!recurse && !remains) {
+            for (const FolderListing::SubFolder& sub : top.subFolders) {
+                if (sub.isLink || holdsAnything(fs, sub.path)) {
+                    remains = true;
+                    break;
+                }
+            }
+        }
+        // The last sub-folder the inventory entered stays when it is empty;
+        // it holds nothing, so its parent may still take it.
+        if (!remains && top.path != state.lastsubpath)
+            fs.deleteFolder(top.path);
+        stack.pop_back();
+        if (remains && !stack.empty())
+            stack.back().remains = true;
+    }
+}
+
+} // namespace uninst

@@ -1,2 +1,94 @@
-// placeholder: filled in by its owner
-namespace uninst {}
+#include "ui/sequence.h"
+
+#include "engine/error.h"
+#include "engine/installdir.h"
+#include "engine/installlog.h"
+#include "engine/inventory.h"
+#include "engine/registration.h"
+#include "engine/removal.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace uninst {
+
+namespace {
+
+// "C:" or "C:\": the install folder of an executable registered in a drive's
+// root. Listing it would offer the whole drive for deletion.
+bool isDriveRoot(std::string_view folder) {
+    if (folder.size() < 2 || folder[1] != ':')
+        return false;
+    const char letter = folder[0];
+    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')))
+        return false;
+    return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
+}
+
+// The group name comes from the install log, which anyone who can write to
+// the install folder can change. Only a folder strictly inside the start-menu
+// root may be removed: no empty, "." or ".." step, no drive. Windows drops
+// trailing dots and blanks from a name, so "..." or ". " would climb as well.
+bool isGroupInsideStartMenu(std::string_view group) {
+    if (group.find(':') != std::string_view::npos)
+        return false;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = group.find_first_of("\\/", start);
+        const std::string_view step = group.substr(start, end - start);
+        if (step.find_first_not_of(". ") == std::string_view::npos)
+            return false;
+        if (end == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
+              FileList& list) {
+    state.cmdline = cmdline;
+    apath(state, registry, cmdline);
+    if (state.installdir.empty()) {
+        if (cmdline.empty())
+            throw Error("No application name was given: start the uninstaller with the registered "
+                        "executable name of the application to remove, for example "
+                        "uninstall.exe myapp.exe.");
+        throw Error("\"" + cmdline +
+                    "\" is not registered under App Paths (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"
+                    "\\Windows\\CurrentVersion\\App Paths), or its registration names no folder: "
+                    "check the name given to the uninstaller.");
+    }
+    if (isDriveRoot(state.installdir))
+        throw Error("The install folder of " + cmdline + " is the whole drive " +
+                    state.installdir.substr(0, 2) +
+                    ", which the uninstaller will not list or remove.");
+    listfolder(state, fs, state.installdir, list);
+}
+
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                   Progress& progress) {
+    readlog(state, registry, fs, state.installdir, progress);
+    deletefiles(state, fs, list);
+    sweepfolders(state, fs, state.installdir, true);
+    // Only when the inventory offered no file: the folder then holds just
+    // the setup toolkit's leftovers. When the sweep already removed it,
+    // there is nothing left to do.
+    if (list.rowCount() == 0)
+        fs.deleteFolder(state.installdir);
+    if (!state.menupath.empty() && !state.groupname.empty()) {
+        if (!isGroupInsideStartMenu(state.groupname))
+            throw Error("The install log names the start-menu group \"" + state.groupname +
+                        "\", which is not a folder inside " + startMenuRoot +
+                        ": the uninstaller will not remove it. Remove the group's shortcuts "
+                        "by hand.");
+        state.menupath = startMenuRoot + state.groupname;
+        // A group folder the user already removed is not a failure.
+        fs.deleteFolder(state.menupath);
+    }
+    list.refresh();
+    removeentries(registry, state.cmdline);
+}
+
+} // namespace uninst

@@ -1,2 +1,341 @@
-// placeholder: filled in by its owner
-namespace uninst {}
+#include "platform/memory_filesystem.h"
+
+#include "engine/error.h"
+#include "platform/memory_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+namespace uninst {
+
+namespace {
+
+const char* const pathNotFound = "The system cannot find the path specified.";
+const char* const fileNotFound = "The system cannot find the file specified.";
+const char* const accessDenied = "Access is denied.";
+const char* const sharingViolation =
+    "The process cannot access the file because it is being used by another process.";
+const char* const notADirectory = "The directory name is invalid.";
+
+std::string shown(const std::string& path) {
+    return path.empty() ? "(empty path)" : path;
+}
+
+[[noreturn]] void fail(const std::string& operation, const std::string& path, const char* why) {
+    throw Error("Cannot " + operation + " " + shown(path) + ": " + why);
+}
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "C:\A\.\B\..\c" -> drive "C:" and names {A, c}; nullopt without a drive.
+struct ParsedPath {
+    std::string drive;
+    std::vector<std::string_view> names;
+};
+
+std::optional<ParsedPath> parse(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return std::nullopt;
+    if (path.size() > 2 && !isSeparator(path[2]))
+        return std::nullopt;
+    ParsedPath parsed;
+    parsed.drive = {static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))), ':'};
+    std::size_t start = 2;
+    while (start < path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !isSeparator(path[end]))
+            ++end;
+        std::string_view name = path.substr(start, end - start);
+        if (name == "..") {
+            if (!parsed.names.empty())
+                parsed.names.pop_back();
+        } else if (!name.empty() && name != ".") {
+            parsed.names.push_back(name);
+        }
+        start = end + 1;
+    }
+    return parsed;
+}
+
+// The prefix for listed paths: the caller's spelling without trailing
+// separators, so that "C:\" and "C:" both list as "C:\name".
+std::string listingPrefix(const std::string& path) {
+    std::string prefix = path;
+    while (prefix.size() > 2 && isSeparator(prefix.back()))
+        prefix.pop_back();
+    return prefix;
+}
+
+} // namespace
+
+struct MemoryFileSystem::Node {
+    enum class Kind { file, folder, link };
+    Kind kind = Kind::folder;
+    std::string name;
+    std::string content;
+    std::string target;
+    bool readOnly = false;
+    bool inUse = false;
+    std::map<std::u16string, std::unique_ptr<Node>> children;
+
+    Node* child(std::string_view childName) const {
+        auto it = children.find(memory::foldName(childName));
+        return it == children.end() ? nullptr : it->second.get();
+    }
+};
+
+MemoryFileSystem::MemoryFileSystem() : machine_(std::make_unique<Node>()) {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        auto drive = std::make_unique<Node>();
+        drive->name = {letter, ':'};
+        machine_->children.emplace(memory::foldName(drive->name), std::move(drive));
+    }
+}
+
+MemoryFileSystem::~MemoryFileSystem() = default;
+
+MemoryFileSystem::Node* MemoryFileSystem::find(const std::string& path,
+                                               std::string* canonical) const {
+    auto parsed = parse(path);
+    if (!parsed)
+        return nullptr;
+    Node* node = machine_->child(parsed->drive);
+    if (canonical != nullptr)
+        *canonical = node->name;
+    for (std::string_view name : parsed->names) {
+        if (node->kind != Node::Kind::folder)
+            return nullptr;
+        node = node->child(name);
+        if (node == nullptr)
+            return nullptr;
+        if (canonical != nullptr)
+            *canonical += "\\" + node->name;
+    }
+    return node;
+}
+
+MemoryFileSystem::Node& MemoryFileSystem::parentForFixture(const std::string& path,
+                                                           std::string& name) {
+    auto parsed = parse(path);
+    if (!parsed || parsed->names.empty())
+        throw std::invalid_argument("not a path below a drive root: " + path);
+    Node* node = machine_->child(parsed->drive);
+    for (std::size_t i = 0; i + 1 < parsed->names.size(); ++i) {
+        const std::string_view part = parsed->names[i];
+        auto key = memory::foldName(part);
+        auto it = node->children.find(key);
+        if (it == node->children.end()) {
+            auto folder = std::make_unique<Node>();
+            folder->name = std::string(part);
+            it = node->children.emplace(std::move(key), std::move(folder)).first;
+        }
+        node = it->second.get();
+        if (node->kind != Node::Kind::folder)
+            throw std::invalid_argument("path runs through a file or link: " + path);
+    }
+    name = std::string(parsed->names.back());
+    return *node;
+}
+
+MemoryFileSystem::Node& MemoryFileSystem::existingForFixture(const std::string& path) const {
+    Node* node = find(path);
+    if (node == nullptr)
+        throw std::invalid_argument("no such file or folder: " + path);
+    return *node;
+}
+
+void MemoryFileSystem::addFolder(const std::string& path) {
+    if (auto parsed = parse(path); parsed && parsed->names.empty())
+        return;
+    std::string name;
+    Node& parent = parentForFixture(path, name);
+    auto& slot = parent.children[memory::foldName(name)];
+    if (!slot) {
+        slot = std::make_unique<Node>();
+        slot->name = name;
+    } else if (slot->kind != Node::Kind::folder) {
+        throw std::invalid_argument("a file or link is already there: " + path);
+    }
+}
+
+void MemoryFileSystem::addFile(const std::string& path, const std::string& content) {
+    std::string name;
+    Node& parent = parentForFixture(path, name);
+    auto& slot = parent.children[memory::foldName(name)];
+    if (!slot) {
+        slot = std::make_unique<Node>();
+        slot->kind = Node::Kind::file;
+        slot->name = name;
+    } else if (slot->kind != Node::Kind::file) {
+        throw std::invalid_argument("a folder or link is already there: " + path);
+    }
+    slot->content = content;
+}
+
+void MemoryFileSystem::addLink(const std::string& path, const std::string& target) {
+    std::string name;
+    Node& parent = parentForFixture(path, name);
+    auto& slot = parent.children[memory::foldName(name)];
+    if (!slot) {
+        slot = std::make_unique<Node>();
+        slot->kind = Node::Kind::link;
+        slot->name = name;
+    } else if (slot->kind != Node::Kind::link) {
+        throw std::invalid_argument("a file or folder is already there: " + path);
+    }
+    slot->target = target;
+}
+
+void MemoryFileSystem::setReadOnly(const std::string& path, bool readOnly) {
+    existingForFixture(path).readOnly = readOnly;
+}
+
+void MemoryFileSystem::setInUse(const std::string& path, bool inUse) {
+    existingForFixture(path).inUse = inUse;
+}
+
+bool MemoryFileSystem::fileExists(const std::string& path) const {
+    const Node* node = find(path);
+    return node != nullptr && node->kind == Node::Kind::file;
+}
+
+bool MemoryFileSystem::exists(const std::string& path) const {
+    return find(path) != nullptr;
+}
+
+std::vector<std::string> MemoryFileSystem::snapshot(const std::string& path) const {
+    std::vector<std::string> entries;
+    std::string canonical;
+    const Node* start = find(path, &canonical);
+    if (start == nullptr)
+        return entries;
+    std::function<void(const Node&, const std::string&)> visit = [&](const Node& node,
+                                                                     const std::string& at) {
+        switch (node.kind) {
+        case Node::Kind::file:
+            entries.push_back(at);
+            break;
+        case Node::Kind::link:
+            entries.push_back(at + " -> " + node.target);
+            break;
+        case Node::Kind::folder:
+            entries.push_back(at + "\\");
+            for (const auto& entry : node.children)
+                visit(*entry.second, at + "\\" + entry.second->name);
+            break;
+        }
+    };
+    visit(*start, canonical);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+FolderListing MemoryFileSystem::listFolder(const std::string& path) {
+    const Node* node = find(path);
+    if (node == nullptr)
+        fail("open folder", path, pathNotFound);
+    if (node->kind == Node::Kind::file)
+        fail("open folder", path, notADirectory);
+    if (node->kind == Node::Kind::link)
+        fail("open folder", path, "It is a link to another folder, which is never entered.");
+    FolderListing listing;
+    const std::string prefix = listingPrefix(path) + "\\";
+    for (const auto& entry : node->children) {
+        const Node& item = *entry.second;
+        if (item.kind == Node::Kind::file)
+            listing.files.push_back(prefix + item.name);
+        else
+            listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
+    }
+    return listing;
+}
+
+bool MemoryFileSystem::folderExists(const std::string& path) {
+    const Node* node = find(path);
+    return node != nullptr && node->kind != Node::Kind::file;
+}
+
+Removal MemoryFileSystem::deleteFile(const std::string& path) {
+    if (path.empty())
+        fail("delete file", path, pathNotFound);
+    auto parsed = parse(path);
+    Node* node = find(path);
+    if (node == nullptr)
+        return Removal::notFound;
+    if (node->kind != Node::Kind::file || node->readOnly)
+        fail("delete file", path, accessDenied);
+    if (node->inUse)
+        fail("delete file", path, sharingViolation);
+    Node* parent = find(path + "\\..");
+    parent->children.erase(memory::foldName(parsed->names.back()));
+    return Removal::removed;
+}
+
+bool MemoryFileSystem::removeTree(Node& folder, const std::string& folderPath) {
+    for (auto it = folder.children.begin(); it != folder.children.end();) {
+        Node& item = *it->second;
+        if (item.kind != Node::Kind::file) {
+            ++it;
+            continue;
+        }
+        const std::string itemPath = folderPath + "\\" + item.name;
+        if (item.readOnly)
+            fail("delete file", itemPath, accessDenied);
+        if (item.inUse)
+            fail("delete file", itemPath, sharingViolation);
+        it = folder.children.erase(it);
+    }
+    bool kept = false;
+    for (auto it = folder.children.begin(); it != folder.children.end();) {
+        Node& item = *it->second;
+        if (item.kind == Node::Kind::folder && removeTree(item, folderPath + "\\" + item.name)) {
+            it = folder.children.erase(it);
+        } else {
+            kept = true;
+            ++it;
+        }
+    }
+    if (kept)
+        return false;
+    if (folder.readOnly)
+        fail("delete folder", folderPath, accessDenied);
+    if (folder.inUse)
+        fail("delete folder", folderPath, sharingViolation);
+    return true;
+}
+
+Removal MemoryFileSystem::deleteFolder(const std::string& path) {
+    if (path.empty())
+        fail("delete folder", path, pathNotFound);
+    auto parsed = parse(path);
+    Node* node = find(path);
+    if (node == nullptr || node->kind == Node::Kind::link)
+        return Removal::notFound;
+    if (node->kind == Node::Kind::file)
+        fail("delete folder", path, notADirectory);
+    if (parsed->names.empty())
+        fail("delete folder", path, accessDenied);
+    if (removeTree(*node, listingPrefix(path))) {
+        Node* parent = find(path + "\\..");
+        parent->children.erase(memory::foldName(parsed->names.back()));
+    }
+    return Removal::removed;
+}
+
+std::string MemoryFileSystem::readTextFile(const std::string& path) {
+    const Node* node = find(path);
+    if (node == nullptr)
+        fail("open file", path, path.empty() ? pathNotFound : fileNotFound);
+    if (node->kind != Node::Kind::file)
+        fail("open file", path, accessDenied);
+    return node->content;
+}
+
+} // namespace uninst

@@ -2,7 +2,7 @@
 
 #include "platform/filesystem.h"
 
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,13 +12,32 @@ namespace uninst {
 // without regard to case, listings come in the platform's order
 // (case-insensitive sorted), read-only files and files in use refuse
 // deletion, and folder links are reported and never followed.
-// Paths are full ("C:\\App\\a.dll"); drive roots exist implicitly.
+// Paths are full ("C:\\App\\a.dll", "/" also separates); every drive root
+// A: to Z: exists from the start, and "C:" names the root of drive C.
+//
+// Links: a path that passes through a link leads nowhere, since no operation
+// follows one. listFolder of a link throws instead of showing the target's
+// contents. deleteFolder leaves a link it meets inside the tree in place,
+// together with every folder holding it, and still answers removed, as the
+// rest is gone; deleteFolder of a link itself does nothing and answers
+// notFound: there was no folder of its own to remove.
+//
+// deleteFolder works depth-first in listing order, a folder's files before its
+// sub-folders, and stops at the first file or folder that refuses deletion;
+// whatever it removed before that stays removed. An empty path is no path:
+// listFolder, deleteFile, deleteFolder and readTextFile throw when given one,
+// and folderExists answers false.
+// readTextFile returns the file's bytes as they were added.
 class MemoryFileSystem : public FileSystem {
 public:
     MemoryFileSystem();
     ~MemoryFileSystem() override;
 
-    // Building and inspecting a world in tests. Parents are created as needed.
+    // Building and inspecting a world in tests. Parents are created as needed;
+    // a fixture path that runs through a file or a link, or names a missing
+    // item for setReadOnly and setInUse, throws std::invalid_argument.
+    // setReadOnly and setInUse also apply to folders, which then refuse
+    // removal as on Windows.
     void addFolder(const std::string& path);
     void addFile(const std::string& path, const std::string& content = {});
     // A folder link at `path` whose target is the folder `target`.
@@ -40,8 +59,16 @@ public:
 
 private:
     struct Node;
-    std::map<std::string, Node>* children(const std::string& path);
-    std::map<std::string, Node> drives_;
+    // The item `path` names, or null; with `canonical`, also its path spelled
+    // with the stored case of each name.
+    Node* find(const std::string& path, std::string* canonical = nullptr) const;
+    // The parent folder of `path`, created as needed, and the last name.
+    Node& parentForFixture(const std::string& path, std::string& name);
+    Node& existingForFixture(const std::string& path) const;
+    // Empties and removes `folder`; false when a link inside keeps it.
+    bool removeTree(Node& folder, const std::string& folderPath);
+
+    std::unique_ptr<Node> machine_;
 };
 
 } // namespace uninst

@@ -17,7 +17,11 @@ namespace uninst {
 // a buffer too small gives moreData and is left alone, and deleting an open
 // key succeeds while calls through the stale handle then fail.
 // Everything lives under HKEY_LOCAL_MACHINE; fixture paths are full key paths
-// below it ("Software\\Microsoft\\...").
+// below it ("Software\\Microsoft\\..."). Calls through the handle of a deleted
+// key give keyDeleted; handles that were never opened or are closed give
+// invalidHandle. Text data is stored exactly as given: setString adds the NUL
+// terminator, setValue does not; a read of a text value whose data lacks the
+// terminator appends one when the buffer has room, as Windows does.
 class MemoryRegistry : public Registry {
 public:
     struct Value {
@@ -25,10 +29,13 @@ public:
         std::string data;
     };
 
+    static constexpr long keyDeleted = 1018;
+
     MemoryRegistry();
     ~MemoryRegistry() override;
 
-    // Building and inspecting a world in tests.
+    // Building and inspecting a world in tests. The setters create the key
+    // and its parents as needed.
     void createKey(const std::string& path);
     void setValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                   const std::string& data);
@@ -54,6 +61,12 @@ public:
 
 private:
     struct Node;
+    Node* find(const std::string& path) const;
+    Node& create(const std::string& path);
+    // The node behind a handle, or the status a call through it gives.
+    long resolve(Key key, Node*& node) const;
+    long walk(Node* from, const std::string& path, Node*& node) const;
+
     std::shared_ptr<Node> root_;
     std::map<Key, std::shared_ptr<Node>> handles_;
     Key nextHandle_ = 0x100;

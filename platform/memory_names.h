@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace uninst::memory {
+
+// The in-memory registry and file system compare and order names as NTFS and
+// the registry do: both sides upper-cased and compared as UTF-16 code units.
+// The upper-casing covers ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic
+// and the full-width forms, which is what names in tests use; other
+// characters compare exactly.
+
+inline char32_t upcase(char32_t c) {
+    if (c >= U'a' && c <= U'z')
+        return c - 0x20;
+    if (c < 0x80)
+        return c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return c - 0x20;
+    if (c == 0xFF)
+        return 0x178;
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return c & ~char32_t{1};
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c % 2 == 0) ? c - 1 : c;
+    if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB))
+        return c - 0x20;
+    if (c == 0x3C2)
+        return 0x3A3;
+    if (c == 0x3AC)
+        return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF)
+        return c - 0x25;
+    if (c == 0x3CC)
+        return 0x38C;
+    if (c == 0x3CD || c == 0x3CE)
+        return c - 0x3F;
+    if (c >= 0x430 && c <= 0x44F)
+        return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F)
+        return c - 0x50;
+    if (c >= 0xFF41 && c <= 0xFF5A)
+        return c - 0x20;
+    return c;
+}
+
+// The comparison key of a UTF-8 name. A byte that is not part of valid UTF-8
+// becomes a lone low surrogate of its own, so that distinct byte strings never
+// share a key.
+inline std::u16string foldName(std::string_view utf8) {
+    std::u16string key;
+    key.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        char32_t c = 0;
+        std::size_t len = 0;
+        if (b < 0x80) {
+            c = b;
+            len = 1;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            c = b & 0x1F;
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            c = b & 0x0F;
+            len = 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            c = b & 0x07;
+            len = 4;
+        }
+        bool valid = len != 0 && i + len <= utf8.size();
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            const auto cont = static_cast<unsigned char>(utf8[i + k]);
+            if ((cont & 0xC0) != 0x80)
+                valid = false;
+            else
+                c = (c << 6) | (cont & 0x3F);
+        }
+        if (valid && ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+                      (len == 4 && (c < 0x10000 || c > 0x10FFFF))))
+            valid = false;
+        if (!valid) {
+            key.push_back(static_cast<char16_t>(0xDC00 + b));
+            ++i;
+            continue;
+        }
+        c = upcase(c);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            key.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            key.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            key.push_back(static_cast<char16_t>(c));
+        }
+        i += len;
+    }
+    return key;
+}
+
+} // namespace uninst::memory

@@ -1,0 +1,253 @@
+// What the engine relies on from the file-system layer. The same tests run
+// against the in-memory file system and, under Wine, against the real one.
+
+#include "engine/error.h"
+#include "tests/contract/world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+// Whether `action` threw Error, and its message.
+struct Thrown {
+    bool threw = false;
+    std::string message;
+};
+
+Thrown capture(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return {true, error.what()};
+    }
+    return {};
+}
+
+std::vector<std::string> sorted(std::vector<std::string> items) {
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+std::vector<std::string> folderPaths(const FolderListing& listing) {
+    std::vector<std::string> paths;
+    for (const auto& folder : listing.subFolders)
+        paths.push_back(folder.path);
+    return paths;
+}
+
+class FileSystemContract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        world_ = makeContractWorld();
+        root_ = world_->folderRoot();
+    }
+
+    FileSystem& fs() { return world_->fs(); }
+    std::string at(const std::string& relative) { return root_ + "\\" + relative; }
+
+    std::unique_ptr<ContractWorld> world_;
+    std::string root_;
+};
+
+TEST_F(FileSystemContract, ListingReportsEachItemOnceWithFullPathsFilesApartFromFolders) {
+    world_->createFile(at("b.txt"), "b");
+    world_->createFile(at("A.dll"), "a");
+    world_->createFile(at("c.INI"), "c");
+    world_->createFolder(at("sub1"));
+    world_->createFolder(at("Sub2"));
+    world_->createFile(at("sub1\\inner.txt"), "not listed here");
+
+    const FolderListing listing = fs().listFolder(root_);
+
+    EXPECT_EQ(sorted({at("A.dll"), at("b.txt"), at("c.INI")}), sorted(listing.files));
+    EXPECT_EQ(sorted({at("sub1"), at("Sub2")}), sorted(folderPaths(listing)));
+    for (const auto& folder : listing.subFolders)
+        EXPECT_FALSE(folder.isLink) << folder.path << " reported as a link";
+}
+
+TEST_F(FileSystemContract, ListingComesInCaseInsensitiveSortedOrder) {
+    for (const char* name : {"delta.txt", "Bravo.txt", "ECHO.txt", "alpha.txt", "Charlie.txt"})
+        world_->createFile(at(name), "");
+    for (const char* name : {"Zulu", "kilo", "Mike"})
+        world_->createFolder(at(name));
+
+    const FolderListing listing = fs().listFolder(root_);
+
+    EXPECT_EQ((std::vector<std::string>{at("alpha.txt"), at("Bravo.txt"), at("Charlie.txt"),
+                                        at("delta.txt"), at("ECHO.txt")}),
+              listing.files);
+    EXPECT_EQ((std::vector<std::string>{at("kilo"), at("Mike"), at("Zulu")}), folderPaths(listing));
+}
+
+TEST_F(FileSystemContract, ListingAnUnusableFolderThrowsNamingIt) {
+    world_->createFile(at("plain.txt"), "x");
+    for (const std::string& path : {at("Missing"), at("plain.txt")}) {
+        const Thrown thrown = capture([&] { fs().listFolder(path); });
+        EXPECT_TRUE(thrown.threw) << "listing " << path;
+        EXPECT_NE(std::string::npos, thrown.message.find(path))
+            << "expected the message to name " << path << ", got: " << thrown.message;
+    }
+
+    const Thrown empty = capture([&] { fs().listFolder(""); });
+    EXPECT_TRUE(empty.threw) << "listing the empty path";
+    EXPECT_NE(std::string::npos, empty.message.find("(empty path)"))
+        << "expected the message to say (empty path), got: " << empty.message;
+}
+
+TEST_F(FileSystemContract, NamesMatchWithoutRegardToCase) {
+    world_->createFolder(at("MixedCase"));
+    world_->createFile(at("MixedCase\\Setup.LOG"), "x");
+
+    EXPECT_TRUE(fs().folderExists(at("mixedcase")));
+    EXPECT_TRUE(fs().folderExists(at("MIXEDCASE")));
+    EXPECT_FALSE(fs().folderExists(at("Other")));
+
+    EXPECT_EQ(Removal::removed, fs().deleteFile(at("MIXEDCASE\\setup.log")));
+    EXPECT_FALSE(world_->fileExists(at("MixedCase\\Setup.LOG")));
+}
+
+TEST_F(FileSystemContract, DeletingAFileThatIsNotThereSaysSo) {
+    EXPECT_EQ(Removal::notFound, fs().deleteFile(at("never.txt")));
+    EXPECT_EQ(Removal::notFound, fs().deleteFile(at("NoFolder\\never.txt")));
+    EXPECT_EQ(Removal::notFound, fs().deleteFolder(at("NoFolder")));
+
+    EXPECT_TRUE(capture([&] { fs().deleteFile(""); }).threw) << "deleting the empty path";
+    EXPECT_TRUE(capture([&] { fs().deleteFolder(""); }).threw) << "deleting the empty path";
+}
+
+TEST_F(FileSystemContract, ReadOnlyFileRefusesDeletionNamingItsPath) {
+    const std::string file = at("locked.dll");
+    world_->createFile(file, "x");
+    world_->makeReadOnly(file);
+
+    const Thrown thrown = capture([&] { fs().deleteFile(file); });
+    EXPECT_TRUE(thrown.threw) << "deleting a read-only file did not throw";
+    EXPECT_NE(std::string::npos, thrown.message.find(file))
+        << "expected the message to name " << file << ", got: " << thrown.message;
+    EXPECT_TRUE(world_->fileExists(file));
+}
+
+TEST_F(FileSystemContract, DeleteFolderRemovesTheWholeTree) {
+    world_->createFile(at("App\\a.exe"), "a");
+    world_->createFile(at("App\\Data\\b.dat"), "b");
+    world_->createFile(at("App\\Data\\Deep\\c.dat"), "c");
+    world_->createFolder(at("App\\Empty"));
+    world_->createFile(at("Beside.txt"), "stays");
+
+    EXPECT_EQ(Removal::removed, fs().deleteFolder(at("App")));
+
+    EXPECT_FALSE(world_->folderExists(at("App")));
+    EXPECT_FALSE(world_->fileExists(at("App\\Data\\Deep\\c.dat")));
+    EXPECT_TRUE(world_->fileExists(at("Beside.txt")));
+}
+
+TEST_F(FileSystemContract, DeleteFolderStopsAtAReadOnlyFileAndKeepsIt) {
+    const std::string locked = at("App\\Data\\locked.dat");
+    world_->createFile(at("App\\a.exe"), "a");
+    world_->createFile(locked, "x");
+    world_->makeReadOnly(locked);
+
+    const Thrown thrown = capture([&] { fs().deleteFolder(at("App")); });
+    EXPECT_TRUE(thrown.threw) << "removing a folder holding a read-only file did not throw";
+    EXPECT_NE(std::string::npos, thrown.message.find(at("App")))
+        << "expected the message to name the folder or the file, got: " << thrown.message;
+    EXPECT_TRUE(world_->fileExists(locked));
+}
+
+TEST_F(FileSystemContract, UnicodeNamesAreListedAndDeleted) {
+    const std::vector<std::string> names{"Café.txt", "日本語.txt", "Ελληνικά.txt", "emoji 😀.txt"};
+    for (const auto& name : names)
+        world_->createFile(at("Intl\\" + name), name);
+    world_->createFolder(at("Intl\\Ελληνικά"));
+
+    const FolderListing listing = fs().listFolder(at("Intl"));
+    std::vector<std::string> expected;
+    for (const auto& name : names)
+        expected.push_back(at("Intl\\" + name));
+    EXPECT_EQ(sorted(expected), sorted(listing.files));
+    EXPECT_EQ(std::vector<std::string>{at("Intl\\Ελληνικά")}, folderPaths(listing));
+
+    EXPECT_EQ(Removal::removed, fs().deleteFile(at("Intl\\CAFÉ.TXT"))) << "upper-cased É";
+    for (const auto& path : listing.files) {
+        if (path != at("Intl\\Café.txt")) {
+            EXPECT_EQ(Removal::removed, fs().deleteFile(path)) << path;
+        }
+        EXPECT_FALSE(world_->fileExists(path)) << path;
+    }
+    EXPECT_EQ(Removal::removed, fs().deleteFolder(at("Intl")));
+    EXPECT_FALSE(world_->folderExists(at("Intl")));
+}
+
+TEST_F(FileSystemContract, PathsLongerThan260CharactersWork) {
+    std::string deep = at("Long");
+    for (int level = 0; level < 6; ++level)
+        deep += "\\" + std::string(45, static_cast<char>('a' + level));
+    ASSERT_GT(deep.size(), 260u);
+    world_->createFolder(deep);
+    world_->createFile(deep + "\\file.txt", "deep");
+
+    EXPECT_TRUE(fs().folderExists(deep));
+    const FolderListing listing = fs().listFolder(deep);
+    EXPECT_EQ(std::vector<std::string>{deep + "\\file.txt"}, listing.files);
+    EXPECT_EQ("deep", fs().readTextFile(deep + "\\file.txt"));
+
+    EXPECT_EQ(Removal::removed, fs().deleteFolder(at("Long")));
+    EXPECT_FALSE(world_->folderExists(at("Long")));
+}
+
+TEST_F(FileSystemContract, FolderLinkIsReportedNeverEnteredAndNeverDeleted) {
+    world_->createFile(at("Target\\keep.txt"), "user data");
+    world_->createFile(at("Target\\Sub\\keep2.txt"), "user data");
+    world_->createFile(at("App\\app.exe"), "x");
+    world_->createFile(at("App\\Inner\\inner.dll"), "x");
+    world_->createFolderLink(at("App\\Inner\\Linked"), at("Target"));
+
+    const FolderListing inner = fs().listFolder(at("App\\Inner"));
+    ASSERT_EQ(1u, inner.subFolders.size());
+    EXPECT_EQ(at("App\\Inner\\Linked"), inner.subFolders[0].path);
+    EXPECT_TRUE(inner.subFolders[0].isLink) << "expected isLink for the link";
+
+    // Listing the link itself either refuses or shows nothing of the target.
+    FolderListing throughLink;
+    capture([&] { throughLink = fs().listFolder(at("App\\Inner\\Linked")); });
+    EXPECT_TRUE(throughLink.files.empty() && throughLink.subFolders.empty())
+        << "listing the link showed the target's contents";
+
+    Thrown thrown = capture([&] { fs().deleteFolder(at("App")); });
+    EXPECT_FALSE(thrown.threw) << "removing a tree that holds a link threw: " << thrown.message;
+    EXPECT_FALSE(world_->fileExists(at("App\\app.exe")));
+    EXPECT_FALSE(world_->fileExists(at("App\\Inner\\inner.dll")));
+    EXPECT_TRUE(world_->folderExists(at("App\\Inner\\Linked"))) << "the link was removed";
+    EXPECT_TRUE(world_->folderExists(at("App\\Inner")));
+    EXPECT_TRUE(world_->folderExists(at("App")));
+    EXPECT_TRUE(world_->fileExists(at("Target\\keep.txt")));
+    EXPECT_TRUE(world_->fileExists(at("Target\\Sub\\keep2.txt")));
+
+    thrown = capture([&] { fs().deleteFolder(at("App\\Inner\\Linked")); });
+    EXPECT_FALSE(thrown.threw) << "removing the link itself threw: " << thrown.message;
+    EXPECT_TRUE(world_->folderExists(at("App\\Inner\\Linked"))) << "the link was removed";
+    EXPECT_TRUE(world_->fileExists(at("Target\\keep.txt")));
+    EXPECT_TRUE(world_->fileExists(at("Target\\Sub\\keep2.txt")));
+}
+
+TEST_F(FileSystemContract, TextFileArrivesByteForByte) {
+    const char raw[] = "ACTION: CreateDir: \"C:\\App\"\r\nline\nfeed\rcr\0nul\r\n\r\n";
+    const std::string content(raw, sizeof raw - 1);
+    world_->createFile(at("st6unst.log"), content);
+
+    EXPECT_EQ(content, fs().readTextFile(at("ST6UNST.LOG")));
+
+    const Thrown thrown = capture([&] { fs().readTextFile(at("absent.log")); });
+    EXPECT_TRUE(thrown.threw) << "reading a missing file did not throw";
+    EXPECT_NE(std::string::npos, thrown.message.find(at("absent.log")))
+        << "expected the message to name the file, got: " << thrown.message;
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,323 @@
+// What the engine relies on from the registry layer. The same tests run
+// against the in-memory registry and, under Wine, against the real one.
+
+#include "tests/contract/world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+constexpr std::uint32_t typeSentinel = 0xA5A5A5A5;
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+std::string sz(const std::string& text) {
+    return text + '\0';
+}
+
+class RegistryContract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        world_ = makeContractWorld();
+        root_ = world_->keyRoot();
+    }
+
+    Registry& reg() { return world_->registry(); }
+
+    // Opens `path` (below the world's key) and records the handle for
+    // closing at the end of the test.
+    Registry::Key open(const std::string& path) {
+        Registry::Key key = 0;
+        const long status = reg().openKey(Registry::localMachine, path, Registry::allAccess, key);
+        EXPECT_EQ(Registry::success, status)
+            << "opening " << path << ": expected 0, got " << status;
+        EXPECT_NE(0u, key) << "opening " << path << " gave a null handle";
+        if (key != 0)
+            handles_.push_back(key);
+        return key;
+    }
+
+    void TearDown() override {
+        for (Registry::Key key : handles_)
+            reg().closeKey(key);
+    }
+
+    struct Enumerated {
+        long status;
+        std::string name;
+    };
+
+    Enumerated subKey(Registry::Key key, std::uint32_t index) {
+        std::string name(255, ' ');
+        std::string cls(255, ' ');
+        std::uint32_t nameLength = 255;
+        std::uint32_t classLength = 255;
+        const long status = reg().enumKey(key, index, name, nameLength, cls, classLength);
+        return {status, status == Registry::success ? name.substr(0, nameLength) : std::string()};
+    }
+
+    std::vector<std::string> allSubKeys(Registry::Key key) {
+        std::vector<std::string> names;
+        for (std::uint32_t index = 0;; ++index) {
+            Enumerated item = subKey(key, index);
+            if (item.status != Registry::success) {
+                EXPECT_EQ(Registry::noMoreItems, item.status)
+                    << "end of sub-keys: expected 259, got " << item.status;
+                break;
+            }
+            names.push_back(item.name);
+        }
+        return names;
+    }
+
+    std::unique_ptr<ContractWorld> world_;
+    std::string root_;
+    std::vector<Registry::Key> handles_;
+};
+
+TEST_F(RegistryContract, OpensMultiLevelPathsAndMatchesNamesWithoutCase) {
+    world_->createKey(root_ + "\\Level1\\Level2\\Level3");
+    open(root_ + "\\Level1\\Level2\\Level3");
+    open(upper(root_) + "\\LEVEL1\\level2\\LeVeL3");
+
+    Registry::Key key = 0;
+    const long status = reg().openKey(Registry::localMachine, root_ + "\\Level1\\Missing",
+                                      Registry::allAccess, key);
+    EXPECT_NE(Registry::success, status) << "opening a missing key succeeded";
+    if (status == Registry::success)
+        reg().closeKey(key);
+}
+
+TEST_F(RegistryContract, TextValueArrivesWithTerminatorAndLeavesTheRestOfTheBuffer) {
+    world_->setValue(root_, "Path", Registry::typeSz, sz("C:\\App\\a.exe"));
+    const Registry::Key key = open(root_);
+
+    for (const char* name : {"Path", "PATH", "path"}) {
+        std::string buffer(32, '#');
+        std::uint32_t type = typeSentinel;
+        const long status = reg().queryValue(key, name, type, buffer);
+        ASSERT_EQ(Registry::success, status) << name << ": expected 0, got " << status;
+        EXPECT_EQ(sz("C:\\App\\a.exe") + std::string(19, '#'), buffer) << name;
+        EXPECT_EQ(Registry::typeSz, type) << name << ": expected type 1, got " << type;
+    }
+}
+
+TEST_F(RegistryContract, DwordReadsIntoFourBytesAndWritesBack) {
+    world_->setValue(root_, "Count", Registry::typeDword, std::string("\x03\x00\x00\x00", 4));
+    const Registry::Key key = open(root_);
+
+    std::string buffer(4, '\xEE');
+    std::uint32_t type = typeSentinel;
+    ASSERT_EQ(Registry::success, reg().queryValue(key, "count", type, buffer));
+    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), buffer);
+    EXPECT_EQ(Registry::typeDword, type) << "expected type 4, got " << type;
+
+    ASSERT_EQ(Registry::success, reg().setDwordValue(key, "COUNT", 0x01020304));
+    buffer.assign(4, '\xEE');
+    ASSERT_EQ(Registry::success, reg().queryValue(key, "Count", type, buffer));
+    EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), buffer);
+
+    // Writing under another spelling replaced the value instead of adding one.
+    std::string name(255, ' ');
+    std::string data(16, '\0');
+    std::uint32_t nameLength = 255;
+    std::uint32_t dataLength = 16;
+    EXPECT_EQ(Registry::noMoreItems,
+              reg().enumValue(key, 1, name, nameLength, type, data, dataLength));
+}
+
+TEST_F(RegistryContract, FailedReadsLeaveBufferAndTypeAsTheyWere) {
+    world_->setValue(root_, "Long", Registry::typeSz, sz("C:\\Program Files\\Long\\app.exe"));
+    world_->setValue(root_, "Blob", Registry::typeBinary, std::string(8, '\x11'));
+    const Registry::Key key = open(root_);
+
+    struct Case {
+        const char* what;
+        const char* name;
+        std::size_t size;
+    };
+    for (const Case& c : {Case{"missing value", "Absent", 64}, Case{"text too long", "Long", 16},
+                          Case{"binary too long", "Blob", 4}}) {
+        std::string buffer(c.size, '#');
+        std::uint32_t type = typeSentinel;
+        const long status = reg().queryValue(key, c.name, type, buffer);
+        EXPECT_NE(Registry::success, status) << c.what << ": read succeeded";
+        EXPECT_EQ(std::string(c.size, '#'), buffer) << c.what << ": buffer was written";
+        EXPECT_EQ(typeSentinel, type) << c.what << ": expected type 0xA5A5A5A5, got " << type;
+    }
+
+    std::string buffer(16, '#');
+    std::uint32_t type = typeSentinel;
+    EXPECT_EQ(Registry::moreData, reg().queryValue(key, "Long", type, buffer))
+        << "a value larger than the buffer";
+}
+
+TEST_F(RegistryContract, DefaultValueOfANamedSubKey) {
+    world_->setValue(root_ + "\\MyApp.exe", "", Registry::typeSz, sz("C:\\App\\MyApp.exe"));
+    world_->setValue(root_ + "\\Huge.exe", "", Registry::typeSz, sz(std::string(300, 'x')));
+    world_->setValue(root_, "", Registry::typeSz, sz("own"));
+    const Registry::Key key = open(root_);
+
+    std::string buffer(255, ' ');
+    ASSERT_EQ(Registry::success, reg().queryDefaultValue(key, "myapp.EXE", buffer));
+    EXPECT_EQ(sz("C:\\App\\MyApp.exe") + std::string(255 - 17, ' '), buffer);
+
+    buffer.assign(255, ' ');
+    ASSERT_EQ(Registry::success, reg().queryDefaultValue(key, "", buffer));
+    EXPECT_EQ(sz("own") + std::string(251, ' '), buffer) << "the key's own default value";
+
+    for (const char* subkey : {"Missing.exe", "Huge.exe"}) {
+        buffer.assign(255, ' ');
+        EXPECT_NE(Registry::success, reg().queryDefaultValue(key, subkey, buffer)) << subkey;
+        EXPECT_EQ(std::string(255, ' '), buffer) << subkey << ": buffer was written";
+    }
+}
+
+TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase) {
+    for (const char* name : {"delta", "Bravo", "ECHO", "alpha", "Charlie"})
+        world_->createKey(root_ + "\\" + name);
+    const Registry::Key key = open(root_);
+
+    const std::vector<std::string> expected{"alpha", "Bravo", "Charlie", "delta", "ECHO"};
+    EXPECT_EQ(expected, allSubKeys(key));
+
+    std::string name(255, ' ');
+    std::string cls(255, ' ');
+    std::uint32_t nameLength = 255;
+    std::uint32_t classLength = 255;
+    ASSERT_EQ(Registry::success, reg().enumKey(key, 2, name, nameLength, cls, classLength));
+    EXPECT_EQ(7u, nameLength) << "expected the length without terminator";
+    EXPECT_EQ(sz("Charlie") + std::string(247, ' '), name);
+}
+
+TEST_F(RegistryContract, NameBufferTooSmallGivesMoreDataAndIsLeftAlone) {
+    world_->createKey(root_ + "\\TenLetters");
+    const Registry::Key key = open(root_);
+
+    std::string name(10, '#');
+    std::string cls(255, ' ');
+    std::uint32_t nameLength = 10;
+    std::uint32_t classLength = 255;
+    const long status = reg().enumKey(key, 0, name, nameLength, cls, classLength);
+    EXPECT_EQ(Registry::moreData, status)
+        << "no room for the terminator: expected 234, got " << status;
+    EXPECT_EQ(std::string(10, '#'), name);
+
+    name.assign(11, '#');
+    nameLength = 11;
+    classLength = 255;
+    ASSERT_EQ(Registry::success, reg().enumKey(key, 0, name, nameLength, cls, classLength));
+    EXPECT_EQ(sz("TenLetters"), name);
+}
+
+TEST_F(RegistryContract, ValuesEnumerateInCreationOrder) {
+    world_->setValue(root_, "zeta", Registry::typeSz, sz("1"));
+    world_->setValue(root_, "Alpha", Registry::typeSz, sz("2"));
+    world_->setValue(root_, "AppToUninstall", Registry::typeSz, sz("myapp.exe"));
+    const Registry::Key key = open(root_);
+
+    std::vector<std::string> names;
+    for (std::uint32_t index = 0;; ++index) {
+        std::string name(255, ' ');
+        std::string data(2048, '\0');
+        std::uint32_t nameLength = 255;
+        std::uint32_t dataLength = 2048;
+        std::uint32_t type = typeSentinel;
+        const long status = reg().enumValue(key, index, name, nameLength, type, data, dataLength);
+        if (status != Registry::success) {
+            EXPECT_EQ(Registry::noMoreItems, status) << "expected 259, got " << status;
+            break;
+        }
+        names.push_back(name.substr(0, nameLength));
+        EXPECT_EQ('\0', name[nameLength]) << "name without terminator";
+    }
+    EXPECT_EQ((std::vector<std::string>{"zeta", "Alpha", "AppToUninstall"}), names);
+}
+
+TEST_F(RegistryContract, ValueEnumerationStopsOnBuffersTooSmall) {
+    world_->setValue(root_, "TenLetters", Registry::typeBinary, std::string(4, '\x01'));
+    world_->setValue(root_, "Big", Registry::typeBinary, std::string(64, '\x02'));
+    const Registry::Key key = open(root_);
+
+    std::string name(10, '#');
+    std::string data(16, '\0');
+    std::uint32_t nameLength = 10;
+    std::uint32_t dataLength = 16;
+    std::uint32_t type = 0;
+    long status = reg().enumValue(key, 0, name, nameLength, type, data, dataLength);
+    EXPECT_EQ(Registry::moreData, status) << "short name buffer: expected 234, got " << status;
+
+    name.assign(255, ' ');
+    nameLength = 255;
+    dataLength = 16;
+    status = reg().enumValue(key, 1, name, nameLength, type, data, dataLength);
+    EXPECT_EQ(Registry::moreData, status) << "short data buffer: expected 234, got " << status;
+    EXPECT_EQ(std::string(16, '\0'), data) << "data buffer was written";
+}
+
+TEST_F(RegistryContract, LaterSubKeysMoveDownAfterADeletion) {
+    for (const char* name : {"A", "B", "C"})
+        world_->createKey(root_ + "\\" + name);
+    const Registry::Key key = open(root_);
+
+    Enumerated first = subKey(key, 0);
+    ASSERT_EQ(Registry::success, first.status);
+    ASSERT_EQ("A", first.name);
+    ASSERT_EQ(Registry::success, reg().deleteKey(key, first.name));
+
+    Enumerated next = subKey(key, 0);
+    ASSERT_EQ(Registry::success, next.status);
+    EXPECT_EQ("B", next.name) << "index 0 after deleting A";
+    EXPECT_EQ((std::vector<std::string>{"B", "C"}), allSubKeys(key));
+}
+
+TEST_F(RegistryContract, OpenKeyCanBeDeletedAndItsHandleGoesStale) {
+    world_->setValue(root_ + "\\Entry", "AppToUninstall", Registry::typeSz, sz("myapp.exe"));
+    const Registry::Key entry = open(root_ + "\\Entry");
+
+    EXPECT_EQ(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\ENTRY"))
+        << "deleting a key whose own handle is open";
+    EXPECT_FALSE(world_->keyExists(root_ + "\\Entry"));
+
+    std::string buffer(255, ' ');
+    std::uint32_t type = typeSentinel;
+    EXPECT_NE(Registry::success, reg().queryValue(entry, "AppToUninstall", type, buffer))
+        << "read through the handle of a deleted key";
+    EXPECT_EQ(std::string(255, ' '), buffer);
+    EXPECT_NE(Registry::success, subKey(entry, 0).status)
+        << "enumeration through the handle of a deleted key";
+}
+
+TEST_F(RegistryContract, KeyCanBeDeletedWhileItsParentIsOpen) {
+    world_->createKey(root_ + "\\Parent\\Child");
+    const Registry::Key parent = open(root_ + "\\Parent");
+
+    EXPECT_EQ(Registry::success,
+              reg().deleteKey(Registry::localMachine, root_ + "\\Parent\\Child"));
+    EXPECT_FALSE(world_->keyExists(root_ + "\\Parent\\Child"));
+    EXPECT_EQ(Registry::noMoreItems, subKey(parent, 0).status)
+        << "the parent's handle still works and shows no sub-key";
+}
+
+TEST_F(RegistryContract, KeyWithSubKeysIsNotDeleted) {
+    world_->createKey(root_ + "\\Outer\\Inner");
+
+    EXPECT_NE(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\Outer"));
+    EXPECT_TRUE(world_->keyExists(root_ + "\\Outer\\Inner"));
+
+    EXPECT_NE(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\Absent"))
+        << "deleting a missing key";
+}
+
+} // namespace
+} // namespace uninst::test

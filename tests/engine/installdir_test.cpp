@@ -1,0 +1,94 @@
+#include "engine/installdir.h"
+#include "platform/memory_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace uninst {
+namespace {
+
+const std::string appPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+struct Case {
+    const char* what;
+    std::optional<std::string> stored; // raw default value of App Paths\MyApp.exe
+    std::string afile;
+    std::string expected;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.what;
+}
+
+std::string sz(const std::string& text) {
+    return text + '\0';
+}
+
+class ApathTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ApathTest, ResolvesTheInstallFolder) {
+    const Case& c = GetParam();
+    MemoryRegistry registry;
+    registry.createKey(appPaths + "\\MyApp.exe");
+    if (c.stored)
+        registry.setValue(appPaths + "\\MyApp.exe", "", Registry::typeSz, *c.stored);
+
+    UninstallState state;
+    apath(state, registry, c.afile);
+
+    EXPECT_EQ(c.expected, state.installdir);
+    EXPECT_EQ(0u, registry.openHandleCount()) << "the App Paths key was left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ApathTest,
+    ::testing::Values(
+        Case{"plain", sz("C:\\App\\a.exe"), "MyApp.exe", "C:\\App"},
+        Case{"deeper", sz("C:\\Program Files\\MyApp\\myapp.exe"), "MyApp.exe",
+             "C:\\Program Files\\MyApp"},
+        Case{"name typed in another case", sz("C:\\App\\a.exe"), "MYAPP.EXE", "C:\\App"},
+        Case{"name with a trailing space is another name", sz("C:\\App\\a.exe"), "MyApp.exe ", ""},
+        Case{"no separator", sz("a.exe"), "MyApp.exe", ""},
+        Case{"trailing separator", sz("C:\\App\\"), "MyApp.exe", "C:\\App"},
+        Case{"leading spaces go, inner ones stay", sz("   C:\\My App\\my app.exe"), "MyApp.exe",
+             "C:\\My App"},
+        Case{"drive root", sz("C:\\a.exe"), "MyApp.exe", "C:"},
+        Case{"stored without terminator", "C:\\App\\a.exe", "MyApp.exe", "C:\\App"},
+        Case{"unset default value", std::nullopt, "MyApp.exe", ""},
+        Case{"not registered", sz("C:\\App\\a.exe"), "Other.exe", ""},
+        Case{"longest that fits", sz("C:\\" + std::string(245, 'd') + "\\a.exe"), "MyApp.exe",
+             "C:\\" + std::string(245, 'd')},
+        Case{"one too long for the buffer", sz("C:\\" + std::string(246, 'd') + "\\a.exe"),
+             "MyApp.exe", ""},
+        Case{"quoted", sz("\"C:\\App\\a.exe\""), "MyApp.exe", "C:\\App"},
+        Case{"quoted with spaces around", sz("  \"C:\\My App\\a.exe\""), "MyApp.exe", "C:\\My App"},
+        Case{"quoted trailing separator", sz("\"C:\\App\\\""), "MyApp.exe", "C:\\App"},
+        Case{"quoted without terminator", "\"C:\\App\\a.exe\"", "MyApp.exe", "C:\\App"},
+        Case{"opening quote only", sz("\"C:\\App\\a.exe"), "MyApp.exe", "\"C:\\App"},
+        Case{"closing quote only", sz("C:\\App\\a.exe\""), "MyApp.exe", "C:\\App"},
+        Case{"a lone quote", sz("\""), "MyApp.exe", ""},
+        Case{"empty quotes", sz("\"\""), "MyApp.exe", ""}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+        std::string name;
+        for (char ch : std::string(info.param.what))
+            name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name;
+    });
+
+TEST(Apath, WithoutTheAppPathsKeyLeavesTheFolderEmpty) {
+    MemoryRegistry registry;
+    registry.createKey("Software\\Microsoft\\Windows\\CurrentVersion");
+
+    UninstallState state;
+    apath(state, registry, "MyApp.exe");
+
+    EXPECT_EQ("", state.installdir);
+    EXPECT_EQ(0u, registry.openHandleCount());
+}
+
+} // namespace
+} // namespace uninst

@@ -12,4 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run)
+# Each build tree gets its own Wine prefix, so that test runs of different
+# trees never share (or stop) one wineserver. UNINST_WINEPREFIX overrides.
+get_filename_component(UNINST_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${UNINST_SOURCE_ROOT}/tools/wine-run;--prefix-default;${CMAKE_BINARY_DIR}/wineprefix")

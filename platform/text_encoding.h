@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Conversions at the Win32 boundary. Text inside the program is UTF-8; the
+// wide APIs want UTF-16 and the registry's 8-bit entry points want the
+// system's ANSI code page. Every conversion passes explicit lengths, so
+// embedded NULs, CRs and LFs come through unchanged.
+namespace uninst::text {
+
+std::wstring toWide(std::string_view utf8);
+std::string fromWide(std::wstring_view wide);
+
+// Characters the ANSI code page cannot represent become its default
+// character ("?"), as the 8-bit registry functions would see them anyway.
+std::string toAnsi(std::string_view utf8);
+std::string fromAnsi(std::string_view ansi);
+
+// Appends to `out` instead of returning, so that hot loops can reuse one
+// buffer.
+void appendFromWide(std::string& out, std::wstring_view wide);
+void appendWide(std::wstring& out, std::string_view utf8);
+
+} // namespace uninst::text

@@ -1,0 +1,164 @@
+#include "platform/win32_registry.h"
+
+#include "platform/text_encoding.h"
+
+#include <windows.h>
+
+namespace uninst {
+
+namespace {
+
+HKEY hkey(Registry::Key key) {
+    return reinterpret_cast<HKEY>(key);
+}
+
+bool isText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The 8-bit twin of a caller's buffer: as many bytes as the caller offers,
+// holding the caller's own fill, so that whatever the call does not overwrite
+// reads back as it was.
+std::string ansiTwin(const std::string& callerBuffer) {
+    std::string ansi = text::toAnsi(callerBuffer);
+    ansi.resize(callerBuffer.size(), '\0');
+    return ansi;
+}
+
+// What the call wrote into the first `written` bytes of the twin, as the
+// engine sees it.
+std::string converted(const std::string& twin, DWORD written, DWORD type) {
+    std::string_view raw(twin.data(), written);
+    return isText(type) ? text::fromAnsi(raw) : std::string(raw);
+}
+
+// Lays `result` over the front of the caller's buffer and keeps the rest. A
+// result that grew past the buffer in conversion is refused like any result
+// too large for it, so the caller never sees a truncated text.
+bool writeBack(std::string& buffer, const std::string& result) {
+    if (result.size() > buffer.size())
+        return false;
+    buffer.replace(0, result.size(), result);
+    return true;
+}
+
+// Names come back without their terminator; the buffer gets one after them,
+// as the system writes it.
+bool writeBackName(std::string& buffer, std::string name) {
+    name.push_back('\0');
+    return writeBack(buffer, name);
+}
+
+DWORD sizeOf(const std::string& buffer) {
+    return static_cast<DWORD>(buffer.size());
+}
+
+} // namespace
+
+long Win32Registry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), 0, access, &opened);
+    if (status == ERROR_SUCCESS)
+        out = reinterpret_cast<Key>(opened);
+    return status;
+}
+
+long Win32Registry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
+    std::string twin = ansiTwin(buffer);
+    LONG size = static_cast<LONG>(twin.size());
+    const LONG status = RegQueryValueA(hkey(key), text::toAnsi(subkey).c_str(), twin.data(), &size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (!writeBack(buffer, converted(twin, static_cast<DWORD>(size), REG_SZ)))
+        return moreData;
+    return status;
+}
+
+long Win32Registry::queryValue(Key key, const std::string& name, std::uint32_t& type,
+                               std::string& buffer) {
+    std::string twin = ansiTwin(buffer);
+    DWORD storedType = type;
+    DWORD size = sizeOf(twin);
+    const LONG status = RegQueryValueExA(hkey(key), text::toAnsi(name).c_str(), nullptr,
+                                         &storedType, reinterpret_cast<BYTE*>(twin.data()), &size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (!writeBack(buffer, converted(twin, size, storedType)))
+        return moreData;
+    type = storedType;
+    return status;
+}
+
+long Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+    const DWORD data = value;
+    return RegSetValueExA(hkey(key), text::toAnsi(name).c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&data), sizeof data);
+}
+
+long Win32Registry::deleteKey(Key key, const std::string& subkey) {
+    return RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str());
+}
+
+long Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name,
+                            std::uint32_t& nameLength, std::string& cls,
+                            std::uint32_t& classLength) {
+    std::string nameTwin = ansiTwin(name);
+    std::string classTwin = ansiTwin(cls);
+    DWORD nameSize = sizeOf(nameTwin);
+    DWORD classSize = sizeOf(classTwin);
+    FILETIME lastWrite{};
+    // With no room for a class the system is asked for none; an empty buffer
+    // would otherwise make every key "too large" for it.
+    const bool wantClass = !cls.empty();
+    const LONG status = RegEnumKeyExA(hkey(key), index, nameTwin.data(), &nameSize, nullptr,
+                                      wantClass ? classTwin.data() : nullptr,
+                                      wantClass ? &classSize : nullptr, &lastWrite);
+    if (status != ERROR_SUCCESS)
+        return status;
+
+    std::string newName = converted(nameTwin, nameSize, REG_SZ);
+    std::string newClass = wantClass ? converted(classTwin, classSize, REG_SZ) : std::string();
+    std::string nameResult = name;
+    std::string classResult = cls;
+    if (!writeBackName(nameResult, newName) || (wantClass && !writeBackName(classResult, newClass)))
+        return moreData;
+    name = std::move(nameResult);
+    cls = std::move(classResult);
+    nameLength = static_cast<std::uint32_t>(newName.size());
+    classLength = static_cast<std::uint32_t>(newClass.size());
+    return status;
+}
+
+long Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
+                              std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
+                              std::uint32_t& dataLength) {
+    std::string nameTwin = ansiTwin(name);
+    std::string dataTwin = ansiTwin(data);
+    DWORD nameSize = sizeOf(nameTwin);
+    DWORD dataSize = sizeOf(dataTwin);
+    DWORD storedType = 0;
+    const LONG status =
+        RegEnumValueA(hkey(key), index, nameTwin.data(), &nameSize, nullptr, &storedType,
+                      reinterpret_cast<BYTE*>(dataTwin.data()), &dataSize);
+    if (status != ERROR_SUCCESS)
+        return status;
+
+    std::string newName = converted(nameTwin, nameSize, REG_SZ);
+    std::string newData = converted(dataTwin, dataSize, storedType);
+    std::string nameResult = name;
+    std::string dataResult = data;
+    if (!writeBackName(nameResult, newName) || !writeBack(dataResult, newData))
+        return moreData;
+    name = std::move(nameResult);
+    data = std::move(dataResult);
+    nameLength = static_cast<std::uint32_t>(newName.size());
+    dataLength = static_cast<std::uint32_t>(newData.size());
+    type = storedType;
+    return status;
+}
+
+long Win32Registry::closeKey(Key key) {
+    return RegCloseKey(hkey(key));
+}
+
+} // namespace uninst

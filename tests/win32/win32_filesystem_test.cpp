@@ -1,0 +1,120 @@
+// What the Win32 file-system layer must get right beyond the shared contract:
+// the path forms it accepts, links as a host system makes them, folders
+// larger than one directory read, and the wording of its errors.
+
+#include "engine/error.h"
+#include "platform/win32_filesystem.h"
+#include "tests/contract/world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+namespace uninst {
+namespace {
+
+class Win32FileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        world_ = test::makeContractWorld();
+        root_ = world_->folderRoot();
+    }
+
+    std::string at(const std::string& relative) { return root_ + "\\" + relative; }
+
+    std::unique_ptr<test::ContractWorld> world_;
+    std::string root_;
+    Win32FileSystem fs_;
+};
+
+TEST_F(Win32FileSystemTest, DriveOnItsOwnIsTheDrivesRoot) {
+    const FolderListing listing = fs_.listFolder("C:");
+    const auto found =
+        std::find_if(listing.subFolders.begin(), listing.subFolders.end(),
+                     [&](const FolderListing::SubFolder& folder) { return folder.path == root_; });
+    EXPECT_NE(listing.subFolders.end(), found) << root_ << " not listed under C:";
+    for (const auto& folder : listing.subFolders)
+        EXPECT_EQ(0u, folder.path.rfind("C:\\", 0)) << folder.path;
+    EXPECT_TRUE(fs_.folderExists("C:"));
+}
+
+TEST_F(Win32FileSystemTest, PathsNeedingCleanUpReachTheSameItems) {
+    world_->createFile(at("App\\a.dll"), "a");
+    world_->createFolder(at("Other"));
+
+    const FolderListing listing = fs_.listFolder(at("Other\\..\\App\\."));
+    EXPECT_EQ(std::vector<std::string>{at("Other\\..\\App\\.\\a.dll")}, listing.files);
+
+    std::string slashed = at("App/a.dll");
+    EXPECT_EQ(Removal::removed, fs_.deleteFile(slashed));
+    EXPECT_FALSE(world_->fileExists(at("App\\a.dll")));
+}
+
+TEST_F(Win32FileSystemTest, LinksAreNeverDeletedNorTheirTargetsTouched) {
+    world_->createFile(at("Data\\keep.txt"), "user data");
+    world_->createFolder(at("EmptyTarget"));
+    world_->createFile(at("App\\app.exe"), "x");
+    world_->createFolderLink(at("App\\ToData"), at("Data"));
+    world_->createFolderLink(at("App\\ToEmpty"), at("EmptyTarget"));
+
+    // Deleting a directory link as a file, or removing one as an empty
+    // folder, acts on its target on some systems.
+    EXPECT_THROW(fs_.deleteFile(at("App\\ToData")), Error);
+    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("App\\ToEmpty")));
+    EXPECT_EQ(Removal::removed, fs_.deleteFolder(at("App")));
+
+    EXPECT_TRUE(world_->fileExists(at("Data\\keep.txt")));
+    EXPECT_TRUE(world_->folderExists(at("EmptyTarget"))) << "an empty target was removed";
+    EXPECT_TRUE(world_->folderExists(at("App\\ToData")));
+    EXPECT_TRUE(world_->folderExists(at("App\\ToEmpty")));
+    EXPECT_FALSE(world_->fileExists(at("App\\app.exe")));
+}
+
+TEST_F(Win32FileSystemTest, FolderIsNeverDeletedAsAFile) {
+    world_->createFile(at("Folder\\inside.txt"), "x");
+    EXPECT_THROW(fs_.deleteFile(at("Folder")), Error);
+    EXPECT_TRUE(world_->fileExists(at("Folder\\inside.txt")));
+}
+
+TEST_F(Win32FileSystemTest, ErrorsNameTheOperationThePathAndTheSystemsReason) {
+    const std::string file = at("locked.dll");
+    world_->createFile(file, "x");
+    world_->makeReadOnly(file);
+
+    try {
+        fs_.deleteFile(file);
+        FAIL() << "deleting a read-only file did not throw";
+    } catch (const Error& error) {
+        const std::string message = error.what();
+        const std::string start = "Cannot delete file " + file + ": ";
+        EXPECT_EQ(start, message.substr(0, start.size())) << message;
+        EXPECT_GT(message.size(), start.size() + 1) << "no reason given: " << message;
+        EXPECT_EQ('.', message.back()) << message;
+        EXPECT_EQ(std::string::npos, message.find_first_of("\r\n")) << message;
+    }
+}
+
+// More entries than one directory read returns, so that every batch of a
+// large fetch is taken.
+TEST_F(Win32FileSystemTest, LargeFolderIsListedCompletely) {
+    constexpr int count = 3000;
+    for (int i = 0; i < count; ++i)
+        world_->createFile(at("Many\\file" + std::to_string(i) + ".dat"), "");
+
+    const auto started = std::chrono::steady_clock::now();
+    const FolderListing listing = fs_.listFolder(at("Many"));
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+
+    ASSERT_EQ(static_cast<std::size_t>(count), listing.files.size());
+    std::vector<std::string> files = listing.files;
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files.end(), std::adjacent_find(files.begin(), files.end())) << "a file twice";
+    RecordProperty(
+        "listing_ms",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+} // namespace
+} // namespace uninst

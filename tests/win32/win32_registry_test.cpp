@@ -1,0 +1,152 @@
+// The code-page boundary of the registry layer: the engine speaks UTF-8, the
+// registry's 8-bit entry points the ANSI code page.
+
+#include "platform/text_encoding.h"
+#include "platform/unique_handle.h"
+#include "platform/win32_registry.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace uninst {
+namespace {
+
+using namespace std::string_literals;
+using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
+
+class Win32RegistryText : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (GetACP() != 1252)
+            GTEST_SKIP() << "the names below are chosen for code page 1252, not " << GetACP();
+        root_ = L"Software\\UninstWin32Test" + std::to_wstring(GetCurrentProcessId());
+        rootUtf8_ = text::fromWide(root_);
+    }
+
+    void TearDown() override {
+        if (!root_.empty())
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, root_.c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, root_.c_str());
+        for (Registry::Key key : opened_)
+            registry_.closeKey(key);
+    }
+
+    // Fixtures go in through the wide API, so that nothing of the layer under
+    // test builds them.
+    void setText(const std::wstring& keyPath, const std::wstring& name, const std::wstring& value) {
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (root_ + keyPath).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+        const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(value.c_str()), bytes));
+    }
+
+    void setBinary(const std::wstring& name, const std::string& data) {
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, root_.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name.c_str(), 0, REG_BINARY,
+                                                reinterpret_cast<const BYTE*>(data.data()),
+                                                static_cast<DWORD>(data.size())));
+    }
+
+    Registry::Key open(const std::string& path) {
+        Registry::Key key = 0;
+        EXPECT_EQ(Registry::success,
+                  registry_.openKey(Registry::localMachine, path, Registry::allAccess, key))
+            << path;
+        if (key != 0)
+            opened_.push_back(key);
+        return key;
+    }
+
+    Win32Registry registry_;
+    std::wstring root_;
+    std::string rootUtf8_;
+    std::vector<Registry::Key> opened_;
+};
+
+TEST_F(Win32RegistryText, NonAsciiNamesAndTextCrossAsUtf8) {
+    setText(L"\\Caf\u00e9", L"Cr\u00e8me", L"C:\\Program Files\\Caf\u00e9\\caf\u00e9.exe");
+    setText(L"\\Caf\u00e9\\app.exe", L"", L"D:\\\u00c9t\u00e9\\app.exe");
+
+    const Registry::Key key = open(rootUtf8_ + "\\CAFÉ");
+    ASSERT_NE(0u, key) << "opening by a name upper-cased outside ASCII";
+
+    std::string buffer(64, ' ');
+    std::uint32_t type = 0;
+    ASSERT_EQ(Registry::success, registry_.queryValue(key, "Crème", type, buffer));
+    const std::string expected = "C:\\Program Files\\Café\\café.exe\0"s;
+    EXPECT_EQ(expected + std::string(64 - expected.size(), ' '), buffer);
+
+    buffer.assign(255, ' ');
+    ASSERT_EQ(Registry::success, registry_.queryDefaultValue(key, "app.exe", buffer));
+    EXPECT_EQ("D:\\Été\\app.exe\0"s, buffer.substr(0, 17));
+
+    const Registry::Key root = open(rootUtf8_);
+    std::string name(255, ' ');
+    std::string cls(255, ' ');
+    std::uint32_t nameLength = 255;
+    std::uint32_t classLength = 255;
+    ASSERT_EQ(Registry::success, registry_.enumKey(root, 0, name, nameLength, cls, classLength));
+    EXPECT_EQ(5u, nameLength) << "the length of \"Café\" in UTF-8 bytes";
+    EXPECT_EQ("Café\0"s, name.substr(0, 6));
+    EXPECT_EQ(std::string(255 - 6, ' '), name.substr(6));
+
+    std::string data(64, '\0');
+    std::uint32_t dataLength = 64;
+    name.assign(255, ' ');
+    nameLength = 255;
+    ASSERT_EQ(Registry::success,
+              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
+    EXPECT_EQ("Crème", name.substr(0, nameLength));
+    EXPECT_EQ(expected.size(), dataLength) << "data length counts the converted text";
+    EXPECT_EQ(expected, data.substr(0, dataLength));
+}
+
+// Eight characters take nine bytes with the terminator in the code page but
+// seventeen in UTF-8: the caller's twelve-byte buffer must not receive a cut
+// name.
+TEST_F(Win32RegistryText, NameThatGrowsPastTheBufferInConversionIsTooLarge) {
+    setText(L"\\\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9",
+            L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", L"x");
+    const Registry::Key root = open(rootUtf8_);
+
+    std::string name(12, '#');
+    std::string cls(255, ' ');
+    std::uint32_t nameLength = 12;
+    std::uint32_t classLength = 255;
+    EXPECT_EQ(Registry::moreData, registry_.enumKey(root, 0, name, nameLength, cls, classLength));
+    EXPECT_EQ(std::string(12, '#'), name);
+    EXPECT_EQ(12u, nameLength);
+
+    const Registry::Key key = open(rootUtf8_ + "\\éééééééé");
+    std::uint32_t type = 0;
+    std::string data(16, '\0');
+    std::uint32_t dataLength = 16;
+    name.assign(12, '#');
+    nameLength = 12;
+    EXPECT_EQ(Registry::moreData,
+              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
+    EXPECT_EQ(std::string(12, '#'), name);
+}
+
+TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
+    setBinary(L"Blob", "\xE9\x80\xFF\x00\x41"s);
+    const Registry::Key key = open(rootUtf8_);
+
+    std::string buffer(8, '\0');
+    std::uint32_t type = 0;
+    ASSERT_EQ(Registry::success, registry_.queryValue(key, "Blob", type, buffer));
+    EXPECT_EQ(Registry::typeBinary, type);
+    EXPECT_EQ("\xE9\x80\xFF\x00\x41\0\0\0"s, buffer);
+}
+
+} // namespace
+} // namespace uninst

@@ -1,0 +1,285 @@
+#include "engine/installlog.h"
+
+#include "engine/error.h"
+#include "platform/memory_filesystem.h"
+#include "platform/memory_registry.h"
+#include "tests/support/recording_ports.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using sample::lines;
+
+const std::string shared = sample::sharedDllsKey;
+
+struct LogRun {
+    MemoryRegistry registry;
+    MemoryFileSystem fs;
+    UninstallState state;
+    RecordingProgress progress;
+
+    void read(const std::string& text) {
+        fs.addFile("C:\\App\\ST6UNST.LOG", text);
+        readlog(state, registry, fs, "C:\\App", progress);
+    }
+};
+
+std::string createDir(const std::string& path) {
+    return "ACTION: CreateDir: \"" + path + "\"";
+}
+std::string shellLink(const std::string& group) {
+    return "ACTION: ShellLink: \"" + group + "\",\"Name\",\"C:\\App\\a.exe\",\"\"";
+}
+std::string systemFile(const std::string& path) {
+    return "ACTION: SystemFile: \"" + path + "\"";
+}
+std::string selfRegister(const std::string& path) {
+    return "ACTION: DllSelfRegister: \"" + path + "\"";
+}
+const std::string bootstrap = "NOTE: Now spawning the main Setup program 'Setup1.exe'....";
+
+TEST(InstallLog, StartMenuGroup) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> log;
+        std::string groupname;
+        std::string menupath;
+    };
+    const std::string root = "C:\\WINDOWS\\Start Menu\\Programs\\";
+    const std::vector<Case> cases = {
+        {"directory under WINDOWS, later shortcut ignored",
+         {createDir(root + "MyGroup"), shellLink("Other")},
+         "MyGroup",
+         root + "MyGroup"},
+        {"shortcut alone", {shellLink("Tools")}, "Tools", root + "Tools"},
+        {"every shortcut overwrites without a WINDOWS directory",
+         {shellLink("A"), shellLink("B")},
+         "B",
+         root + "B"},
+        {"ordinary directory keeps its closing quote",
+         {createDir("C:\\Program Files\\MyApp")},
+         "",
+         "C:\\Program Files\\MyApp\""},
+        {"WINDOWS test is case-sensitive",
+         {createDir("D:\\windows\\Start Menu\\Programs\\G")},
+         "",
+         "D:\\windows\\Start Menu\\Programs\\G\""},
+        {"any drive and any folder under WINDOWS",
+         {createDir("C:\\WINDOWS\\SYSTEM\\Foo")},
+         "Foo",
+         "C:\\WINDOWS\\SYSTEM\\Foo"},
+        {"later ordinary directory keeps group but sets menupath",
+         {createDir(root + "G"), createDir("C:\\App")},
+         "G",
+         "C:\\App\""},
+        {"empty directory line then bootstrap lets a shortcut name the group",
+         {createDir(root + "G"), "ACTION: CreateDir: ", bootstrap, shellLink("H")},
+         "H",
+         root + "H"},
+        {"empty directory line alone keeps the group found",
+         {createDir(root + "G"), "ACTION: CreateDir: ", shellLink("H")},
+         "G",
+         ""},
+        {"bootstrap with menupath set changes nothing",
+         {createDir(root + "G"), bootstrap, shellLink("H")},
+         "G",
+         root + "G"},
+        {"non-ASCII group name loses its quote as a whole character",
+         {createDir(root + "Grüße")},
+         "Grüße",
+         root + "Grüße"},
+        {"shortcut with an empty group name", {"ACTION: ShellLink: \"\",\"Name\""}, "", root},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogRun t;
+        std::string text;
+        for (const std::string& line : c.log)
+            text += line + "\r\n";
+        t.read(text);
+        EXPECT_EQ(t.state.groupname, c.groupname);
+        EXPECT_EQ(t.state.menupath, c.menupath);
+    }
+}
+
+TEST(InstallLog, DamagedLinesOnlyAdvanceTheBar) {
+    const std::vector<std::string> damaged = {
+        "ACTION: ShellLink: ",
+        "ACTION: ShellLink:",
+        "ACTION: ShellLink: \",x",
+        "ACTION: SystemFile: ",
+        "ACTION: SystemFile: \"",
+        "ACTION: SystemFile: \"\"",
+        "ACTION: DllSelfRegister: \"",
+        "ACTION: DllSelfRegister:",
+        "ACTION: CreateDir: \"C:\\WINDOWS\\",
+    };
+    for (const std::string& line : damaged) {
+        SCOPED_TRACE(line);
+        LogRun t;
+        t.registry.setDword(shared, "", 7);
+        t.state.groupname = "Kept";
+        t.state.menupath = "C:\\Kept";
+        t.read(line + "\r\n");
+        EXPECT_EQ(t.state.groupname, "Kept");
+        EXPECT_EQ(t.state.menupath, "C:\\Kept");
+        EXPECT_EQ(t.registry.dword(shared, ""), 7u);
+        EXPECT_EQ(t.progress.value(), 2);
+    }
+}
+
+TEST(InstallLog, SharedFileCountsAreLowered) {
+    LogRun t;
+    t.registry.setDword(shared, "C:\\W\\three.dll", 3);
+    t.registry.setDword(shared, "C:\\W\\one.dll", 1);
+    t.registry.setDword(shared, "C:\\W\\self.ocx", 2);
+    t.registry.setDword(shared, "C:\\W\\untouched.dll", 5);
+    t.read(lines({systemFile("C:\\W\\three.dll"), systemFile("c:\\w\\ONE.DLL"),
+                  selfRegister("C:\\W\\self.ocx")}));
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\three.dll"), 2u);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\one.dll"), 0u);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\self.ocx"), 1u);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\untouched.dll"), 5u);
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+TEST(InstallLog, ZeroNegativeOrMissingCountAsksToDeleteAKeyAndWritesNothing) {
+    // The deletion request names a key, not the value: a key spelled like the
+    // path is the only thing it can remove.
+    struct Case {
+        const char* what;
+        bool hasValue;
+        std::uint32_t count;
+    };
+    for (const Case& c : {Case{"zero", true, 0}, Case{"negative", true, 0x80000000u},
+                          Case{"minus one", true, 0xFFFFFFFFu}, Case{"absent", false, 0}}) {
+        SCOPED_TRACE(c.what);
+        LogRun t;
+        if (c.hasValue)
+            t.registry.setDword(shared, "C:\\W\\lib.dll", c.count);
+        t.registry.createKey(shared + "\\C:\\W\\lib.dll");
+        t.read(lines({systemFile("C:\\W\\lib.dll")}));
+        EXPECT_FALSE(t.registry.keyExists(shared + "\\C:\\W\\lib.dll"));
+        if (c.hasValue)
+            EXPECT_EQ(t.registry.dword(shared, "C:\\W\\lib.dll"), c.count);
+        else
+            EXPECT_FALSE(t.registry.value(shared, "C:\\W\\lib.dll").has_value());
+    }
+}
+
+TEST(InstallLog, ValueThatIsNoDwordIsLeftExactlyAsItIs) {
+    struct Case {
+        std::uint32_t type;
+        std::string data;
+    };
+    for (const Case& c : {Case{Registry::typeSz, std::string("3\0", 2)},
+                          Case{Registry::typeBinary, std::string("\x05\0\0\0", 4)},
+                          Case{Registry::typeSz, std::string("a long text value\0", 18)}}) {
+        SCOPED_TRACE(c.data);
+        LogRun t;
+        t.registry.setValue(shared, "C:\\W\\lib.dll", c.type, c.data);
+        t.registry.createKey(shared + "\\C:\\W\\lib.dll");
+        t.read(lines({systemFile("C:\\W\\lib.dll")}));
+        const auto after = t.registry.value(shared, "C:\\W\\lib.dll");
+        ASSERT_TRUE(after.has_value());
+        EXPECT_EQ(after->type, c.type);
+        EXPECT_EQ(after->data, c.data);
+        EXPECT_TRUE(t.registry.keyExists(shared + "\\C:\\W\\lib.dll"));
+    }
+}
+
+TEST(InstallLog, MissingSharedDllsKeyIsSkipped) {
+    LogRun t;
+    t.read(lines({systemFile("C:\\W\\lib.dll"), shellLink("G")}));
+    EXPECT_FALSE(t.registry.keyExists(shared));
+    EXPECT_EQ(t.state.groupname, "G");
+}
+
+TEST(InstallLog, LineEnds) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<float> bar;
+        std::string groupname;
+    };
+    const std::string link = shellLink("G");
+    const std::vector<Case> cases = {
+        {"CR LF", link + "\r\n" + "x\r\n", {0, 2, 4}, "G"},
+        {"CR alone", link + "\r" + "x\r", {0, 2, 4}, "G"},
+        {"no end on the last line", link + "\r\nx", {0, 2, 4}, "G"},
+        {"LF alone belongs to the line", "x\n" + link + "\r\n", {0, 2}, ""},
+        {"only the first LF after CR is eaten", link + "\r\n\nx\r\n", {0, 2, 4}, "G"},
+        {"empty lines count", "\r\n\r\n\r\n", {0, 2, 4, 6}, ""},
+        {"empty file", "", {0}, ""},
+        {"CR CR makes an empty line", link + "\r\r", {0, 2, 4}, "G"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogRun t;
+        t.read(c.text);
+        EXPECT_EQ(t.progress.history(), c.bar);
+        EXPECT_EQ(t.state.groupname, c.groupname);
+    }
+}
+
+TEST(InstallLog, SixtyLinesFillTheBarAndItStaysFull) {
+    LogRun t;
+    std::string text;
+    for (int i = 0; i < 60; ++i)
+        text += "ACTION: PrivateFile: \"C:\\App\\f" + std::to_string(i) + "\"\r\n";
+    t.read(text);
+    std::vector<float> expected = {0};
+    for (int i = 1; i <= 60; ++i)
+        expected.push_back(i <= 50 ? 2.0f * i : 100.0f);
+    EXPECT_EQ(t.progress.history(), expected);
+}
+
+TEST(InstallLog, BarStartsAtZeroWhateverItShowed) {
+    LogRun t;
+    t.progress.setValue(40);
+    t.read("x\r\n");
+    EXPECT_EQ(t.progress.history(), (std::vector<float>{40, 0, 2}));
+}
+
+TEST(InstallLog, BarNeverPassesAnOddMaximum) {
+    MemoryRegistry registry;
+    MemoryFileSystem fs;
+    UninstallState state;
+    RecordingProgress progress(5);
+    fs.addFile("C:\\App\\st6unst.log", "a\rb\rc\rd\r");
+    readlog(state, registry, fs, "C:\\App", progress);
+    EXPECT_EQ(progress.history(), (std::vector<float>{0, 2, 4, 5, 5}));
+}
+
+TEST(InstallLog, MissingLogThrowsNamingItAndChangesNothing) {
+    LogRun t;
+    t.registry.setDword(shared, "C:\\W\\lib.dll", 3);
+    try {
+        readlog(t.state, t.registry, t.fs, "C:\\App", t.progress);
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("st6unst.log"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\lib.dll"), 3u);
+}
+
+TEST(InstallLog, SampleApplication) {
+    SampleWorld w;
+    readlog(w.state, w.registry, w.fs, sample::installdir, w.progress);
+    EXPECT_EQ(w.state.groupname, sample::group);
+    EXPECT_EQ(w.state.menupath, sample::groupFolder);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedControl), 0u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedUnused), 0u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::otherShared), 4u);
+    EXPECT_EQ(w.progress.value(), 28);
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,164 @@
+#include "engine/inventory.h"
+
+#include "engine/error.h"
+#include "platform/memory_filesystem.h"
+#include "tests/support/recording_ports.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+struct Inventory {
+    MemoryFileSystem fs;
+    UninstallState state;
+    RecordingList list;
+
+    void run(const std::string& path = "C:\\App") { listfolder(state, fs, path, list); }
+};
+
+TEST(Inventory, ListsDepthFirstOwnFilesBeforeEachSubTree) {
+    Inventory t;
+    t.fs.addFile("C:\\App\\b.txt");
+    t.fs.addFile("C:\\App\\a.txt");
+    t.fs.addFile("C:\\App\\One\\x.dat");
+    t.fs.addFile("C:\\App\\One\\Deep\\y.dat");
+    t.fs.addFile("C:\\App\\One\\z.dat");
+    t.fs.addFile("C:\\App\\Two\\w.dat");
+    t.run();
+    EXPECT_EQ(t.list.rows(),
+              (Rows{"C:\\App\\a.txt", "C:\\App\\b.txt", "C:\\App\\One\\x.dat",
+                    "C:\\App\\One\\z.dat", "C:\\App\\One\\Deep\\y.dat", "C:\\App\\Two\\w.dat"}));
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\Two");
+    EXPECT_EQ(t.state.logpath, "");
+}
+
+TEST(Inventory, LeavesOutEveryToolkitFileWhateverItsCase) {
+    struct Case {
+        std::string name;
+        bool listed;
+    };
+    const std::vector<Case> cases = {
+        {"ST6UNST.LOG", false}, {"st6unst.exe", false}, {"St6UnSt001.tmp", false},
+        {"ST6UNST", false},     {"ST6UNS.LOG", true},   {"myST6UNST.LOG", true},
+        {"ST6UNS", true},       {"ST6UNŠT.LOG", true},
+    };
+    for (const Case& c : cases) {
+        Inventory t;
+        t.fs.addFile("C:\\App\\" + c.name);
+        t.run();
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(t.list.rowCount(), c.listed ? 1u : 0u);
+        EXPECT_EQ(t.state.logpath, c.listed ? "" : "C:\\App\\" + c.name);
+    }
+}
+
+TEST(Inventory, LogpathIsTheLastToolkitFileMetInTheWalk) {
+    Inventory t;
+    t.fs.addFile("C:\\App\\ST6UNST.LOG");
+    t.fs.addFile("C:\\App\\st6unst.000");
+    t.fs.addFile("C:\\App\\Sub\\ST6UNST.EXE");
+    t.fs.addFile("C:\\App\\Sub\\tool.exe");
+    t.run();
+    EXPECT_EQ(t.state.logpath, "C:\\App\\Sub\\ST6UNST.EXE");
+    EXPECT_EQ(t.list.rows(), Rows{"C:\\App\\Sub\\tool.exe"});
+}
+
+TEST(Inventory, LastsubpathFollowsTheLastSubFolderDownToTheBottom) {
+    Inventory t;
+    t.fs.addFolder("C:\\App\\A\\Inner");
+    t.fs.addFolder("C:\\App\\B\\X");
+    t.fs.addFolder("C:\\App\\B\\Y\\Bottom");
+    t.fs.addFile("C:\\App\\B\\Y\\f.txt");
+    t.run();
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\B\\Y\\Bottom");
+}
+
+TEST(Inventory, FolderWithoutSubFoldersLeavesLastsubpathEmpty) {
+    Inventory t;
+    t.fs.addFile("C:\\App\\a.txt");
+    t.run();
+    EXPECT_EQ(t.state.lastsubpath, "");
+}
+
+TEST(Inventory, EmptyOrToolkitOnlyFolderGivesAnEmptyList) {
+    Inventory empty;
+    empty.fs.addFolder("C:\\App");
+    empty.run();
+    EXPECT_EQ(empty.list.rowCount(), 0u);
+
+    Inventory toolkit;
+    toolkit.fs.addFile("C:\\App\\ST6UNST.LOG");
+    toolkit.run();
+    EXPECT_EQ(toolkit.list.rowCount(), 0u);
+    EXPECT_EQ(toolkit.state.logpath, "C:\\App\\ST6UNST.LOG");
+}
+
+TEST(Inventory, LinkIsNeitherEnteredNorListedNorLastsubpath) {
+    Inventory t;
+    t.fs.addFile("C:\\Users\\me\\Documents\\letter.doc");
+    t.fs.addFile("C:\\Users\\me\\Documents\\ST6UNST.LOG");
+    t.fs.addFile("C:\\App\\a.txt");
+    t.fs.addFolder("C:\\App\\Real");
+    t.fs.addLink("C:\\App\\Zlink", "C:\\Users\\me\\Documents");
+    t.run();
+    EXPECT_EQ(t.list.rows(), Rows{"C:\\App\\a.txt"});
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\Real");
+    EXPECT_EQ(t.state.logpath, "");
+}
+
+TEST(Inventory, MissingOrEmptyFolderThrows) {
+    Inventory t;
+    EXPECT_THROW(t.run("C:\\Nowhere"), Error);
+    EXPECT_THROW(t.run(""), Error);
+}
+
+TEST(Inventory, SampleApplication) {
+    SampleWorld w;
+    listfolder(w.state, w.fs, sample::installdir, w.list);
+    EXPECT_EQ(w.list.rows(), (Rows{sample::dataFile, sample::exeFile, sample::readme,
+                                   sample::helpFile, sample::logo, sample::sampleData}));
+    EXPECT_EQ(w.state.logpath, sample::log);
+    EXPECT_EQ(w.state.lastsubpath, sample::samplesFolder);
+}
+
+TEST(Inventory, ThirtyThousandFiles) {
+    Inventory t;
+    for (int folder = 0; folder < 30; ++folder) {
+        const std::string path = "C:\\App\\f" + std::to_string(100 + folder);
+        for (int i = 0; i < 1000; ++i)
+            t.fs.addFile(path + "\\file" + std::to_string(1000 + i) + ".dat");
+    }
+    t.run();
+    ASSERT_EQ(t.list.rowCount(), 30000u);
+    EXPECT_EQ(t.list.rowText(0), "C:\\App\\f100\\file1000.dat");
+    EXPECT_EQ(t.list.rowText(29999), "C:\\App\\f129\\file1999.dat");
+}
+
+TEST(Inventory, DeepChainKeepsDepthFirstOrder) {
+    Inventory t;
+    std::string folder = "C:\\App";
+    Rows expected;
+    for (int depth = 0; depth < 200; ++depth) {
+        folder += "\\d";
+        t.fs.addFile(folder + "\\f");
+        t.fs.addFile(folder + "\\z\\g");
+        expected.push_back(folder + "\\f");
+    }
+    for (int depth = 0; depth < 200; ++depth) {
+        expected.push_back(folder + "\\z\\g");
+        folder.resize(folder.size() - 2);
+    }
+    t.run();
+    EXPECT_EQ(t.list.rows(), expected);
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\d\\z");
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,254 @@
+#include "engine/removal.h"
+
+#include "engine/error.h"
+#include "engine/inventory.h"
+#include "platform/memory_filesystem.h"
+#include "tests/support/recording_ports.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Paths = std::vector<std::string>;
+
+// A tree under C:\App taken stock of by the inventory, as at start-up.
+struct Tree {
+    MemoryFileSystem fs;
+    UninstallState state;
+    RecordingList list;
+
+    explicit Tree(std::initializer_list<std::string> files, Paths folders = {}) {
+        fs.addFolder("C:\\App");
+        for (const std::string& f : folders)
+            fs.addFolder("C:\\App\\" + f);
+        for (const std::string& f : files)
+            fs.addFile("C:\\App\\" + f);
+    }
+    void inventory() { listfolder(state, fs, "C:\\App", list); }
+    void keep(const std::string& file) { ASSERT_TRUE(list.mark("C:\\App\\" + file)) << file; }
+    void remove() {
+        deletefiles(state, fs, list);
+        sweepfolders(state, fs, "C:\\App", true);
+    }
+    // What is left below C:\App, names relative to it, folders with "\".
+    Paths left() const {
+        Paths result;
+        for (const std::string& entry : fs.snapshot("C:\\App"))
+            result.push_back(entry.size() > 7 ? entry.substr(7) : "");
+        return result;
+    }
+};
+
+Paths sorted(Paths paths) {
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+TEST(DeleteFiles, UnmarkedFilesThenTheLog) {
+    struct Case {
+        const char* what;
+        Paths keep;
+        Paths left;
+    };
+    const std::vector<Case> cases = {
+        {"nothing marked", {}, {"", "Sub\\"}},
+        {"everything marked",
+         {"a.txt", "b.txt", "Sub\\c.txt"},
+         {"", "Sub\\", "Sub\\c.txt", "a.txt", "b.txt"}},
+        {"one marked", {"b.txt"}, {"", "Sub\\", "b.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree t({"a.txt", "b.txt", "ST6UNST.LOG", "Sub\\c.txt"});
+        t.inventory();
+        for (const std::string& k : c.keep)
+            t.keep(k);
+        deletefiles(t.state, t.fs, t.list);
+        EXPECT_EQ(t.left(), sorted(c.left));
+        EXPECT_EQ(t.list.rowCount(), 3u);
+    }
+}
+
+TEST(DeleteFiles, EmptyListDeletesOnlyTheLog) {
+    Tree t({"ST6UNST.LOG", "st6unst.000"});
+    t.inventory();
+    deletefiles(t.state, t.fs, t.list);
+    EXPECT_EQ(t.left(), (Paths{"", "st6unst.000"}));
+}
+
+TEST(DeleteFiles, FilesAlreadyGoneCountAsDeleted) {
+    Tree t({"a.txt", "b.txt", "ST6UNST.LOG"});
+    t.inventory();
+    t.fs.deleteFile("C:\\App\\a.txt");
+    deletefiles(t.state, t.fs, t.list);
+    EXPECT_EQ(t.left(), Paths{""});
+    EXPECT_NO_THROW(deletefiles(t.state, t.fs, t.list));
+}
+
+TEST(DeleteFiles, FileThatRefusesStopsBeforeTheLogNamingIt) {
+    for (bool readOnly : {true, false}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "in use");
+        Tree t({"a.txt", "b.txt", "c.txt", "ST6UNST.LOG"});
+        t.inventory();
+        if (readOnly)
+            t.fs.setReadOnly("C:\\App\\b.txt");
+        else
+            t.fs.setInUse("C:\\App\\b.txt");
+        try {
+            deletefiles(t.state, t.fs, t.list);
+            FAIL() << "no error";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("C:\\App\\b.txt"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG", "b.txt", "c.txt"}));
+    }
+}
+
+TEST(DeleteFiles, NoLogFoundAtStartUpFailsAfterTheFiles) {
+    Tree t({"a.txt"});
+    t.inventory();
+    t.fs.addFile("C:\\App\\ST6UNST.LOG");
+    try {
+        deletefiles(t.state, t.fs, t.list);
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("install log"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG"}));
+}
+
+TEST(SweepFolders, FoldersLeftWithoutFiles) {
+    struct Case {
+        const char* what;
+        Paths keep;
+        Paths left;
+    };
+    // Inventory order: a.txt, A\a1.txt, A\Deep\d.txt, B\b.txt, B\Last\l.txt;
+    // lastsubpath is C:\App\B\Last.
+    const std::vector<Case> cases = {
+        {"nothing kept: install folder goes, taking the empty last sub-folder", {}, {}},
+        {"file kept in the install folder: the empty last sub-folder goes with its parent",
+         {"a.txt"},
+         {"", "a.txt"}},
+        {"kept file deep down keeps every folder above it, siblings go",
+         {"A\\Deep\\d.txt"},
+         {"", "A\\", "A\\Deep\\", "A\\Deep\\d.txt"}},
+        {"kept file in the last sub-folder keeps it and its parents",
+         {"B\\Last\\l.txt"},
+         {"", "B\\", "B\\Last\\", "B\\Last\\l.txt"}},
+        {"kept file beside the last sub-folder: the empty last sub-folder stays",
+         {"B\\b.txt"},
+         {"", "B\\", "B\\Last\\", "B\\b.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree t(
+            {"a.txt", "ST6UNST.LOG", "A\\a1.txt", "A\\Deep\\d.txt", "B\\b.txt", "B\\Last\\l.txt"},
+            {"A\\Empty"});
+        t.inventory();
+        ASSERT_EQ(t.state.lastsubpath, "C:\\App\\B\\Last");
+        for (const std::string& k : c.keep)
+            t.keep(k);
+        t.remove();
+        EXPECT_EQ(t.left(), sorted(c.left));
+    }
+}
+
+TEST(SweepFolders, LastsubpathComparisonIsExact) {
+    for (const std::string lastsubpath : {"C:\\App\\Sub", "C:\\App\\SUB"}) {
+        SCOPED_TRACE(lastsubpath);
+        Tree t({"a.txt", "Sub\\s.txt", "ST6UNST.LOG"});
+        t.inventory();
+        t.keep("a.txt");
+        t.state.lastsubpath = lastsubpath;
+        t.remove();
+        if (lastsubpath == "C:\\App\\Sub")
+            EXPECT_EQ(t.left(), (Paths{"", "Sub\\", "a.txt"}));
+        else
+            EXPECT_EQ(t.left(), (Paths{"", "a.txt"}));
+    }
+}
+
+TEST(SweepFolders, LogpathIsTheLastToolkitFileNotNecessarilyTheLog) {
+    Tree t({"ST6UNST.LOG", "Sub\\st6unst.001", "Sub\\x.txt"});
+    t.inventory();
+    t.remove();
+    EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG", "Sub\\"}));
+    EXPECT_FALSE(t.fs.exists("C:\\App\\Sub\\st6unst.001"));
+}
+
+TEST(SweepFolders, LinkIsNeverEnteredOrDeletedAndKeepsItsParents) {
+    Tree t({"a.txt", "ST6UNST.LOG", "Tools\\t.exe", "Tools\\Inner\\i.dat"}, {"Other"});
+    t.fs.addFile("D:\\Shared\\precious.doc");
+    t.fs.addFolder("D:\\Shared\\Empty");
+    t.fs.addLink("C:\\App\\Tools\\Inner\\Docs", "D:\\Shared");
+    t.inventory();
+    EXPECT_EQ(t.list.rowCount(), 3u);
+    t.remove();
+    EXPECT_EQ(t.left(),
+              (Paths{"", "Tools\\", "Tools\\Inner\\", "Tools\\Inner\\Docs -> D:\\Shared"}));
+    EXPECT_TRUE(t.fs.fileExists("D:\\Shared\\precious.doc"));
+    EXPECT_TRUE(t.fs.exists("D:\\Shared\\Empty"));
+}
+
+TEST(SweepFolders, InstallFolderThatIsGoneFails) {
+    UninstallState state;
+    MemoryFileSystem fs;
+    EXPECT_THROW(sweepfolders(state, fs, "C:\\App", true), Error);
+}
+
+TEST(SweepFolders, WithoutRecursionLooksBelowButRemovesOnlyTheFolder) {
+    {
+        Tree t({}, {"A\\B", "C"});
+        sweepfolders(t.state, t.fs, "C:\\App", false);
+        EXPECT_FALSE(t.fs.exists("C:\\App"));
+    }
+    {
+        Tree t({"A\\B\\kept.txt"}, {"C"});
+        sweepfolders(t.state, t.fs, "C:\\App", false);
+        EXPECT_EQ(t.left(), (Paths{"", "A\\", "A\\B\\", "A\\B\\kept.txt", "C\\"}));
+    }
+    {
+        Tree t({}, {"A"});
+        t.fs.addFolder("D:\\Target");
+        t.fs.addLink("C:\\App\\A\\L", "D:\\Target");
+        sweepfolders(t.state, t.fs, "C:\\App", false);
+        EXPECT_TRUE(t.fs.exists("C:\\App\\A"));
+    }
+}
+
+TEST(SweepFolders, RefusingFolderStopsTheSweep) {
+    Tree t({"ST6UNST.LOG", "Sub\\a.txt"});
+    t.inventory();
+    t.fs.addFolder("C:\\App\\Locked");
+    t.fs.setReadOnly("C:\\App\\Locked");
+    t.state.lastsubpath = "";
+    deletefiles(t.state, t.fs, t.list);
+    EXPECT_THROW(sweepfolders(t.state, t.fs, "C:\\App", true), Error);
+    EXPECT_TRUE(t.fs.exists("C:\\App"));
+}
+
+TEST(SweepFolders, DeepTreeWithManyEmptyFolders) {
+    MemoryFileSystem fs;
+    UninstallState state;
+    std::string folder = "C:\\App";
+    for (int depth = 0; depth < 300; ++depth) {
+        folder += "\\d";
+        fs.addFolder(folder + "\\e");
+    }
+    fs.addFile(folder + "\\kept.txt");
+    sweepfolders(state, fs, "C:\\App", true);
+    EXPECT_TRUE(fs.fileExists(folder + "\\kept.txt"));
+    EXPECT_FALSE(fs.exists("C:\\App\\d\\e"));
+    EXPECT_FALSE(fs.exists(folder + "\\e"));
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,246 @@
+#include "ui/sequence.h"
+
+#include "engine/error.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Paths = std::vector<std::string>;
+using Names = std::vector<std::string>;
+
+const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
+
+// The error's text, or a failure note when nothing was thrown.
+template <typename Step> std::string errorOf(Step step) {
+    try {
+        step();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+bool registrationIntact(const MemoryRegistry& registry) {
+    return registry.keyExists(sample::uninstallEntry) && registry.keyExists(sample::appPathsEntry);
+}
+
+TEST(FormLoad, ListsTheRegisteredApplication) {
+    SampleWorld w;
+    w.startUp("myapp.exe");
+    EXPECT_EQ(w.state.cmdline, "myapp.exe");
+    EXPECT_EQ(w.state.installdir, sample::installdir);
+    EXPECT_EQ(w.state.logpath, sample::log);
+    EXPECT_EQ(w.list.rowCount(), 6u);
+}
+
+TEST(FormLoad, RefusesWhatItCannotActOnBeforeListingAnything) {
+    struct Case {
+        const char* what;
+        std::string cmdline;
+        std::string registered; // App Paths value, none when empty
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"no argument", "", "", "No application name was given"},
+        {"unknown name", "nosuch.exe", "", "\"nosuch.exe\" is not registered under App Paths"},
+        {"value without a folder", "bare.exe", "bare.exe", "\"bare.exe\" is not registered"},
+        {"executable in a drive root", "root.exe", "C:\\root.exe", "whole drive C:"},
+        {"drive root in lower case", "low.exe", "d:\\low.exe", "whole drive d:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SampleWorld w;
+        w.fs.addFile("C:\\stray.txt");
+        w.fs.addFile("D:\\stray.txt");
+        if (!c.registered.empty())
+            w.registry.setString(sample::appPathsKey + "\\" + c.cmdline, "", c.registered);
+        const std::string message = errorOf([&] { w.startUp(c.cmdline); });
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_EQ(w.list.rowCount(), 0u);
+    }
+}
+
+TEST(Command4Click, RoadOfOneRun) {
+    SampleWorld w;
+    const Paths otherBefore = w.fs.snapshot(sample::otherInstalldir);
+    w.startUp();
+    ASSERT_TRUE(w.list.mark(sample::dataFile));
+    w.uninstall();
+
+    // Everything but the kept file is gone; the empty last sub-folder the
+    // inventory entered stays beside it.
+    EXPECT_EQ(w.fs.snapshot(sample::installdir),
+              (Paths{sample::installdir + "\\", sample::samplesFolder + "\\", sample::dataFile}));
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(w.fs.exists(sample::otherGroupFolder + "\\Other.lnk"));
+    EXPECT_EQ(w.fs.snapshot(sample::otherInstalldir), otherBefore);
+
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedControl), 0u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedUnused), 0u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::otherShared), 4u);
+
+    EXPECT_FALSE(w.registry.keyExists(sample::uninstallEntry));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    EXPECT_EQ(w.registry.subKeyNames(sample::appPathsKey), Names{"other.exe"});
+    EXPECT_EQ(w.registry.subKeyNames(sample::uninstallKey).size(), 2u);
+    EXPECT_EQ(w.registry.openHandleCount(), 0u);
+
+    EXPECT_EQ(w.state.menupath, sample::groupFolder);
+    EXPECT_EQ(w.list.rowCount(), 6u);
+    EXPECT_EQ(w.list.refreshes(), 1);
+    EXPECT_EQ(w.progress.value(), 28);
+}
+
+TEST(Command4Click, NothingKeptRemovesTheWholeInstallFolder) {
+    SampleWorld w;
+    w.startUp();
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_TRUE(w.fs.exists(sample::otherInstalldir));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(Command4Click, EverythingKeptDeletesOnlyTheLog) {
+    SampleWorld w;
+    w.startUp();
+    w.list.markAll();
+    w.uninstall();
+    for (const std::string& row : w.list.rows())
+        EXPECT_TRUE(w.fs.fileExists(row)) << row;
+    EXPECT_FALSE(w.fs.exists(sample::log));
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(Command4Click, InstallFolderAlreadySweptAwayIsNoFailure) {
+    SampleWorld w(false);
+    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
+    w.registry.setString(sample::uninstallKey + "\\Tool", "AppToUninstall", "myapp.exe");
+    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", sample::lines({"ACTION: ShellLink: \"Tool\",\"x\""}));
+    w.fs.addFile(programs + "\\Tool\\Tool.lnk");
+    w.startUp();
+    ASSERT_EQ(w.list.rowCount(), 0u);
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists("C:\\Tool"));
+    EXPECT_FALSE(w.fs.exists(programs + "\\Tool"));
+    EXPECT_FALSE(w.registry.keyExists(sample::uninstallKey + "\\Tool"));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(Command4Click, EmptyListRemovesTheFolderWithTheToolkitFilesLeft) {
+    SampleWorld w(false);
+    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
+    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", "x\r\n");
+    w.fs.addFile("C:\\Tool\\st6unst.000");
+    w.startUp();
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists("C:\\Tool"));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(Command4Click, StartMenuGroupAlreadyGoneIsNoFailure) {
+    SampleWorld w;
+    w.fs.deleteFolder(sample::groupFolder);
+    w.startUp();
+    w.uninstall();
+    EXPECT_FALSE(w.registry.keyExists(sample::uninstallEntry));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(Command4Click, WhichStartMenuFolderGoes) {
+    struct Case {
+        const char* what;
+        std::string logLine;
+        std::string removed; // empty: nothing under the start menu goes
+    };
+    const std::vector<Case> cases = {
+        {"no group information, ordinary folder in menupath",
+         "ACTION: CreateDir: \"C:\\Program Files\\MyApp\"", ""},
+        {"group found on another drive is looked for under the fixed root",
+         "ACTION: CreateDir: \"D:\\WINDOWS\\Start Menu\\Programs\\Tools\"", programs + "\\Tools"},
+        {"nested group named by a shortcut", "ACTION: ShellLink: \"Tools\\Sub\",\"x\"",
+         programs + "\\Tools\\Sub"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SampleWorld w;
+        w.fs.addFile(sample::log, sample::lines({c.logLine}));
+        w.fs.addFile(programs + "\\Tools\\Sub\\a.lnk");
+        const Paths before = w.fs.snapshot(programs);
+        w.startUp();
+        w.uninstall();
+        Paths expected;
+        for (const std::string& entry : before) {
+            if (c.removed.empty() || entry.rfind(c.removed, 0) != 0)
+                expected.push_back(entry);
+        }
+        EXPECT_EQ(w.fs.snapshot(programs), expected);
+        EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    }
+}
+
+TEST(Command4Click, GroupNameThatLeavesTheStartMenuIsRefused) {
+    for (const std::string group :
+         {"..", "..\\..", "...", ". ", "Tools\\..\\..", "C:\\Users", "\\WINDOWS", "Tools\\"}) {
+        SCOPED_TRACE(group);
+        SampleWorld w;
+        w.fs.addFile(sample::log, sample::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""}));
+        w.fs.addFile(programs + "\\Tools\\a.lnk");
+        w.fs.addFile("C:\\Users\\me\\letter.doc");
+        const Paths before = w.fs.snapshot("C:\\WINDOWS");
+        w.startUp();
+        const std::string message = errorOf([&] { w.uninstall(); });
+        EXPECT_NE(message.find("start-menu group"), std::string::npos) << message;
+        EXPECT_EQ(w.fs.snapshot("C:\\WINDOWS"), before);
+        EXPECT_TRUE(w.fs.fileExists("C:\\Users\\me\\letter.doc"));
+        EXPECT_TRUE(registrationIntact(w.registry));
+    }
+}
+
+TEST(Command4Click, MissingLogStopsBeforeAnythingIsRemoved) {
+    SampleWorld w;
+    w.startUp();
+    w.fs.deleteFile(sample::log);
+    const Paths before = w.fs.snapshot("C:\\");
+    const std::string message = errorOf([&] { w.uninstall(); });
+    EXPECT_NE(message.find("st6unst.log"), std::string::npos) << message;
+    EXPECT_EQ(w.fs.snapshot("C:\\"), before);
+    EXPECT_TRUE(registrationIntact(w.registry));
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 3u);
+}
+
+TEST(Command4Click, ReadOnlyFileStopsTheRunAndASecondRunFinishes) {
+    SampleWorld w;
+    w.fs.setReadOnly(sample::helpFile);
+    w.startUp();
+    const std::string message = errorOf([&] { w.uninstall(); });
+    EXPECT_NE(message.find(sample::helpFile), std::string::npos) << message;
+    // Rows before the refusing one are gone, the rest and the log stay.
+    EXPECT_FALSE(w.fs.exists(sample::exeFile));
+    EXPECT_TRUE(w.fs.fileExists(sample::helpFile));
+    EXPECT_TRUE(w.fs.fileExists(sample::logo));
+    EXPECT_TRUE(w.fs.fileExists(sample::log));
+    EXPECT_TRUE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(registrationIntact(w.registry));
+    EXPECT_EQ(w.list.refreshes(), 0);
+
+    w.fs.setReadOnly(sample::helpFile, false);
+    w.restart();
+    w.startUp();
+    EXPECT_EQ(w.list.rows(), (Paths{sample::helpFile, sample::logo, sample::sampleData}));
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_FALSE(registrationIntact(w.registry));
+    EXPECT_TRUE(w.registry.keyExists(sample::uninstallKey + "\\Other"));
+}
+
+} // namespace
+} // namespace uninst::test

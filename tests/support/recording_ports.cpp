@@ -1,0 +1,29 @@
+#include "tests/support/recording_ports.h"
+
+namespace uninst::test {
+
+void RecordingList::addRow(const std::string& path) {
+    rows_.push_back(path);
+    marks_.push_back(false);
+}
+
+bool RecordingList::mark(const std::string& path) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i] == path) {
+            marks_[i] = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RecordingList::markAll() {
+    marks_.assign(rows_.size(), true);
+}
+
+void RecordingProgress::setValue(float value) {
+    value_ = value;
+    history_.push_back(value);
+}
+
+} // namespace uninst::test

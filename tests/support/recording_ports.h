@@ -1,0 +1,51 @@
+#pragma once
+
+#include "engine/ports.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+
+// The window's list as a test sees it: rows in the order added, marks set by
+// the test, and a count of repaints.
+class RecordingList : public FileList {
+public:
+    void addRow(const std::string& path) override;
+    std::size_t rowCount() const override { return rows_.size(); }
+    std::string rowText(std::size_t index) const override { return rows_.at(index); }
+    bool isMarked(std::size_t index) const override { return marks_.at(index); }
+    void refresh() override { ++refreshes_; }
+
+    // Marks the row showing exactly `path`; false when no row shows it.
+    bool mark(const std::string& path);
+    void markAll();
+
+    const std::vector<std::string>& rows() const { return rows_; }
+    int refreshes() const { return refreshes_; }
+
+private:
+    std::vector<std::string> rows_;
+    std::vector<bool> marks_;
+    int refreshes_ = 0;
+};
+
+// A progress bar that remembers every value it was given.
+class RecordingProgress : public Progress {
+public:
+    explicit RecordingProgress(float max = 100) : max_(max) {}
+
+    float value() const override { return value_; }
+    float max() const override { return max_; }
+    void setValue(float value) override;
+
+    const std::vector<float>& history() const { return history_; }
+
+private:
+    float value_ = 0;
+    float max_;
+    std::vector<float> history_;
+};
+
+} // namespace uninst::test

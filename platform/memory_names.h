@@ -46,21 +46,23 @@ inline char32_t upcase(char32_t c) {
     return c;
 }
 
-// The comparison key of a UTF-8 name. A byte that is not part of valid UTF-8
+// Writes the comparison key of a UTF-8 name to `key`, reusing its storage so
+// that lookups need not allocate. A byte that is not part of valid UTF-8
 // becomes a lone low surrogate of its own, so that distinct byte strings never
 // share a key.
-inline std::u16string foldName(std::string_view utf8) {
-    std::u16string key;
-    key.reserve(utf8.size());
+inline void foldInto(std::string_view utf8, std::u16string& key) {
+    key.clear();
     std::size_t i = 0;
     while (i < utf8.size()) {
         const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) {
+            key.push_back(static_cast<char16_t>(b >= 'a' && b <= 'z' ? b - 0x20 : b));
+            ++i;
+            continue;
+        }
         char32_t c = 0;
         std::size_t len = 0;
-        if (b < 0x80) {
-            c = b;
-            len = 1;
-        } else if (b >= 0xC2 && b <= 0xDF) {
+        if (b >= 0xC2 && b <= 0xDF) {
             c = b & 0x1F;
             len = 2;
         } else if (b >= 0xE0 && b <= 0xEF) {
@@ -96,6 +98,11 @@ inline std::u16string foldName(std::string_view utf8) {
         }
         i += len;
     }
+}
+
+inline std::u16string foldName(std::string_view utf8) {
+    std::u16string key;
+    foldInto(utf8, key);
     return key;
 }
 

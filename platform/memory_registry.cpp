@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
 
 namespace uninst {
 
@@ -53,37 +54,41 @@ struct MemoryRegistry::Node : std::enable_shared_from_this<Node> {
     std::string name;
     Node* parent = nullptr;
     bool deleted = false;
-    std::map<std::u16string, std::shared_ptr<Node>> children;
-    // Index access for enumeration; rebuilt after the set of sub-keys changes.
-    mutable std::vector<Node*> order;
+    // Hashed for lookups; enumeration goes through `order`, sorted by the
+    // same folded keys and rebuilt after the set of sub-keys changes.
+    std::unordered_map<std::u16string, std::shared_ptr<Node>> children;
+    mutable std::vector<std::pair<const std::u16string*, Node*>> order;
     mutable bool orderValid = false;
     std::vector<std::pair<std::string, Value>> values;
-    std::map<std::u16string, std::size_t> valueIndex;
+    std::unordered_map<std::u16string, std::size_t> valueIndex;
 
-    const std::vector<Node*>& ordered() const {
+    const std::vector<std::pair<const std::u16string*, Node*>>& ordered() const {
         if (!orderValid) {
             order.clear();
             order.reserve(children.size());
             for (const auto& entry : children)
-                order.push_back(entry.second.get());
+                order.emplace_back(&entry.first, entry.second.get());
+            std::sort(order.begin(), order.end(),
+                      [](const auto& a, const auto& b) { return *a.first < *b.first; });
             orderValid = true;
         }
         return order;
     }
 
-    const Value* findValue(std::string_view valueName) const {
-        auto it = valueIndex.find(memory::foldName(valueName));
+    const Value* findValue(std::string_view valueName, std::u16string& scratch) const {
+        memory::foldInto(valueName, scratch);
+        auto it = valueIndex.find(scratch);
         return it == valueIndex.end() ? nullptr : &values[it->second].second;
     }
 
-    void putValue(const std::string& valueName, Value value) {
-        auto key = memory::foldName(valueName);
-        auto it = valueIndex.find(key);
+    void putValue(const std::string& valueName, Value value, std::u16string& scratch) {
+        memory::foldInto(valueName, scratch);
+        auto it = valueIndex.find(scratch);
         if (it != valueIndex.end()) {
             values[it->second].second = std::move(value);
             return;
         }
-        valueIndex.emplace(std::move(key), values.size());
+        valueIndex.emplace(scratch, values.size());
         values.emplace_back(valueName, std::move(value));
     }
 };
@@ -97,7 +102,8 @@ long MemoryRegistry::walk(Node* from, const std::string& path, Node*& node) cons
         return badPathname;
     Node* current = from;
     forEachComponent(path, [&](std::string_view component) {
-        auto it = current->children.find(memory::foldName(component));
+        memory::foldInto(component, scratch_);
+        auto it = current->children.find(scratch_);
         current = it == current->children.end() ? nullptr : it->second.get();
         return current != nullptr;
     });
@@ -150,7 +156,7 @@ void MemoryRegistry::createKey(const std::string& path) {
 
 void MemoryRegistry::setValue(const std::string& keyPath, const std::string& name,
                               std::uint32_t type, const std::string& data) {
-    create(keyPath).putValue(name, Value{type, data});
+    create(keyPath).putValue(name, Value{type, data}, scratch_);
 }
 
 void MemoryRegistry::setString(const std::string& keyPath, const std::string& name,
@@ -170,7 +176,7 @@ bool MemoryRegistry::keyExists(const std::string& path) const {
 std::optional<MemoryRegistry::Value> MemoryRegistry::value(const std::string& keyPath,
                                                            const std::string& name) const {
     const Node* node = find(keyPath);
-    const Value* found = node == nullptr ? nullptr : node->findValue(name);
+    const Value* found = node == nullptr ? nullptr : node->findValue(name, scratch_);
     if (found == nullptr)
         return std::nullopt;
     return *found;
@@ -190,8 +196,8 @@ std::optional<std::uint32_t> MemoryRegistry::dword(const std::string& keyPath,
 std::vector<std::string> MemoryRegistry::subKeyNames(const std::string& path) const {
     std::vector<std::string> names;
     if (const Node* node = find(path)) {
-        for (const Node* child : node->ordered())
-            names.push_back(child->name);
+        for (const auto& entry : node->ordered())
+            names.push_back(entry.second->name);
     }
     return names;
 }
@@ -221,7 +227,7 @@ long MemoryRegistry::queryDefaultValue(Key key, const std::string& subkey, std::
         return status;
     if (long status = walk(node, subkey, node); status != success)
         return status;
-    const Value* found = node->findValue("");
+    const Value* found = node->findValue("", scratch_);
     if (found == nullptr) {
         // An unset default value reads as empty text.
         if (!buffer.empty())
@@ -236,7 +242,7 @@ long MemoryRegistry::queryValue(Key key, const std::string& name, std::uint32_t&
     Node* node = nullptr;
     if (long status = resolve(key, node); status != success)
         return status;
-    const Value* found = node->findValue(name);
+    const Value* found = node->findValue(name, scratch_);
     if (found == nullptr)
         return fileNotFound;
     if (long status = writeData(*found, buffer, buffer.size()); status != success)
@@ -249,7 +255,7 @@ long MemoryRegistry::setDwordValue(Key key, const std::string& name, std::uint32
     Node* node = nullptr;
     if (long status = resolve(key, node); status != success)
         return status;
-    node->putValue(name, Value{typeDword, dwordBytes(value)});
+    node->putValue(name, Value{typeDword, dwordBytes(value)}, scratch_);
     return success;
 }
 
@@ -277,7 +283,7 @@ long MemoryRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
     const auto& order = node->ordered();
     if (index >= order.size())
         return noMoreItems;
-    const std::string& childName = order[index]->name;
+    const std::string& childName = order[index].second->name;
     const std::size_t capacity = std::min<std::size_t>(nameLength, name.size());
     if (childName.size() >= capacity)
         return moreData;

@@ -70,6 +70,9 @@ private:
     std::shared_ptr<Node> root_;
     std::map<Key, std::shared_ptr<Node>> handles_;
     Key nextHandle_ = 0x100;
+    // Lookup keys are folded into this buffer so that opening a key allocates
+    // nothing but its handle.
+    mutable std::u16string scratch_;
 };
 
 } // namespace uninst

@@ -1,5 +1,6 @@
 #include "engine/installdir.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace uninst {
@@ -42,13 +43,20 @@ void apath(UninstallState& state, Registry& registry, const std::string& afile) 
     registry.queryDefaultValue(key.get(), afile, buffer);
     key.reset();
 
-    // Joining every part but the last is the text before the last separator;
-    // the terminator rides on the last part and goes with it.
-    const std::string text = unquote(trimSpaces(buffer));
+    // Joining every part but the last is the text before the last separator.
+    // The registered path ends at its terminator: a separator after a NUL
+    // inside the value would make a folder name with a NUL in it, which the
+    // system reads as the shorter path before the NUL ("C:\" for
+    // "C:\<NUL>\App").
+    std::string text = unquote(trimSpaces(buffer));
+    text.resize(std::min(text.find('\0'), text.size()));
     const auto lastSeparator = text.rfind('\\');
     if (lastSeparator == std::string::npos)
         return;
-    state.installdir = text.substr(0, lastSeparator);
+    // Doubled separators before the file name ("C:\App\\a.exe") belong to
+    // no folder name.
+    const auto end = text.find_last_not_of('\\', lastSeparator);
+    state.installdir = end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
 } // namespace uninst

@@ -1,0 +1,360 @@
+#include "tests/e2e/fixture.h"
+
+#include <stdexcept>
+
+namespace e2e {
+
+namespace {
+
+// Fixture failures abort the scenario: a world that was not built as
+// stated would make every later check meaningless.
+[[noreturn]] void fixtureFailed(std::string_view what, const std::wstring& subject, DWORD code) {
+    throw std::runtime_error("fixture: " + std::string(what) + " " + narrow(subject) +
+                             " failed with error " + std::to_string(code));
+}
+
+class Key {
+public:
+    Key(const std::wstring& path, bool create) {
+        const LONG status =
+            create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                     KEY_ALL_ACCESS, nullptr, &key_, nullptr)
+                   : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key_);
+        if (status != ERROR_SUCCESS)
+            key_ = nullptr;
+        status_ = status;
+    }
+    ~Key() {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY get() const { return key_; }
+    LONG status() const { return status_; }
+
+private:
+    HKEY key_ = nullptr;
+    LONG status_ = ERROR_SUCCESS;
+};
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() {
+        if (handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr)
+            CloseHandle(handle_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class Find {
+public:
+    Find(const std::wstring& folder, WIN32_FIND_DATAW& data)
+        : handle_(FindFirstFileW((folder + L"\\*").c_str(), &data)) {}
+    ~Find() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            FindClose(handle_);
+    }
+    Find(const Find&) = delete;
+    Find& operator=(const Find&) = delete;
+    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool next(WIN32_FIND_DATAW& data) { return FindNextFileW(handle_, &data) != FALSE; }
+
+private:
+    HANDLE handle_;
+};
+
+bool isDots(const wchar_t* name) {
+    return (name[0] == L'.' && name[1] == L'\0') ||
+           (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+DWORD attributesOf(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str());
+}
+
+// Runs a host program and waits for it. Wine starts ELF programs given by
+// their host path; the exit status it reports for them is not theirs, so
+// success is judged by the result on disk.
+bool runHost(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    Handle thread(process.hThread);
+    Handle owned(process.hProcess);
+    return WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0;
+}
+
+// The host path of a Windows path under Wine; empty elsewhere.
+std::wstring hostPath(const std::wstring& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr)
+        return {};
+    char* name = unixName(path.c_str());
+    if (name == nullptr)
+        return {};
+    std::wstring wide;
+    const int size = MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0);
+    if (size > 1) {
+        wide.resize(static_cast<std::size_t>(size));
+        MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), size);
+        wide.resize(static_cast<std::size_t>(size - 1));
+    }
+    HeapFree(GetProcessHeap(), 0, name);
+    return wide;
+}
+
+// Wine hands a host program its arguments split by the Windows rules, not
+// by a shell's; the fixture's paths hold no double quotes.
+std::wstring quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+void appendListing(const std::wstring& folder, std::vector<std::wstring>& out) {
+    std::vector<std::wstring> subFolders;
+    WIN32_FIND_DATAW data;
+    Find find(folder, data);
+    if (!find.ok())
+        return;
+    do {
+        if (isDots(data.cFileName))
+            continue;
+        const std::wstring path = folder + L"\\" + data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            out.push_back(path);
+        else if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            subFolders.push_back(path);
+    } while (find.next(data));
+    for (const std::wstring& sub : subFolders)
+        appendListing(sub, out);
+}
+
+} // namespace
+
+std::string narrow(std::wstring_view text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                            size, nullptr, nullptr);
+    return out;
+}
+
+void createKey(const std::wstring& path) {
+    Key key(path, true);
+    if (key.get() == nullptr)
+        fixtureFailed("creating key", path, static_cast<DWORD>(key.status()));
+}
+
+void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+    Key key(path, true);
+    const auto size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    const LONG status =
+        key.get() == nullptr
+            ? key.status()
+            : RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(value.c_str()), size);
+    if (status != ERROR_SUCCESS)
+        fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
+}
+
+void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value) {
+    Key key(path, true);
+    const DWORD data = value;
+    const LONG status = key.get() == nullptr
+                            ? key.status()
+                            : RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
+                                             reinterpret_cast<const BYTE*>(&data), sizeof data);
+    if (status != ERROR_SUCCESS)
+        fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
+}
+
+bool keyExists(const std::wstring& path) {
+    return Key(path, false).get() != nullptr;
+}
+
+std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name) {
+    Key key(path, false);
+    if (key.get() == nullptr)
+        return std::nullopt;
+    DWORD type = 0;
+    DWORD data = 0xDEADBEEF;
+    DWORD size = sizeof data;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return std::nullopt;
+    return data;
+}
+
+void deleteValue(const std::wstring& path, const std::wstring& name) {
+    Key key(path, false);
+    if (key.get() != nullptr)
+        RegDeleteValueW(key.get(), name.c_str());
+}
+
+void deleteKeyTree(const std::wstring& path) {
+    const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+void createFolder(const std::wstring& path) {
+    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos;
+         at = path.find(L'\\', at + 1))
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        fixtureFailed("creating folder", path, GetLastError());
+}
+
+void createFile(const std::wstring& path, std::string_view content) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        fixtureFailed("creating file", path, GetLastError());
+    DWORD written = 0;
+    if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                   nullptr) ||
+        written != content.size())
+        fixtureFailed("writing file", path, GetLastError());
+}
+
+void setReadOnly(const std::wstring& path, bool readOnly) {
+    if (!SetFileAttributesW(path.c_str(),
+                            readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL))
+        fixtureFailed("setting the attributes of", path, GetLastError());
+}
+
+bool fileExists(const std::wstring& path) {
+    const DWORD attributes = attributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool folderExists(const std::wstring& path) {
+    const DWORD attributes = attributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void removeTree(const std::wstring& path) {
+    const DWORD attributes = attributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) {
+            const std::wstring host = hostPath(path);
+            if (!host.empty())
+                runHost(L"/bin/rm -f " + quoted(host));
+        }
+        return;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    std::vector<std::wstring> children;
+    WIN32_FIND_DATAW data;
+    {
+        Find find(path, data);
+        if (find.ok()) {
+            do {
+                if (!isDots(data.cFileName))
+                    children.push_back(path + L"\\" + data.cFileName);
+            } while (find.next(data));
+        }
+    }
+    for (const std::wstring& child : children)
+        removeTree(child);
+    RemoveDirectoryW(path.c_str());
+}
+
+bool createFolderLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring hostLink = hostPath(link);
+    const std::wstring hostTarget = hostPath(target);
+    if (!hostLink.empty() && !hostTarget.empty())
+        runHost(L"/bin/ln -s " + quoted(hostTarget) + L" " + quoted(hostLink));
+    else
+        CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    const DWORD attributes = attributesOf(link);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+std::vector<std::wstring> filesInListingOrder(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    appendListing(folder, files);
+    return files;
+}
+
+std::wstring uninstallerPath() {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    if (GetEnvironmentVariableW(L"UNINST_EXE", buffer, MAX_PATH * 2) > 0)
+        return buffer;
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
+    std::wstring path(buffer, length);
+    // <build>\tests\e2e\e2e_tests.exe -> <build>\ui\uninstall.exe
+    for (int up = 0; up < 3; ++up)
+        path.erase(path.find_last_of(L'\\'));
+    return path + L"\\ui\\uninstall.exe";
+}
+
+Uninstaller::Uninstaller(const std::wstring& arguments) {
+    const std::wstring program = uninstallerPath();
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process_))
+        fixtureFailed("starting", program, GetLastError());
+}
+
+Uninstaller::~Uninstaller() {
+    if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+}
+
+uninst::driver::Target Uninstaller::target() const {
+    return {process_.dwProcessId, process_.hProcess};
+}
+
+HWND Uninstaller::form(DWORD timeoutMs) const {
+    return uninst::driver::waitForForm(target(), timeoutMs);
+}
+
+std::wstring Uninstaller::takeErrorReport(DWORD timeoutMs) const {
+    HWND box = uninst::driver::waitForMessageBox(target(), timeoutMs);
+    if (box == nullptr)
+        return {};
+    std::wstring text = uninst::driver::messageText(box);
+    uninst::driver::dismiss(box);
+    return text;
+}
+
+long Uninstaller::exitStatus(DWORD timeoutMs) {
+    if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 5000);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+} // namespace e2e

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "tools/driver/driver.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The world the end-to-end scenarios build around the uninstaller: keys
+// under HKEY_LOCAL_MACHINE and files under C:\, made and inspected with the
+// plain wide API so that nothing of the program under test is involved.
+namespace e2e {
+
+// Registry; paths are key paths under HKEY_LOCAL_MACHINE.
+void createKey(const std::wstring& path);
+void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value);
+void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value);
+bool keyExists(const std::wstring& path);
+std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name);
+void deleteValue(const std::wstring& path, const std::wstring& name);
+void deleteKeyTree(const std::wstring& path);
+
+// Files; paths are full. createFolder makes the missing parents too.
+void createFolder(const std::wstring& path);
+void createFile(const std::wstring& path, std::string_view content = "x");
+void setReadOnly(const std::wstring& path, bool readOnly);
+bool fileExists(const std::wstring& path);
+bool folderExists(const std::wstring& path);
+// Removes a tree without entering directory links: a link is removed as the
+// link, never through it.
+void removeTree(const std::wstring& path);
+
+// A directory link at `link` to the existing folder `target`. Under Wine,
+// whose CreateSymbolicLinkW makes nothing, it is a host symbolic link, which
+// Wine reports as a reparse point. False when neither could be made.
+bool createFolderLink(const std::wstring& link, const std::wstring& target);
+
+// Every file below `folder` in the platform's listing order: a folder's own
+// files, then each sub-folder's tree in turn. Links are not entered.
+std::vector<std::wstring> filesInListingOrder(const std::wstring& folder);
+
+// One run of uninstall.exe. The destructor ends a run that is still going,
+// so a failed scenario leaves no window behind.
+class Uninstaller {
+public:
+    // `arguments` is appended to the quoted program path exactly as given,
+    // blanks included.
+    explicit Uninstaller(const std::wstring& arguments);
+    ~Uninstaller();
+    Uninstaller(const Uninstaller&) = delete;
+    Uninstaller& operator=(const Uninstaller&) = delete;
+
+    uninst::driver::Target target() const;
+    // The window once shown; null when it was not (the test then fails).
+    HWND form(DWORD timeoutMs = 15000) const;
+    // The text of the error report, which is then dismissed. Empty when no
+    // report appeared.
+    std::wstring takeErrorReport(DWORD timeoutMs = 15000) const;
+    // The exit status, or -1 when the program did not end in time (it is
+    // then ended by force).
+    long exitStatus(DWORD timeoutMs = 30000);
+
+private:
+    PROCESS_INFORMATION process_{};
+};
+
+// Where uninstall.exe is: $UNINST_EXE, or ui/uninstall.exe of the build
+// tree that holds this test program.
+std::wstring uninstallerPath();
+
+// Text form for assertion messages.
+std::string narrow(std::wstring_view text);
+
+} // namespace e2e

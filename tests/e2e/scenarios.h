@@ -1,0 +1,78 @@
+#pragma once
+
+#include "tests/e2e/fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+inline const std::wstring appPathsKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+inline const std::wstring uninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline const std::wstring sharedDllsKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+inline const std::wstring startMenuRoot = L"C:\\WINDOWS\\Start Menu\\Programs\\";
+
+// Everything a scenario may create carries an "E2E" name, so that clean-up
+// cannot touch anything else in the prefix.
+inline const std::wstring app = L"e2eapp.exe";
+inline const std::wstring installDir = L"C:\\Program Files\\E2E App";
+inline const std::wstring linkTarget = L"C:\\E2E Link Target";
+inline const std::wstring group = L"E2E App Group";
+inline const std::vector<std::wstring> registeredNames = {
+    app, L"e2eother.exe", L"e2eroot.exe", L"e2e spaced app.exe", L"{E2E-APP-ID}", L"E2E Other App"};
+inline const std::vector<std::wstring> sharedFiles = {
+    L"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL", L"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL",
+    L"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX", L"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL"};
+
+// Clean up, run, clean up: every scenario starts from and leaves a world
+// without any of its names.
+class Scenario : public ::testing::Test {
+protected:
+    void SetUp() override { cleanUp(); }
+    void TearDown() override { cleanUp(); }
+
+    static void cleanUp() {
+        for (const std::wstring& name : registeredNames) {
+            deleteKeyTree(appPathsKey + L"\\" + name);
+            deleteKeyTree(uninstallKey + L"\\" + name);
+        }
+        for (const std::wstring& file : sharedFiles)
+            deleteValue(sharedDllsKey, file);
+        removeTree(installDir);
+        removeTree(linkTarget);
+        removeTree(startMenuRoot + group);
+    }
+
+    // App Paths entry for `name` naming the executable `exe`.
+    static void registerApp(const std::wstring& name, const std::wstring& exe) {
+        setString(appPathsKey + L"\\" + name, L"", exe);
+    }
+
+    // The install log, lines joined with CR LF as the setup toolkit writes.
+    static void writeLog(const std::wstring& folder, const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\r\n";
+        createFile(folder + L"\\ST6UNST.LOG", text);
+    }
+
+    static std::vector<std::wstring> texts(const std::vector<uninst::driver::Row>& rows) {
+        std::vector<std::wstring> out;
+        for (const auto& row : rows)
+            out.push_back(row.text);
+        return out;
+    }
+};
+
+// Readable failure output for wide texts.
+inline std::vector<std::string> narrowAll(const std::vector<std::wstring>& texts) {
+    std::vector<std::string> out;
+    for (const std::wstring& text : texts)
+        out.push_back(narrow(text));
+    return out;
+}
+
+} // namespace e2e

@@ -1,0 +1,158 @@
+// Start-up: what the window shows, and how a start that cannot go on ends.
+#include "tests/e2e/scenarios.h"
+
+#include <algorithm>
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+using StartUp = Scenario;
+
+TEST_F(StartUp, ShowsEveryFileInListingOrderAndClosingRemovesNothing) {
+    const std::vector<std::wstring> names = {
+        L"zeta.txt", L"_x.txt",    L"Alpha.txt",  L"beta.txt",      L"A0.txt",
+        L"a1.txt",   L"Gamma.txt", L"ST6UNS.LOG", L"myST6UNST.LOG", L"ST6UNS"};
+    createFolder(installDir + L"\\sub a");
+    createFolder(installDir + L"\\Sub B\\Deep");
+    for (const std::wstring& name : names)
+        createFile(installDir + L"\\" + name);
+    // The setup toolkit's own files, whatever their case, are not offered.
+    for (const wchar_t* name : {L"ST6UNST.LOG", L"st6unst.exe", L"St6UnSt001.tmp"})
+        createFile(installDir + L"\\" + name);
+    createFile(installDir + L"\\Sub B\\St6unst.000");
+    createFile(installDir + L"\\sub a\\a.txt");
+    createFile(installDir + L"\\Sub B\\b.txt");
+    createFile(installDir + L"\\Sub B\\Deep\\d.txt");
+    registerApp(app, installDir + L"\\zeta.txt");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    const std::vector<driver::Row> rows = driver::rows(driver::fileList(form));
+
+    // The platform's order: a folder's own files, then each sub-folder's
+    // tree in turn, never sorted by the program.
+    std::vector<std::wstring> expected;
+    for (const std::wstring& path : filesInListingOrder(installDir)) {
+        std::wstring name = path.substr(path.find_last_of(L'\\') + 1).substr(0, 7);
+        CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+        if (name != L"ST6UNST")
+            expected.push_back(path);
+    }
+    EXPECT_EQ(narrowAll(texts(rows)), narrowAll(expected));
+
+    std::vector<std::wstring> exactly;
+    for (const std::wstring& name : names)
+        exactly.push_back(installDir + L"\\" + name);
+    for (const wchar_t* name : {L"sub a\\a.txt", L"Sub B\\b.txt", L"Sub B\\Deep\\d.txt"})
+        exactly.push_back(installDir + L"\\" + name);
+    std::vector<std::wstring> shown = texts(rows);
+    std::sort(shown.begin(), shown.end());
+    std::sort(exactly.begin(), exactly.end());
+    EXPECT_EQ(narrowAll(shown), narrowAll(exactly));
+    EXPECT_TRUE(std::none_of(rows.begin(), rows.end(), [](const auto& row) { return row.marked; }));
+    EXPECT_EQ(driver::progressPosition(driver::progressBar(form)), 0);
+
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(run.exitStatus(), 2);
+    for (const std::wstring& path : exactly)
+        EXPECT_TRUE(fileExists(path)) << narrow(path);
+    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+}
+
+TEST_F(StartUp, ShowsNamesInAnyScript) {
+    const std::vector<std::wstring> names = {L"Café.txt", L"日本語.txt", L"Ελληνικά.txt"};
+    createFolder(installDir + L"\\Ünïcode");
+    for (const std::wstring& name : names)
+        createFile(installDir + L"\\Ünïcode\\" + name);
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    std::vector<std::wstring> shown = texts(driver::rows(driver::fileList(form)));
+    std::vector<std::wstring> expected;
+    for (const std::wstring& name : names)
+        expected.push_back(installDir + L"\\Ünïcode\\" + name);
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(narrowAll(shown), narrowAll(expected));
+
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(run.exitStatus(), 2);
+}
+
+TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
+    // Blanks after the program name go; the inner ones are part of the name.
+    createFolder(installDir);
+    createFile(installDir + L"\\spaced.txt");
+    registerApp(L"e2e spaced app.exe", installDir + L"\\spaced.exe");
+
+    Uninstaller run(L"   e2e spaced app.exe");
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(driver::rowCount(driver::fileList(form)), 1);
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(run.exitStatus(), 2);
+    EXPECT_TRUE(fileExists(installDir + L"\\spaced.txt"));
+}
+
+// A start that cannot go on shows one report, never the window, and ends
+// with status 1 having touched nothing.
+struct FailedStart {
+    std::wstring report;
+    bool formShown = true;
+    long status = -1;
+};
+
+FailedStart startFailing(const std::wstring& arguments) {
+    FailedStart result;
+    Uninstaller run(arguments);
+    HWND box = driver::waitForMessageBox(run.target(), 15000);
+    if (box == nullptr)
+        return result;
+    result.formShown = driver::waitForForm(run.target(), 0) != nullptr;
+    result.report = driver::messageText(box);
+    driver::dismiss(box);
+    result.status = run.exitStatus();
+    return result;
+}
+
+TEST_F(StartUp, WithoutArgumentReportsAndEnds) {
+    const FailedStart start = startFailing(L"");
+    EXPECT_NE(start.report.find(L"No application name"), std::wstring::npos)
+        << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+}
+
+TEST_F(StartUp, UnregisteredNameReportsItAndTouchesNothing) {
+    createFolder(installDir);
+    createFile(installDir + L"\\keep.txt");
+    registerApp(L"e2eother.exe", installDir + L"\\e2eother.exe");
+
+    const FailedStart start = startFailing(L"e2enothere.exe");
+    EXPECT_NE(start.report.find(L"e2enothere.exe"), std::wstring::npos) << narrow(start.report);
+    EXPECT_NE(start.report.find(L"App Paths"), std::wstring::npos) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(fileExists(installDir + L"\\keep.txt"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
+}
+
+TEST_F(StartUp, RefusesAnApplicationRegisteredInADriveRoot) {
+    registerApp(L"e2eroot.exe", L"C:\\x.exe");
+
+    const FailedStart start = startFailing(L"e2eroot.exe");
+    EXPECT_NE(start.report.find(L"drive C:"), std::wstring::npos) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eroot.exe"));
+    EXPECT_TRUE(folderExists(L"C:\\windows"));
+}
+
+} // namespace
+} // namespace e2e

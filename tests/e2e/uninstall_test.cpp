@@ -1,0 +1,182 @@
+// "&Uninstall": what one press removes, keeps and reports.
+#include "tests/e2e/scenarios.h"
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+using Uninstall = Scenario;
+
+// Marks the rows named (by file name) and presses the button.
+void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
+    HWND list = driver::fileList(form);
+    for (const std::wstring& name : keep) {
+        const int row = driver::findRow(list, name);
+        ASSERT_GE(row, 0) << "no row " << narrow(name);
+        ASSERT_TRUE(driver::setMark(list, row, true));
+    }
+    ASSERT_TRUE(driver::click(driver::uninstallButton(form)));
+}
+
+TEST_F(Uninstall, RoadOfOneRun) {
+    const std::wstring menu = startMenuRoot + group;
+    createFolder(installDir + L"\\bin");
+    createFolder(installDir + L"\\help\\img");
+    createFolder(menu);
+    for (const wchar_t* name : {L"e2eapp.exe", L"data.mdb", L"readme.txt", L"bin\\e2eapp.dll",
+                                L"help\\manual.hlp", L"help\\img\\logo.bmp"})
+        createFile(installDir + L"\\" + name);
+    createFile(menu + L"\\E2E App.lnk");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
+                          "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",
+                          "ACTION: ShellLink: \"E2E App Group\",\"E2E App\",\"e2eapp.exe\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\"",
+                          "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    setDword(sharedDllsKey, sharedFiles[0], 3);
+    setDword(sharedDllsKey, sharedFiles[1], 1);
+    setDword(sharedDllsKey, sharedFiles[2], 0);
+    // Another application's entries, by name and by AppToUninstall.
+    registerApp(L"e2eother.exe", L"C:\\Program Files\\E2E Other\\e2eother.exe");
+    setString(uninstallKey + L"\\E2E Other App", L"AppToUninstall", L"e2eother.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(driver::rowCount(driver::fileList(form)), 6);
+    markAndPress(form, {L"data.mdb"});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+
+    EXPECT_TRUE(fileExists(installDir + L"\\data.mdb"));
+    for (const wchar_t* name : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll",
+                                L"help\\manual.hlp", L"help\\img\\logo.bmp", L"ST6UNST.LOG"})
+        EXPECT_FALSE(fileExists(installDir + L"\\" + name)) << narrow(name);
+    EXPECT_FALSE(folderExists(installDir + L"\\bin"));
+    EXPECT_FALSE(folderExists(installDir + L"\\help"));
+    EXPECT_FALSE(folderExists(menu));
+
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[2]), 0u);
+    EXPECT_FALSE(dwordValue(sharedDllsKey, sharedFiles[3]).has_value());
+
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
+}
+
+TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", L"E2EAPP.EXE");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    markAndPress(form, {});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_FALSE(folderExists(installDir));
+}
+
+TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
+    createFolder(installDir);
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"})
+        createFile(installDir + L"\\" + name);
+    setReadOnly(installDir + L"\\b.txt", true);
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    {
+        Uninstaller run(app);
+        HWND form = run.form();
+        ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+        markAndPress(form, {});
+        const std::wstring report = run.takeErrorReport();
+        EXPECT_NE(report.find(installDir + L"\\b.txt"), std::wstring::npos) << narrow(report);
+        EXPECT_EQ(run.exitStatus(), 1);
+    }
+    EXPECT_TRUE(fileExists(installDir + L"\\b.txt"));
+    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+
+    setReadOnly(installDir + L"\\b.txt", false);
+    Uninstaller again(app);
+    HWND form = again.form();
+    ASSERT_NE(form, nullptr) << narrow(again.takeErrorReport(0));
+    markAndPress(form, {});
+    ASSERT_EQ(again.exitStatus(), 0) << narrow(again.takeErrorReport(0));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+TEST_F(Uninstall, DirectoryLinkIsNeitherListedNorEntered) {
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\precious.doc");
+    createFolder(linkTarget + L"\\inner");
+    createFile(linkTarget + L"\\inner\\more.doc");
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    if (!createFolderLink(installDir + L"\\linked", linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
+              narrowAll({installDir + L"\\e2eapp.exe"}));
+    markAndPress(form, {});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(fileExists(linkTarget + L"\\precious.doc"));
+    EXPECT_TRUE(fileExists(linkTarget + L"\\inner\\more.doc"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+TEST_F(Uninstall, InstallFolderHoldingOnlyTheLogIsRemoved) {
+    createFolder(installDir);
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(driver::rowCount(driver::fileList(form)), 0);
+    markAndPress(form, {});
+    // The sweep already took the folder; the run goes on to the registry.
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+TEST_F(Uninstall, MissingStartMenuGroupFolderDoesNotStopTheRun) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir,
+             {"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    markAndPress(form, {});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+} // namespace
+} // namespace e2e

@@ -94,6 +94,10 @@ TEST(InstallLog, StartMenuGroup) {
          {createDir(root + "Grüße")},
          "Grüße",
          root + "Grüße"},
+        {"a multi-byte last character goes as a whole",
+         {"ACTION: ShellLink: \"Grüß,\"x\""},
+         "Grü",
+         root + "Grü"},
         {"shortcut with an empty group name", {"ACTION: ShellLink: \"\",\"Name\""}, "", root},
     };
     for (const Case& c : cases) {

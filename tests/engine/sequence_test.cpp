@@ -52,6 +52,7 @@ TEST(FormLoad, RefusesWhatItCannotActOnBeforeListingAnything) {
         {"value without a folder", "bare.exe", "bare.exe", "\"bare.exe\" is not registered"},
         {"executable in a drive root", "root.exe", "C:\\root.exe", "whole drive C:"},
         {"drive root in lower case", "low.exe", "d:\\low.exe", "whole drive d:"},
+        {"drive root with a doubled separator", "twice.exe", "D:\\\\twice.exe", "whole drive D:"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

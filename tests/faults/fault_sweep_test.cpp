@@ -1,0 +1,345 @@
+// Every operation of a whole uninstall may fail: a file in use, a folder
+// another program holds, a registry call refused. The sweep runs start-up and
+// the uninstall once per operation of a fault-free run, with that one
+// operation failing, and checks what the user is left with.
+
+#include "engine/error.h"
+#include "engine/state.h"
+#include "tests/faults/faulty_ports.h"
+#include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/sample_app.h"
+#include "ui/sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+namespace s = sample;
+
+// A folder link inside the install tree whose target, outside it, holds the
+// user's own files.
+const std::string linkPath = s::installdir + "\\Shared";
+const std::string linkTarget = "C:\\Users\\Shared\\Projects";
+const std::string linkedFile = linkTarget + "\\plan.doc";
+const std::string linkedNested = linkTarget + "\\2024\\budget.xls";
+
+const std::vector<std::string> marked = {s::dataFile, s::helpFile};
+const std::vector<std::string> sharedNames = {s::sharedLib, s::sharedControl, s::sharedUnused};
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::vector<std::string> minus(const std::vector<std::string>& a,
+                               const std::vector<std::string>& b) {
+    std::multiset<std::string> other(b.begin(), b.end());
+    std::vector<std::string> out;
+    for (const std::string& line : a) {
+        auto it = other.find(line);
+        if (it == other.end())
+            out.push_back(line);
+        else
+            other.erase(it);
+    }
+    return out;
+}
+
+// What the uninstall may touch on disk: the install tree and the group.
+bool mayChangeOnDisk(const std::string& line) {
+    const std::string u = upper(line);
+    return startsWith(u, upper(s::installdir + "\\")) ||
+           startsWith(u, upper(s::groupFolder + "\\"));
+}
+
+// What it may touch in the registry: the application's two entries and the
+// counts of the shared files its log names.
+bool mayChangeInRegistry(const std::string& line) {
+    const std::string u = upper(line);
+    for (const std::string& entry : {s::uninstallEntry, s::appPathsEntry}) {
+        if (u == "K " + upper(entry) || startsWith(u, "V " + upper(entry) + " | ") ||
+            startsWith(u, "K " + upper(entry) + "\\"))
+            return true;
+    }
+    for (const std::string& name : sharedNames) {
+        if (startsWith(u, "V " + upper(s::sharedDllsKey) + " | " + upper(name) + " | "))
+            return true;
+    }
+    return false;
+}
+
+struct World {
+    SampleWorld w;
+
+    World() {
+        w.fs.addLink(linkPath, linkTarget);
+        w.fs.addFile(linkedFile, "plan");
+        w.fs.addFile(linkedNested, "numbers");
+    }
+
+    void markRows() {
+        for (const std::string& path : marked)
+            ASSERT_TRUE(w.list.mark(path)) << path << " is not listed";
+    }
+
+    std::uint32_t count(const std::string& name) {
+        return w.registry.dword(s::sharedDllsKey, name).value_or(0xDEADBEEF);
+    }
+};
+
+enum class Outcome { completed, refusedAtStartUp, errorAtStartUp, errorInUninstall };
+
+const char* describe(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::completed:
+        return "completed";
+    case Outcome::refusedAtStartUp:
+        return "refused at start-up";
+    case Outcome::errorAtStartUp:
+        return "error at start-up";
+    case Outcome::errorInUninstall:
+        return "error during the uninstall";
+    }
+    return "?";
+}
+
+struct Run {
+    Outcome outcome = Outcome::completed;
+    std::string message;
+    std::string injected;
+    std::size_t calls = 0;
+};
+
+// Start-up, the marks, the uninstall, through the given ports.
+Run runOnce(World& world, Registry& registry, FileSystem& fs) {
+    Run run;
+    bool started = false;
+    try {
+        formLoad(world.w.state, registry, fs, s::exe, world.w.list);
+        started = true;
+        world.markRows();
+        command4Click(world.w.state, registry, fs, world.w.list, world.w.progress);
+    } catch (const Error& e) {
+        run.message = e.what();
+        run.outcome = started ? Outcome::errorInUninstall : Outcome::errorAtStartUp;
+    }
+    return run;
+}
+
+// The world after a fault-free run, and how many calls each port saw.
+struct Baseline {
+    std::vector<std::string> disk;
+    std::vector<std::string> registry;
+    std::vector<std::string> rows;
+    std::vector<std::string> fsCalls;
+    std::vector<std::string> registryCalls;
+};
+
+const Baseline& baseline() {
+    static const Baseline result = [] {
+        World world;
+        FaultyRegistry registry(world.w.registry);
+        FaultyFileSystem fs(world.w.fs);
+        const Run run = runOnce(world, registry, fs);
+        EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
+        Baseline b;
+        b.disk = world.w.fs.snapshot("C:");
+        b.registry = snapshotLines(world.w.registry);
+        b.rows = world.w.list.rows();
+        b.fsCalls = fs.history();
+        b.registryCalls = registry.history();
+        return b;
+    }();
+    return result;
+}
+
+struct Tally {
+    std::map<std::string, int> outcomes;
+    int secondRuns = 0;
+    int secondRunsCompleted = 0;
+    int logGoneAfterError = 0;
+    std::vector<std::string> loweredTwice;
+    std::vector<std::string> registrationLeft;
+    std::vector<std::string> sharedCountsLeft;
+};
+
+enum class Port { fileSystem, registry };
+
+// Checks 1 to 3 on the world a faulty run left, then, when the log survived
+// an error, the completing second run (check 4) and the double lowering of
+// counts (figure 5).
+void sweepOne(Port port, std::size_t k, Tally& tally) {
+    World world;
+    const auto diskBefore = world.w.fs.snapshot("C:");
+    const auto registryBefore = snapshotLines(world.w.registry);
+    const std::map<std::string, std::uint32_t> countsBefore = {
+        {s::sharedLib, world.count(s::sharedLib)},
+        {s::sharedControl, world.count(s::sharedControl)},
+        {s::sharedUnused, world.count(s::sharedUnused)}};
+
+    FaultyRegistry registry(world.w.registry);
+    FaultyFileSystem fs(world.w.fs);
+    FaultPlan& plan = port == Port::fileSystem ? static_cast<FaultPlan&>(fs) : registry;
+    plan.failAt(k);
+    Run run = runOnce(world, registry, fs);
+    run.injected = plan.injected();
+    if (run.outcome == Outcome::errorAtStartUp && world.w.state.installdir.empty())
+        run.outcome = Outcome::refusedAtStartUp;
+    const std::string label = std::string(port == Port::fileSystem ? "fs" : "registry") + " #" +
+                              std::to_string(k) + " (" + run.injected + ")";
+    SCOPED_TRACE(label + ": " + describe(run.outcome) + " " + run.message);
+    ++tally.outcomes[describe(run.outcome)];
+    ASSERT_FALSE(run.injected.empty()) << "the fault was never reached";
+
+    // 1. Nothing outside the application's own things changed.
+    const auto diskAfter = world.w.fs.snapshot("C:");
+    for (const std::string& line : minus(diskAfter, diskBefore))
+        ADD_FAILURE() << "appeared on disk: " << line;
+    for (const std::string& line : minus(diskBefore, diskAfter))
+        EXPECT_TRUE(mayChangeOnDisk(line)) << "removed from disk: " << line;
+    const auto registryAfter = snapshotLines(world.w.registry);
+    for (const std::string& line : minus(registryAfter, registryBefore))
+        EXPECT_TRUE(mayChangeInRegistry(line)) << "registry now holds: " << line;
+    for (const std::string& line : minus(registryBefore, registryAfter))
+        EXPECT_TRUE(mayChangeInRegistry(line)) << "registry lost: " << line;
+
+    // 2. Kept files and what a link points at are untouched.
+    for (const std::string& path : marked)
+        EXPECT_TRUE(world.w.fs.fileExists(path)) << "marked file deleted: " << path;
+    EXPECT_TRUE(world.w.fs.exists(linkPath)) << "the link was deleted";
+    EXPECT_TRUE(world.w.fs.fileExists(linkedFile) && world.w.fs.fileExists(linkedNested))
+        << "files behind the link were deleted";
+
+    // 3. Completed, or stopped by the injected failure, named.
+    if (port == Port::fileSystem) {
+        EXPECT_NE(run.outcome, Outcome::completed) << "a failing file-system call went unnoticed";
+        if (run.outcome != Outcome::completed) {
+            const auto space = run.injected.find(' ', run.injected.find(' ') + 1);
+            const std::string operation = run.injected.substr(0, space);
+            const std::string path = run.injected.substr(space + 1);
+            EXPECT_EQ(run.message, FaultyFileSystem::message(operation, path));
+        }
+    } else {
+        EXPECT_TRUE(run.outcome == Outcome::completed || run.outcome == Outcome::refusedAtStartUp)
+            << "a registry status became an error";
+        if (run.outcome == Outcome::refusedAtStartUp) {
+            EXPECT_EQ(diskAfter, diskBefore);
+            EXPECT_EQ(registryAfter, registryBefore);
+        }
+        if (run.outcome == Outcome::completed) {
+            if (world.w.registry.keyExists(s::uninstallEntry) ||
+                world.w.registry.keyExists(s::appPathsEntry))
+                tally.registrationLeft.push_back(label);
+            for (const auto& [name, before] : countsBefore) {
+                if (before > 0 && world.count(name) != before - 1)
+                    tally.sharedCountsLeft.push_back(label);
+            }
+        }
+    }
+    if (run.outcome == Outcome::completed)
+        return;
+
+    // 4. With the log still there, running again finishes the job.
+    if (!world.w.fs.fileExists(s::log)) {
+        ++tally.logGoneAfterError;
+        return;
+    }
+    ++tally.secondRuns;
+    world.w.restart();
+    const Run second = runOnce(world, world.w.registry, world.w.fs);
+    EXPECT_EQ(second.outcome, Outcome::completed) << "second run: " << second.message;
+    if (second.outcome != Outcome::completed)
+        return;
+    ++tally.secondRunsCompleted;
+    for (const std::string& row : baseline().rows) {
+        const bool kept = std::find(marked.begin(), marked.end(), row) != marked.end();
+        EXPECT_EQ(world.w.fs.fileExists(row), kept) << row;
+    }
+    EXPECT_FALSE(world.w.fs.exists(s::log));
+    EXPECT_FALSE(world.w.fs.exists(s::groupFolder));
+    EXPECT_FALSE(world.w.registry.keyExists(s::uninstallEntry));
+    EXPECT_FALSE(world.w.registry.keyExists(s::appPathsEntry));
+    const auto disk = world.w.fs.snapshot("C:");
+    for (const std::string& line : minus(disk, baseline().disk))
+        ADD_FAILURE() << "left after the second run: " << line;
+    for (const std::string& line : minus(baseline().disk, disk))
+        ADD_FAILURE() << "removed by the second run only: " << line;
+
+    // 5. Counts the first run had already lowered are lowered again.
+    if (world.count(s::sharedLib) + 2 == countsBefore.at(s::sharedLib))
+        tally.loweredTwice.push_back(label);
+}
+
+void report(const char* title, std::size_t runs, const Tally& tally) {
+    std::printf("\n== %s: %zu runs, one per operation of a fault-free run\n", title, runs);
+    for (const auto& [outcome, count] : tally.outcomes)
+        std::printf("   %-28s %d\n", outcome.c_str(), count);
+    std::printf("   log already deleted at the error (no second run possible): %d\n",
+                tally.logGoneAfterError);
+    std::printf("   second runs: %d, completed: %d\n", tally.secondRuns, tally.secondRunsCompleted);
+    std::printf("   SharedDLLs counts lowered twice (once per run): %zu of %d second runs\n",
+                tally.loweredTwice.size(), tally.secondRuns);
+    for (const std::string& label : tally.loweredTwice)
+        std::printf("      %s\n", label.c_str());
+    if (!tally.registrationLeft.empty()) {
+        std::printf("   completed with registration left in place: %zu\n",
+                    tally.registrationLeft.size());
+        for (const std::string& label : tally.registrationLeft)
+            std::printf("      %s\n", label.c_str());
+    }
+    if (!tally.sharedCountsLeft.empty()) {
+        std::printf("   completed with a shared count not lowered: %zu\n",
+                    tally.sharedCountsLeft.size());
+        for (const std::string& label : tally.sharedCountsLeft)
+            std::printf("      %s\n", label.c_str());
+    }
+    std::fflush(stdout);
+}
+
+TEST(FaultSweep, FaultFreeRunRemovesTheApplicationAndKeepsTheLinkedFiles) {
+    const Baseline& b = baseline();
+    ASSERT_FALSE(b.fsCalls.empty());
+    ASSERT_FALSE(b.registryCalls.empty());
+    for (const std::string& path : marked)
+        EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), path), b.disk.end()) << path;
+    EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), linkedFile), b.disk.end());
+    EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), s::readme), b.disk.end());
+    EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), s::groupFolder + "\\"), b.disk.end());
+    for (const std::string& call : b.fsCalls)
+        EXPECT_EQ(call.find(linkTarget), std::string::npos) << "walked behind the link: " << call;
+}
+
+TEST(FaultSweep, EveryFileSystemOperationFailingOnce) {
+    const std::size_t n = baseline().fsCalls.size();
+    Tally tally;
+    for (std::size_t k = 0; k < n; ++k)
+        sweepOne(Port::fileSystem, k, tally);
+    report("file-system faults", n, tally);
+}
+
+TEST(FaultSweep, EveryRegistryOperationFailingOnce) {
+    const std::size_t n = baseline().registryCalls.size();
+    Tally tally;
+    for (std::size_t k = 0; k < n; ++k)
+        sweepOne(Port::registry, k, tally);
+    report("registry faults", n, tally);
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/filesystem.h"
+#include "platform/registry.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Decorators that forward every call to a real implementation and make one
+// chosen call fail the way the real layer would: a file-system operation
+// throws Error naming the operation and the path, a registry operation
+// returns a non-zero status and leaves every output as it was.
+namespace uninst::test {
+
+// Counts calls and decides which one fails. Call numbers start at 0.
+class FaultPlan {
+public:
+    static constexpr std::size_t never = static_cast<std::size_t>(-1);
+
+    void failAt(std::size_t call) { failAt_ = call; }
+    std::size_t calls() const { return calls_.size(); }
+    // "operation subject" of every call so far, in order.
+    const std::vector<std::string>& history() const { return calls_; }
+    // The call that was made to fail, or empty.
+    const std::string& injected() const { return injected_; }
+
+protected:
+    // Records the call; true when this is the one to fail.
+    bool next(const std::string& operation, const std::string& subject);
+
+private:
+    std::size_t failAt_ = never;
+    std::vector<std::string> calls_;
+    std::string injected_;
+};
+
+class FaultyFileSystem : public FileSystem, public FaultPlan {
+public:
+    explicit FaultyFileSystem(FileSystem& inner) : inner_(inner) {}
+
+    FolderListing listFolder(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    Removal deleteFile(const std::string& path) override;
+    Removal deleteFolder(const std::string& path) override;
+    std::string readTextFile(const std::string& path) override;
+
+    // The message the injected failure carries.
+    static std::string message(const std::string& operation, const std::string& path);
+
+private:
+    void maybeFail(const std::string& operation, const std::string& path);
+    FileSystem& inner_;
+};
+
+class FaultyRegistry : public Registry, public FaultPlan {
+public:
+    // What a failing call returns: a status the engine only ever sees as
+    // "not zero".
+    static constexpr long injectedStatus = 1117; // ERROR_IO_DEVICE
+
+    explicit FaultyRegistry(Registry& inner) : inner_(inner) {}
+
+    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
+    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override;
+    long queryValue(Key key, const std::string& name, std::uint32_t& type,
+                    std::string& buffer) override;
+    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    long deleteKey(Key key, const std::string& subkey) override;
+    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                 std::string& cls, std::uint32_t& classLength) override;
+    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override;
+    long closeKey(Key key) override;
+
+private:
+    Registry& inner_;
+};
+
+} // namespace uninst::test

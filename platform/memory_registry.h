@@ -21,7 +21,8 @@ namespace uninst {
 // key give keyDeleted; handles that were never opened or are closed give
 // invalidHandle. Text data is stored exactly as given: setString adds the NUL
 // terminator, setValue does not; a read of a text value whose data lacks the
-// terminator appends one when the buffer has room, as Windows does.
+// terminator appends one when the buffer has room, as Windows does, and the
+// unset default value of an existing key reads as empty text.
 class MemoryRegistry : public Registry {
 public:
     struct Value {

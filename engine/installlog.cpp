@@ -142,6 +142,9 @@ private:
             static_cast<std::uint32_t>(static_cast<unsigned char>(data[2])) << 16 |
             static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
         const auto count = static_cast<std::int32_t>(raw);
+        // A used-up count is not written back. The request names a key, not
+        // the value, so the value stays for whatever else still counts on
+        // the file.
         if (count < 1)
             registry_.deleteKey(key.get(), sharedpath_);
         else

@@ -1,6 +1,5 @@
 #include "engine/installdir.h"
 
-#include <algorithm>
 #include <string_view>
 
 namespace uninst {
@@ -17,19 +16,12 @@ std::string_view trimSpaces(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// A registered path may be stored in double quotes ("C:\App\a.exe"). The read
-// leaves the terminator after the closing quote, so the quotes enclose the
-// text before the first NUL; a value with only an opening quote is taken as
-// it stands.
-std::string unquote(std::string_view text) {
-    const auto end = text.find('\0');
-    const std::string_view body = text.substr(0, end);
-    if (body.size() < 2 || body.front() != '"' || body.back() != '"')
-        return std::string(text);
-    std::string unquoted(body.substr(1, body.size() - 2));
-    if (end != std::string_view::npos)
-        unquoted += text.substr(end);
-    return unquoted;
+// A registered path may be stored in double quotes ("C:\App\a.exe"); a value
+// with only an opening quote is taken as it stands.
+std::string_view unquote(std::string_view text) {
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"')
+        return text;
+    return text.substr(1, text.size() - 2);
 }
 
 } // namespace
@@ -43,20 +35,23 @@ void apath(UninstallState& state, Registry& registry, const std::string& afile) 
     registry.queryDefaultValue(key.get(), afile, buffer);
     key.reset();
 
+    // The registered path ends at its terminator, which the read leaves right
+    // after it: a separator after a NUL inside the value would make a folder
+    // name with a NUL in it, which the system reads as the shorter path
+    // before the NUL ("C:\" for "C:\<NUL>\App"). Cutting there also puts a
+    // closing quote at the end, where unquote looks for it.
+    std::string_view text = trimSpaces(buffer);
+    text = unquote(text.substr(0, text.find('\0')));
+
     // Joining every part but the last is the text before the last separator.
-    // The registered path ends at its terminator: a separator after a NUL
-    // inside the value would make a folder name with a NUL in it, which the
-    // system reads as the shorter path before the NUL ("C:\" for
-    // "C:\<NUL>\App").
-    std::string text = unquote(trimSpaces(buffer));
-    text.resize(std::min(text.find('\0'), text.size()));
     const auto lastSeparator = text.rfind('\\');
-    if (lastSeparator == std::string::npos)
+    if (lastSeparator == std::string_view::npos)
         return;
     // Doubled separators before the file name ("C:\App\\a.exe") belong to
     // no folder name.
     const auto end = text.find_last_not_of('\\', lastSeparator);
-    state.installdir = end == std::string::npos ? std::string() : text.substr(0, end + 1);
+    state.installdir =
+        end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
 }
 
 } // namespace uninst

@@ -18,6 +18,7 @@ constexpr const wchar_t* usage =
     L"Operates the \"Uinstall Form\" window of another process.\n"
     L"  wait-window   wait until the window is shown\n"
     L"  wait-gone     wait until the window has closed\n"
+    L"  rect          print the window's screen rectangle: WIDTHxHEIGHT+LEFT+TOP\n"
     L"  count         print the number of rows\n"
     L"  rows          print every row: index, mark ([x] kept), text\n"
     L"  mark ROW...   mark rows to keep (ROW: index, full row text or file name)\n"
@@ -111,6 +112,15 @@ int wmain(int argc, wchar_t** argv) {
         return fail(L"no \"Uinstall Form\" window is shown");
     if (command == L"wait-window")
         return 0;
+    if (command == L"rect") {
+        RECT rect{};
+        if (!GetWindowRect(form, &rect))
+            return fail(L"cannot read the window's position");
+        say(std::to_wstring(rect.right - rect.left) + L"x" +
+            std::to_wstring(rect.bottom - rect.top) + L"+" + std::to_wstring(rect.left) + L"+" +
+            std::to_wstring(rect.top) + L"\n");
+        return 0;
+    }
     if (command == L"click") {
         HWND button = uninstallButton(form);
         return button != nullptr && click(button) ? 0 : fail(L"cannot press \"&Uninstall\"");

@@ -77,12 +77,11 @@ void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Fi
     // there is nothing left to do.
     if (list.rowCount() == 0)
         fs.deleteFolder(state.installdir);
-    if (!state.menupath.empty() && !state.groupname.empty()) {
-        if (!isGroupInsideStartMenu(state.groupname))
-            throw Error("The install log names the start-menu group \"" + state.groupname +
-                        "\", which is not a folder inside " + startMenuRoot +
-                        ": the uninstaller will not remove it. Remove the group's shortcuts "
-                        "by hand.");
+    // A group that would lead outside the start menu is left alone rather
+    // than stopping the run: by now the files and the log are gone, and the
+    // registration must still go, or nothing could remove it later.
+    if (!state.menupath.empty() && !state.groupname.empty() &&
+        isGroupInsideStartMenu(state.groupname)) {
         state.menupath = startMenuRoot + state.groupname;
         // A group folder the user already removed is not a failure.
         fs.deleteFolder(state.menupath);

@@ -339,16 +339,41 @@ void uninstallfrm::applyFont() {
         measure_.reset(CreateCompatibleDC(nullptr));
     if (measure_)
         SelectObject(measure_.get(), shown);
+    charWidths_.clear();
     // Only now that nothing uses the old font any more.
     font_ = std::move(font);
 }
 
-int uninstallfrm::widthOf(const std::wstring& text) const {
-    SIZE size{};
-    if (!measure_ || text.size() > static_cast<std::size_t>(INT_MAX) ||
-        !GetTextExtentPoint32W(measure_.get(), text.data(), static_cast<int>(text.size()), &size))
+int uninstallfrm::widthOf(const std::wstring& text) {
+    if (!measure_)
         return 0;
-    return size.cx;
+    constexpr std::uint16_t unknown = 0xFFFF;
+    if (charWidths_.empty())
+        charWidths_.assign(0x10000, unknown);
+    int width = 0;
+    for (wchar_t c : text) {
+        // A character outside the basic plane takes two units and has no
+        // single advance width: measure the row the slow way.
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            SIZE size{};
+            if (text.size() > static_cast<std::size_t>(INT_MAX) ||
+                !GetTextExtentPoint32W(measure_.get(), text.data(), static_cast<int>(text.size()),
+                                       &size))
+                return 0;
+            return size.cx;
+        }
+        std::uint16_t& known = charWidths_[static_cast<std::uint16_t>(c)];
+        if (known == unknown) {
+            INT advance = 0;
+            const UINT code = static_cast<std::uint16_t>(c);
+            known = GetCharWidth32W(measure_.get(), code, code, &advance) && advance >= 0 &&
+                            advance < unknown
+                        ? static_cast<std::uint16_t>(advance)
+                        : 0;
+        }
+        width += known;
+    }
+    return width;
 }
 
 void uninstallfrm::measureAllRows() {

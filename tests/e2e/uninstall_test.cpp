@@ -87,6 +87,27 @@ TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {
     EXPECT_FALSE(folderExists(installDir));
 }
 
+TEST_F(Uninstall, AltUPressesUninstall) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    createFile(installDir + L"\\kept.txt");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    HWND list = driver::fileList(form);
+    ASSERT_TRUE(driver::setMark(list, driver::findRow(list, L"kept.txt"), true));
+    // Alt+U as the keyboard delivers it to the focused list: a system
+    // character with the Alt bit (29) set, taken from the message queue.
+    PostMessageW(list, WM_SYSCHAR, L'u', LPARAM{1} << 29 | 1);
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(fileExists(installDir + L"\\kept.txt"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
 TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
     createFolder(installDir);
     for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"})

@@ -79,9 +79,9 @@ DWORD attributesOf(const std::wstring& path) {
     return GetFileAttributesW(path.c_str());
 }
 
-// Runs a host program and waits for it. Wine starts ELF programs given by
-// their host path; the exit status it reports for them is not theirs, so
-// success is judged by the result on disk.
+// Runs a host program. Wine starts ELF programs given by their host path,
+// but the handle it returns neither reports their exit status nor waits for
+// their end, so the caller waits for the result on disk instead.
 bool runHost(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -91,7 +91,16 @@ bool runHost(std::wstring commandLine) {
         return false;
     Handle thread(process.hThread);
     Handle owned(process.hProcess);
-    return WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0;
+    return true;
+}
+
+template <typename Condition> bool waitFor(Condition condition) {
+    for (int tries = 0; tries < 250; ++tries) {
+        if (condition())
+            return true;
+        Sleep(20);
+    }
+    return condition();
 }
 
 // The host path of a Windows path under Wine; empty elsewhere.
@@ -254,8 +263,8 @@ void removeTree(const std::wstring& path) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) {
             const std::wstring host = hostPath(path);
-            if (!host.empty())
-                runHost(L"/bin/rm -f " + quoted(host));
+            if (!host.empty() && runHost(L"/bin/rm -f " + quoted(host)))
+                waitFor([&] { return attributesOf(path) == INVALID_FILE_ATTRIBUTES; });
         }
         return;
     }
@@ -287,9 +296,11 @@ bool createFolderLink(const std::wstring& link, const std::wstring& target) {
         runHost(L"/bin/ln -s " + quoted(hostTarget) + L" " + quoted(hostLink));
     else
         CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-    const DWORD attributes = attributesOf(link);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return waitFor([&] {
+        const DWORD attributes = attributesOf(link);
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    });
 }
 
 std::vector<std::wstring> filesInListingOrder(const std::wstring& folder) {

@@ -106,7 +106,7 @@ void appendApiPath(std::wstring& out, const std::string& path) {
         length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
     }
     if (length == 0)
-        fail("Cannot use the path", path, GetLastError());
+        fail("use path", path, GetLastError());
     full.resize(length);
     out += full;
 }

@@ -233,6 +233,13 @@ LRESULT uninstallfrm::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_COMMAND:
         onCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
+    case WM_CLOSE:
+        // Once the button was pressed the run decides how the program ends;
+        // a close arriving while its error report is up must not end it
+        // with the status of a window closed unused.
+        if (!clicked_)
+            DestroyWindow(hwnd_);
+        return 0;
     case WM_DPICHANGED:
         onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;

@@ -121,8 +121,16 @@ TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
         HWND form = run.form();
         ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
         markAndPress(form, {});
-        const std::wstring report = run.takeErrorReport();
+        HWND box = driver::waitForMessageBox(run.target(), 15000);
+        ASSERT_NE(box, nullptr);
+        const std::wstring report = driver::messageText(box);
         EXPECT_NE(report.find(installDir + L"\\b.txt"), std::wstring::npos) << narrow(report);
+        // A close request while the report is up neither takes the report
+        // away nor ends the failed run as one closed unused.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(form, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        EXPECT_TRUE(IsWindow(box));
+        driver::dismiss(box);
         EXPECT_EQ(run.exitStatus(), 1);
     }
     EXPECT_TRUE(fileExists(installDir + L"\\b.txt"));

@@ -29,8 +29,10 @@ bool isDriveRoot(std::string_view folder) {
 // the install folder can change. Only a folder strictly inside the start-menu
 // root may be removed: no empty, "." or ".." step, no drive. Windows drops
 // trailing dots and blanks from a name, so "..." or ". " would climb as well.
+// The system reads a path only up to a NUL, so a group "<NUL>x" would be the
+// start-menu root itself.
 bool isGroupInsideStartMenu(std::string_view group) {
-    if (group.find(':') != std::string_view::npos)
+    if (group.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos)
         return false;
     std::size_t start = 0;
     while (true) {

@@ -119,7 +119,7 @@ const char* describe(Outcome outcome) {
     return "?";
 }
 
-struct Run {
+struct RunResult {
     Outcome outcome = Outcome::completed;
     std::string message;
     std::string injected;
@@ -127,8 +127,8 @@ struct Run {
 };
 
 // Start-up, the marks, the uninstall, through the given ports.
-Run runOnce(World& world, Registry& registry, FileSystem& fs) {
-    Run run;
+RunResult runOnce(World& world, Registry& registry, FileSystem& fs) {
+    RunResult run;
     bool started = false;
     try {
         formLoad(world.w.state, registry, fs, s::exe, world.w.list);
@@ -156,7 +156,7 @@ const Baseline& baseline() {
         World world;
         FaultyRegistry registry(world.w.registry);
         FaultyFileSystem fs(world.w.fs);
-        const Run run = runOnce(world, registry, fs);
+        const RunResult run = runOnce(world, registry, fs);
         EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
         Baseline b;
         b.disk = world.w.fs.snapshot("C:");
@@ -197,7 +197,7 @@ void sweepOne(Port port, std::size_t k, Tally& tally) {
     FaultyFileSystem fs(world.w.fs);
     FaultPlan& plan = port == Port::fileSystem ? static_cast<FaultPlan&>(fs) : registry;
     plan.failAt(k);
-    Run run = runOnce(world, registry, fs);
+    RunResult run = runOnce(world, registry, fs);
     run.injected = plan.injected();
     if (run.outcome == Outcome::errorAtStartUp && world.w.state.installdir.empty())
         run.outcome = Outcome::refusedAtStartUp;
@@ -262,7 +262,7 @@ void sweepOne(Port port, std::size_t k, Tally& tally) {
     }
     ++tally.secondRuns;
     world.w.restart();
-    const Run second = runOnce(world, world.w.registry, world.w.fs);
+    const RunResult second = runOnce(world, world.w.registry, world.w.fs);
     EXPECT_EQ(second.outcome, Outcome::completed) << "second run: " << second.message;
     if (second.outcome != Outcome::completed)
         return;
@@ -339,6 +339,22 @@ TEST(FaultSweep, EveryRegistryOperationFailingOnce) {
     for (std::size_t k = 0; k < n; ++k)
         sweepOne(Port::registry, k, tally);
     report("registry faults", n, tally);
+}
+
+// The system reads a path only up to a NUL; the in-memory file system does
+// not, so the calls themselves are checked. A log naming the group "<NUL>x"
+// would otherwise have the start-menu root itself deleted.
+TEST(PathsReachingTheFileSystem, NeverHoldANulWhateverTheLogSays) {
+    for (const std::string& group : {std::string("\0Other", 6), std::string("My\0App", 6)}) {
+        World world;
+        world.w.fs.addFile(s::log, s::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""}));
+        FaultyFileSystem fs(world.w.fs);
+        const RunResult run = runOnce(world, world.w.registry, fs);
+        EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
+        for (const std::string& call : fs.history())
+            EXPECT_EQ(call.find('\0'), std::string::npos) << call;
+        EXPECT_TRUE(world.w.fs.exists("C:\\WINDOWS\\Start Menu\\Programs\\Other"));
+    }
 }
 
 } // namespace

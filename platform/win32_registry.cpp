@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace uninst {
 
 namespace {
@@ -35,8 +37,8 @@ std::string converted(const std::string& twin, DWORD written, DWORD type) {
 // Lays `result` over the front of the caller's buffer and keeps the rest. A
 // result that grew past the buffer in conversion is refused like any result
 // too large for it, so the caller never sees a truncated text.
-bool writeBack(std::string& buffer, const std::string& result) {
-    if (result.size() > buffer.size())
+bool writeBack(std::string& buffer, const std::string& result, std::size_t room) {
+    if (result.size() > room)
         return false;
     buffer.replace(0, result.size(), result);
     return true;
@@ -44,13 +46,19 @@ bool writeBack(std::string& buffer, const std::string& result) {
 
 // Names come back without their terminator; the buffer gets one after them,
 // as the system writes it.
-bool writeBackName(std::string& buffer, std::string name) {
+bool writeBackName(std::string& buffer, std::string name, std::size_t room) {
     name.push_back('\0');
-    return writeBack(buffer, name);
+    return writeBack(buffer, name, room);
 }
 
 DWORD sizeOf(const std::string& buffer) {
     return static_cast<DWORD>(buffer.size());
+}
+
+// The room a caller offers: the length it passes, but never past the end of
+// the buffer behind it.
+DWORD capacity(std::uint32_t length, const std::string& buffer) {
+    return std::min<DWORD>(length, sizeOf(buffer));
 }
 
 } // namespace
@@ -69,7 +77,7 @@ long Win32Registry::queryDefaultValue(Key key, const std::string& subkey, std::s
     const LONG status = RegQueryValueA(hkey(key), text::toAnsi(subkey).c_str(), twin.data(), &size);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!writeBack(buffer, converted(twin, static_cast<DWORD>(size), REG_SZ)))
+    if (!writeBack(buffer, converted(twin, static_cast<DWORD>(size), REG_SZ), buffer.size()))
         return moreData;
     return status;
 }
@@ -83,7 +91,7 @@ long Win32Registry::queryValue(Key key, const std::string& name, std::uint32_t& 
                                          &storedType, reinterpret_cast<BYTE*>(twin.data()), &size);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!writeBack(buffer, converted(twin, size, storedType)))
+    if (!writeBack(buffer, converted(twin, size, storedType), buffer.size()))
         return moreData;
     type = storedType;
     return status;
@@ -104,12 +112,14 @@ long Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name,
                             std::uint32_t& classLength) {
     std::string nameTwin = ansiTwin(name);
     std::string classTwin = ansiTwin(cls);
-    DWORD nameSize = sizeOf(nameTwin);
-    DWORD classSize = sizeOf(classTwin);
+    const DWORD nameRoom = capacity(nameLength, name);
+    const DWORD classRoom = capacity(classLength, cls);
+    DWORD nameSize = nameRoom;
+    DWORD classSize = classRoom;
     FILETIME lastWrite{};
     // With no room for a class the system is asked for none; an empty buffer
     // would otherwise make every key "too large" for it.
-    const bool wantClass = !cls.empty();
+    const bool wantClass = classRoom > 0;
     const LONG status = RegEnumKeyExA(hkey(key), index, nameTwin.data(), &nameSize, nullptr,
                                       wantClass ? classTwin.data() : nullptr,
                                       wantClass ? &classSize : nullptr, &lastWrite);
@@ -120,7 +130,8 @@ long Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name,
     std::string newClass = wantClass ? converted(classTwin, classSize, REG_SZ) : std::string();
     std::string nameResult = name;
     std::string classResult = cls;
-    if (!writeBackName(nameResult, newName) || (wantClass && !writeBackName(classResult, newClass)))
+    if (!writeBackName(nameResult, newName, nameRoom) ||
+        (wantClass && !writeBackName(classResult, newClass, classRoom)))
         return moreData;
     name = std::move(nameResult);
     cls = std::move(classResult);
@@ -134,12 +145,19 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
                               std::uint32_t& dataLength) {
     std::string nameTwin = ansiTwin(name);
     std::string dataTwin = ansiTwin(data);
-    DWORD nameSize = sizeOf(nameTwin);
-    DWORD dataSize = sizeOf(dataTwin);
-    DWORD storedType = 0;
+    const DWORD nameRoom = capacity(nameLength, name);
+    const DWORD dataRoom = capacity(dataLength, data);
+    DWORD nameSize = nameRoom;
+    DWORD dataSize = dataRoom;
+    DWORD storedType = type;
     const LONG status =
         RegEnumValueA(hkey(key), index, nameTwin.data(), &nameSize, nullptr, &storedType,
                       reinterpret_cast<BYTE*>(dataTwin.data()), &dataSize);
+    // Like the system, say what would be needed when the data does not fit.
+    if (status == ERROR_MORE_DATA) {
+        type = storedType;
+        dataLength = dataSize;
+    }
     if (status != ERROR_SUCCESS)
         return status;
 
@@ -147,8 +165,12 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
     std::string newData = converted(dataTwin, dataSize, storedType);
     std::string nameResult = name;
     std::string dataResult = data;
-    if (!writeBackName(nameResult, newName) || !writeBack(dataResult, newData))
+    if (!writeBackName(nameResult, newName, nameRoom) ||
+        !writeBack(dataResult, newData, dataRoom)) {
+        type = storedType;
+        dataLength = static_cast<std::uint32_t>(newData.size());
         return moreData;
+    }
     name = std::move(nameResult);
     data = std::move(dataResult);
     nameLength = static_cast<std::uint32_t>(newName.size());

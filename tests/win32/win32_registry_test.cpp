@@ -137,6 +137,32 @@ TEST_F(Win32RegistryText, NameThatGrowsPastTheBufferInConversionIsTooLarge) {
     EXPECT_EQ(std::string(12, '#'), name);
 }
 
+// The length passed in is the room offered, even when the buffer behind it
+// is larger.
+TEST_F(Win32RegistryText, PassedLengthsBoundTheRoom) {
+    setText(L"\\Caf\u00e9", L"Name", L"0123456789");
+    const Registry::Key root = open(rootUtf8_);
+
+    std::string name(255, '#');
+    std::string cls(255, ' ');
+    std::uint32_t nameLength = 5;
+    std::uint32_t classLength = 255;
+    EXPECT_EQ(Registry::moreData, registry_.enumKey(root, 0, name, nameLength, cls, classLength))
+        << "\"Café\" and its terminator need six bytes";
+    EXPECT_EQ(std::string(255, '#'), name);
+
+    const Registry::Key key = open(rootUtf8_ + "\\Café");
+    std::string data(255, '\0');
+    std::uint32_t dataLength = 8;
+    std::uint32_t type = 0;
+    name.assign(255, ' ');
+    nameLength = 255;
+    EXPECT_EQ(Registry::moreData,
+              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
+    EXPECT_EQ(std::string(255, '\0'), data);
+    EXPECT_EQ(11u, dataLength) << "the size the data needs";
+}
+
 TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
     setBinary(L"Blob", "\xE9\x80\xFF\x00\x41"s);
     const Registry::Key key = open(rootUtf8_);

@@ -121,9 +121,15 @@ private:
 
     void sharedFile(std::string_view payload) {
         const auto path = dropLast(payload);
-        if (!path || path->empty())
+        if (!path)
             return;
-        sharedpath_.assign(*path);
+        // Registry names end at a NUL: the system acts on the text before
+        // it, and with nothing before it the deletion request below would
+        // name the SharedDLLs key itself.
+        const std::string_view name = path->substr(0, path->find('\0'));
+        if (name.empty())
+            return;
+        sharedpath_.assign(name);
 
         ScopedKey key(registry_);
         if (!key.open(Registry::localMachine, sharedDllsKeyPath))

@@ -341,21 +341,5 @@ TEST(FaultSweep, EveryRegistryOperationFailingOnce) {
     report("registry faults", n, tally);
 }
 
-// The system reads a path only up to a NUL; the in-memory file system does
-// not, so the calls themselves are checked. A log naming the group "<NUL>x"
-// would otherwise have the start-menu root itself deleted.
-TEST(PathsReachingTheFileSystem, NeverHoldANulWhateverTheLogSays) {
-    for (const std::string& group : {std::string("\0Other", 6), std::string("My\0App", 6)}) {
-        World world;
-        world.w.fs.addFile(s::log, s::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""}));
-        FaultyFileSystem fs(world.w.fs);
-        const RunResult run = runOnce(world, world.w.registry, fs);
-        EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
-        for (const std::string& call : fs.history())
-            EXPECT_EQ(call.find('\0'), std::string::npos) << call;
-        EXPECT_TRUE(world.w.fs.exists("C:\\WINDOWS\\Start Menu\\Programs\\Other"));
-    }
-}
-
 } // namespace
 } // namespace uninst::test

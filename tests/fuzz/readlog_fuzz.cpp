@@ -8,6 +8,7 @@
 #include "platform/memory_filesystem.h"
 #include "platform/memory_names.h"
 #include "platform/memory_registry.h"
+#include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/recording_ports.h"
@@ -129,7 +130,9 @@ Mentions mentionsOf(const std::vector<std::string_view>& lines) {
             continue;
         const bool ascii = static_cast<unsigned char>(payload.back()) < 0x80;
         for (std::size_t drop = 1; drop <= (ascii ? 1u : 4u) && drop <= payload.size(); ++drop) {
-            const std::string_view name = payload.substr(0, payload.size() - drop);
+            // A registry name ends at a NUL.
+            std::string_view name = payload.substr(0, payload.size() - drop);
+            name = name.substr(0, name.find('\0'));
             if (name.empty())
                 continue;
             ++(ascii ? m.exact : m.maybe)[memory::foldName(name)];
@@ -223,8 +226,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UninstallState state;
     state.installdir = installdir;
     RecordingProgress progress;
+    FaultyRegistry recorder(registry); // never fails: it only records the calls
     try {
-        readlog(state, registry, fs, installdir, progress);
+        readlog(state, recorder, fs, installdir, progress);
     } catch (const std::exception& e) {
         propertyFailed(std::string("readlog threw: ") + e.what());
     } catch (...) {
@@ -232,6 +236,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     check(registry.openHandleCount() == 0, "readlog left registry keys open");
+    for (const std::string& call : recorder.history())
+        check(call.find('\0') == std::string::npos,
+              "a name with a NUL reached the registry: " + detail::printable(call));
     check(fs.snapshot("C:") == filesBefore, "readlog changed the file system");
 
     const auto& history = progress.history();

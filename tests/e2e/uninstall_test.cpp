@@ -113,7 +113,10 @@ TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
     for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"})
         createFile(installDir + L"\\" + name);
     setReadOnly(installDir + L"\\b.txt", true);
-    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    // Seven lines: the bar stands at 14 once the log has been read.
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"", "", "free text",
+                          "ACTION: RegKey: \"HKEY_LOCAL_MACHINE\\Software\\E2E\"",
+                          "ACTION: CreateDir: \"C:\\Program Files\\E2E App\\sub\"", "x", "last"});
     registerApp(app, installDir + L"\\e2eapp.exe");
 
     {
@@ -125,6 +128,7 @@ TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
         ASSERT_NE(box, nullptr);
         const std::wstring report = driver::messageText(box);
         EXPECT_NE(report.find(installDir + L"\\b.txt"), std::wstring::npos) << narrow(report);
+        EXPECT_EQ(driver::progressPosition(driver::progressBar(form)), 14);
         // A close request while the report is up neither takes the report
         // away nor ends the failed run as one closed unused.
         DWORD_PTR ignored = 0;

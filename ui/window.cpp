@@ -246,6 +246,14 @@ LRESULT uninstallfrm::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_COMMAND:
         onCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
+    case WM_MEASUREITEM:
+        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = static_cast<UINT>(rowHeight());
+        return TRUE;
+    case WM_DRAWITEM:
+        if (wParam != idListfiles)
+            return FALSE;
+        onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
     case WM_CLOSE:
         // Once the button was pressed the run decides how the program ends;
         // a close arriving while its error report is up must not end it
@@ -278,9 +286,13 @@ void uninstallfrm::onCreate() {
     // Created in tab order. A later sibling lies below an earlier one, and
     // every control clips its siblings, so the frames draw around the list
     // and the bar and never over them.
+    //
+    // Each click toggles a row's selection, which is its mark; the rows are
+    // drawn here with a check box for it. The list keeps the strings
+    // itself, so other processes read them with the standard messages.
     listfiles = child(WC_LISTBOXW, L"",
                       WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | WS_CLIPSIBLINGS | LBS_MULTIPLESEL |
-                          LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                          LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS,
                       WS_EX_CLIENTEDGE, idListfiles);
     Command4 = child(WC_BUTTONW, L"&Uninstall", WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON, 0,
                      idCommand4);
@@ -362,6 +374,58 @@ void uninstallfrm::applyFont() {
     charWidths_.clear();
     // Only now that nothing uses the old font any more.
     font_ = std::move(font);
+    SendMessageW(listfiles, LB_SETITEMHEIGHT, 0, rowHeight());
+}
+
+int uninstallfrm::checkSize() const {
+    return MulDiv(13, static_cast<int>(dpi_), 96);
+}
+
+int uninstallfrm::rowPadding() const {
+    return MulDiv(2, static_cast<int>(dpi_), 96);
+}
+
+int uninstallfrm::rowHeight() const {
+    TEXTMETRICW metrics{};
+    const int text = measure_ && GetTextMetricsW(measure_.get(), &metrics)
+                         ? static_cast<int>(metrics.tmHeight)
+                         : MulDiv(16, static_cast<int>(dpi_), 96);
+    return std::max(text, checkSize()) + rowPadding();
+}
+
+void uninstallfrm::setHorizontalExtent() {
+    const int extent = rowPadding() * 4 + checkSize() + widestRow_;
+    SendMessageW(listfiles, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
+}
+
+void uninstallfrm::onDrawItem(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    const RECT row = item.rcItem;
+    FillRect(dc, &row, GetSysColorBrush(COLOR_WINDOW));
+    if (item.itemID != static_cast<UINT>(-1)) {
+        const int box = checkSize();
+        const int pad = rowPadding();
+        const int top = row.top + (row.bottom - row.top - box) / 2;
+        RECT check{row.left + pad, top, row.left + pad + box, top + box};
+        const bool marked = (item.itemState & ODS_SELECTED) != 0;
+        DrawFrameControl(dc, &check, DFC_BUTTON,
+                         DFCS_BUTTONCHECK | DFCS_FLAT | (marked ? DFCS_CHECKED : 0));
+
+        const LRESULT length = SendMessageW(listfiles, LB_GETTEXTLEN, item.itemID, 0);
+        if (length != LB_ERR) {
+            drawn_.assign(static_cast<std::size_t>(length) + 1, L'\0');
+            const LRESULT copied = SendMessageW(listfiles, LB_GETTEXT, item.itemID,
+                                                reinterpret_cast<LPARAM>(drawn_.data()));
+            drawn_.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
+            RECT text{check.right + pad * 2, row.top, row.right, row.bottom};
+            SetBkMode(dc, TRANSPARENT);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            DrawTextW(dc, drawn_.c_str(), static_cast<int>(drawn_.size()), &text,
+                      DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_NOCLIP);
+        }
+    }
+    if ((item.itemState & ODS_FOCUS) != 0)
+        DrawFocusRect(dc, &row);
 }
 
 int uninstallfrm::widthOf(const std::wstring& text) {
@@ -407,8 +471,7 @@ void uninstallfrm::measureAllRows() {
         scratch_.resize(static_cast<std::size_t>(length));
         widestRow_ = std::max(widestRow_, widthOf(scratch_));
     }
-    SendMessageW(listfiles, LB_SETHORIZONTALEXTENT,
-                 static_cast<WPARAM>(widestRow_ + toPixels(120, dpi_)), 0);
+    setHorizontalExtent();
 }
 
 void uninstallfrm::reserveRow() {
@@ -434,8 +497,7 @@ void uninstallfrm::addRow(const std::string& path) {
     const int width = widthOf(scratch_);
     if (width > widestRow_) {
         widestRow_ = width;
-        SendMessageW(listfiles, LB_SETHORIZONTALEXTENT,
-                     static_cast<WPARAM>(widestRow_ + toPixels(120, dpi_)), 0);
+        setHorizontalExtent();
     }
 }
 

@@ -60,6 +60,7 @@ private:
     void onCreate();
     void onCommand(int id, int code);
     void onDpiChanged(UINT dpi, const RECT& suggested);
+    void onDrawItem(const DRAWITEMSTRUCT& item);
     void onDestroy();
     void Command4_Click();
 
@@ -68,6 +69,10 @@ private:
     void layout();
     void applyFont();
     int widthOf(const std::wstring& text);
+    int checkSize() const;
+    int rowPadding() const;
+    int rowHeight() const;
+    void setHorizontalExtent();
     void measureAllRows();
     // Makes sure the list can take one more row without reallocating for
     // every few rows it is given.
@@ -97,6 +102,7 @@ private:
     std::size_t rows_ = 0;
     std::size_t reserved_ = 0;
     std::wstring scratch_;
+    std::wstring drawn_;
 
     float value_ = 0.0f;
     float max_ = 100.0f;

@@ -63,28 +63,6 @@ TEST_F(StartUp, ShowsEveryFileInListingOrderAndClosingRemovesNothing) {
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
 }
 
-TEST_F(StartUp, ShowsNamesInAnyScript) {
-    const std::vector<std::wstring> names = {L"Café.txt", L"日本語.txt", L"Ελληνικά.txt"};
-    createFolder(installDir + L"\\Ünïcode");
-    for (const std::wstring& name : names)
-        createFile(installDir + L"\\Ünïcode\\" + name);
-    registerApp(app, installDir + L"\\e2eapp.exe");
-
-    Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    std::vector<std::wstring> shown = texts(driver::rows(driver::fileList(form)));
-    std::vector<std::wstring> expected;
-    for (const std::wstring& name : names)
-        expected.push_back(installDir + L"\\Ünïcode\\" + name);
-    std::sort(shown.begin(), shown.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(narrowAll(shown), narrowAll(expected));
-
-    PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.exitStatus(), 2);
-}
-
 TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
     // Blanks after the program name go; the inner ones are part of the name.
     createFolder(installDir);

@@ -1,6 +1,8 @@
 // "&Uninstall": what one press removes, keeps and reports.
 #include "tests/e2e/scenarios.h"
 
+#include <algorithm>
+
 namespace e2e {
 namespace {
 
@@ -68,6 +70,33 @@ TEST_F(Uninstall, RoadOfOneRun) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
+}
+
+TEST_F(Uninstall, NamesInAnyScriptAreShownKeptAndRemoved) {
+    const std::wstring folder = installDir + L"\\Ünïcode";
+    const std::vector<std::wstring> names = {L"Café.txt", L"日本語.txt", L"Ελληνικά.txt"};
+    createFolder(folder);
+    for (const std::wstring& name : names)
+        createFile(folder + L"\\" + name);
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    std::vector<std::wstring> shown = texts(driver::rows(driver::fileList(form)));
+    std::vector<std::wstring> expected;
+    for (const std::wstring& name : names)
+        expected.push_back(folder + L"\\" + name);
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(narrowAll(shown), narrowAll(expected));
+
+    markAndPress(form, {L"Café.txt"});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_TRUE(fileExists(folder + L"\\Café.txt"));
+    EXPECT_FALSE(fileExists(folder + L"\\日本語.txt"));
+    EXPECT_FALSE(fileExists(folder + L"\\Ελληνικά.txt"));
 }
 
 TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {

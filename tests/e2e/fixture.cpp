@@ -321,9 +321,10 @@ std::wstring uninstallerPath() {
     return path + L"\\ui\\uninstall.exe";
 }
 
-Uninstaller::Uninstaller(const std::wstring& arguments) {
+Uninstaller::Uninstaller(const std::wstring& arguments, bool bareName) {
     const std::wstring program = uninstallerPath();
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    std::wstring commandLine =
+        (bareName ? std::wstring(L"uninstall.exe") : L"\"" + program + L"\"") + L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

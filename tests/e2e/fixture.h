@@ -47,9 +47,10 @@ std::vector<std::wstring> filesInListingOrder(const std::wstring& folder);
 // so a failed scenario leaves no window behind.
 class Uninstaller {
 public:
-    // `arguments` is appended to the quoted program path exactly as given,
-    // blanks included.
-    explicit Uninstaller(const std::wstring& arguments);
+    // `arguments` is appended to the program's name exactly as given,
+    // blanks included. The name is the quoted full path, or, with
+    // `bareName`, just "uninstall.exe" as someone might type it.
+    explicit Uninstaller(const std::wstring& arguments, bool bareName = false);
     ~Uninstaller();
     Uninstaller(const Uninstaller&) = delete;
     Uninstaller& operator=(const Uninstaller&) = delete;

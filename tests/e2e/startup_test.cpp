@@ -64,12 +64,14 @@ TEST_F(StartUp, ShowsEveryFileInListingOrderAndClosingRemovesNothing) {
 }
 
 TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
-    // Blanks after the program name go; the inner ones are part of the name.
+    // Blanks after the program name go, tabs too; the inner ones are part
+    // of the name. Every other scenario starts the program by its quoted
+    // path, this one by its bare name.
     createFolder(installDir);
     createFile(installDir + L"\\spaced.txt");
     registerApp(L"e2e spaced app.exe", installDir + L"\\spaced.exe");
 
-    Uninstaller run(L"   e2e spaced app.exe");
+    Uninstaller run(L" \t  e2e spaced app.exe", true);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     EXPECT_EQ(driver::rowCount(driver::fileList(form)), 1);

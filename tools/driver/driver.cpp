@@ -156,6 +156,9 @@ std::vector<Row> rows(HWND list) {
 }
 
 bool setMark(HWND list, int index, bool marked) {
+    // -1 would mark or clear every row at once.
+    if (index < 0)
+        return false;
     return SendMessageW(list, LB_SETSEL, marked ? TRUE : FALSE, index) != LB_ERR;
 }
 

@@ -25,6 +25,22 @@ bool isDriveRoot(std::string_view folder) {
     return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
 }
 
+// A step of only dots and blanks: "." or "..", or one Windows reads as such
+// after dropping trailing dots and blanks. "/" separates steps as "\" does.
+bool hasDotStep(std::string_view path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view step = path.substr(start, end - start);
+        if (!step.empty() && step.find_first_not_of(". ") == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 // The group name comes from the install log, which anyone who can write to
 // the install folder can change. Only a folder strictly inside the start-menu
 // root may be removed: no empty, "." or ".." step, no drive. Windows drops
@@ -66,6 +82,12 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const s
         throw Error("The install folder of " + cmdline + " is the whole drive " +
                     state.installdir.substr(0, 2) +
                     ", which the uninstaller will not list or remove.");
+    // "C:\App\..\a.exe" registers an executable in C:\, yet the text passes
+    // the drive-root test; other steps back land in another application.
+    if (hasDotStep(state.installdir))
+        throw Error("The install folder of " + cmdline + ", " + state.installdir +
+                    ", goes through a \".\" or \"..\" step, which the uninstaller will not "
+                    "follow: it lists only the folder the executable is registered in.");
     listfolder(state, fs, state.installdir, list);
 }
 

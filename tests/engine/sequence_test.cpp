@@ -53,6 +53,12 @@ TEST(FormLoad, RefusesWhatItCannotActOnBeforeListingAnything) {
         {"executable in a drive root", "root.exe", "C:\\root.exe", "whole drive C:"},
         {"drive root in lower case", "low.exe", "d:\\low.exe", "whole drive d:"},
         {"drive root with a doubled separator", "twice.exe", "D:\\\\twice.exe", "whole drive D:"},
+        {"a dot step", "dot.exe", "C:\\.\\dot.exe", "will not follow"},
+        {"a step back up to the drive", "up.exe", "C:\\App\\..\\up.exe", "will not follow"},
+        {"a step back into another folder", "back.exe",
+         "C:\\Program Files\\MyApp\\..\\Other\\back.exe", "will not follow"},
+        {"a step back after a forward slash", "fwd.exe",
+         "C:\\Program Files\\MyApp/..\\Other\\fwd.exe", "will not follow"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

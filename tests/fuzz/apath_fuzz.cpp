@@ -21,6 +21,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +53,29 @@ std::string registeredText(MemoryRegistry& registry, const std::string& afile) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
         return text.substr(1, text.size() - 2);
     return text;
+}
+
+// The steps of a path after Windows has read it: "/" separates as "\\"
+// does, "." goes, ".." climbs, and trailing dots and blanks of a step are
+// dropped (so "..." and " " go too).
+std::vector<std::string> stepsAsWindowsReadsThem(const std::string& path) {
+    std::vector<std::string> steps;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string step = path.substr(start, end - start);
+        const auto keep = step.find_last_not_of(". ");
+        if (step == "..") {
+            if (steps.size() > 1)
+                steps.pop_back();
+        } else if (keep != std::string::npos) {
+            steps.push_back(step.substr(0, keep + 1));
+        }
+        start = end + 1;
+    }
+    return steps;
 }
 
 } // namespace
@@ -125,9 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RecordingList list;
         try {
             formLoad(startup, registry, fs, afile, list);
-            check(startup.installdir.size() > 2 &&
-                      startup.installdir.find_first_not_of('\\', 2) != std::string::npos,
-                  "start-up went on without an install folder or with a drive root");
+            check(stepsAsWindowsReadsThem(startup.installdir).size() > 1,
+                  "start-up listed a drive root: " + detail::printable(startup.installdir));
         } catch (const Error& e) {
             check(std::string(e.what()).size() > 10,
                   std::string("start-up refused without saying why: ") + e.what());

@@ -63,6 +63,54 @@ TEST_F(StartUp, ShowsEveryFileInListingOrderAndClosingRemovesNothing) {
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
 }
 
+// Where a control sits in the form's client area, in pixels.
+RECT placement(HWND form, HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+TEST_F(StartUp, LaysTheWindowOutInTwipsAtTheScreenDpi) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    const auto px = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
+    const auto expect = [&](HWND control, int left, int top, int width, int height,
+                            const char* name) {
+        ASSERT_NE(control, nullptr) << name;
+        const RECT at = placement(form, control);
+        EXPECT_EQ(at.left, px(left)) << name;
+        EXPECT_EQ(at.top, px(top)) << name;
+        EXPECT_EQ(at.right - at.left, px(width)) << name;
+        EXPECT_EQ(at.bottom - at.top, px(height)) << name;
+    };
+    RECT client{};
+    GetClientRect(form, &client);
+    EXPECT_EQ(client.right, px(8310));
+    EXPECT_EQ(client.bottom, px(6435));
+    expect(driver::fileList(form), 2520, 1560, 5025, 1635, "listfiles");
+    expect(driver::uninstallButton(form), 4680, 3960, 1215, 495, "Command4");
+    expect(FindWindowExW(form, nullptr, L"Button", L"SELECT FILES TO KEEP"), 2280, 1200, 5535, 2175,
+           "Frame1");
+    expect(driver::progressBar(form), 2400, 5160, 5655, 495, "ProgressBar1");
+    expect(FindWindowExW(form, nullptr, L"Button", L""), 2040, 4920, 6255, 855, "Frame2");
+
+    // Tab order is creation order: the list first, then the button.
+    EXPECT_EQ(GetWindow(form, GW_CHILD), driver::fileList(form));
+    EXPECT_EQ(GetWindow(driver::fileList(form), GW_HWNDNEXT), driver::uninstallButton(form));
+
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(run.exitStatus(), 2);
+}
+
 TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
     // Blanks after the program name go, tabs too; the inner ones are part
     // of the name. Every other scenario starts the program by its quoted

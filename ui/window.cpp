@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <cwchar>
+#include <string_view>
 
 namespace uninst {
 

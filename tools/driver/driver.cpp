@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cwctype>
-
 namespace uninst::driver {
 
 namespace {

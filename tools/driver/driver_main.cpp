@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cwchar>
-#include <cwctype>
 #include <string>
 #include <string_view>
 

@@ -257,6 +257,12 @@ Removal Win32FileSystem::deleteFolder(const std::string& path) {
     if (isDriveRoot(wide))
         fail(operation, path, ERROR_ACCESS_DENIED);
 
+    // The sweep removes folders one by one once they are empty: one call
+    // settles those without listing them again. Anything else, a folder
+    // that still holds something or one that refuses, goes the long way,
+    // which also reports the failure.
+    if (RemoveDirectoryW(wide.c_str()))
+        return Removal::removed;
     removeTree(wide);
     return Removal::removed;
 }

@@ -221,6 +221,10 @@ int ui(const std::wstring& exe, const std::wstring& argument, long rows, long ma
         Sleep(1);
     }
     const double shown = bench::now();
+    // The controls are all there by now; the first look may have come while
+    // the window was still creating them.
+    controls = Controls{};
+    EnumChildWindows(main, &findControls, reinterpret_cast<LPARAM>(&controls));
     std::printf("startup_s=%.4f\nrows=%ld\n", shown - begin, static_cast<long>(count));
 
     PROCESS_MEMORY_COUNTERS memory{};

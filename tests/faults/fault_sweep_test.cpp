@@ -48,6 +48,7 @@ std::vector<std::string> keptFiles(Marks marks) {
     }
     return {};
 }
+
 const std::vector<std::string> sharedNames = {s::sharedLib, s::sharedControl, s::sharedUnused};
 
 std::string upper(std::string text) {
@@ -143,7 +144,6 @@ struct RunResult {
     Outcome outcome = Outcome::completed;
     std::string message;
     std::string injected;
-    std::size_t calls = 0;
 };
 
 // Start-up, the marks, the uninstall, through the given ports.
@@ -165,7 +165,6 @@ RunResult runOnce(World& world, Registry& registry, FileSystem& fs) {
 // The world after a fault-free run, and how many calls each port saw.
 struct Baseline {
     std::vector<std::string> disk;
-    std::vector<std::string> registry;
     std::vector<std::string> rows;
     std::vector<std::string> fsCalls;
     std::vector<std::string> registryCalls;
@@ -192,7 +191,6 @@ const Baseline& baseline(Marks marks) {
         EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
         Baseline b;
         b.disk = world.w.fs.snapshot("C:");
-        b.registry = snapshotLines(world.w.registry);
         b.rows = world.w.list.rows();
         b.fsCalls = fs.history();
         b.registryCalls = registry.history();

@@ -67,6 +67,38 @@ protected:
     }
 };
 
+// Marks the rows named (by file name) and presses the button.
+inline void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
+    HWND list = uninst::driver::fileList(form);
+    for (const std::wstring& name : keep) {
+        const int row = uninst::driver::findRow(list, name);
+        ASSERT_GE(row, 0) << "no row " << narrow(name);
+        ASSERT_TRUE(uninst::driver::setMark(list, row, true));
+    }
+    ASSERT_TRUE(uninst::driver::click(uninst::driver::uninstallButton(form)));
+}
+
+// A start that cannot go on shows one report, never the window, and ends
+// with status 1 having touched nothing.
+struct FailedStart {
+    std::wstring report;
+    bool formShown = true;
+    long status = -1;
+};
+
+inline FailedStart startFailing(const std::wstring& arguments) {
+    FailedStart result;
+    Uninstaller run(arguments);
+    HWND box = uninst::driver::waitForMessageBox(run.target(), 15000);
+    if (box == nullptr)
+        return result;
+    result.formShown = uninst::driver::waitForForm(run.target(), 0) != nullptr;
+    result.report = uninst::driver::messageText(box);
+    uninst::driver::dismiss(box);
+    result.status = run.exitStatus();
+    return result;
+}
+
 // Readable failure output for wide texts.
 inline std::vector<std::string> narrowAll(const std::vector<std::wstring>& texts) {
     std::vector<std::string> out;

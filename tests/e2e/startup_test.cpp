@@ -128,27 +128,6 @@ TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
     EXPECT_TRUE(fileExists(installDir + L"\\spaced.txt"));
 }
 
-// A start that cannot go on shows one report, never the window, and ends
-// with status 1 having touched nothing.
-struct FailedStart {
-    std::wstring report;
-    bool formShown = true;
-    long status = -1;
-};
-
-FailedStart startFailing(const std::wstring& arguments) {
-    FailedStart result;
-    Uninstaller run(arguments);
-    HWND box = driver::waitForMessageBox(run.target(), 15000);
-    if (box == nullptr)
-        return result;
-    result.formShown = driver::waitForForm(run.target(), 0) != nullptr;
-    result.report = driver::messageText(box);
-    driver::dismiss(box);
-    result.status = run.exitStatus();
-    return result;
-}
-
 TEST_F(StartUp, WithoutArgumentReportsAndEnds) {
     const FailedStart start = startFailing(L"");
     EXPECT_NE(start.report.find(L"No application name"), std::wstring::npos)

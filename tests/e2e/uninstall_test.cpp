@@ -10,17 +10,6 @@ namespace driver = uninst::driver;
 
 using Uninstall = Scenario;
 
-// Marks the rows named (by file name) and presses the button.
-void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
-    HWND list = driver::fileList(form);
-    for (const std::wstring& name : keep) {
-        const int row = driver::findRow(list, name);
-        ASSERT_GE(row, 0) << "no row " << narrow(name);
-        ASSERT_TRUE(driver::setMark(list, row, true));
-    }
-    ASSERT_TRUE(driver::click(driver::uninstallButton(form)));
-}
-
 TEST_F(Uninstall, RoadOfOneRun) {
     const std::wstring menu = startMenuRoot + group;
     createFolder(installDir + L"\\bin");

@@ -1,0 +1,466 @@
+// Bad inputs and a hostile world, tried on the real program: damaged logs,
+// registrations that do not fit, odd arguments, files and folders held by
+// another process, long paths and names in many scripts.
+#include "platform/unique_handle.h"
+#include "tests/e2e/scenarios.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+using FileHandle = uninst::UniqueHandle<HANDLE, &CloseHandle, -1>;
+using KeyHandle = uninst::UniqueHandle<HKEY, &RegCloseKey, 0>;
+
+const std::wstring quotedName = L"\"e2e quoted app.exe\"";
+const std::wstring unquotedName = L"e2e quoted app.exe";
+const std::wstring otherApp = L"e2eother.exe";
+const std::wstring otherEntry = L"E2E Other App";
+const std::wstring otherMenu = startMenuRoot + group;
+const std::wstring outsideFile = linkTarget + L"\\precious.doc";
+
+// The form the wide API takes for paths of any length.
+std::wstring longForm(const std::wstring& path) {
+    return L"\\\\?\\" + path;
+}
+
+DWORD valueCount(const std::wstring& path) {
+    KeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return 0;
+    DWORD values = 0;
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                     nullptr, nullptr, nullptr, nullptr);
+    return values;
+}
+
+bool contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+
+// How a run ends. A report that comes up is read and dismissed, since the
+// program waits for it before it ends.
+long finish(Uninstaller& run, std::wstring& report) {
+    if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
+        report = driver::messageText(box);
+        driver::dismiss(box);
+    }
+    return run.exitStatus();
+}
+
+class BadInput : public Scenario {
+protected:
+    void SetUp() override {
+        cleanUpOwn();
+        Scenario::SetUp();
+    }
+    void TearDown() override {
+        cleanUpOwn();
+        Scenario::TearDown();
+    }
+
+    static void cleanUpOwn() {
+        for (const std::wstring& name : {quotedName, unquotedName}) {
+            deleteKeyTree(appPathsKey + L"\\" + name);
+            deleteKeyTree(uninstallKey + L"\\" + name);
+        }
+        removeTree(longForm(installDir));
+    }
+
+    // What belongs to someone else: another application's registration,
+    // shared counts and a start-menu group the log does not name, a file
+    // outside the install folder. Every run must leave all of it as it was.
+    void buildBystanders() {
+        registerApp(otherApp, L"C:\\Program Files\\E2E Other\\e2eother.exe");
+        setString(uninstallKey + L"\\" + otherEntry, L"AppToUninstall", otherApp);
+        for (const std::wstring& file : sharedFiles)
+            setDword(sharedDllsKey, file, 3);
+        createFolder(otherMenu);
+        createFile(otherMenu + L"\\E2E App.lnk");
+        createFolder(linkTarget);
+        createFile(outsideFile);
+        sharedValues_ = valueCount(sharedDllsKey);
+    }
+
+    void expectBystandersUntouched(bool groupNamed = false, bool firstCountNamed = false) {
+        EXPECT_TRUE(keyExists(appPathsKey + L"\\" + otherApp));
+        EXPECT_TRUE(keyExists(uninstallKey + L"\\" + otherEntry));
+        for (std::size_t i = 0; i < sharedFiles.size(); ++i) {
+            if (!(firstCountNamed && i == 0)) {
+                EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[i]), 3u) << narrow(sharedFiles[i]);
+            }
+        }
+        EXPECT_EQ(valueCount(sharedDllsKey), sharedValues_);
+        if (!groupNamed) {
+            EXPECT_TRUE(fileExists(otherMenu + L"\\E2E App.lnk"));
+        }
+        EXPECT_TRUE(fileExists(outsideFile));
+    }
+
+    // The install folder with a few files in two levels, and its
+    // registration.
+    static void buildApplication() {
+        createFolder(installDir + L"\\bin");
+        for (const wchar_t* name : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll"})
+            createFile(installDir + L"\\" + name);
+        registerApp(app, installDir + L"\\e2eapp.exe");
+        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    }
+
+    static void expectApplicationRemoved() {
+        EXPECT_FALSE(folderExists(installDir));
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    }
+
+    // Starts the program on the application and presses the button with no
+    // row marked; the exit status, with the report's text if one came up.
+    static long uninstallEverything(std::wstring& report) {
+        Uninstaller run(app);
+        HWND form = run.form();
+        if (form == nullptr) {
+            report = run.takeErrorReport(0);
+            return -1;
+        }
+        markAndPress(form, {});
+        return finish(run, report);
+    }
+
+private:
+    DWORD sharedValues_ = 0;
+};
+
+TEST_F(BadInput, EmptyLogCompletesAndTouchesNothingElse) {
+    buildBystanders();
+    buildApplication();
+    createFile(installDir + L"\\ST6UNST.LOG", "");
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectApplicationRemoved();
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, BinaryLogCompletesAndTouchesNothingElse) {
+    buildBystanders();
+    buildApplication();
+    // 64 KiB from a fixed generator: NULs, lone CRs and LFs, bytes of every
+    // range, and no line the log reader reacts to.
+    std::string bytes(64 * 1024, '\0');
+    std::uint32_t seed = 0x2545F491u;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        bytes[i] = static_cast<char>(i % 97 == 0 ? 0 : seed >> 24);
+    }
+    ASSERT_EQ(bytes.find("ACTION"), std::string::npos);
+    ASSERT_EQ(bytes.find("NOTE"), std::string::npos);
+    ASSERT_NE(bytes.find('\r'), std::string::npos);
+    createFile(installDir + L"\\ST6UNST.LOG", bytes);
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectApplicationRemoved();
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, MegabyteLinesAreReadAsOneLineEachAndTheNextLinesStillCount) {
+    buildBystanders();
+    buildApplication();
+    const std::string megabyte(1024 * 1024, 'E');
+    // A plain line, then a shared file whose name no registry holds; the
+    // lines after them still name the group and a shared file.
+    writeLog(installDir,
+             {megabyte, "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2E" + megabyte + "\"",
+              "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",
+              "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectApplicationRemoved();
+    EXPECT_FALSE(folderExists(otherMenu));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    expectBystandersUntouched(true, true);
+}
+
+TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
+    buildBystanders();
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    const auto registeredPath = [](std::size_t length) {
+        const std::wstring folder = installDir + L"\\";
+        return folder + std::wstring(length - folder.size() - 4, L'x') + L".exe";
+    };
+
+    // 254 characters and the terminator fill the buffer exactly.
+    registerApp(app, registeredPath(254));
+    {
+        Uninstaller run(app);
+        HWND form = run.form();
+        ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+        EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
+                  narrowAll({installDir + L"\\e2eapp.exe"}));
+        PostMessageW(form, WM_CLOSE, 0, 0);
+        EXPECT_EQ(run.exitStatus(), 2);
+    }
+
+    registerApp(app, registeredPath(300));
+    const FailedStart start = startFailing(app);
+    EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
+    EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, QuotedArgumentNamesTheKeyWithItsQuotes) {
+    // The argument text is kept as typed, quotes included, so the plain
+    // registration is not the one asked for.
+    buildBystanders();
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(unquotedName, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + unquotedName, L"DisplayName", L"E2E Quoted");
+
+    const FailedStart start = startFailing(quotedName);
+    EXPECT_TRUE(contains(start.report, quotedName)) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + unquotedName));
+
+    // A key whose name holds the quotes is that registration: it alone goes,
+    // with the Uninstall entry of the same name.
+    registerApp(quotedName, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + quotedName, L"DisplayName", L"E2E Quoted");
+    Uninstaller run(quotedName);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
+              narrowAll({installDir + L"\\e2eapp.exe"}));
+    markAndPress(form, {});
+    std::wstring report;
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + quotedName));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + quotedName));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + unquotedName));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + unquotedName));
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, FileInUseStopsTheRunNamingItUntilItIsClosed) {
+    buildBystanders();
+    createFolder(installDir + L"\\sub");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"sub\\d.txt"})
+        createFile(installDir + L"\\" + name);
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    std::vector<std::wstring> rows;
+    {
+        Uninstaller run(app);
+        HWND form = run.form();
+        ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+        rows = texts(driver::rows(driver::fileList(form)));
+        ASSERT_EQ(rows.size(), 4u);
+        // Held open for reading and writing by this process, with no leave to
+        // delete it.
+        FileHandle held(CreateFileW(rows[1].c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held) << "error " << GetLastError();
+        markAndPress(form, {});
+        std::wstring report;
+        EXPECT_EQ(finish(run, report), 1);
+        EXPECT_TRUE(contains(report, rows[1])) << narrow(report);
+    }
+    // Deleted in index order up to the file in use, nothing after it.
+    EXPECT_FALSE(fileExists(rows[0])) << narrow(rows[0]);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_TRUE(fileExists(rows[i])) << narrow(rows[i]);
+    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    expectBystandersUntouched();
+
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectApplicationRemoved();
+    expectBystandersUntouched();
+}
+
+// Sets the current folder of this process for its lifetime.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& path) {
+        const DWORD length = GetCurrentDirectoryW(0, nullptr);
+        previous_.resize(length);
+        previous_.resize(GetCurrentDirectoryW(length, previous_.data()));
+        set_ = SetCurrentDirectoryW(path.c_str()) != FALSE;
+    }
+    ~CurrentFolder() {
+        if (set_)
+            SetCurrentDirectoryW(previous_.c_str());
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+    bool set() const { return set_; }
+
+private:
+    std::wstring previous_;
+    bool set_ = false;
+};
+
+FileHandle openFolder(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Whether this system refuses to remove a folder while `hold` holds it, tried
+// on a folder of the test's own before the program is blamed for anything.
+template <typename Hold> bool systemRefusesRemovingHeldFolder(Hold hold) {
+    const std::wstring probe = linkTarget + L"\\E2E held probe";
+    createFolder(probe);
+    bool refused = false;
+    {
+        const auto holder = hold(probe);
+        refused = !RemoveDirectoryW(probe.c_str());
+    }
+    removeTree(probe);
+    return refused;
+}
+
+// The install folder held by this process, taken hold of once the program's
+// window is up (so that the program's own current folder is elsewhere): the
+// files and the log go, the folder stays, and so do the start-menu group and
+// the registration, which come after it.
+using HeldFolder = BadInput;
+
+template <typename Hold> void heldInstallFolderStopsTheRun(Hold hold) {
+    createFolder(installDir + L"\\sub");
+    createFile(installDir + L"\\a.txt");
+    createFile(installDir + L"\\sub\\b.txt");
+    createFolder(otherMenu);
+    createFile(otherMenu + L"\\E2E App.lnk");
+    createFile(installDir + L"\\ST6UNST.LOG",
+               "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"\r\n");
+    setString(appPathsKey + L"\\" + app, L"", installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    const auto holder = hold(installDir);
+    ASSERT_TRUE(holder) << "error " << GetLastError();
+    markAndPress(form, {});
+    std::wstring report;
+    EXPECT_EQ(finish(run, report), 1);
+    EXPECT_TRUE(contains(report, L"delete folder " + installDir + L":")) << narrow(report);
+    EXPECT_TRUE(folderExists(installDir));
+    EXPECT_FALSE(fileExists(installDir + L"\\a.txt"));
+    EXPECT_FALSE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_TRUE(fileExists(otherMenu + L"\\E2E App.lnk"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+}
+
+std::unique_ptr<CurrentFolder> enterFolder(const std::wstring& path) {
+    auto entered = std::make_unique<CurrentFolder>(path);
+    if (!entered->set())
+        entered.reset();
+    return entered;
+}
+
+TEST_F(HeldFolder, OpenWithoutLeaveToDeleteStopsTheRunNamingIt) {
+    if (!systemRefusesRemovingHeldFolder(openFolder))
+        GTEST_SKIP() << "this system removes a folder while a handle without leave to delete is "
+                        "open on it";
+    heldInstallFolderStopsTheRun(openFolder);
+}
+
+TEST_F(HeldFolder, CurrentFolderOfAProcessStopsTheRunNamingIt) {
+    if (!systemRefusesRemovingHeldFolder(enterFolder))
+        GTEST_SKIP() << "this system removes a folder that is a process's current folder";
+    heldInstallFolderStopsTheRun(enterFolder);
+}
+
+TEST_F(BadInput, PathLongerThan260CharactersIsListedAndRemoved) {
+    std::wstring deep = installDir;
+    for (const wchar_t* step : {L"first level ", L"second level ", L"third level "})
+        deep += L"\\" + (step + std::wstring(90, L'd'));
+    const std::wstring file = deep + L"\\a file at the bottom of a long path.txt";
+    ASSERT_GT(file.size(), 300u);
+    createFolder(longForm(deep));
+    createFile(longForm(file));
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
+              narrowAll({installDir + L"\\e2eapp.exe", file}));
+    markAndPress(form, {});
+    std::wstring report;
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
+    EXPECT_FALSE(fileExists(longForm(file)));
+    EXPECT_FALSE(folderExists(longForm(installDir)));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+TEST_F(BadInput, NamesInSixScriptsAreShownExactlyAndRemoved) {
+    const std::vector<std::wstring> names = {L"Crème brûlée à la façon.txt",
+                                             L"Ελληνικά γράμματα.txt",
+                                             L"Кириллица ёжик.txt",
+                                             L"日本語のファイル名.txt",
+                                             L"漢字与简体中文.txt",
+                                             L"ملف عربي.txt",
+                                             L"emoji 😀🎉.txt",
+                                             L"mixed Ωμέγα Жж 中 ع 🙂.dat"};
+    const std::wstring folder = installDir + L"\\Ünïcødé Κατάλογος Папка 目录";
+    createFolder(folder);
+    for (const std::wstring& name : names)
+        createFile(folder + L"\\" + name);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+    std::vector<std::wstring> expected = filesInListingOrder(installDir);
+    expected.erase(std::remove(expected.begin(), expected.end(), installDir + L"\\ST6UNST.LOG"),
+                   expected.end());
+    ASSERT_EQ(expected.size(), names.size() + 1);
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    // Row by row, in UTF-16 as the list box hands it out: a name that went
+    // through an 8-bit code page or lost half a surrogate pair differs here.
+    HWND list = driver::fileList(form);
+    ASSERT_EQ(driver::rowCount(list), static_cast<int>(expected.size()));
+    for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        ASSERT_NE(length, LB_ERR);
+        std::wstring row(static_cast<std::size_t>(length) + 1, L'\0');
+        row.resize(static_cast<std::size_t>(
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()))));
+        EXPECT_EQ(row, expected[i]) << "row " << i << ": " << narrow(row);
+    }
+    markAndPress(form, {});
+    std::wstring report;
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
+    for (const std::wstring& path : expected)
+        EXPECT_FALSE(fileExists(path)) << narrow(path);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+} // namespace
+} // namespace e2e

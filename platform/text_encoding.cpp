@@ -29,17 +29,21 @@ void appendMultiToWide(std::wstring& out, std::string_view in, UINT codePage) {
     MultiByteToWideChar(codePage, 0, in.data(), inLength, out.data() + start, needed);
 }
 
+// A character the code page has no place for becomes the default character,
+// never the system's nearest look-alike: a name spelt with "a" and a macron
+// must not turn into another application's name spelt with a plain "a".
 void appendWideToMulti(std::string& out, std::wstring_view in, UINT codePage) {
     if (in.empty())
         return;
     const int inLength = checkedLength(in.size());
+    const DWORD flags = WC_NO_BEST_FIT_CHARS;
     const int needed =
-        WideCharToMultiByte(codePage, 0, in.data(), inLength, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, flags, in.data(), inLength, nullptr, 0, nullptr, nullptr);
     if (needed <= 0)
         return;
     const std::size_t start = out.size();
     out.resize(start + static_cast<std::size_t>(needed));
-    WideCharToMultiByte(codePage, 0, in.data(), inLength, out.data() + start, needed, nullptr,
+    WideCharToMultiByte(codePage, flags, in.data(), inLength, out.data() + start, needed, nullptr,
                         nullptr);
 }
 

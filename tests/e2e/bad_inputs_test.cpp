@@ -24,6 +24,9 @@ const std::wstring otherApp = L"e2eother.exe";
 const std::wstring otherEntry = L"E2E Other App";
 const std::wstring otherMenu = startMenuRoot + group;
 const std::wstring outsideFile = linkTarget + L"\\precious.doc";
+// The code page has no place for "\u0101" (a with macron); the nearest
+// look-alike it has is a plain "a".
+const std::wstring lookAlikeApp = L"e2e\u0101pp.exe";
 
 // The form the wide API takes for paths of any length.
 std::wstring longForm(const std::wstring& path) {
@@ -390,6 +393,23 @@ TEST_F(HeldFolder, CurrentFolderOfAProcessStopsTheRunNamingIt) {
     if (!systemRefusesRemovingHeldFolder(enterFolder))
         GTEST_SKIP() << "this system removes a folder that is a process's current folder";
     heldInstallFolderStopsTheRun(enterFolder);
+}
+
+// Names and registered paths with characters the 8-bit code page has no place
+// for. Taking a look-alike for them would act on another application.
+TEST_F(BadInput, ArgumentOutsideTheCodePageIsNotTakenForALookAlike) {
+    buildBystanders();
+    buildApplication();
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+
+    const FailedStart start = startFailing(lookAlikeApp);
+    EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
+    expectBystandersUntouched();
 }
 
 TEST_F(BadInput, PathLongerThan260CharactersIsListedAndRemoved) {

@@ -52,6 +52,8 @@ TEST(TextEncoding, AnsiCodePageRoundTrip) {
     EXPECT_EQ("Café\0x"s, text::fromAnsi("Caf\xE9\0x"s));
     EXPECT_EQ("\x80", text::toAnsi("€")) << "the euro sign's place in 1252";
     EXPECT_EQ("?", text::toAnsi("日")) << "no place in 1252: the default character";
+    EXPECT_EQ("e2e?pp.exe", text::toAnsi("e2e\u0101pp.exe"))
+        << "the default character, not the look-alike \"a\" that names another application";
 }
 
 int closes = 0;

@@ -1,6 +1,7 @@
 #include "platform/win32_registry.h"
 
 #include "platform/text_encoding.h"
+#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -9,6 +10,8 @@
 namespace uninst {
 
 namespace {
+
+using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
 
 HKEY hkey(Registry::Key key) {
     return reinterpret_cast<HKEY>(key);
@@ -51,6 +54,37 @@ bool writeBackName(std::string& buffer, std::string name, std::size_t room) {
     return writeBack(buffer, name, room);
 }
 
+// The system converts stored text to the code page itself, and where a
+// character has no place there it puts the nearest look-alike: a folder
+// "\u0100pp" (capital a with a macron) reads as "App", which may be another
+// application's, and an AppToUninstall value then names another
+// application. The same value read through the wide API tells whether the
+// 8-bit text is the stored one; a value that cannot be told is not. A key
+// without a default value reads as empty text, which is exact.
+bool fitsCodePage(HKEY key, const std::wstring& valueName) {
+    const wchar_t* name = valueName.empty() ? nullptr : valueName.c_str();
+    DWORD type = 0;
+    DWORD bytes = 0;
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    if (status == ERROR_FILE_NOT_FOUND && name == nullptr)
+        return true;
+    if (status != ERROR_SUCCESS)
+        return false;
+    std::wstring wide(bytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(wide.data()), &size) !=
+            ERROR_SUCCESS ||
+        !isText(type))
+        return false;
+    wide.resize(size / sizeof(wchar_t));
+    if (wide.empty())
+        return true;
+    BOOL usedDefault = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        nullptr, 0, nullptr, &usedDefault);
+    return usedDefault == FALSE;
+}
+
 DWORD sizeOf(const std::string& buffer) {
     return static_cast<DWORD>(buffer.size());
 }
@@ -74,9 +108,15 @@ long Win32Registry::openKey(Key root, const std::string& path, std::uint32_t acc
 long Win32Registry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
     std::string twin = ansiTwin(buffer);
     LONG size = static_cast<LONG>(twin.size());
-    const LONG status = RegQueryValueA(hkey(key), text::toAnsi(subkey).c_str(), twin.data(), &size);
+    const std::string ansiSubkey = text::toAnsi(subkey);
+    const LONG status = RegQueryValueA(hkey(key), ansiSubkey.c_str(), twin.data(), &size);
     if (status != ERROR_SUCCESS)
         return status;
+    KeyHandle opened;
+    if (RegOpenKeyExA(hkey(key), ansiSubkey.c_str(), 0, KEY_QUERY_VALUE, opened.put()) !=
+            ERROR_SUCCESS ||
+        !fitsCodePage(opened.get(), {}))
+        return ERROR_NO_UNICODE_TRANSLATION;
     if (!writeBack(buffer, converted(twin, static_cast<DWORD>(size), REG_SZ), buffer.size()))
         return moreData;
     return status;
@@ -87,10 +127,13 @@ long Win32Registry::queryValue(Key key, const std::string& name, std::uint32_t& 
     std::string twin = ansiTwin(buffer);
     DWORD storedType = type;
     DWORD size = sizeOf(twin);
-    const LONG status = RegQueryValueExA(hkey(key), text::toAnsi(name).c_str(), nullptr,
-                                         &storedType, reinterpret_cast<BYTE*>(twin.data()), &size);
+    const std::string ansiName = text::toAnsi(name);
+    const LONG status = RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &storedType,
+                                         reinterpret_cast<BYTE*>(twin.data()), &size);
     if (status != ERROR_SUCCESS)
         return status;
+    if (isText(storedType) && !fitsCodePage(hkey(key), text::toWide(text::fromAnsi(ansiName))))
+        return ERROR_NO_UNICODE_TRANSLATION;
     if (!writeBack(buffer, converted(twin, size, storedType), buffer.size()))
         return moreData;
     type = storedType;

@@ -24,9 +24,10 @@ const std::wstring otherApp = L"e2eother.exe";
 const std::wstring otherEntry = L"E2E Other App";
 const std::wstring otherMenu = startMenuRoot + group;
 const std::wstring outsideFile = linkTarget + L"\\precious.doc";
-// The code page has no place for "\u0101" (a with macron); the nearest
-// look-alike it has is a plain "a".
+// The code page has no place for an "a" with a macron, small or capital; the
+// nearest look-alike it has is a plain "a".
 const std::wstring lookAlikeApp = L"e2e\u0101pp.exe";
+const std::wstring lookAlikeDir = L"C:\\Program Files\\E2E \u0100pp";
 
 // The form the wide API takes for paths of any length.
 std::wstring longForm(const std::wstring& path) {
@@ -74,6 +75,7 @@ protected:
             deleteKeyTree(uninstallKey + L"\\" + name);
         }
         removeTree(longForm(installDir));
+        removeTree(lookAlikeDir);
     }
 
     // What belongs to someone else: another application's registration,
@@ -409,6 +411,42 @@ TEST_F(BadInput, ArgumentOutsideTheCodePageIsNotTakenForALookAlike) {
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, RegisteredFolderOutsideTheCodePageIsNotTakenForALookAlike) {
+    buildBystanders();
+    // Another application's folder, whose name is the look-alike.
+    createFolder(installDir);
+    createFile(installDir + L"\\someone else's.doc");
+    createFolder(lookAlikeDir);
+    createFile(lookAlikeDir + L"\\e2eapp.exe");
+    writeLog(lookAlikeDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, lookAlikeDir + L"\\e2eapp.exe");
+
+    const FailedStart start = startFailing(app);
+    EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
+    EXPECT_FALSE(start.formShown);
+    EXPECT_EQ(start.status, 1);
+    EXPECT_TRUE(fileExists(installDir + L"\\someone else's.doc"));
+    EXPECT_TRUE(fileExists(lookAlikeDir + L"\\e2eapp.exe"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    expectBystandersUntouched();
+}
+
+TEST_F(BadInput, UninstallEntryNamingALookAlikeIsKept) {
+    buildBystanders();
+    buildApplication();
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    // Without an entry of the application's own name, the scan of the
+    // Uninstall list reads every entry's AppToUninstall.
+    deleteKeyTree(uninstallKey + L"\\" + app);
+    setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", lookAlikeApp);
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectApplicationRemoved();
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
     expectBystandersUntouched();
 }
 

@@ -163,6 +163,41 @@ TEST_F(Win32RegistryText, PassedLengthsBoundTheRoom) {
     EXPECT_EQ(11u, dataLength) << "the size the data needs";
 }
 
+// The system's own conversion puts a look-alike where the code page has no
+// place for a character ("\u0100" becomes "A"); such text is no read at all,
+// or a folder or name of another application would be taken for it.
+TEST_F(Win32RegistryText, TextOutsideTheCodePageIsNotReadAsALookAlike) {
+    setText(L"\\app.exe", L"", L"C:\\Program Files\\\u0100pp\\app.exe");
+    setText(L"\\app.exe", L"AppToUninstall", L"\u0101pp.exe");
+    setText(L"\\plain.exe", L"", L"C:\\Program Files\\Caf\u00e9\\plain.exe");
+    KeyHandle bare;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, (root_ + L"\\bare.exe").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, bare.put(), nullptr));
+    const Registry::Key root = open(rootUtf8_);
+
+    std::string buffer(255, ' ');
+    EXPECT_NE(Registry::success, registry_.queryDefaultValue(root, "app.exe", buffer));
+    EXPECT_EQ(std::string(255, ' '), buffer);
+
+    const Registry::Key key = open(rootUtf8_ + "\\app.exe");
+    std::uint32_t type = Registry::typeSz;
+    buffer.assign(255, ' ');
+    EXPECT_NE(Registry::success, registry_.queryValue(key, "AppToUninstall", type, buffer));
+    EXPECT_EQ(std::string(255, ' '), buffer);
+
+    buffer.assign(255, ' ');
+    ASSERT_EQ(Registry::success, registry_.queryDefaultValue(root, "plain.exe", buffer));
+    const std::string plain = "C:\\Program Files\\Café\\plain.exe\0"s;
+    EXPECT_EQ(plain, buffer.substr(0, plain.size()));
+
+    buffer.assign(255, ' ');
+    EXPECT_EQ(RegQueryValueA(HKEY_LOCAL_MACHINE, text::toAnsi(rootUtf8_ + "\\bare.exe").c_str(),
+                             nullptr, nullptr),
+              registry_.queryDefaultValue(root, "bare.exe", buffer))
+        << "a key without a default value reads as the system reads it";
+}
+
 TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
     setBinary(L"Blob", "\xE9\x80\xFF\x00\x41"s);
     const Registry::Key key = open(rootUtf8_);

@@ -304,6 +304,29 @@ TEST_F(BadInput, FileInUseStopsTheRunNamingItUntilItIsClosed) {
     expectBystandersUntouched();
 }
 
+TEST_F(BadInput, LogHeldWithoutLeaveToReadStopsBeforeAnythingIsRemoved) {
+    buildBystanders();
+    buildApplication();
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    const FileHandle held(CreateFileW((installDir + L"\\ST6UNST.LOG").c_str(), GENERIC_READ, 0,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held) << "error " << GetLastError();
+    markAndPress(form, {});
+    std::wstring report;
+    EXPECT_EQ(finish(run, report), 1);
+    EXPECT_TRUE(contains(report, installDir + L"\\st6unst.log")) << narrow(report);
+    for (const wchar_t* name : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll", L"ST6UNST.LOG"})
+        EXPECT_TRUE(fileExists(installDir + L"\\" + name)) << narrow(name);
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
+    expectBystandersUntouched();
+}
+
 // Sets the current folder of this process for its lifetime.
 class CurrentFolder {
 public:

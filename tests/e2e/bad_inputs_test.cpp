@@ -279,8 +279,8 @@ TEST_F(BadInput, FileInUseStopsTheRunNamingItUntilItIsClosed) {
         ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
         rows = texts(driver::rows(driver::fileList(form)));
         ASSERT_EQ(rows.size(), 4u);
-        // Held open for reading and writing by this process, with no leave to
-        // delete it.
+        // Held open by this process, which lets others read and write it but
+        // not delete it.
         FileHandle held(CreateFileW(rows[1].c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -25,6 +25,13 @@ bool isDriveRoot(std::string_view folder) {
     return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
 }
 
+std::size_t characters(std::string_view utf8) {
+    std::size_t count = 0;
+    for (const char c : utf8)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
 // A step of only dots and blanks: "." or "..", or one Windows reads as such
 // after dropping trailing dots and blanks. "/" separates steps as "\" does.
 bool hasDotStep(std::string_view path) {
@@ -46,15 +53,20 @@ bool hasDotStep(std::string_view path) {
 // root may be removed: no empty, "." or ".." step, no drive. Windows drops
 // trailing dots and blanks from a name, so "..." or ". " would climb as well.
 // The system reads a path only up to a NUL, so a group "<NUL>x" would be the
-// start-menu root itself.
+// start-menu root itself. A name no folder can have (a reserved character, a
+// step over 255 characters) names nothing to remove, and trying would only
+// stop the run after the files are gone.
 bool isGroupInsideStartMenu(std::string_view group) {
-    if (group.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos)
-        return false;
+    for (const char c : group) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view(":<>\"|?*").find(c) != std::string_view::npos)
+            return false;
+    }
     std::size_t start = 0;
     while (true) {
         const std::size_t end = group.find_first_of("\\/", start);
         const std::string_view step = group.substr(start, end - start);
-        if (step.find_first_not_of(". ") == std::string_view::npos)
+        if (step.find_first_not_of(". ") == std::string_view::npos || characters(step) > 255)
             return false;
         if (end == std::string_view::npos)
             return true;

@@ -194,8 +194,9 @@ TEST(Command4Click, WhichStartMenuFolderGoes) {
 }
 
 TEST(Command4Click, GroupNameThatLeavesTheStartMenuIsLeftAlone) {
-    for (const std::string group :
-         {"..", "..\\..", "...", ". ", "Tools\\..\\..", "C:\\Users", "\\WINDOWS", "Tools\\"}) {
+    for (const std::string& group : std::initializer_list<std::string>{
+             "..", "..\\..", "...", ". ", "Tools\\..\\..", "C:\\Users", "\\WINDOWS", "Tools\\",
+             "T*", "Tools?", "a<b", "Tools\\" + std::string(256, 'x')}) {
         SCOPED_TRACE(group);
         SampleWorld w;
         w.fs.addFile(sample::log, sample::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""}));

@@ -25,6 +25,28 @@ bool isDriveRoot(std::string_view folder) {
     return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
 }
 
+// A path in the device namespace ("\\?\C:\App", "\\.\C:") skips the system's
+// clean-up and names whatever the system maps it to; "\\?\C:" is drive C
+// itself. "\\server\share" is a whole share. No setup program registers
+// either, and the system lists the roots as it lists a drive's.
+bool isDevicePathOrShareRoot(std::string_view folder) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (folder.size() < 2 || !separator(folder[0]) || !separator(folder[1]))
+        return false;
+    if (folder.size() >= 3 && (folder[2] == '?' || folder[2] == '.'))
+        return true;
+    std::size_t steps = 0;
+    std::size_t start = 2;
+    while (start < folder.size()) {
+        std::size_t end = folder.find_first_of("\\/", start);
+        if (end == std::string_view::npos)
+            end = folder.size();
+        steps += end > start;
+        start = end + 1;
+    }
+    return steps <= 2;
+}
+
 std::size_t characters(std::string_view utf8) {
     std::size_t count = 0;
     for (const char c : utf8)
@@ -94,6 +116,10 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const s
         throw Error("The install folder of " + cmdline + " is the whole drive " +
                     state.installdir.substr(0, 2) +
                     ", which the uninstaller will not list or remove.");
+    if (isDevicePathOrShareRoot(state.installdir))
+        throw Error("The install folder of " + cmdline + ", " + state.installdir +
+                    ", is a device path or the root of a network share, which the uninstaller "
+                    "will not list or remove.");
     // "C:\App\..\a.exe" registers an executable in C:\, yet the text passes
     // the drive-root test; other steps back land in another application.
     if (hasDotStep(state.installdir))

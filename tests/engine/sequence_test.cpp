@@ -59,6 +59,12 @@ TEST(FormLoad, RefusesWhatItCannotActOnBeforeListingAnything) {
          "C:\\Program Files\\MyApp\\..\\Other\\back.exe", "will not follow"},
         {"a step back after a forward slash", "fwd.exe",
          "C:\\Program Files\\MyApp/..\\Other\\fwd.exe", "will not follow"},
+        {"a drive root in the verbatim form", "verbatim.exe", "\\\\?\\C:\\verbatim.exe",
+         "device path or the root of a network share"},
+        {"a drive root in the device form", "device.exe", "\\\\.\\C:\\device.exe",
+         "device path or the root of a network share"},
+        {"the root of a network share", "share.exe", "\\\\server\\share\\share.exe",
+         "device path or the root of a network share"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

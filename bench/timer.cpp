@@ -29,6 +29,7 @@ using Handle = uninst::UniqueHandle<HANDLE, &CloseHandle, 0>;
 constexpr wchar_t caption[] = L"Uinstall Form";
 constexpr wchar_t buttonText[] = L"&Uninstall";
 constexpr DWORD patience = 600 * 1000;
+constexpr double startPatience = 180.0;
 
 struct Child {
     Handle process;
@@ -85,10 +86,14 @@ BOOL CALLBACK findTopLevel(HWND window, LPARAM context) {
     GetWindowThreadProcessId(window, &owner);
     if (owner != found.processId)
         return TRUE;
-    if (textOf(window) == caption)
+    // The error report may carry the window's caption too; it is told
+    // apart by its dialog class.
+    if (classOf(window) == L"#32770") {
+        if (IsWindowVisible(window))
+            found.dialog = window;
+    } else if (textOf(window) == caption) {
         found.main = window;
-    else if (classOf(window) == L"#32770" && IsWindowVisible(window))
-        found.dialog = window;
+    }
     return TRUE;
 }
 
@@ -194,11 +199,16 @@ int ui(const std::wstring& exe, const std::wstring& argument, long rows, long ma
         return 1;
 
     // The list answers only once start-up has handed control back to the
-    // message loop, so a count that arrives is normally the full one.
+    // message loop, so a count that arrives is normally the full one. Until
+    // the program first waits for input it is still starting: blocking in
+    // WaitForInputIdle then, rather than looking at its windows every
+    // millisecond, keeps the timer from competing with it for the
+    // wineserver.
     HWND main = nullptr;
     Controls controls;
     LRESULT count = 0;
     for (;;) {
+        const DWORD idle = WaitForInputIdle(child.process.get(), 100);
         if (exited(child) || reportDialog(child))
             return 1;
         if (main == nullptr)
@@ -212,13 +222,14 @@ int ui(const std::wstring& exe, const std::wstring& argument, long rows, long ma
             if (count >= rows)
                 break;
         }
-        if (bench::now() - begin > patience / 1000.0) {
+        if (bench::now() - begin > startPatience) {
             std::fprintf(stderr, "bench_timer: the list shows %ld of %ld rows\n",
                          static_cast<long>(count), rows);
             TerminateProcess(child.process.get(), 3);
             return 1;
         }
-        Sleep(1);
+        if (idle != WAIT_TIMEOUT)
+            Sleep(1);
     }
     const double shown = bench::now();
     // The controls are all there by now; the first look may have come while
@@ -259,7 +270,7 @@ int ui(const std::wstring& exe, const std::wstring& argument, long rows, long ma
 
     const double clicked = bench::now();
     PostMessageW(controls.button, BM_CLICK, 0, 0);
-    while (WaitForSingleObject(child.process.get(), 50) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(child.process.get(), 100) == WAIT_TIMEOUT) {
         if (reportDialog(child))
             return 1;
         if (bench::now() - clicked > patience / 1000.0) {

@@ -34,6 +34,16 @@ std::string_view appToUninstallText(std::string_view buffer) {
     return buffer.substr(0, buffer.find('\0'));
 }
 
+// Reads the entry's AppToUninstall text the way the registry hands it to an
+// 8-bit caller and compares it with the upper-cased target.
+bool namesTarget(Registry& registry, Registry::Key key, const std::string& wanted) {
+    std::string buffer(nameCapacity, ' ');
+    std::uint32_t valueType = Registry::typeSz;
+    registry.queryValue(key, std::string(appToUninstall), valueType, buffer);
+    const std::string_view regvalue = appToUninstallText(buffer);
+    return !regvalue.empty() && upper(regvalue) == wanted;
+}
+
 } // namespace
 
 void removeentries(Registry& registry, const std::string& cmdline) {
@@ -72,6 +82,13 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
     if (!key.open(Registry::localMachine, keyname))
         return;
     const std::string wanted = upper(target);
+    // Value names are looked up without regard to case, so when a direct read
+    // of AppToUninstall does not give the target, no value the scan below
+    // could find would either, and the entry is settled with one call rather
+    // than one per value. Crowded registries hold thousands of entries.
+    if (!namesTarget(registry, key.get(), wanted))
+        return;
+
     std::string name;
     std::string data;
     for (std::uint32_t index = 0;; ++index) {
@@ -86,11 +103,7 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
         if (std::string_view(name).substr(0, nameLength) != appToUninstall)
             continue;
 
-        std::string buffer(nameCapacity, ' ');
-        std::uint32_t valueType = Registry::typeSz;
-        registry.queryValue(key.get(), std::string(appToUninstall), valueType, buffer);
-        const std::string_view regvalue = appToUninstallText(buffer);
-        if (!regvalue.empty() && upper(regvalue) == wanted) {
+        if (namesTarget(registry, key.get(), wanted)) {
             // Deleted while this handle is still open: the registry allows
             // it, and the loop ends here so the stale handle is not used.
             registry.deleteKey(Registry::localMachine, keyname);

@@ -178,9 +178,9 @@ TEST(RemoveEntries, CrowdedRegistryCostsAFewCallsPerEntry) {
     constexpr int others = 200;
     for (int i = 0; i < others; ++i) {
         const std::string entry = uninstall + "\\Other" + std::to_string(1000 + i);
-        for (const char* name : {"DisplayName", "Publisher", "UninstallString", "InstallLocation",
-                                 "DisplayIcon", "DisplayVersion", "URLInfoAbout", "Comments",
-                                 "Contact"})
+        for (const char* name :
+             {"DisplayName", "Publisher", "UninstallString", "InstallLocation", "DisplayIcon",
+              "DisplayVersion", "URLInfoAbout", "Comments", "Contact"})
             t.registry.setString(entry, name, "text");
         t.registry.setString(entry, "AppToUninstall", "app" + std::to_string(i) + ".exe");
         t.registry.setString(appPaths + "\\app" + std::to_string(i) + ".exe", "Path", "C:\\A");

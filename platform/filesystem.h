@@ -46,6 +46,13 @@ public:
     // that is not a failure. A folder that is itself a link is left alone too.
     virtual Removal deleteFolder(const std::string& path) = 0;
 
+    // Removes `path` if it is an empty folder, and says whether it did: one
+    // call where listing the folder first costs several. Anything else (a
+    // folder that holds something, a link, a file, a missing path, a drive
+    // root, a folder that refuses) is left as it is and answers false, for
+    // the caller to find out the ordinary way. Never throws.
+    virtual bool removeEmptyFolder(const std::string& path) = 0;
+
     // The whole content of a text file in the 8-bit code page, converted to
     // UTF-8. Carriage returns, line feeds and NUL bytes arrive unchanged.
     virtual std::string readTextFile(const std::string& path) = 0;

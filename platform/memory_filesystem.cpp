@@ -329,6 +329,18 @@ Removal MemoryFileSystem::deleteFolder(const std::string& path) {
     return Removal::removed;
 }
 
+bool MemoryFileSystem::removeEmptyFolder(const std::string& path) {
+    if (path.empty())
+        return false;
+    const auto parsed = parse(path);
+    Node* node = find(path);
+    if (!parsed || parsed->names.empty() || node == nullptr || node->kind != Node::Kind::folder ||
+        !node->children.empty() || node->readOnly || node->inUse)
+        return false;
+    find(path + "\\..")->children.erase(memory::foldName(parsed->names.back()));
+    return true;
+}
+
 std::string MemoryFileSystem::readTextFile(const std::string& path) {
     const Node* node = find(path);
     if (node == nullptr)

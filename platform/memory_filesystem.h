@@ -55,6 +55,7 @@ public:
     bool folderExists(const std::string& path) override;
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
+    bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
 
 private:

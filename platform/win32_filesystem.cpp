@@ -267,6 +267,23 @@ Removal Win32FileSystem::deleteFolder(const std::string& path) {
     return Removal::removed;
 }
 
+bool Win32FileSystem::removeEmptyFolder(const std::string& path) {
+    try {
+        if (!isDriveAbsolute(path))
+            return false;
+        const std::wstring wide = apiPath(path);
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        // Wine removes a link's target in its place, so a link is never
+        // handed to RemoveDirectoryW.
+        if (attributes == INVALID_FILE_ATTRIBUTES || !isFolder(attributes) || isLink(attributes) ||
+            isDriveRoot(wide))
+            return false;
+        return RemoveDirectoryW(wide.c_str()) != FALSE;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 // Depth first, by hand rather than with a shell or system helper, because
 // none of those can be trusted to leave reparse points alone. `folder` is
 // used as the path buffer for everything below it and is restored on return.

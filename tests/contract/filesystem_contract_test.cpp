@@ -236,6 +236,32 @@ TEST_F(FileSystemContract, FolderLinkIsReportedNeverEnteredAndNeverDeleted) {
     EXPECT_TRUE(world_->fileExists(at("Target\\Sub\\keep2.txt")));
 }
 
+TEST_F(FileSystemContract, RemoveEmptyFolderTakesNothingButAnEmptyFolder) {
+    world_->createFolder(at("Empty"));
+    world_->createFile(at("Full\\a.txt"), "x");
+    world_->createFolder(at("Parent\\Child"));
+    world_->createFile(at("file.txt"), "x");
+    world_->createFolder(at("Target"));
+    world_->createFolderLink(at("Link"), at("Target"));
+
+    EXPECT_TRUE(fs().removeEmptyFolder(at("EMPTY")));
+    EXPECT_FALSE(world_->folderExists(at("Empty")));
+    EXPECT_FALSE(fs().removeEmptyFolder(at("Empty"))) << "a missing folder";
+    EXPECT_FALSE(fs().removeEmptyFolder(at("Full")));
+    EXPECT_TRUE(world_->fileExists(at("Full\\a.txt")));
+    EXPECT_FALSE(fs().removeEmptyFolder(at("Parent")));
+    EXPECT_TRUE(world_->folderExists(at("Parent\\Child")));
+    EXPECT_FALSE(fs().removeEmptyFolder(at("file.txt")));
+    EXPECT_TRUE(world_->fileExists(at("file.txt")));
+    // The link and its target are both empty folders to look at; neither goes.
+    EXPECT_FALSE(fs().removeEmptyFolder(at("Link")));
+    EXPECT_TRUE(world_->folderExists(at("Link")));
+    EXPECT_TRUE(world_->folderExists(at("Target")));
+    EXPECT_FALSE(fs().removeEmptyFolder(""));
+    EXPECT_FALSE(fs().removeEmptyFolder("C:"));
+    EXPECT_FALSE(fs().removeEmptyFolder("C:\\"));
+}
+
 TEST_F(FileSystemContract, TextFileArrivesByteForByte) {
     const char raw[] = "ACTION: CreateDir: \"C:\\App\"\r\nline\nfeed\rcr\0nul\r\n\r\n";
     const std::string content(raw, sizeof raw - 1);

@@ -250,5 +250,39 @@ TEST(SweepFolders, DeepTreeWithManyEmptyFolders) {
     EXPECT_FALSE(fs.exists(folder + "\\e"));
 }
 
+// Counts the listings a sweep asks for: each one is several system calls.
+class ListingCounter : public FileSystem {
+public:
+    explicit ListingCounter(FileSystem& inner) : inner_(inner) {}
+
+    FolderListing listFolder(const std::string& path) override {
+        listed.push_back(path);
+        return inner_.listFolder(path);
+    }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    Removal deleteFile(const std::string& path) override { return inner_.deleteFile(path); }
+    Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
+    bool removeEmptyFolder(const std::string& path) override {
+        return inner_.removeEmptyFolder(path);
+    }
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+
+    Paths listed;
+
+private:
+    FileSystem& inner_;
+};
+
+TEST(SweepFolders, EmptyFoldersWithoutSubFoldersAreNotListed) {
+    Tree t({"A\\B\\kept.txt"}, {"A\\Empty1", "A\\Empty2", "A\\B\\Empty3", "C", "Last"});
+    t.state.lastsubpath = "C:\\App\\Last";
+    ListingCounter counting(t.fs);
+    sweepfolders(t.state, counting, "C:\\App", true);
+    EXPECT_EQ(t.left(), (Paths{"", "A\\", "A\\B\\", "A\\B\\kept.txt", "Last\\"}));
+    // Only folders that hold something, and the one the inventory entered
+    // last, which is kept even when empty, need a look inside.
+    EXPECT_EQ(counting.listed, (Paths{"C:\\App", "C:\\App\\A", "C:\\App\\A\\B", "C:\\App\\Last"}));
+}
+
 } // namespace
 } // namespace uninst::test

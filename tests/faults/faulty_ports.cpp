@@ -43,6 +43,12 @@ Removal FaultyFileSystem::deleteFolder(const std::string& path) {
     return inner_.deleteFolder(path);
 }
 
+bool FaultyFileSystem::removeEmptyFolder(const std::string& path) {
+    if (next("remove empty folder", path))
+        return false;
+    return inner_.removeEmptyFolder(path);
+}
+
 std::string FaultyFileSystem::readTextFile(const std::string& path) {
     maybeFail("read file", path);
     return inner_.readTextFile(path);

@@ -43,6 +43,9 @@ public:
     bool folderExists(const std::string& path) override;
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
+    // An injected failure here is a refusal: the folder stays and the answer
+    // is false, as the real call gives.
+    bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
 
     // The message the injected failure carries.

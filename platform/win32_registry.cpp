@@ -63,18 +63,22 @@ bool writeBackName(std::string& buffer, std::string name, std::size_t room) {
 // without a default value reads as empty text, which is exact.
 bool fitsCodePage(HKEY key, const std::wstring& valueName) {
     const wchar_t* name = valueName.empty() ? nullptr : valueName.c_str();
+    // Values read here are names and paths: one call with room for the usual
+    // sizes, a second only for a larger one.
+    std::wstring wide(300, L'\0');
     DWORD type = 0;
-    DWORD bytes = 0;
-    const LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    DWORD size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+    LONG status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(wide.data()), &size);
+    if (status == ERROR_MORE_DATA) {
+        wide.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+        status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(wide.data()),
+                                  &size);
+    }
     if (status == ERROR_FILE_NOT_FOUND && name == nullptr)
         return true;
-    if (status != ERROR_SUCCESS)
-        return false;
-    std::wstring wide(bytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD size = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(wide.data()), &size) !=
-            ERROR_SUCCESS ||
-        !isText(type))
+    if (status != ERROR_SUCCESS || !isText(type))
         return false;
     wide.resize(size / sizeof(wchar_t));
     if (wide.empty())

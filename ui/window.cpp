@@ -531,7 +531,12 @@ void uninstallfrm::refresh() {
 }
 
 void uninstallfrm::setValue(float value) {
+    const bool unchanged = static_cast<WPARAM>(value) == static_cast<WPARAM>(value_);
     value_ = value;
+    // The bar shows whole steps; a long log sets the same one thousands of
+    // times.
+    if (unchanged)
+        return;
     SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(value), 0);
     // The handler does not return to the message loop until the program
     // ends, so the bar is painted now or never.

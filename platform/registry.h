@@ -86,8 +86,7 @@ public:
     explicit ScopedKey(Registry& registry) : registry_(&registry) {}
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
-    ScopedKey(ScopedKey&& other) noexcept
-        : registry_(other.registry_), key_(other.key_) {
+    ScopedKey(ScopedKey&& other) noexcept : registry_(other.registry_), key_(other.key_) {
         other.key_ = 0;
     }
     ScopedKey& operator=(ScopedKey&& other) noexcept {

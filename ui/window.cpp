@@ -173,12 +173,11 @@ bool uninstallfrm::create(HINSTANCE instance) {
     return true;
 }
 
-bool uninstallfrm::Form_Load(const std::string& cmdline) {
+bool uninstallfrm::Form_Load(BackgroundLoad& load) {
     // Drawing each of tens of thousands of rows as it arrives would take far
     // longer than listing the files.
     SendMessageW(listfiles, WM_SETREDRAW, FALSE, 0);
-    const bool loaded =
-        runHandler(nullptr, [&] { formLoad(state_, registry_, fs_, cmdline, *this); });
+    const bool loaded = runHandler(nullptr, [&] { load.drainInto(*this); });
     SendMessageW(listfiles, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(listfiles, nullptr, TRUE);
     if (!loaded)

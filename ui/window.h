@@ -5,6 +5,7 @@
 #include "platform/filesystem.h"
 #include "platform/registry.h"
 #include "platform/unique_handle.h"
+#include "ui/background_load.h"
 #include "ui/error_report.h"
 
 #include <windows.h>
@@ -31,9 +32,10 @@ public:
     // system refused: the error has been reported.
     bool create(HINSTANCE instance);
 
-    // Start-up, run before the window is shown. False when it failed: the
-    // error has been reported and the program is to end with exitFailed.
-    bool Form_Load(const std::string& cmdline);
+    // Start-up, run before the window is shown: takes the rows `load` finds
+    // and reports what it threw. False when it failed: the error has been
+    // reported and the program is to end with exitFailed.
+    bool Form_Load(BackgroundLoad& load);
 
     void show(int showCommand);
 

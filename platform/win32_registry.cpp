@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace uninst {
 
@@ -101,11 +103,30 @@ DWORD capacity(std::uint32_t length, const std::string& buffer) {
 
 } // namespace
 
+Win32Registry::~Win32Registry() {
+    closeParked();
+}
+
+void Win32Registry::closeParked() {
+    if (parked_.key != 0)
+        RegCloseKey(hkey(parked_.key));
+    parked_.key = 0;
+}
+
 long Win32Registry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+    if (parked_.key != 0 && parked_.root == root && parked_.access == access &&
+        parked_.path == path) {
+        out = parked_.key;
+        open_.push_back(std::move(parked_));
+        parked_ = Opened{0, 0, {}, 0};
+        return ERROR_SUCCESS;
+    }
     HKEY opened = nullptr;
     const LONG status = RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), 0, access, &opened);
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS) {
         out = reinterpret_cast<Key>(opened);
+        open_.push_back(Opened{out, root, path, access});
+    }
     return status;
 }
 
@@ -151,6 +172,10 @@ long Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_
 }
 
 long Win32Registry::deleteKey(Key key, const std::string& subkey) {
+    // The deletion may take any key open now, under whatever spelling it was
+    // opened: none of them is kept once the caller closes it.
+    closeParked();
+    open_.clear();
     return RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str());
 }
 
@@ -227,6 +252,15 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
 }
 
 long Win32Registry::closeKey(Key key) {
+    // Newest first: keys are closed in the reverse order of their opening.
+    for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
+        if (it->key != key)
+            continue;
+        closeParked();
+        parked_ = std::move(*it);
+        open_.erase(std::next(it).base());
+        return ERROR_SUCCESS;
+    }
     return RegCloseKey(hkey(key));
 }
 

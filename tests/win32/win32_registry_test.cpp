@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace uninst {
@@ -207,6 +209,83 @@ TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
     ASSERT_EQ(Registry::success, registry_.queryValue(key, "Blob", type, buffer));
     EXPECT_EQ(Registry::typeBinary, type);
     EXPECT_EQ("\xE9\x80\xFF\x00\x41\0\0\0"s, buffer);
+}
+
+// A key the caller closed may stay open inside the layer for the next open of
+// the same path. What the caller sees must not change: values written by
+// others in between are read, and a deleted key does not open again.
+class Win32RegistryReopen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = "Software\\UninstReopenTest" + std::to_string(GetCurrentProcessId());
+        shared_ = root_ + "\\Shared";
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared_.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+        setCount(3);
+    }
+    void TearDown() override {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, root_.c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, root_.c_str());
+    }
+
+    // Written around the layer under test.
+    void setCount(DWORD count) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, shared_.c_str(), "a.dll",
+                                                 REG_DWORD, &count, sizeof count));
+    }
+
+    // Opens, reads the count and closes, as the install log does per line.
+    long readCount(std::uint32_t& count) {
+        Registry::Key key = 0;
+        const long opened =
+            registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, key);
+        if (opened != Registry::success)
+            return opened;
+        std::uint32_t type = Registry::typeDword;
+        std::string data(4, '\0');
+        const long status = registry_.queryValue(key, "a.dll", type, data);
+        std::memcpy(&count, data.data(), sizeof count);
+        registry_.closeKey(key);
+        return status;
+    }
+
+    Win32Registry registry_;
+    std::string root_;
+    std::string shared_;
+};
+
+TEST_F(Win32RegistryReopen, ReopenedKeySeesWhatOthersWroteMeanwhile) {
+    std::uint32_t count = 0;
+    ASSERT_EQ(Registry::success, readCount(count));
+    EXPECT_EQ(3u, count);
+    setCount(7);
+    ASSERT_EQ(Registry::success, readCount(count));
+    EXPECT_EQ(7u, count);
+}
+
+TEST_F(Win32RegistryReopen, DeletedKeyDoesNotOpenAgain) {
+    std::uint32_t count = 0;
+    ASSERT_EQ(Registry::success, readCount(count));
+    EXPECT_EQ(Registry::success, registry_.deleteKey(Registry::localMachine, shared_));
+    Registry::Key again = 0;
+    EXPECT_NE(Registry::success,
+              registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, again));
+    if (again != 0)
+        registry_.closeKey(again);
+}
+
+TEST_F(Win32RegistryReopen, KeyDeletedWhileTheCallerHoldsItDoesNotOpenAgain) {
+    Registry::Key key = 0;
+    ASSERT_EQ(Registry::success,
+              registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, key));
+    EXPECT_EQ(Registry::success, registry_.deleteKey(Registry::localMachine, shared_));
+    registry_.closeKey(key);
+    Registry::Key again = 0;
+    EXPECT_NE(Registry::success,
+              registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, again));
+    if (again != 0)
+        registry_.closeKey(again);
 }
 
 } // namespace

@@ -8,7 +8,8 @@
 #include "engine/state.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
+#include "engine/system_paths.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
 #include "engine/installdir.h"
 
+#include "engine/system_paths.h"
+
 #include <string_view>
 
 namespace uninst {
 
 namespace {
-
-const char* const appPathsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 std::string_view trimSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
@@ -28,7 +28,7 @@ std::string_view unquote(std::string_view text) {
 
 void apath(UninstallState& state, Registry& registry, const std::string& afile) {
     ScopedKey key(registry);
-    if (!key.open(Registry::localMachine, appPathsKey))
+    if (!key.open(Registry::localMachine, appPathsKeyPath))
         return;
     // A failed read leaves the spaces, which trim to nothing.
     std::string buffer(255, ' ');

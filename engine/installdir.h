@@ -1,7 +1,7 @@
 #pragma once
 
+#include "engine/registry.h"
 #include "engine/state.h"
-#include "platform/registry.h"
 
 #include <string>
 

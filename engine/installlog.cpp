@@ -1,5 +1,7 @@
 #include "engine/installlog.h"
 
+#include "engine/system_paths.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,9 +13,6 @@ namespace uninst {
 namespace {
 
 constexpr std::string_view logName = "\\st6unst.log";
-constexpr const char* sharedDllsKeyPath =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-constexpr std::string_view startMenuRoot = "C:\\WINDOWS\\Start Menu\\Programs\\";
 
 constexpr std::string_view createDir = "ACTION: CreateDir: ";
 constexpr std::string_view bootstrap = "NOTE: Now spawning the main Setup program 'Setup1.exe'....";

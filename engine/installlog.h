@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine/filesystem.h"
 #include "engine/ports.h"
+#include "engine/registry.h"
 #include "engine/state.h"
-#include "platform/filesystem.h"
-#include "platform/registry.h"
 
 #include <string>
 

@@ -1,5 +1,7 @@
 #include "engine/registration.h"
 
+#include "engine/system_paths.h"
+
 #include <cstdint>
 #include <string_view>
 

@@ -1,15 +1,10 @@
 #pragma once
 
-#include "platform/registry.h"
+#include "engine/registry.h"
 
 #include <string>
 
 namespace uninst {
-
-inline constexpr const char* uninstallKeyPath =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline constexpr const char* appPathsKeyPath =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // Deletes the application's Uninstall entry and its App Paths entry, found by
 // key name or by an AppToUninstall value equal to `cmdline`.

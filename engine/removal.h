@@ -1,8 +1,8 @@
 #pragma once
 
+#include "engine/filesystem.h"
 #include "engine/ports.h"
 #include "engine/state.h"
-#include "platform/filesystem.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/registry.h"
+#include "engine/registry.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "ui/background_load.h"
 
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include <stdexcept>
 #include <system_error>

@@ -2,8 +2,8 @@
 
 #include "engine/ports.h"
 #include "engine/state.h"
-#include "platform/filesystem.h"
-#include "platform/registry.h"
+#include "engine/filesystem.h"
+#include "engine/registry.h"
 
 #include <condition_variable>
 #include <cstddef>

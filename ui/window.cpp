@@ -2,7 +2,7 @@
 
 #include "engine/error.h"
 #include "platform/text_encoding.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include <commctrl.h>
 

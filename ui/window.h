@@ -2,8 +2,8 @@
 
 #include "engine/ports.h"
 #include "engine/state.h"
-#include "platform/filesystem.h"
-#include "platform/registry.h"
+#include "engine/filesystem.h"
+#include "engine/registry.h"
 #include "platform/unique_handle.h"
 #include "ui/background_load.h"
 #include "ui/error_report.h"

@@ -1,8 +1,8 @@
 #include "engine/installlog.h"
 #include "engine/ports.h"
 #include "engine/state.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>

@@ -1,5 +1,5 @@
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 #include "tests/contract/world.h"
 
 namespace uninst::test {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/filesystem.h"
-#include "platform/registry.h"
+#include "engine/filesystem.h"
+#include "engine/registry.h"
 
 #include <cstdint>
 #include <memory>

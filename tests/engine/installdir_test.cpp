@@ -1,5 +1,5 @@
 #include "engine/installdir.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "engine/installlog.h"
 
 #include "engine/error.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 

@@ -1,7 +1,7 @@
 #include "engine/inventory.h"
 
 #include "engine/error.h"
-#include "platform/memory_filesystem.h"
+#include "tests/support/memory_filesystem.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 

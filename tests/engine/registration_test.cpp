@@ -1,6 +1,6 @@
 #include "engine/registration.h"
 
-#include "platform/memory_registry.h"
+#include "tests/support/memory_registry.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/sample_app.h"
 

@@ -2,7 +2,7 @@
 
 #include "engine/error.h"
 #include "engine/inventory.h"
-#include "platform/memory_filesystem.h"
+#include "tests/support/memory_filesystem.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"

@@ -5,7 +5,7 @@
 
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/sample_app.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/sample_app.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include <gtest/gtest.h>
 

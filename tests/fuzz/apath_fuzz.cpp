@@ -9,12 +9,12 @@
 #include "engine/error.h"
 #include "engine/installdir.h"
 #include "engine/state.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/recording_ports.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include <algorithm>
 #include <cstdint>

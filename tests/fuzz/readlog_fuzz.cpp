@@ -5,9 +5,9 @@
 
 #include "engine/installlog.h"
 #include "engine/state.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_names.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_names.h"
+#include "tests/support/memory_registry.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/registry_snapshot.h"

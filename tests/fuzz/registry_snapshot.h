@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/memory_names.h"
-#include "platform/registry.h"
+#include "tests/support/memory_names.h"
+#include "engine/registry.h"
 
 #include <cstdint>
 #include <string>

@@ -11,7 +11,8 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/sample_app.h"
-#include "ui/sequence.h"
+#include "engine/run.h"
+#include "engine/system_paths.h"
 
 #include <algorithm>
 #include <cstdint>

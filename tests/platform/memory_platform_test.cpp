@@ -3,8 +3,8 @@
 // choices documented in their headers.
 
 #include "engine/error.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 
 #include <gtest/gtest.h>
 

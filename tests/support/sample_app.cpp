@@ -1,6 +1,6 @@
 #include "tests/support/sample_app.h"
 
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 namespace uninst::test::sample {
 

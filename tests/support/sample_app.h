@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/state.h"
-#include "platform/memory_filesystem.h"
-#include "platform/memory_registry.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
 
 #include <initializer_list>

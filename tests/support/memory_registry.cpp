@@ -1,6 +1,6 @@
-#include "platform/memory_registry.h"
+#include "tests/support/memory_registry.h"
 
-#include "platform/memory_names.h"
+#include "tests/support/memory_names.h"
 
 #include <algorithm>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/filesystem.h"
+#include "engine/filesystem.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ui/sequence.h"
+#include "engine/run.h"
 
 #include "engine/error.h"
 #include "tests/support/sample_app.h"

@@ -1,7 +1,7 @@
-#include "platform/memory_filesystem.h"
+#include "tests/support/memory_filesystem.h"
 
 #include "engine/error.h"
-#include "platform/memory_names.h"
+#include "tests/support/memory_names.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,0 +1,93 @@
+#include "engine/path_safety.h"
+
+#include <cstddef>
+
+namespace uninst {
+
+namespace {
+
+std::size_t characters(std::string_view utf8) {
+    std::size_t count = 0;
+    for (const char c : utf8)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+} // namespace
+
+// "C:" or "C:\": the install folder of an executable registered in a drive's
+// root. Listing it would offer the whole drive for deletion.
+bool isDriveRoot(std::string_view folder) {
+    if (folder.size() < 2 || folder[1] != ':')
+        return false;
+    const char letter = folder[0];
+    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')))
+        return false;
+    return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
+}
+
+// A path in the device namespace ("\\?\C:\App", "\\.\C:") skips the system's
+// clean-up and names whatever the system maps it to; "\\?\C:" is drive C
+// itself. "\\server\share" is a whole share. No setup program registers
+// either, and the system lists the roots as it lists a drive's.
+bool isDevicePathOrShareRoot(std::string_view folder) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (folder.size() < 2 || !separator(folder[0]) || !separator(folder[1]))
+        return false;
+    if (folder.size() >= 3 && (folder[2] == '?' || folder[2] == '.'))
+        return true;
+    std::size_t steps = 0;
+    std::size_t start = 2;
+    while (start < folder.size()) {
+        std::size_t end = folder.find_first_of("\\/", start);
+        if (end == std::string_view::npos)
+            end = folder.size();
+        steps += end > start;
+        start = end + 1;
+    }
+    return steps <= 2;
+}
+
+// A step of only dots and blanks: "." or "..", or one Windows reads as such
+// after dropping trailing dots and blanks. "/" separates steps as "\" does.
+bool hasDotStep(std::string_view path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view step = path.substr(start, end - start);
+        if (!step.empty() && step.find_first_not_of(". ") == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The group name comes from the install log, which anyone who can write to
+// the install folder can change. Only a folder strictly inside the start-menu
+// root may be removed: no empty, "." or ".." step, no drive. Windows drops
+// trailing dots and blanks from a name, so "..." or ". " would climb as well.
+// The system reads a path only up to a NUL, so a group "<NUL>x" would be the
+// start-menu root itself. A name no folder can have (a reserved character, a
+// step over 255 characters) names nothing to remove, and trying would only
+// stop the run after the files are gone.
+bool isGroupInsideStartMenu(std::string_view group) {
+    for (const char c : group) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view(":<>\"|?*").find(c) != std::string_view::npos)
+            return false;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = group.find_first_of("\\/", start);
+        const std::string_view step = group.substr(start, end - start);
+        if (step.find_first_not_of(". ") == std::string_view::npos || characters(step) > 255)
+            return false;
+        if (end == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+} // namespace uninst

@@ -1,0 +1,80 @@
+#include "engine/run.h"
+
+#include "engine/error.h"
+#include "engine/installdir.h"
+#include "engine/installlog.h"
+#include "engine/inventory.h"
+#include "engine/path_safety.h"
+#include "engine/registration.h"
+#include "engine/removal.h"
+#include "engine/system_paths.h"
+
+namespace uninst {
+
+namespace {
+
+// Throws when the install folder apath found is missing or is one the run
+// must not list: a drive, a device path, a share's root, a folder reached
+// through a "." or ".." step.
+void refuseUnsafeInstallFolder(const UninstallState& state) {
+    const std::string& cmdline = state.cmdline;
+    if (state.installdir.empty()) {
+        if (cmdline.empty())
+            throw Error("No application name was given: start the uninstaller with the registered "
+                        "executable name of the application to remove, for example "
+                        "uninstall.exe myapp.exe.");
+        throw Error("\"" + cmdline +
+                    "\" is not registered under App Paths (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"
+                    "\\Windows\\CurrentVersion\\App Paths), or its registration names no folder: "
+                    "check the name given to the uninstaller.");
+    }
+    if (isDriveRoot(state.installdir))
+        throw Error("The install folder of " + cmdline + " is the whole drive " +
+                    state.installdir.substr(0, 2) +
+                    ", which the uninstaller will not list or remove.");
+    if (isDevicePathOrShareRoot(state.installdir))
+        throw Error("The install folder of " + cmdline + ", " + state.installdir +
+                    ", is a device path or the root of a network share, which the uninstaller "
+                    "will not list or remove.");
+    // "C:\App\..\a.exe" registers an executable in C:\, yet the text passes
+    // the drive-root test; other steps back land in another application.
+    if (hasDotStep(state.installdir))
+        throw Error("The install folder of " + cmdline + ", " + state.installdir +
+                    ", goes through a \".\" or \"..\" step, which the uninstaller will not "
+                    "follow: it lists only the folder the executable is registered in.");
+}
+
+} // namespace
+
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
+              FileList& list) {
+    state.cmdline = cmdline;
+    apath(state, registry, cmdline);
+    refuseUnsafeInstallFolder(state);
+    listfolder(state, fs, state.installdir, list);
+}
+
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                   Progress& progress) {
+    readlog(state, registry, fs, state.installdir, progress);
+    deletefiles(state, fs, list);
+    sweepfolders(state, fs, state.installdir, true);
+    // Only when the inventory offered no file: the folder then holds just
+    // the setup toolkit's leftovers. When the sweep already removed it,
+    // there is nothing left to do.
+    if (list.rowCount() == 0)
+        fs.deleteFolder(state.installdir);
+    // A group that would lead outside the start menu is left alone rather
+    // than stopping the run: by now the files and the log are gone, and the
+    // registration must still go, or nothing could remove it later.
+    if (!state.menupath.empty() && !state.groupname.empty() &&
+        isGroupInsideStartMenu(state.groupname)) {
+        state.menupath = startMenuRoot + state.groupname;
+        // A group folder the user already removed is not a failure.
+        fs.deleteFolder(state.menupath);
+    }
+    list.refresh();
+    removeentries(registry, state.cmdline);
+}
+
+} // namespace uninst

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "engine/filesystem.h"
+#include "engine/ports.h"
+#include "engine/registry.h"
+#include "engine/state.h"
+
+#include <string>
+
+// The road of one run: start-up finds the install folder and lists its
+// files; the uninstall removes what was not kept. The window calls both, and
+// so can anything else that can offer a file list and a progress bar: both
+// throw Error and leave reporting it to their caller.
+
+namespace uninst {
+
+// Start-up: stores the argument text, finds the install folder (apath),
+// refuses a folder the run must not touch, and lists the files (listfolder).
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
+              FileList& list);
+
+// The uninstall, run by the "&Uninstall" button: log, files, folders,
+// install folder, start-menu group, repaint, registration. Returns when the
+// program is to end with success.
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                   Progress& progress);
+
+} // namespace uninst

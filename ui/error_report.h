@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/error.h"
+#include "ui/exit_status.h"
 
 #include <windows.h>
 
@@ -10,11 +11,6 @@
 #include <string_view>
 
 namespace uninst {
-
-// Exit statuses, which automation reads.
-inline constexpr int exitCompleted = 0;
-inline constexpr int exitFailed = 1;
-inline constexpr int exitClosed = 2;
 
 // The caption of the window and of the error report, as it always stood.
 inline constexpr const wchar_t* formCaption = L"Uinstall Form";

@@ -7,9 +7,10 @@
 
 namespace uninst {
 
-// Reads the App Paths registration of `afile` and sets state.installdir to
-// the folder holding the registered executable. Leaves it empty when the name
-// is not registered or its value holds no "\".
+// Finds the install folder from the App Paths registration.
+// Sets state.installdir to the folder holding the executable registered as
+// `afile`; leaves it empty when the name is not registered or its value holds
+// no "\".
 void apath(UninstallState& state, Registry& registry, const std::string& afile);
 
 } // namespace uninst

@@ -9,6 +9,7 @@
 
 namespace uninst {
 
+// Reads the install log for the start-menu group and the shared files.
 // Reads installdir\st6unst.log: sets groupname and menupath, lowers the
 // SharedDLLs count of every shared file it names and advances the bar by 2
 // per line.

@@ -8,6 +8,7 @@
 
 namespace uninst {
 
+// Lists the application's files as the window's rows.
 // Walks `path` depth-first in the platform's order and appends every file to
 // `list`, except the setup toolkit's own ST6UNST files; records logpath and
 // lastsubpath. Links are neither entered nor listed.

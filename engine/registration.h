@@ -6,11 +6,15 @@
 
 namespace uninst {
 
-// Deletes the application's Uninstall entry and its App Paths entry, found by
-// key name or by an AppToUninstall value equal to `cmdline`.
+// Removes the application's registration from the registry.
+// Deletes its Uninstall entry and its App Paths entry, found by key name or
+// by an AppToUninstall value equal to `cmdline`.
 void removeentries(Registry& registry, const std::string& cmdline);
 
+// Deletes the sub-keys of `keypath` that belong to `target`: any whose
+// AppToUninstall value names it, up to and including the one named after it.
 void scankeys(Registry& registry, const std::string& keypath, const std::string& target);
+// Deletes the key `keyname` when its AppToUninstall value names `target`.
 void scanvalues(Registry& registry, const std::string& keyname, const std::string& target);
 
 } // namespace uninst

@@ -8,10 +8,12 @@
 
 namespace uninst {
 
-// Deletes every unmarked row's file in index order, then the file at logpath.
+// Deletes the files the user did not keep, then the install log.
+// Every unmarked row's file goes in index order, then the file at logpath.
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
 
-// Removes folders below and including `path` that no longer hold any file,
+// Removes the folders the deletion left empty.
+// Those below and including `path` that no longer hold any file go,
 // sub-folders before their parent; the folder at lastsubpath is never removed
 // by its own test.
 void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,

@@ -14,14 +14,15 @@
 
 namespace uninst {
 
-// Start-up: stores the argument text, finds the install folder (apath),
-// refuses a folder the run must not touch, and lists the files (listfolder).
+// Start-up: finds the application's install folder and lists its files.
+// Stores the argument text, finds the install folder (apath), refuses a
+// folder the run must not touch, and lists the files (listfolder).
 void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
               FileList& list);
 
-// The uninstall, run by the "&Uninstall" button: log, files, folders,
-// install folder, start-menu group, repaint, registration. Returns when the
-// program is to end with success.
+// The uninstall: removes everything of the application the user did not keep.
+// In order: log, files, folders, install folder, start-menu group, repaint,
+// registration. Returns when the program is to end with success.
 void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
                    Progress& progress);
 

@@ -8,12 +8,12 @@ namespace uninst {
 // removed. One instance lives for the whole process; start-up and the log
 // processing write it, the removal steps read it.
 struct UninstallState {
-    std::string cmdline;     // argument text as typed, not split or unquoted
-    std::string installdir;  // install folder, no trailing separator
-    std::string logpath;     // last setup-toolkit file the inventory met
-    std::string lastsubpath; // last sub-folder the inventory entered
-    std::string groupname;   // start-menu group named by the install log
-    std::string menupath;    // start-menu folder as last set by the log
+    std::string cmdline;     // the application's name: the argument text as typed
+    std::string installdir;  // the application's install folder, no trailing separator
+    std::string logpath;     // the install log: the last setup-toolkit file listing met
+    std::string lastsubpath; // the last sub-folder listing entered; the sweep leaves it
+    std::string groupname;   // the start-menu group the install log names
+    std::string menupath;    // that group's start-menu folder, as last set by the log
 };
 
 } // namespace uninst

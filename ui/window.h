@@ -29,9 +29,10 @@ public:
     // system refused: the error has been reported.
     bool create(HINSTANCE instance);
 
-    // Start-up, run before the window is shown: shows the rows `load` finds
-    // and reports what it threw. False when it failed: the error has been
-    // reported and the program is to end with exitFailed.
+    // Start-up: shows the application's files, before the window is shown.
+    // Takes the rows `load` finds and reports what it threw. False when it
+    // failed: the error has been reported and the program is to end with
+    // exitFailed.
     bool Form_Load(BackgroundLoad& load);
 
     void show(int showCommand);
@@ -63,11 +64,11 @@ private:
     FileSystem& fs_;
 
     HWND hwnd_ = nullptr;
-    FileListBox listfiles;
-    HWND Command4 = nullptr;
-    HWND Frame1 = nullptr;
-    ProgressBar ProgressBar1;
-    HWND Frame2 = nullptr;
+    FileListBox listfiles;    // the application's files; a marked one is kept
+    HWND Command4 = nullptr;  // the "&Uninstall" button
+    HWND Frame1 = nullptr;    // "SELECT FILES TO KEEP", around the list
+    ProgressBar ProgressBar1; // how far the uninstall has come
+    HWND Frame2 = nullptr;    // the frame around the bar
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     Font font_;

@@ -20,12 +20,18 @@ constexpr std::string_view shellLink = "ACTION: ShellLink: ";
 constexpr std::string_view systemFile = "ACTION: SystemFile: ";
 constexpr std::string_view dllSelfRegister = "ACTION: DllSelfRegister:";
 
-// The log's paths sit between double quotes after the prefix and one blank;
-// these are where the payloads start (0-based).
-constexpr std::size_t createDirPayload = 20;
-constexpr std::size_t shellLinkPayload = 20;
-constexpr std::size_t systemFilePayload = 21;
-constexpr std::size_t dllSelfRegisterPayload = 26;
+// The log's paths sit between double quotes after the prefix and one blank,
+// which all prefixes but one already end with. A payload starts past both,
+// without checking what stands there.
+constexpr std::size_t payloadAfter(std::string_view prefix) {
+    const std::size_t blank = prefix.back() == ' ' ? 0 : 1;
+    const std::size_t quote = 1;
+    return prefix.size() + blank + quote;
+}
+constexpr std::size_t createDirPayload = payloadAfter(createDir);
+constexpr std::size_t shellLinkPayload = payloadAfter(shellLink);
+constexpr std::size_t systemFilePayload = payloadAfter(systemFile);
+constexpr std::size_t dllSelfRegisterPayload = payloadAfter(dllSelfRegister);
 
 // Where the drive's WINDOWS folder name sits in "X:\WINDOWS...".
 constexpr std::size_t windowsAt = 3;

@@ -57,19 +57,61 @@ bool isAscii(std::string_view text) {
 
 } // namespace
 
-// Listing a large tree converts every name it meets, and nearly all of them
-// are ASCII: copy those directly, and convert the rest in one pass into room
-// for the worst case rather than asking for the length first.
+// Text inside the program is WTF-8: UTF-8 that also carries an unpaired
+// surrogate, in the three-byte form a surrogate code point would take. File
+// names on Windows are any sequence of 16-bit units, and the system's own
+// converters turn a lone surrogate into U+FFFD, after which the listed name
+// names another file or none. Listing a large tree converts every name it
+// meets, and nearly all of them are ASCII: those are copied directly.
 void appendWide(std::wstring& out, std::string_view utf8) {
     if (isAscii(utf8)) {
         out.append(utf8.begin(), utf8.end());
         return;
     }
-    const std::size_t start = out.size();
-    out.resize(start + utf8.size());
-    const int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), checkedLength(utf8.size()),
-                                            out.data() + start, checkedLength(utf8.size()));
-    out.resize(start + static_cast<std::size_t>(written > 0 ? written : 0));
+    out.reserve(out.size() + utf8.size());
+    const auto byte = [&](std::size_t at) {
+        return at < utf8.size() ? static_cast<unsigned char>(utf8[at]) : 0u;
+    };
+    const auto isContinuation = [](unsigned c) { return (c & 0xC0) == 0x80; };
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const unsigned lead = byte(i);
+        if (lead < 0x80) {
+            out += static_cast<wchar_t>(lead);
+            ++i;
+            continue;
+        }
+        // Overlong forms and values past U+10FFFF are not text: each byte
+        // of one becomes U+FFFD, as the system's converter does.
+        const unsigned second = byte(i + 1);
+        if (lead >= 0xC2 && lead <= 0xDF && isContinuation(second)) {
+            out += static_cast<wchar_t>((lead & 0x1F) << 6 | (second & 0x3F));
+            i += 2;
+            continue;
+        }
+        const unsigned third = byte(i + 2);
+        if (lead >= 0xE0 && lead <= 0xEF && isContinuation(second) && isContinuation(third) &&
+            (lead != 0xE0 || second >= 0xA0)) {
+            out +=
+                static_cast<wchar_t>((lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F));
+            i += 3;
+            continue;
+        }
+        const unsigned fourth = byte(i + 3);
+        if (lead >= 0xF0 && lead <= 0xF4 && isContinuation(second) && isContinuation(third) &&
+            isContinuation(fourth) && (lead != 0xF0 || second >= 0x90) &&
+            (lead != 0xF4 || second < 0x90)) {
+            const unsigned value = ((lead & 0x07) << 18 | (second & 0x3F) << 12 |
+                                    (third & 0x3F) << 6 | (fourth & 0x3F)) -
+                                   0x10000;
+            out += static_cast<wchar_t>(0xD800 | value >> 10);
+            out += static_cast<wchar_t>(0xDC00 | (value & 0x3FF));
+            i += 4;
+            continue;
+        }
+        out += L'\xFFFD';
+        ++i;
+    }
 }
 
 void appendFromWide(std::string& out, std::wstring_view wide) {
@@ -87,12 +129,31 @@ void appendFromWide(std::string& out, std::wstring_view wide) {
             out[start + i] = static_cast<char>(wide[i]);
         return;
     }
-    const std::size_t room = wide.size() * 3;
-    out.resize(start + room);
-    const int written =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), checkedLength(wide.size()), out.data() + start,
-                            checkedLength(room), nullptr, nullptr);
-    out.resize(start + static_cast<std::size_t>(written > 0 ? written : 0));
+    out.reserve(start + wide.size() * 3);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        unsigned value = static_cast<unsigned>(wide[i]);
+        const bool high = value >= 0xD800 && value <= 0xDBFF;
+        if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+            value =
+                0x10000 + ((value - 0xD800) << 10) + (static_cast<unsigned>(wide[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (value < 0x80) {
+            out += static_cast<char>(value);
+        } else if (value < 0x800) {
+            out += static_cast<char>(0xC0 | value >> 6);
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        } else if (value < 0x10000) {
+            out += static_cast<char>(0xE0 | value >> 12);
+            out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | value >> 18);
+            out += static_cast<char>(0x80 | (value >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
 }
 
 std::wstring toWide(std::string_view utf8) {

@@ -7,6 +7,10 @@
 // wide APIs want UTF-16 and the registry's 8-bit entry points want the
 // system's ANSI code page. Every conversion passes explicit lengths, so
 // embedded NULs, CRs and LFs come through unchanged.
+//
+// The wide conversions are exact both ways for any 16-bit text, unpaired
+// surrogates included (which file names may hold): the UTF-8 side is then
+// WTF-8. Bytes that are not UTF-8 become U+FFFD.
 namespace uninst::text {
 
 std::wstring toWide(std::string_view utf8);

@@ -543,5 +543,40 @@ TEST_F(BadInput, NamesInSixScriptsAreShownExactlyAndRemoved) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 }
 
+// A name holding half a surrogate pair and a sibling named with U+FFFD, the
+// character a lossy conversion puts in its place. The run must act on each
+// exactly: the marked look-alike stays, the other goes.
+TEST_F(BadInput, NameWithAnUnpairedSurrogateIsRemovedAndItsLookAlikeKept) {
+    const std::wstring unpaired = installDir + L"\\half \xD800 pair.txt";
+    const std::wstring lookAlike = installDir + L"\\half \xFFFD pair.txt";
+    createFolder(installDir);
+    {
+        FileHandle file(CreateFileW(unpaired.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !fileExists(unpaired) || fileExists(lookAlike))
+            GTEST_SKIP() << "this system cannot hold a file name with an unpaired surrogate "
+                            "(Wine 8 cannot: the name is refused, and one made by the host "
+                            "shows U+FFFD)";
+    }
+    createFile(lookAlike);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    HWND list = driver::fileList(form);
+    const int keep = driver::findRow(list, lookAlike);
+    ASSERT_GE(keep, 0);
+    ASSERT_GE(driver::findRow(list, unpaired), 0) << "the unpaired surrogate was not listed as is";
+    ASSERT_TRUE(driver::setMark(list, keep, true));
+    ASSERT_TRUE(driver::click(driver::uninstallButton(form)));
+    std::wstring report;
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
+    EXPECT_FALSE(fileExists(unpaired));
+    EXPECT_TRUE(fileExists(lookAlike));
+}
+
 } // namespace
 } // namespace e2e

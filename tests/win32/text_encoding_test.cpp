@@ -29,6 +29,41 @@ TEST(TextEncoding, WideRoundTripKeepsEveryCharacterAndEmbeddedNuls) {
     EXPECT_EQ(L"Caf\u00e9", text::toWide("Café"));
 }
 
+// A file name may hold a surrogate without its partner. Turned into U+FFFD
+// on the way in, the listed name would name another file or none.
+TEST(TextEncoding, UnpairedSurrogatesSurviveTheRoundTrip) {
+    const std::wstring samples[] = {
+        L"a\xD800.txt"s,
+        L"\xDC00"
+        L"b"s,
+        L"end\xDBFF"s,
+        L"\xDC00\xD800"s,
+        L"\xD83D\xDE00\xD83D"s,
+        L"\xFFFD.txt"s,
+    };
+    for (const std::wstring& sample : samples) {
+        const std::string narrow = text::fromWide(sample);
+        EXPECT_EQ(sample, text::toWide(narrow)) << narrow;
+        std::wstring appended = L"C:\\";
+        text::appendWide(appended, narrow);
+        EXPECT_EQ(L"C:\\" + sample, appended);
+    }
+    EXPECT_EQ("a\xED\xA0\x80"s, text::fromWide(L"a\xD800"s)) << "the three-byte form";
+    EXPECT_NE(text::fromWide(L"\xD800"s), text::fromWide(L"\xFFFD"s));
+    EXPECT_EQ("\xF0\x9F\x98\x80"s, text::fromWide(L"\xD83D\xDE00"s))
+        << "a pair stays one character";
+}
+
+TEST(TextEncoding, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+    EXPECT_EQ(L"a\xFFFD"
+              L"b"s,
+              text::toWide("a\xFF"
+                           "b"s));
+    EXPECT_EQ(L"\xFFFD\xFFFD"s, text::toWide("\xC0\xAF"s)) << "an overlong '/'";
+    EXPECT_EQ(L"x\xFFFD\xFFFD"s, text::toWide("x\xE2\x82"s)) << "cut short: one per byte";
+    EXPECT_EQ(L"\xFFFD\xFFFD\xFFFD\xFFFD"s, text::toWide("\xF4\x90\x80\x80"s)) << "past U+10FFFF";
+}
+
 TEST(TextEncoding, AppendingKeepsWhatIsAlreadyThere) {
     std::string narrow = "C:\\App\\";
     text::appendFromWide(narrow, L"Caf\u00e9.txt");

@@ -173,10 +173,7 @@ private:
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress) {
     progress.setValue(0);
-    std::string path;
-    path.reserve(installdir.size() + logName.size());
-    path.append(installdir).append(logName);
-    const std::string text = fs.readTextFile(path);
+    const std::string text = fs.readTextFile(installLogPath(installdir));
 
     LogReader reader(state, registry);
     const char* const begin = text.data();
@@ -198,6 +195,13 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
         const float max = progress.max();
         progress.setValue(value >= max ? max : (value + 2 > max ? max : value + 2));
     }
+}
+
+std::string installLogPath(const std::string& installdir) {
+    std::string path;
+    path.reserve(installdir.size() + logName.size());
+    path.append(installdir).append(logName);
+    return path;
 }
 
 } // namespace uninst

@@ -16,4 +16,8 @@ namespace uninst {
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress);
 
+// installdir\st6unst.log: the one log readlog reads, wherever the inventory's
+// logpath points.
+std::string installLogPath(const std::string& installdir);
+
 } // namespace uninst

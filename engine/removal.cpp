@@ -1,12 +1,36 @@
 #include "engine/removal.h"
 
 #include "engine/error.h"
+#include "engine/installlog.h"
 
 #include <cstddef>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace uninst {
+
+namespace {
+
+// Both paths start with the same install folder text, so only the case of the
+// toolkit file's ASCII name can differ.
+bool sameAsciiFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
     // A file that is already gone is as good as deleted: the user may have
@@ -20,6 +44,12 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& li
         throw Error("Cannot delete the install log: none was found in the install folder when "
                     "the uninstaller started. Start the uninstaller again to finish the removal.");
     fs.deleteFile(state.logpath);
+    // logpath is only the last setup-toolkit file the inventory met; when
+    // that was another one (Help\ST6UNST.000), the log that was read would
+    // stay and keep the install folder with it.
+    const std::string installLog = installLogPath(state.installdir);
+    if (!sameAsciiFolded(state.logpath, installLog))
+        fs.deleteFile(installLog);
 }
 
 namespace {

@@ -9,7 +9,8 @@
 namespace uninst {
 
 // Deletes the files the user did not keep, then the install log.
-// Every unmarked row's file goes in index order, then the file at logpath.
+// Every unmarked row's file goes in index order, then the file at logpath,
+// then the install log that was read when logpath named another toolkit file.
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
 
 // Removes the folders the deletion left empty.

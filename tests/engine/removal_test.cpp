@@ -2,8 +2,8 @@
 
 #include "engine/error.h"
 #include "engine/inventory.h"
-#include "tests/support/memory_filesystem.h"
 #include "tests/faults/faulty_ports.h"
+#include "tests/support/memory_filesystem.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 
@@ -82,6 +82,37 @@ TEST(DeleteFiles, EmptyListDeletesOnlyTheLog) {
     t.inventory();
     deletefiles(t.state, t.fs, t.list);
     EXPECT_EQ(t.left(), (Paths{"", "st6unst.000"}));
+}
+
+TEST(DeleteFiles, InstallLogGoesEvenWhenLogpathNamesAnotherToolkitFile) {
+    struct Case {
+        const char* what;
+        Paths files;
+        std::string logpath;
+        Paths left;
+    };
+    const std::vector<Case> cases = {
+        {"another toolkit file met later",
+         {"ST6UNST.LOG", "Sub\\ST6UNST.000"},
+         "Sub\\ST6UNST.000",
+         {"", "Sub\\"}},
+        {"the log itself, in other letter case", {"St6Unst.Log"}, "St6Unst.Log", {""}},
+        {"another toolkit file and no log",
+         {"Sub\\st6unst.exe"},
+         "Sub\\st6unst.exe",
+         {"", "Sub\\"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree t({"a.txt"});
+        for (const std::string& f : c.files)
+            t.fs.addFile("C:\\App\\" + f);
+        t.state.installdir = "C:\\App";
+        t.inventory();
+        ASSERT_EQ(t.state.logpath, "C:\\App\\" + c.logpath);
+        deletefiles(t.state, t.fs, t.list);
+        EXPECT_EQ(t.left(), c.left);
+    }
 }
 
 TEST(DeleteFiles, FilesAlreadyGoneCountAsDeleted) {

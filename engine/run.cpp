@@ -9,6 +9,9 @@
 #include "engine/removal.h"
 #include "engine/system_paths.h"
 
+#include <string>
+#include <vector>
+
 namespace uninst {
 
 namespace {
@@ -44,6 +47,34 @@ void refuseUnsafeInstallFolder(const UninstallState& state) {
                     "follow: it lists only the folder the executable is registered in.");
 }
 
+// Failures of the steps that follow the log's deletion, in the order met.
+class Leftovers {
+public:
+    template <typename Step> void run(Step&& step) {
+        try {
+            step();
+        } catch (const Error& error) {
+            failures_.emplace_back(error.what());
+        }
+    }
+
+    // One report for all of them; the run still ends as a failed one.
+    void throwIfAny() const {
+        if (failures_.empty())
+            return;
+        std::string message =
+            "The uninstall went through to the end, but some of the application was left "
+            "behind:\n";
+        for (const std::string& failure : failures_)
+            message.append("\n").append(failure);
+        message.append("\n\nRemove what is left by hand.");
+        throw Error(message);
+    }
+
+private:
+    std::vector<std::string> failures_;
+};
+
 } // namespace
 
 void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
@@ -58,23 +89,34 @@ void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Fi
                    Progress& progress) {
     readlog(state, registry, fs, state.installdir, progress);
     deletefiles(state, fs, list);
-    sweepfolders(state, fs, state.installdir, true);
+
+    // The log is gone: a second run would be refused, so nothing may stop
+    // this one now. Each later step runs whatever the one before it met,
+    // above all the registration removal, and what stayed behind is told
+    // once at the end.
+    Leftovers left;
+    left.run([&] { sweepfolders(state, fs, state.installdir, true); });
     // Only when the inventory offered no file: the folder then holds just
     // the setup toolkit's leftovers. When the sweep already removed it,
     // there is nothing left to do.
-    if (list.rowCount() == 0)
-        fs.deleteFolder(state.installdir);
+    left.run([&] {
+        if (list.rowCount() == 0)
+            fs.deleteFolder(state.installdir);
+    });
     // A group that would lead outside the start menu is left alone rather
     // than stopping the run: by now the files and the log are gone, and the
     // registration must still go, or nothing could remove it later.
-    if (!state.menupath.empty() && !state.groupname.empty() &&
-        isGroupInsideStartMenu(state.groupname)) {
-        state.menupath = startMenuRoot + state.groupname;
-        // A group folder the user already removed is not a failure.
-        fs.deleteFolder(state.menupath);
-    }
-    list.refresh();
-    removeentries(registry, state.cmdline);
+    left.run([&] {
+        if (!state.menupath.empty() && !state.groupname.empty() &&
+            isGroupInsideStartMenu(state.groupname)) {
+            state.menupath = startMenuRoot + state.groupname;
+            // A group folder the user already removed is not a failure.
+            fs.deleteFolder(state.menupath);
+        }
+    });
+    left.run([&] { list.refresh(); });
+    left.run([&] { removeentries(registry, state.cmdline); });
+    left.throwIfAny();
 }
 
 } // namespace uninst

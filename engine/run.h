@@ -22,7 +22,10 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const s
 
 // The uninstall: removes everything of the application the user did not keep.
 // In order: log, files, folders, install folder, start-menu group, repaint,
-// registration. Returns when the program is to end with success.
+// registration. Returns when the program is to end with success. A failure up
+// to the install log's deletion throws at once; after it, every later step
+// still runs and one Error at the end lists what each failing step left
+// behind.
 void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
                    Progress& progress);
 

@@ -1,7 +1,7 @@
 #include "engine/registration.h"
 
-#include "tests/support/memory_registry.h"
 #include "tests/faults/faulty_ports.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>

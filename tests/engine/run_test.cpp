@@ -255,5 +255,65 @@ TEST(Command4Click, ReadOnlyFileStopsTheRunAndASecondRunFinishes) {
     EXPECT_TRUE(w.registry.keyExists(sample::uninstallKey + "\\Other"));
 }
 
+TEST(Command4Click, AfterTheLogIsGoneEveryStepRunsAndOneReportNamesWhatStayed) {
+    // A folder that refuses removal and a read-only shortcut: once the log
+    // is deleted neither may keep the registration in place, or nothing
+    // could ever remove it.
+    SampleWorld w;
+    w.fs.setInUse(sample::imagesFolder);
+    w.fs.setReadOnly(sample::groupFolder + "\\Read Me.lnk");
+    w.startUp();
+    const std::string message = errorOf([&] { w.uninstall(); });
+
+    const std::size_t folder = message.find("Cannot delete folder " + sample::imagesFolder);
+    const std::size_t shortcut = message.find(sample::groupFolder + "\\Read Me.lnk");
+    EXPECT_NE(message.find("left behind"), std::string::npos) << message;
+    EXPECT_NE(folder, std::string::npos) << message;
+    EXPECT_NE(shortcut, std::string::npos) << message;
+    EXPECT_LT(folder, shortcut) << "reported in the order met";
+
+    EXPECT_FALSE(w.fs.exists(sample::log));
+    EXPECT_FALSE(w.fs.exists(sample::exeFile));
+    EXPECT_TRUE(w.fs.exists(sample::imagesFolder));
+    EXPECT_TRUE(w.fs.fileExists(sample::groupFolder + "\\Read Me.lnk"));
+    EXPECT_FALSE(registrationIntact(w.registry));
+    EXPECT_FALSE(w.registry.keyExists(sample::uninstallEntry));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    EXPECT_TRUE(w.registry.keyExists(sample::uninstallKey + "\\Other"));
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+    EXPECT_EQ(w.list.refreshes(), 1);
+}
+
+TEST(Command4Click, SecondToolkitFileAfterTheLogTakesTheLogAndTheFolderAlong) {
+    // The listing meets Help\ST6UNST.000 after the log, so logpath names it.
+    SampleWorld w;
+    w.fs.addFile(sample::helpFolder + "\\ST6UNST.000");
+    w.startUp();
+    ASSERT_EQ(w.state.logpath, sample::helpFolder + "\\ST6UNST.000");
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_FALSE(registrationIntact(w.registry));
+}
+
+TEST(Command4Click, LogThatCannotBeDeletedStillEndsTheRunAndASecondRunFinishes) {
+    SampleWorld w;
+    w.fs.addFile(sample::helpFolder + "\\ST6UNST.000");
+    w.fs.setReadOnly(sample::log);
+    w.startUp();
+    const std::string message = errorOf([&] { w.uninstall(); });
+    EXPECT_EQ(message.find("left behind"), std::string::npos) << message;
+    EXPECT_NE(message.find(sample::installdir + "\\st6unst.log"), std::string::npos) << message;
+    EXPECT_TRUE(w.fs.fileExists(sample::log));
+    EXPECT_TRUE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(registrationIntact(w.registry));
+
+    w.fs.setReadOnly(sample::log, false);
+    w.restart();
+    w.startUp();
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_FALSE(registrationIntact(w.registry));
+}
+
 } // namespace
 } // namespace uninst::test

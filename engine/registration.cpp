@@ -72,7 +72,7 @@ void scankeys(Registry& registry, const std::string& keypath, const std::string&
             break;
         const std::string keyname = keypath + "\\" + name.substr(0, nameLength);
         if (upper(keyname) == wanted) {
-            registry.deleteKey(Registry::localMachine, keyname);
+            registry.deleteTree(Registry::localMachine, keyname);
             break;
         }
         scanvalues(registry, keyname, target);
@@ -108,7 +108,7 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
         if (namesTarget(registry, key.get(), wanted)) {
             // Deleted while this handle is still open: the registry allows
             // it, and the loop ends here so the stale handle is not used.
-            registry.deleteKey(Registry::localMachine, keyname);
+            registry.deleteTree(Registry::localMachine, keyname);
             break;
         }
     }

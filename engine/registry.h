@@ -59,6 +59,12 @@ public:
     // removed.
     virtual long deleteKey(Key key, const std::string& subkey) = 0;
 
+    // Removes `subkey` with every key below it, deepest first, each as
+    // deleteKey would. A registry link met on the way, `subkey` included, is
+    // neither followed nor deleted: it and the keys holding it stay, and the
+    // status is not success. So does anything that refuses deletion.
+    virtual long deleteTree(Key key, const std::string& subkey) = 0;
+
     // RegEnumKeyExA(key, index, name, &nameLength, 0, cls, &classLength, &t)
     // with both lengths in = the buffers' sizes. On success the index-th
     // sub-key name is written to the front of `name` followed by a NUL, and

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 namespace uninst {
 
@@ -89,6 +90,52 @@ bool fitsCodePage(HKEY key, const std::wstring& valueName) {
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
                         nullptr, 0, nullptr, &usedDefault);
     return usedDefault == FALSE;
+}
+
+// A registry link answers to its own handle only when opened with
+// REG_OPTION_OPEN_LINK; otherwise the system hands out its target.
+bool isRegistryLink(HKEY key) {
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) ==
+               ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// Removes `name` below `parent` and everything below it, deepest first.
+// Every key is opened as itself, never through a link, and a key is deleted
+// through the handle that showed it is no link. Depth is bounded by the
+// registry's own limit of 512 levels.
+LONG removeKeyTree(HKEY parent, const std::wstring& name) {
+    KeyHandle key;
+    LONG status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK,
+                                KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, key.put());
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (isRegistryLink(key.get()))
+        return ERROR_ACCESS_DENIED;
+
+    // Taken whole first: deleting while enumerating would shift the indices.
+    std::vector<std::wstring> subKeys;
+    for (DWORD index = 0;; ++index) {
+        wchar_t subKey[256];
+        DWORD length = static_cast<DWORD>(std::size(subKey));
+        status =
+            RegEnumKeyExW(key.get(), index, subKey, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS)
+            return status;
+        subKeys.emplace_back(subKey, length);
+    }
+    LONG result = ERROR_SUCCESS;
+    for (const std::wstring& subKey : subKeys) {
+        status = removeKeyTree(key.get(), subKey);
+        if (status != ERROR_SUCCESS)
+            result = status;
+    }
+    if (result != ERROR_SUCCESS)
+        return result;
+    return RegDeleteKeyW(key.get(), L"");
 }
 
 DWORD sizeOf(const std::string& buffer) {
@@ -177,6 +224,14 @@ long Win32Registry::deleteKey(Key key, const std::string& subkey) {
     closeParked();
     open_.clear();
     return RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str());
+}
+
+long Win32Registry::deleteTree(Key key, const std::string& subkey) {
+    closeParked();
+    open_.clear();
+    // The name reaches the system the way deleteKey's does: through the code
+    // page, so that both act on the key the 8-bit enumeration named.
+    return removeKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey))));
 }
 
 long Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name,

@@ -321,5 +321,23 @@ TEST_F(RegistryContract, KeyWithSubKeysIsNotDeleted) {
         << "deleting a missing key";
 }
 
+TEST_F(RegistryContract, TreeGoesWithEverySubKeyAndNothingBesideIt) {
+    world_->setValue(root_ + "\\Entry", "", Registry::typeSz, sz("C:\\App\\a.exe"));
+    world_->createKey(root_ + "\\Entry\\SupportedProtocols");
+    world_->createKey(root_ + "\\Entry\\A\\B\\C");
+    world_->createKey(root_ + "\\Entry2\\Sub");
+    const Registry::Key entry = open(root_ + "\\Entry\\A");
+
+    EXPECT_EQ(Registry::success, reg().deleteTree(Registry::localMachine, root_ + "\\ENTRY"))
+        << "deleting a tree while a handle below it is open";
+    EXPECT_FALSE(world_->keyExists(root_ + "\\Entry"));
+    EXPECT_TRUE(world_->keyExists(root_ + "\\Entry2\\Sub"));
+    EXPECT_NE(Registry::success, subKey(entry, 0).status)
+        << "enumeration through the handle of a key deleted with its parent";
+
+    EXPECT_NE(Registry::success, reg().deleteTree(Registry::localMachine, root_ + "\\Absent"))
+        << "deleting a missing tree";
+}
+
 } // namespace
 } // namespace uninst::test

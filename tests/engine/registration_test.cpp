@@ -108,12 +108,46 @@ TEST(RemoveEntries, LargeValueEndsTheScanOfItsEntry) {
 }
 
 TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStillEndsTheScan) {
+    auto build = [](Entries& t) {
+        t.registry.createKey(uninstall + "\\myapp.exe");
+        t.entry("x", "myapp.exe");
+    };
+    Entries plain;
+    build(plain);
+    FaultyRegistry recorder(plain.registry);
+    removeentries(recorder, "myapp.exe");
+    const auto& calls = recorder.history();
+    const auto deletion =
+        std::find(calls.begin(), calls.end(), "deleteTree " + uninstall + "\\myapp.exe");
+    ASSERT_NE(deletion, calls.end());
+
     Entries t;
-    t.registry.createKey(uninstall + "\\myapp.exe\\Sub");
-    t.entry("x", "myapp.exe");
-    removeentries(t.registry, "myapp.exe");
+    build(t);
+    FaultyRegistry faulty(t.registry);
+    faulty.failAt(static_cast<std::size_t>(deletion - calls.begin()));
+    removeentries(faulty, "myapp.exe");
     EXPECT_TRUE(t.registry.keyExists(uninstall + "\\myapp.exe"));
     EXPECT_TRUE(t.registry.keyExists(uninstall + "\\x"));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+TEST(RemoveEntries, OwnEntriesGoWithTheirSubKeysAndNothingElseDoes) {
+    // RegDeleteKeyA leaves a key with sub-keys in place without a word; the
+    // entry then stayed for ever.
+    Entries t;
+    t.registry.setString(appPaths + "\\myapp.exe", "", "C:\\App\\myapp.exe");
+    t.registry.setString(appPaths + "\\myapp.exe\\SupportedProtocols", "http", "");
+    t.registry.createKey(appPaths + "\\myapp.exe\\A\\B\\C");
+    t.registry.createKey(appPaths + "\\myapp.exe2\\Sub");
+    t.entry("MyApp", "myapp.exe");
+    t.registry.createKey(uninstall + "\\MyApp\\Components\\Core");
+    t.entry("Other", "other.exe");
+    t.registry.createKey(uninstall + "\\Other\\Sub");
+    removeentries(t.registry, "myapp.exe");
+    EXPECT_EQ(t.registry.subKeyNames(appPaths), Names{"myapp.exe2"});
+    EXPECT_TRUE(t.registry.keyExists(appPaths + "\\myapp.exe2\\Sub"));
+    EXPECT_EQ(t.left(), Names{"Other"});
+    EXPECT_TRUE(t.registry.keyExists(uninstall + "\\Other\\Sub"));
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 

@@ -85,6 +85,12 @@ long FaultyRegistry::deleteKey(Key key, const std::string& subkey) {
     return inner_.deleteKey(key, subkey);
 }
 
+long FaultyRegistry::deleteTree(Key key, const std::string& subkey) {
+    if (next("deleteTree", subkey))
+        return injectedStatus;
+    return inner_.deleteTree(key, subkey);
+}
+
 long FaultyRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
                              std::uint32_t& nameLength, std::string& cls,
                              std::uint32_t& classLength) {

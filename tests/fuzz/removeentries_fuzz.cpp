@@ -139,7 +139,6 @@ std::string valueData(FuzzInput& input, const std::string& target) {
 struct Entry {
     std::string name;
     bool enumerable = false; // fits the engine's 255-character name buffer
-    bool hasChildren = false;
     bool valueMatches = false;
 };
 
@@ -195,7 +194,6 @@ std::vector<std::string> predictDeleted(MemoryRegistry& registry, const SnapKey&
         Entry e;
         e.name = child.name;
         e.enumerable = child.name.size() < 255;
-        e.hasChildren = !child.children.empty();
         e.valueMatches = valuesMatch(registry, path + "\\" + child.name, target);
         entries.push_back(e);
     }
@@ -204,12 +202,12 @@ std::vector<std::string> predictDeleted(MemoryRegistry& registry, const SnapKey&
         const Entry& e = entries[index];
         if (!e.enumerable)
             break;
+        // An entry goes with its sub-keys.
         if (asciiUpper(e.name) == asciiUpper(target)) {
-            if (!e.hasChildren)
-                deleted.push_back(e.name);
+            deleted.push_back(e.name);
             break;
         }
-        if (e.valueMatches && !e.hasChildren) {
+        if (e.valueMatches) {
             deleted.push_back(e.name);
             // The next entry moves into this index and is passed over.
             entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace uninst {
 
@@ -269,6 +270,29 @@ long MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
         return accessDenied;
     Node* parent = node->parent;
     node->deleted = true;
+    parent->children.erase(memory::foldName(node->name));
+    parent->orderValid = false;
+    return success;
+}
+
+long MemoryRegistry::deleteTree(Key key, const std::string& subkey) {
+    Node* node = nullptr;
+    if (long status = resolve(key, node); status != success)
+        return status;
+    if (long status = walk(node, subkey, node); status != success)
+        return status;
+    if (node == root_.get())
+        return accessDenied;
+    // Handles open anywhere below go stale, as they do on Windows.
+    std::vector<Node*> pending{node};
+    while (!pending.empty()) {
+        Node* current = pending.back();
+        pending.pop_back();
+        current->deleted = true;
+        for (const auto& entry : current->children)
+            pending.push_back(entry.second.get());
+    }
+    Node* parent = node->parent;
     parent->children.erase(memory::foldName(node->name));
     parent->orderValid = false;
     return success;

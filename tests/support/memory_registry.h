@@ -54,6 +54,7 @@ public:
                     std::string& buffer) override;
     long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     long deleteKey(Key key, const std::string& subkey) override;
+    long deleteTree(Key key, const std::string& subkey) override;
     long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
                  std::string& cls, std::uint32_t& classLength) override;
     long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,

@@ -290,5 +290,70 @@ TEST_F(Win32RegistryReopen, KeyDeletedWhileTheCallerHoldsItDoesNotOpenAgain) {
     EXPECT_FALSE(opens());
 }
 
+// A registry link inside an entry being deleted whole: what it points to is
+// not the application's, and neither is the link to follow.
+TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
+    const std::wstring root = L"Software\\UninstTreeTest" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring target = root + L"\\Target";
+    const std::wstring entry = root + L"\\Entry";
+    {
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (target + L"\\Inside").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+        KeyHandle plain;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Plain").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, plain.put(), nullptr));
+    }
+    KeyHandle link;
+    const LONG created =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), 0, nullptr,
+                        REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, link.put(), nullptr);
+    const std::wstring destination = L"\\Registry\\Machine\\" + target;
+    const bool linked =
+        created == ERROR_SUCCESS &&
+        RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                       reinterpret_cast<const BYTE*>(destination.data()),
+                       static_cast<DWORD>(destination.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    link.reset();
+    auto exists = [](const std::wstring& path) {
+        KeyHandle key;
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ,
+                             key.put()) == ERROR_SUCCESS;
+    };
+    if (!linked || !exists(entry + L"\\Link\\Inside")) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, root.c_str());
+        GTEST_SKIP() << "this system made no working registry link (status " << created << ")";
+    }
+
+    Win32Registry registry;
+    EXPECT_NE(Registry::success,
+              registry.deleteTree(Registry::localMachine, text::fromWide(entry)));
+    EXPECT_TRUE(exists(target + L"\\Inside")) << "the link's target lost its sub-key";
+    EXPECT_TRUE(exists(entry + L"\\Link")) << "the link itself was deleted";
+    EXPECT_FALSE(exists(entry + L"\\Plain")) << "the rest of the tree stayed";
+
+    EXPECT_NE(Registry::success,
+              registry.deleteTree(Registry::localMachine, text::fromWide(entry + L"\\Link")))
+        << "a link asked for by name";
+    EXPECT_TRUE(exists(target + L"\\Inside"));
+
+    // Clean up around the link: open it as itself and delete it that way.
+    KeyHandle own;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), REG_OPTION_OPEN_LINK, DELETE,
+                      own.put()) == ERROR_SUCCESS) {
+        using DeleteFn = LONG(WINAPI*)(HANDLE);
+        const auto ntDeleteKey = reinterpret_cast<DeleteFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        if (ntDeleteKey != nullptr)
+            ntDeleteKey(own.get());
+    }
+    own.reset();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, root.c_str());
+}
+
 } // namespace
 } // namespace uninst

@@ -1,0 +1,105 @@
+// A run that finishes what it starts: the install log as found on disk, in
+// any of the encodings and line ends it comes in, the application's own
+// entries with sub-keys, and failures after the log is gone.
+#include "tests/e2e/scenarios.h"
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+const std::wstring menu = startMenuRoot + group;
+const std::string groupLine =
+    "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"";
+const std::string countLine = "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\"";
+
+bool contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+
+class Finishing : public Scenario {
+protected:
+    // Two files in two levels, a group with one shortcut, a shared count
+    // of 3 and both registry entries; the log is the test's.
+    static void buildApplication() {
+        createFolder(installDir + L"\\bin");
+        createFile(installDir + L"\\e2eapp.exe");
+        createFile(installDir + L"\\bin\\e2eapp.dll");
+        createFolder(menu);
+        createFile(menu + L"\\E2E App.lnk");
+        setDword(sharedDllsKey, sharedFiles[0], 3);
+        registerApp(app, installDir + L"\\e2eapp.exe");
+        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    }
+
+    // Presses the button with no row marked; the exit status and the text
+    // of the report, if one came up.
+    static long uninstallEverything(std::wstring& report) {
+        Uninstaller run(app);
+        HWND form = run.form();
+        if (form == nullptr) {
+            report = run.takeErrorReport(0);
+            return -1;
+        }
+        markAndPress(form, {});
+        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
+            report = driver::messageText(box);
+            driver::dismiss(box);
+        }
+        return run.exitStatus();
+    }
+
+    static void expectRegistrationRemoved() {
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    }
+};
+
+TEST_F(Finishing, ReadOnlyShortcutInTheGroupIsReportedAndTheRegistrationStillGoes) {
+    buildApplication();
+    writeLog(installDir, {groupLine, countLine});
+    setReadOnly(menu + L"\\E2E App.lnk", true);
+
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(report), 1);
+    EXPECT_TRUE(contains(report, L"left behind")) << narrow(report);
+    EXPECT_TRUE(contains(report, menu + L"\\E2E App.lnk")) << narrow(report);
+    EXPECT_TRUE(fileExists(menu + L"\\E2E App.lnk"));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    expectRegistrationRemoved();
+}
+
+TEST_F(Finishing, SecondSetupFileAfterTheLogGoesWithTheLogAndTheFolder) {
+    buildApplication();
+    writeLog(installDir, {groupLine});
+    // Listed after the log, so it is the last toolkit file the listing met.
+    createFolder(installDir + L"\\Help");
+    createFile(installDir + L"\\Help\\ST6UNST.000");
+
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(folderExists(menu));
+    expectRegistrationRemoved();
+}
+
+TEST_F(Finishing, OwnEntriesGoWithTheirSubKeysAndAnotherOneStays) {
+    buildApplication();
+    writeLog(installDir, {groupLine});
+    setString(appPathsKey + L"\\" + app + L"\\SupportedProtocols", L"e2e", L"");
+    createKey(uninstallKey + L"\\" + app + L"\\Components\\Core");
+    registerApp(L"e2eother.exe", L"C:\\Program Files\\E2E Other\\e2eother.exe");
+    createKey(appPathsKey + L"\\e2eother.exe\\SupportedProtocols");
+
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    expectRegistrationRemoved();
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe\\SupportedProtocols"));
+}
+
+} // namespace
+} // namespace e2e

@@ -1,4 +1,5 @@
 #include "engine/state.h"
+#include "platform/system_library.h"
 #include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
@@ -38,6 +39,9 @@ std::wstring_view argumentText(std::wstring_view line) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     using namespace uninst;
+    // Before anything can load a DLL by name: none from the folder the
+    // program was started from.
+    restrictDllSearchToSystemFolder();
     std::string cmdline;
     if (!runHandler(nullptr, [&] { cmdline = text::fromWide(argumentText(GetCommandLineW())); }))
         return exitFailed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/error.h"
+
 #include <cstddef>
 #include <string>
 
@@ -15,6 +17,14 @@ public:
     virtual std::size_t rowCount() const = 0;
     virtual std::string rowText(std::size_t index) const = 0;
     virtual bool isMarked(std::size_t index) const = 0;
+    // Marks or unmarks a row for the user, who can still change it. A list
+    // that cannot must say so: ignoring the call would delete a file that
+    // was to be kept.
+    virtual void setMarked(std::size_t index, bool marked) {
+        (void)marked;
+        throw Error("Cannot mark row " + std::to_string(index) +
+                    " of the file list: this list does not take marks.");
+    }
     // Repaint after the removal; the rows themselves stay.
     virtual void refresh() {}
 };

@@ -16,6 +16,7 @@ public:
     std::size_t rowCount() const override { return rows_.size(); }
     std::string rowText(std::size_t index) const override { return rows_.at(index); }
     bool isMarked(std::size_t index) const override { return marks_.at(index); }
+    void setMarked(std::size_t index, bool marked) override { marks_.at(index) = marked; }
     void refresh() override { ++refreshes_; }
 
     // Marks the row showing exactly `path`; false when no row shows it.

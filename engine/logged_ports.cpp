@@ -1,0 +1,133 @@
+#include "engine/logged_ports.h"
+
+#include "engine/system_paths.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace uninst {
+
+namespace {
+
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 'a' + 'A');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool isStartMenuGroup(std::string_view path) {
+    const std::string_view root = startMenuRoot;
+    return path.size() > root.size() && sameText(path.substr(0, root.size()), root);
+}
+
+const char* alreadyGone(Removal removal) {
+    return removal == Removal::notFound ? " (was not there)" : "";
+}
+
+std::uint32_t countFrom(const std::string& data) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4 && i < data.size(); ++i)
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+    return value;
+}
+
+} // namespace
+
+Removal LoggedFileSystem::deleteFile(const std::string& path) {
+    const Removal removal = inner_.deleteFile(path);
+    report_.action("Delete file: " + path + alreadyGone(removal));
+    return removal;
+}
+
+Removal LoggedFileSystem::deleteFolder(const std::string& path) {
+    const Removal removal = inner_.deleteFolder(path);
+    report_.action((isStartMenuGroup(path) ? "Remove start-menu group: " : "Remove folder: ") +
+                   path + alreadyGone(removal));
+    return removal;
+}
+
+bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
+    const bool removed = inner_.removeEmptyFolder(path);
+    if (removed)
+        report_.action("Remove folder: " + path);
+    return removed;
+}
+
+long LoggedRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+    const long status = inner_.openKey(root, path, access, out);
+    if (status == success) {
+        const auto parent = paths_.find(root);
+        paths_[out] = parent == paths_.end() ? path : parent->second + "\\" + path;
+    }
+    return status;
+}
+
+long LoggedRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
+                                std::string& buffer) {
+    const long status = inner_.queryValue(key, name, type, buffer);
+    if (isSharedDlls(key)) {
+        lastName_ = name;
+        lastRead_ = status == success;
+        lastValue_ = lastRead_ ? countFrom(buffer) : 0;
+    }
+    return status;
+}
+
+long LoggedRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+    const long status = inner_.setDwordValue(key, name, value);
+    if (status == success && isSharedDlls(key))
+        report_.action("Lower SharedDLLs count: " + name + ", " + lastCount(name) + " -> " +
+                       std::to_string(value));
+    else if (status != success)
+        report_.action("Could not set registry value " + name + " (status " +
+                       std::to_string(status) + ")");
+    return status;
+}
+
+long LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
+    const long status = inner_.deleteKey(key, subkey);
+    if (isSharedDlls(key)) {
+        // The request names a key, which a file path normally is not: the
+        // count stays as it is, and the log says so.
+        report_.action("Request SharedDLLs removal: " + subkey + ", " + lastCount(subkey) +
+                       (status == success ? ", key removed" : ", count stays"));
+        return status;
+    }
+    const auto parent = paths_.find(key);
+    const std::string path =
+        "HKEY_LOCAL_MACHINE\\" + (parent == paths_.end() ? subkey : parent->second + "\\" + subkey);
+    if (status == success)
+        report_.action("Remove registry key: " + path);
+    else
+        report_.action("Could not remove registry key " + path + " (status " +
+                       std::to_string(status) + ")");
+    return status;
+}
+
+long LoggedRegistry::closeKey(Key key) {
+    paths_.erase(key);
+    return inner_.closeKey(key);
+}
+
+bool LoggedRegistry::isSharedDlls(Key key) const {
+    const auto found = paths_.find(key);
+    return found != paths_.end() && sameText(found->second, sharedDllsKeyPath);
+}
+
+std::string LoggedRegistry::lastCount(const std::string& name) const {
+    if (name != lastName_ || !lastRead_)
+        return "no count";
+    return "count " + std::to_string(static_cast<std::int32_t>(lastValue_));
+}
+
+} // namespace uninst

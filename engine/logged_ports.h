@@ -1,0 +1,70 @@
+#pragma once
+
+#include "engine/filesystem.h"
+#include "engine/registry.h"
+#include "engine/run_log.h"
+
+#include <map>
+#include <string>
+
+namespace uninst {
+
+// Decorators that pass every call on unchanged and report each change that
+// succeeded: the log says what the run did because it watches the run, not
+// because a second copy of the rules guesses it. Wrapped around the planning
+// decorators, the same lines describe a preview.
+
+class LoggedFileSystem : public FileSystem {
+public:
+    LoggedFileSystem(FileSystem& inner, const RunReport& report) : inner_(inner), report_(report) {}
+
+    FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    Removal deleteFile(const std::string& path) override;
+    Removal deleteFolder(const std::string& path) override;
+    bool removeEmptyFolder(const std::string& path) override;
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+
+private:
+    FileSystem& inner_;
+    const RunReport& report_;
+};
+
+class LoggedRegistry : public Registry {
+public:
+    LoggedRegistry(Registry& inner, const RunReport& report) : inner_(inner), report_(report) {}
+
+    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
+    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override {
+        return inner_.queryDefaultValue(key, subkey, buffer);
+    }
+    long queryValue(Key key, const std::string& name, std::uint32_t& type,
+                    std::string& buffer) override;
+    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    long deleteKey(Key key, const std::string& subkey) override;
+    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                 std::string& cls, std::uint32_t& classLength) override {
+        return inner_.enumKey(key, index, name, nameLength, cls, classLength);
+    }
+    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override {
+        return inner_.enumValue(key, index, name, nameLength, type, data, dataLength);
+    }
+    long closeKey(Key key) override;
+
+private:
+    bool isSharedDlls(Key key) const;
+    // "count 3", or "no count" when the last read of `name` found none.
+    std::string lastCount(const std::string& name) const;
+
+    Registry& inner_;
+    const RunReport& report_;
+    // The path each open handle stands for, so that a change can be named.
+    std::map<Key, std::string> paths_;
+    // The count the run read last, which is the one it lowers or gives up.
+    std::string lastName_;
+    bool lastRead_ = false;
+    std::uint32_t lastValue_ = 0;
+};
+
+} // namespace uninst

@@ -1,0 +1,350 @@
+#include "engine/planned_ports.h"
+
+#include "engine/error.h"
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace uninst {
+
+namespace {
+
+// Names compare without regard to case in both the registry and the file
+// system; ASCII letters are what the paths the run builds differ in.
+std::string upper(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return result;
+}
+
+// The folder holding `path`, or empty when that is a drive or nothing: a
+// drive's root is not listed to find out what a folder in it is.
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('\\');
+    if (slash == std::string::npos || slash == 0)
+        return {};
+    std::string parent = path.substr(0, slash);
+    if (parent.size() == 2 && parent[1] == ':')
+        return {};
+    return parent;
+}
+
+// True when `upperPath` or a folder above it is in `set`.
+bool coveredBy(const std::set<std::string>& set, const std::string& upperPath) {
+    if (set.empty())
+        return false;
+    if (set.count(upperPath) != 0)
+        return true;
+    for (std::size_t at = upperPath.find('\\'); at != std::string::npos;
+         at = upperPath.find('\\', at + 1)) {
+        if (set.count(upperPath.substr(0, at)) != 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// ---- File system ---------------------------------------------------------
+
+void PlannedFileSystem::missing(const char* operation, const std::string& path) const {
+    throw Error(std::string("Cannot ") + operation + " " + path +
+                ": the preview has already planned its removal.");
+}
+
+const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
+    const std::string key = upper(path);
+    auto found = listings_.find(key);
+    if (found == listings_.end())
+        found = listings_.emplace(key, inner_.listFolder(path)).first;
+    return found->second;
+}
+
+bool PlannedFileSystem::gone(const std::string& path) const {
+    return coveredBy(removed_, upper(path));
+}
+
+PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
+    if (gone(path))
+        return Kind::missing;
+    const std::string parent = parentOf(path);
+    if (parent.empty())
+        return inner_.folderExists(path) ? Kind::folder : Kind::missing;
+    const FolderListing* listing = nullptr;
+    try {
+        listing = &realListing(parent);
+    } catch (const Error&) {
+        return Kind::missing;
+    }
+    const std::string wanted = upper(path);
+    for (const std::string& file : listing->files) {
+        if (upper(file) == wanted)
+            return Kind::file;
+    }
+    for (const FolderListing::SubFolder& sub : listing->subFolders) {
+        if (upper(sub.path) == wanted)
+            return sub.isLink ? Kind::link : Kind::folder;
+    }
+    return Kind::missing;
+}
+
+FolderListing PlannedFileSystem::listFolder(const std::string& path) {
+    if (gone(path))
+        missing("list folder", path);
+    const FolderListing& real = realListing(path);
+    if (removed_.empty())
+        return real;
+    FolderListing shown;
+    for (const std::string& file : real.files) {
+        if (removed_.count(upper(file)) == 0)
+            shown.files.push_back(file);
+    }
+    for (const FolderListing::SubFolder& sub : real.subFolders) {
+        if (removed_.count(upper(sub.path)) == 0)
+            shown.subFolders.push_back(sub);
+    }
+    return shown;
+}
+
+bool PlannedFileSystem::folderExists(const std::string& path) {
+    return !gone(path) && inner_.folderExists(path);
+}
+
+Removal PlannedFileSystem::deleteFile(const std::string& path) {
+    switch (kindOf(path)) {
+    case Kind::missing:
+        return Removal::notFound;
+    case Kind::file:
+        removed_.insert(upper(path));
+        return Removal::removed;
+    case Kind::folder:
+    case Kind::link:
+        break;
+    }
+    throw Error("Cannot delete file " + path + ": it is a folder.");
+}
+
+Removal PlannedFileSystem::deleteFolder(const std::string& path) {
+    if (kindOf(path) != Kind::folder)
+        return Removal::notFound;
+    removeTree(path);
+    return Removal::removed;
+}
+
+bool PlannedFileSystem::removeEmptyFolder(const std::string& path) {
+    if (kindOf(path) != Kind::folder)
+        return false;
+    try {
+        const FolderListing shown = listFolder(path);
+        if (!shown.files.empty() || !shown.subFolders.empty())
+            return false;
+    } catch (const Error&) {
+        return false;
+    }
+    removed_.insert(upper(path));
+    return true;
+}
+
+std::string PlannedFileSystem::readTextFile(const std::string& path) {
+    if (gone(path))
+        missing("read file", path);
+    return inner_.readTextFile(path);
+}
+
+bool PlannedFileSystem::removeTree(const std::string& path) {
+    // Post-order with an explicit stack, as the real removal goes: a link
+    // stays, and so does every folder holding one.
+    struct Frame {
+        std::string path;
+        FolderListing listing;
+        std::size_t next = 0;
+        bool remains = false;
+    };
+    std::vector<Frame> stack;
+    stack.push_back(Frame{path, listFolder(path), 0, false});
+    bool remains = false;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.listing.subFolders.size()) {
+            const FolderListing::SubFolder& sub = top.listing.subFolders[top.next++];
+            if (sub.isLink) {
+                top.remains = true;
+                continue;
+            }
+            FolderListing listing = listFolder(sub.path);
+            stack.push_back(Frame{sub.path, std::move(listing), 0, false});
+            continue;
+        }
+        for (const std::string& file : top.listing.files)
+            removed_.insert(upper(file));
+        remains = top.remains;
+        if (!remains)
+            removed_.insert(upper(top.path));
+        stack.pop_back();
+        if (remains && !stack.empty())
+            stack.back().remains = true;
+    }
+    return !remains;
+}
+
+// ---- Registry ------------------------------------------------------------
+
+std::string PlannedRegistry::pathOf(Key key, const std::string& subkey) const {
+    const auto found = handles_.find(key);
+    const std::string base = found == handles_.end() ? std::string() : found->second.path;
+    if (subkey.empty())
+        return base;
+    return base.empty() ? upper(subkey) : base + "\\" + upper(subkey);
+}
+
+bool PlannedRegistry::deleted(const std::string& upperPath) const {
+    return coveredBy(deleted_, upperPath);
+}
+
+bool PlannedRegistry::hasSubKeys(const std::string& upperPath) {
+    Key key = 0;
+    if (inner_.openKey(localMachine, upperPath, allAccess, key) != success)
+        return false;
+    bool found = false;
+    for (std::uint32_t index = 0; !found; ++index) {
+        std::string name(255, ' ');
+        std::string cls(255, ' ');
+        std::uint32_t nameLength = 255;
+        std::uint32_t classLength = 255;
+        const long status = inner_.enumKey(key, index, name, nameLength, cls, classLength);
+        if (status == noMoreItems)
+            break;
+        if (status != success) {
+            // A name too long for the buffer is still a sub-key.
+            found = status == moreData;
+            break;
+        }
+        found = !deleted(upperPath + "\\" + upper(name.substr(0, nameLength)));
+    }
+    inner_.closeKey(key);
+    return found;
+}
+
+long PlannedRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+    const std::string full = pathOf(root, path);
+    if (deleted(full))
+        return fileNotFound;
+    const long status = inner_.openKey(root, path, access, out);
+    if (status == success)
+        handles_[out] = Handle{full};
+    return status;
+}
+
+long PlannedRegistry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
+    if (deleted(pathOf(key, subkey)))
+        return fileNotFound;
+    return inner_.queryDefaultValue(key, subkey, buffer);
+}
+
+long PlannedRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
+                                 std::string& buffer) {
+    const std::string path = pathOf(key, {});
+    if (deleted(path))
+        return keyDeleted;
+    const auto written = counts_.find({path, upper(name)});
+    if (written == counts_.end())
+        return inner_.queryValue(key, name, type, buffer);
+    if (buffer.size() < 4)
+        return moreData;
+    for (std::size_t i = 0; i < 4; ++i)
+        buffer[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
+    type = typeDword;
+    return success;
+}
+
+long PlannedRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+    const std::string path = pathOf(key, {});
+    if (handles_.count(key) == 0)
+        return invalidHandle;
+    if (deleted(path))
+        return keyDeleted;
+    counts_[{path, upper(name)}] = value;
+    return success;
+}
+
+long PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
+    if (key != localMachine && handles_.count(key) == 0)
+        return invalidHandle;
+    const std::string path = pathOf(key, subkey);
+    if (subkey.empty() || deleted(path))
+        return fileNotFound;
+    Key probe = 0;
+    if (inner_.openKey(localMachine, path, allAccess, probe) != success)
+        return fileNotFound;
+    inner_.closeKey(probe);
+    if (hasSubKeys(path))
+        return accessDenied;
+    deleted_.insert(path);
+    return success;
+}
+
+long PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
+                              std::uint32_t& nameLength, std::string& cls,
+                              std::uint32_t& classLength) {
+    const auto found = handles_.find(key);
+    if (found == handles_.end() || deleted_.empty())
+        return inner_.enumKey(key, index, name, nameLength, cls, classLength);
+    Handle& handle = found->second;
+    if (deleted(handle.path))
+        return keyDeleted;
+    // The sub-keys the run deleted are skipped, so later ones move up one
+    // index each, as they do in the real registry.
+    std::uint32_t visible = 0;
+    std::uint32_t inner = 0;
+    if (index >= handle.nextIndex) {
+        visible = handle.nextIndex;
+        inner = handle.nextInner;
+    }
+    const std::string keptName = name;
+    const std::string keptClass = cls;
+    while (true) {
+        std::uint32_t length = nameLength;
+        std::uint32_t clsLength = classLength;
+        name = keptName;
+        cls = keptClass;
+        const long status = inner_.enumKey(key, inner, name, length, cls, clsLength);
+        if (status == success &&
+            deleted(handle.path + "\\" + upper(std::string_view(name).substr(0, length)))) {
+            ++inner;
+            continue;
+        }
+        if (status != success || visible == index) {
+            if (status == success) {
+                nameLength = length;
+                classLength = clsLength;
+                handle.nextIndex = index + 1;
+                handle.nextInner = inner + 1;
+            } else {
+                name = keptName;
+                cls = keptClass;
+            }
+            return status;
+        }
+        ++visible;
+        ++inner;
+    }
+}
+
+long PlannedRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
+                                std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
+                                std::uint32_t& dataLength) {
+    if (deleted(pathOf(key, {})))
+        return keyDeleted;
+    return inner_.enumValue(key, index, name, nameLength, type, data, dataLength);
+}
+
+long PlannedRegistry::closeKey(Key key) {
+    handles_.erase(key);
+    return inner_.closeKey(key);
+}
+
+} // namespace uninst

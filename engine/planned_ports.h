@@ -1,0 +1,89 @@
+#pragma once
+
+#include "engine/filesystem.h"
+#include "engine/registry.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+namespace uninst {
+
+// Decorators for a preview: reads go to the real registry and file system,
+// changes are only remembered, and later reads answer as if they had been
+// made. The run itself goes through them unchanged, so the preview takes the
+// run's own decisions, in the run's own order, and changes nothing.
+//
+// What they cannot foresee: a file that refuses deletion (read-only, in
+// use) is planned as deleted; the run itself would stop there.
+
+class PlannedFileSystem : public FileSystem {
+public:
+    explicit PlannedFileSystem(FileSystem& inner) : inner_(inner) {}
+
+    FolderListing listFolder(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    Removal deleteFile(const std::string& path) override;
+    Removal deleteFolder(const std::string& path) override;
+    bool removeEmptyFolder(const std::string& path) override;
+    std::string readTextFile(const std::string& path) override;
+
+private:
+    // The real folder's listing, read once: the preview never changes it.
+    const FolderListing& realListing(const std::string& path);
+    bool gone(const std::string& path) const;
+    // Whether the parent's listing shows `path` as a file, a folder or a
+    // link; reading the parent is the one way to know without following it.
+    enum class Kind { missing, file, folder, link };
+    Kind kindOf(const std::string& path);
+    // Removes everything below and at `path` that holds no link; true when
+    // nothing was left.
+    bool removeTree(const std::string& path);
+    [[noreturn]] void missing(const char* operation, const std::string& path) const;
+
+    FileSystem& inner_;
+    std::map<std::string, FolderListing> listings_;
+    // Upper-cased paths of what the run has removed.
+    std::set<std::string> removed_;
+};
+
+class PlannedRegistry : public Registry {
+public:
+    explicit PlannedRegistry(Registry& inner) : inner_(inner) {}
+
+    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
+    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override;
+    long queryValue(Key key, const std::string& name, std::uint32_t& type,
+                    std::string& buffer) override;
+    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    long deleteKey(Key key, const std::string& subkey) override;
+    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                 std::string& cls, std::uint32_t& classLength) override;
+    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
+                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override;
+    long closeKey(Key key) override;
+
+private:
+    static constexpr long keyDeleted = 1018;
+
+    struct Handle {
+        std::string path; // upper-cased, below HKEY_LOCAL_MACHINE
+        // Where the last enumeration stopped, so that reading on in order
+        // skips the deleted sub-keys without starting over each time.
+        std::uint32_t nextIndex = 0;
+        std::uint32_t nextInner = 0;
+    };
+
+    std::string pathOf(Key key, const std::string& subkey) const;
+    bool deleted(const std::string& upperPath) const;
+    bool hasSubKeys(const std::string& upperPath);
+
+    Registry& inner_;
+    std::map<Key, Handle> handles_;
+    std::set<std::string> deleted_;
+    // Values the run wrote: upper-cased key path and name -> count.
+    std::map<std::pair<std::string, std::string>, std::uint32_t> counts_;
+};
+
+} // namespace uninst

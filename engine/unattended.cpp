@@ -1,0 +1,128 @@
+#include "engine/unattended.h"
+
+#include "engine/error.h"
+#include "engine/exit_codes.h"
+#include "engine/keep_patterns.h"
+#include "engine/logged_ports.h"
+#include "engine/planned_ports.h"
+#include "engine/run.h"
+
+#include <exception>
+#include <new>
+#include <optional>
+
+namespace uninst {
+
+namespace {
+
+std::string rowError(std::size_t index) {
+    return "Cannot use row " + std::to_string(index) +
+           " of the file list: the list has no such row.";
+}
+
+// A bar nobody sees.
+class UnseenProgress : public Progress {
+public:
+    float value() const override { return value_; }
+    float max() const override { return 100.0f; }
+    void setValue(float value) override { value_ = value; }
+
+private:
+    float value_ = 0.0f;
+};
+
+// Runs `step`; on failure reports the error and answers false.
+template <typename Step> bool reported(const RunReport& report, Step step) {
+    try {
+        step();
+        return true;
+    } catch (const Error& error) {
+        report.error(error.what());
+    } catch (const std::bad_alloc&) {
+        report.error("There is not enough memory to go on.");
+    } catch (const std::exception& error) {
+        report.error(std::string("Unexpected problem: ") + error.what());
+    }
+    return false;
+}
+
+} // namespace
+
+void RowList::addRow(const std::string& path) {
+    rows_.push_back(path);
+    marks_.push_back(false);
+}
+
+std::string RowList::rowText(std::size_t index) const {
+    if (index >= rows_.size())
+        throw Error(rowError(index));
+    return rows_[index];
+}
+
+bool RowList::isMarked(std::size_t index) const {
+    if (index >= marks_.size())
+        throw Error(rowError(index));
+    return marks_[index];
+}
+
+void RowList::setMarked(std::size_t index, bool marked) {
+    if (index >= marks_.size())
+        throw Error(rowError(index));
+    marks_[index] = marked;
+}
+
+int startFailureCode(const UninstallState& state) {
+    if (!state.installdir.empty())
+        return exitRunFailed;
+    return state.cmdline.empty() ? exitBadCommandLine : exitNotRegistered;
+}
+
+void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                       Progress& progress, const std::vector<KeepPattern>& keep,
+                       const RunReport& report) {
+    if (report.active()) {
+        const std::size_t n = list.rowCount();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!list.isMarked(i))
+                continue;
+            const std::string path = list.rowText(i);
+            const KeepPattern* pattern = keepingPattern(keep, state.installdir, path);
+            report.action(
+                "Keep file: " + path +
+                (pattern != nullptr ? " (pattern " + pattern->text() + ")" : " (marked)"));
+        }
+    }
+    command4Click(state, registry, fs, list, progress);
+}
+
+int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log) {
+    const RunReport report(log, options.preview);
+    std::optional<PlannedRegistry> plannedRegistry;
+    std::optional<PlannedFileSystem> plannedFs;
+    Registry* base = &registry;
+    FileSystem* baseFs = &fs;
+    if (options.preview) {
+        base = &plannedRegistry.emplace(registry);
+        baseFs = &plannedFs.emplace(fs);
+    }
+    LoggedRegistry loggedRegistry(*base, report);
+    LoggedFileSystem loggedFs(*baseFs, report);
+
+    UninstallState state;
+    RowList list;
+    if (!reported(report,
+                  [&] { formLoad(state, loggedRegistry, loggedFs, options.appName, list); }))
+        return startFailureCode(state);
+    report.fact("Install folder: " + state.installdir);
+
+    UnseenProgress progress;
+    if (!reported(report, [&] {
+            markKeptRows(list, state.installdir, options.keep);
+            uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep,
+                              report);
+        }))
+        return exitRunFailed;
+    return exitRemoved;
+}
+
+} // namespace uninst

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "engine/command_line.h"
+#include "engine/filesystem.h"
+#include "engine/ports.h"
+#include "engine/registry.h"
+#include "engine/run_log.h"
+#include "engine/state.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+// The file list of a run without a window: rows and marks in memory.
+class RowList : public FileList {
+public:
+    void addRow(const std::string& path) override;
+    std::size_t rowCount() const override { return rows_.size(); }
+    std::string rowText(std::size_t index) const override;
+    bool isMarked(std::size_t index) const override;
+    void setMarked(std::size_t index, bool marked) override;
+
+private:
+    std::vector<std::string> rows_;
+    std::vector<bool> marks_;
+};
+
+// The exit code of a start-up that threw: a name that is registered nowhere
+// is told apart from a registered application the run cannot act on.
+int startFailureCode(const UninstallState& state);
+
+// The uninstall as the button runs it, with the log told first which files
+// stay and why (a pattern, or the user's mark).
+void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                       Progress& progress, const std::vector<KeepPattern>& keep,
+                       const RunReport& report);
+
+// A run nobody watches: the window's start-up and uninstall, with the rows
+// the keep patterns name marked. With options.preview the registry and the
+// file system are only read, and the log gets the same lines marked as
+// planned. Returns the exit code; errors go to the log. `log` may be null.
+int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log);
+
+} // namespace uninst

@@ -1,0 +1,216 @@
+#include "engine/unattended.h"
+
+#include "engine/exit_codes.h"
+#include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class LogLines : public RunLog {
+public:
+    void write(std::string_view line) override { lines.emplace_back(line); }
+    Lines lines;
+};
+
+Options quietWith(const std::vector<std::string>& keep, const std::string& app = sample::exe) {
+    Options options;
+    options.quiet = true;
+    for (const std::string& pattern : keep)
+        options.keep.emplace_back(pattern);
+    options.appName = app;
+    return options;
+}
+
+bool contains(const Lines& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+struct World {
+    Lines files;
+    Lines registry;
+};
+
+World snapshot(SampleWorld& w) {
+    return {w.fs.snapshot("C:"), snapshotLines(w.registry)};
+}
+
+TEST(QuietRun, KeepsWhatThePatternsNameAndRemovesTheRest) {
+    SampleWorld w;
+    w.fs.addFolder(sample::installdir + "\\Aaa\\Empty");
+    LogLines log;
+    const int code = runWithoutWindow(quietWith({"*.mdb", "help\\*"}), w.registry, w.fs, &log);
+    ASSERT_EQ(code, exitRemoved) << ::testing::PrintToString(log.lines);
+
+    for (const std::string& kept : {sample::dataFile, sample::helpFile, sample::logo})
+        EXPECT_TRUE(w.fs.fileExists(kept)) << kept;
+    for (const std::string& gone :
+         {sample::exeFile, sample::readme, sample::log, sample::sampleData})
+        EXPECT_FALSE(w.fs.fileExists(gone)) << gone;
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    EXPECT_FALSE(w.registry.keyExists(sample::uninstallEntry));
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+
+    const Lines& l = log.lines;
+    EXPECT_TRUE(contains(l, "Install folder: " + sample::installdir));
+    EXPECT_TRUE(contains(l, "Keep file: " + sample::dataFile + " (pattern *.mdb)"));
+    EXPECT_TRUE(contains(l, "Keep file: " + sample::logo + " (pattern help\\*)"));
+    EXPECT_TRUE(contains(l, "Delete file: " + sample::readme));
+    EXPECT_TRUE(contains(l, "Delete file: " + sample::log));
+    EXPECT_TRUE(contains(l, "Remove folder: " + sample::installdir + "\\Aaa\\Empty"));
+    EXPECT_TRUE(contains(l, "Remove folder: " + sample::installdir + "\\Aaa"));
+    EXPECT_TRUE(contains(l, "Lower SharedDLLs count: " + sample::sharedLib + ", count 3 -> 2"));
+    EXPECT_TRUE(contains(l, "Lower SharedDLLs count: " + sample::sharedControl + ", count 1 -> 0"));
+    EXPECT_TRUE(contains(l, "Request SharedDLLs removal: " + sample::sharedUnused +
+                                ", count 0, count stays"));
+    EXPECT_TRUE(contains(l, "Remove start-menu group: " + sample::groupFolder));
+    EXPECT_TRUE(contains(l, "Remove registry key: HKEY_LOCAL_MACHINE\\" + sample::uninstallEntry));
+    EXPECT_TRUE(contains(l, "Remove registry key: HKEY_LOCAL_MACHINE\\" + sample::appPathsEntry));
+    EXPECT_EQ(std::count_if(l.begin(), l.end(),
+                            [](const std::string& line) { return line.rfind("Keep", 0) == 0; }),
+              3);
+}
+
+// The worlds a preview is compared with the run in: each adds something to
+// the sample that makes the planned view of the world matter.
+struct Variant {
+    const char* what;
+    std::function<void(SampleWorld&)> build;
+    std::vector<std::string> keep;
+};
+
+const std::vector<Variant>& variants() {
+    static const std::vector<Variant> all = {
+        {"the sample", [](SampleWorld&) {}, {}},
+        {"the sample keeping data", [](SampleWorld&) {}, {"*.mdb", "help\\images\\*"}},
+        {"everything kept", [](SampleWorld&) {}, {"*"}},
+        {"a shared file named twice, lowered twice",
+         [](SampleWorld& w) {
+             w.fs.addFile(sample::log, sample::logText() +
+                                           sample::lines({"ACTION: SystemFile: "
+                                                          "\"C:\\WINDOWS\\SYSTEM\\mylib.dll\""}));
+         },
+         {}},
+        {"two Uninstall entries naming the application",
+         [](SampleWorld& w) {
+             // The second moves into the first one's place when it is deleted,
+             // and the scan passes over it.
+             w.registry.setString(sample::uninstallKey + "\\MyApp2", "AppToUninstall", "MYAPP.EXE");
+             w.registry.setString(sample::uninstallKey + "\\MyApp3", "AppToUninstall", "myapp.exe");
+         },
+         {}},
+        {"no files besides the log",
+         [](SampleWorld& w) {
+             w.fs.deleteFolder(sample::installdir);
+             w.fs.addFile(sample::log, sample::logText());
+         },
+         {}},
+        {"a link inside the install folder",
+         [](SampleWorld& w) {
+             w.fs.addFile("C:\\Elsewhere\\precious.doc");
+             w.fs.addLink(sample::helpFolder + "\\Linked", "C:\\Elsewhere");
+         },
+         {}},
+        {"an empty folder the inventory entered last",
+         [](SampleWorld& w) { w.fs.addFolder(sample::installdir + "\\Zzz\\Empty"); },
+         {}},
+    };
+    return all;
+}
+
+TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
+    for (const Variant& v : variants()) {
+        SCOPED_TRACE(v.what);
+        SampleWorld w;
+        v.build(w);
+        const World before = snapshot(w);
+
+        Options options = quietWith(v.keep);
+        options.preview = true;
+        LogLines plan;
+        ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan), exitRemoved)
+            << ::testing::PrintToString(plan.lines);
+        const World after = snapshot(w);
+        EXPECT_EQ(after.files, before.files);
+        EXPECT_EQ(after.registry, before.registry);
+        EXPECT_EQ(w.registry.openHandleCount(), 0u);
+
+        LogLines run;
+        ASSERT_EQ(runWithoutWindow(quietWith(v.keep), w.registry, w.fs, &run), exitRemoved);
+        Lines planned;
+        const std::string mark(RunReport::plannedMark);
+        for (const std::string& line : plan.lines)
+            planned.push_back(line.rfind(mark, 0) == 0 ? line.substr(mark.size()) : line);
+        EXPECT_EQ(planned, run.lines);
+        EXPECT_GT(std::count_if(plan.lines.begin(), plan.lines.end(),
+                                [&](const std::string& line) { return line.rfind(mark, 0) == 0; }),
+                  3);
+    }
+}
+
+TEST(Preview, FindsWhatWouldStopTheRun) {
+    SampleWorld w;
+    w.fs.deleteFile(sample::log);
+    Options options = quietWith({});
+    options.preview = true;
+    LogLines plan;
+    EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan), exitRunFailed);
+    ASSERT_FALSE(plan.lines.empty());
+    EXPECT_EQ(plan.lines.back().rfind("Error: Cannot ", 0), 0u) << plan.lines.back();
+    EXPECT_TRUE(w.fs.fileExists(sample::readme));
+}
+
+TEST(QuietRun, ExitCodesTellWhyItStopped) {
+    struct Case {
+        const char* what;
+        std::string app;
+        std::function<void(SampleWorld&)> build;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"not registered", "nosuch.exe", [](SampleWorld&) {}, exitNotRegistered},
+        {"registration names no folder", "bare.exe",
+         [](SampleWorld& w) {
+             w.registry.setString(sample::appPathsKey + "\\bare.exe", "", "bare");
+         },
+         exitNotRegistered},
+        {"no name", "", [](SampleWorld&) {}, exitBadCommandLine},
+        {"a drive root", "root.exe",
+         [](SampleWorld& w) {
+             w.registry.setString(sample::appPathsKey + "\\root.exe", "", "C:\\root.exe");
+         },
+         exitRunFailed},
+        {"a file that refuses deletion", sample::exe,
+         [](SampleWorld& w) { w.fs.setReadOnly(sample::readme); }, exitRunFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SampleWorld w;
+        c.build(w);
+        LogLines log;
+        EXPECT_EQ(runWithoutWindow(quietWith({}, c.app), w.registry, w.fs, &log), c.code);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_EQ(log.lines.back().rfind("Error: ", 0), 0u) << log.lines.back();
+        EXPECT_TRUE(w.fs.fileExists(sample::readme));
+    }
+}
+
+TEST(QuietRun, RunsWithoutALog) {
+    SampleWorld w;
+    EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb"}), w.registry, w.fs, nullptr), exitRemoved);
+    EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
+    EXPECT_FALSE(w.fs.fileExists(sample::readme));
+}
+
+} // namespace
+} // namespace uninst::test

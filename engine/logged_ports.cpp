@@ -103,6 +103,17 @@ long LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
                        (status == success ? ", key removed" : ", count stays"));
         return status;
     }
+    reportRemoval(key, subkey, status);
+    return status;
+}
+
+long LoggedRegistry::deleteTree(Key key, const std::string& subkey) {
+    const long status = inner_.deleteTree(key, subkey);
+    reportRemoval(key, subkey, status);
+    return status;
+}
+
+void LoggedRegistry::reportRemoval(Key key, const std::string& subkey, long status) const {
     const auto parent = paths_.find(key);
     const std::string path =
         "HKEY_LOCAL_MACHINE\\" + (parent == paths_.end() ? subkey : parent->second + "\\" + subkey);
@@ -111,7 +122,6 @@ long LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
     else
         report_.action("Could not remove registry key " + path + " (status " +
                        std::to_string(status) + ")");
-    return status;
 }
 
 long LoggedRegistry::closeKey(Key key) {

@@ -42,6 +42,7 @@ public:
                     std::string& buffer) override;
     long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     long deleteKey(Key key, const std::string& subkey) override;
+    long deleteTree(Key key, const std::string& subkey) override;
     long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
                  std::string& cls, std::uint32_t& classLength) override {
         return inner_.enumKey(key, index, name, nameLength, cls, classLength);
@@ -54,6 +55,7 @@ public:
 
 private:
     bool isSharedDlls(Key key) const;
+    void reportRemoval(Key key, const std::string& subkey, long status) const;
     // "count 3", or "no count" when the last read of `name` found none.
     std::string lastCount(const std::string& name) const;
 

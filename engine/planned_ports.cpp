@@ -287,6 +287,20 @@ long PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
     return success;
 }
 
+long PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
+    if (key != localMachine && handles_.count(key) == 0)
+        return invalidHandle;
+    const std::string path = pathOf(key, subkey);
+    if (subkey.empty() || deleted(path))
+        return fileNotFound;
+    Key probe = 0;
+    if (inner_.openKey(localMachine, path, allAccess, probe) != success)
+        return fileNotFound;
+    inner_.closeKey(probe);
+    deleted_.insert(path);
+    return success;
+}
+
 long PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
                               std::uint32_t& nameLength, std::string& cls,
                               std::uint32_t& classLength) {

@@ -58,6 +58,9 @@ public:
                     std::string& buffer) override;
     long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     long deleteKey(Key key, const std::string& subkey) override;
+    // Plans the whole tree away. A registry link inside is not told apart:
+    // the run would leave it and report the removal as incomplete.
+    long deleteTree(Key key, const std::string& subkey) override;
     long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
                  std::string& cls, std::uint32_t& classLength) override;
     long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,

@@ -109,6 +109,11 @@ const std::vector<Variant>& variants() {
              w.registry.setString(sample::uninstallKey + "\\MyApp3", "AppToUninstall", "myapp.exe");
          },
          {}},
+        {"an Uninstall entry with sub-keys",
+         [](SampleWorld& w) {
+             w.registry.setString(sample::uninstallEntry + "\\Parts\\One", "Size", "1");
+         },
+         {}},
         {"no files besides the log",
          [](SampleWorld& w) {
              w.fs.deleteFolder(sample::installdir);

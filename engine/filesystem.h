@@ -53,8 +53,10 @@ public:
     // the caller to find out the ordinary way. Never throws.
     virtual bool removeEmptyFolder(const std::string& path) = 0;
 
-    // The whole content of a text file in the 8-bit code page, converted to
-    // UTF-8. Carriage returns, line feeds and NUL bytes arrive unchanged.
+    // The whole content of a text file converted to UTF-8: after a UTF-8 or
+    // UTF-16LE byte-order mark in that encoding, the mark dropped; otherwise
+    // in the 8-bit code page. Carriage returns, line feeds and NULs arrive
+    // unchanged.
     virtual std::string readTextFile(const std::string& path) = 0;
 };
 

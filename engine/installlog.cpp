@@ -180,13 +180,14 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
     const std::size_t size = text.size();
     std::size_t position = 0;
     while (position < size) {
-        const void* found = std::memchr(begin + position, '\r', size - position);
-        const std::size_t end =
-            found == nullptr ? size
-                             : static_cast<std::size_t>(static_cast<const char*>(found) - begin);
+        // A line ends at CR LF, or at a CR or an LF alone: logs copied
+        // through other systems lose one or the other.
+        std::size_t end = position;
+        while (end < size && begin[end] != '\r' && begin[end] != '\n')
+            ++end;
         reader.line(std::string_view(begin + position, end - position));
         position = end + 1;
-        if (found != nullptr && position < size && begin[position] == '\n')
+        if (end < size && begin[end] == '\r' && position < size && begin[position] == '\n')
             ++position;
 
         // The bar's range is fixed at 0 to 100, so stepping by 2 lands on

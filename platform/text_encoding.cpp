@@ -187,4 +187,26 @@ std::string fromAnsi(std::string_view ansi) {
     return fromWide(wide);
 }
 
+std::string fromTextFile(std::string_view bytes) {
+    constexpr std::string_view utf8Mark = "\xEF\xBB\xBF";
+    constexpr std::string_view utf16Mark = "\xFF\xFE";
+    if (bytes.substr(0, utf8Mark.size()) == utf8Mark) {
+        // Through UTF-16 and back, so that a damaged sequence arrives as
+        // U+FFFD like the system shows it, never as a stray byte.
+        bytes.remove_prefix(utf8Mark.size());
+        std::wstring wide;
+        appendMultiToWide(wide, bytes, CP_UTF8);
+        return fromWide(wide);
+    }
+    if (bytes.substr(0, utf16Mark.size()) == utf16Mark) {
+        bytes.remove_prefix(utf16Mark.size());
+        std::wstring wide(bytes.size() / 2, L'\0');
+        for (std::size_t i = 0; i < wide.size(); ++i)
+            wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                           static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+        return fromWide(wide);
+    }
+    return fromAnsi(bytes);
+}
+
 } // namespace uninst::text

@@ -21,6 +21,11 @@ std::string fromWide(std::wstring_view wide);
 std::string toAnsi(std::string_view utf8);
 std::string fromAnsi(std::string_view ansi);
 
+// A text file's bytes as UTF-8: after a UTF-8 or UTF-16LE byte-order mark in
+// that encoding, the mark dropped; anything else in the ANSI code page. An odd
+// last byte of UTF-16 is no character and is dropped.
+std::string fromTextFile(std::string_view bytes);
+
 // Appends to `out` instead of returning, so that hot loops can reuse one
 // buffer.
 void appendFromWide(std::string& out, std::wstring_view wide);

@@ -366,7 +366,7 @@ std::string Win32FileSystem::readTextFile(const std::string& path) {
         filled += got;
     }
     bytes.resize(filled);
-    return text::fromAnsi(bytes);
+    return text::fromTextFile(bytes);
 }
 
 } // namespace uninst

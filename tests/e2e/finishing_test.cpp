@@ -20,8 +20,52 @@ bool contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
 }
 
+// A start-menu group whose name the code page and UTF-8 spell differently.
+const std::wstring umlautMenu = startMenuRoot + L"E2E B\u00fccher";
+const std::string umlautGroupLine =
+    "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E B\xC3\xBC"
+    "cher\"";
+
+std::string utf16le(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    std::string bytes;
+    for (wchar_t c : wide) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
 class Finishing : public Scenario {
 protected:
+    void SetUp() override {
+        removeTree(umlautMenu);
+        Scenario::SetUp();
+    }
+    void TearDown() override {
+        removeTree(umlautMenu);
+        Scenario::TearDown();
+    }
+
+    // A log as another tool may have written it: the start-menu group, then
+    // a shared count. The group named and the count lowered show that both
+    // lines were read.
+    void expectLogRead(const std::string& bytes, const std::wstring& groupFolder) {
+        buildApplication();
+        createFolder(groupFolder);
+        createFile(groupFolder + L"\\E2E App.lnk");
+        createFile(installDir + L"\\ST6UNST.LOG", bytes);
+        std::wstring report;
+        EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+        EXPECT_FALSE(folderExists(groupFolder));
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+        EXPECT_FALSE(folderExists(installDir));
+        expectRegistrationRemoved();
+    }
+
     // Two files in two levels, a group with one shortcut, a shared count
     // of 3 and both registry entries; the log is the test's.
     static void buildApplication() {
@@ -99,6 +143,18 @@ TEST_F(Finishing, OwnEntriesGoWithTheirSubKeysAndAnotherOneStays) {
     EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
     expectRegistrationRemoved();
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe\\SupportedProtocols"));
+}
+
+TEST_F(Finishing, Utf8LogWithAByteOrderMarkNamesItsGroupInUtf8) {
+    expectLogRead("\xEF\xBB\xBF" + umlautGroupLine + "\r\n" + countLine + "\r\n", umlautMenu);
+}
+
+TEST_F(Finishing, Utf16LogWithAByteOrderMarkIsRead) {
+    expectLogRead("\xFF\xFE" + utf16le(umlautGroupLine + "\r\n" + countLine + "\r\n"), umlautMenu);
+}
+
+TEST_F(Finishing, LogWithLineFeedsAloneIsRead) {
+    expectLogRead(groupLine + "\n" + countLine + "\n", menu);
 }
 
 } // namespace

@@ -217,8 +217,9 @@ TEST(InstallLog, LineEnds) {
         {"CR LF", link + "\r\n" + "x\r\n", {0, 2, 4}, "G"},
         {"CR alone", link + "\r" + "x\r", {0, 2, 4}, "G"},
         {"no end on the last line", link + "\r\nx", {0, 2, 4}, "G"},
-        {"LF alone belongs to the line", "x\n" + link + "\r\n", {0, 2}, ""},
-        {"only the first LF after CR is eaten", link + "\r\n\nx\r\n", {0, 2, 4}, "G"},
+        {"LF alone", "x\n" + link + "\n", {0, 2, 4}, "G"},
+        {"CR LF then LF makes an empty line", link + "\r\n\nx\r\n", {0, 2, 4, 6}, "G"},
+        {"LF CR is two line ends", link + "\n\rx", {0, 2, 4, 6}, "G"},
         {"empty lines count", "\r\n\r\n\r\n", {0, 2, 4, 6}, ""},
         {"empty file", "", {0}, ""},
         {"CR CR makes an empty line", link + "\r\r", {0, 2, 4}, "G"},
@@ -229,6 +230,45 @@ TEST(InstallLog, LineEnds) {
         t.read(c.text);
         EXPECT_EQ(t.progress.history(), c.bar);
         EXPECT_EQ(t.state.groupname, c.groupname);
+    }
+}
+
+// UTF-16LE of text that is all below U+0800, as a test writes it.
+std::string utf16(const std::string& utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        unsigned unit = c;
+        if (c >= 0xC0)
+            unit = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    return out;
+}
+
+TEST(InstallLog, ByteOrderMarksChooseTheEncoding) {
+    const std::string text = lines(
+        {createDir("C:\\WINDOWS\\Start Menu\\Programs\\Bücher"), systemFile("C:\\W\\lib.dll")});
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + text},
+        {"UTF-16LE with a mark", "\xFF\xFE" + utf16(text)},
+        {"UTF-16LE with a mark and LF alone",
+         "\xFF\xFE" + utf16(createDir("C:\\WINDOWS\\Start Menu\\Programs\\Bücher") + "\n" +
+                            systemFile("C:\\W\\lib.dll") + "\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogRun t;
+        t.registry.setDword(shared, "C:\\W\\lib.dll", 3);
+        t.read(c.bytes);
+        EXPECT_EQ(t.state.groupname, "Bücher");
+        EXPECT_EQ(t.registry.dword(shared, "C:\\W\\lib.dll"), 2u);
+        EXPECT_EQ(t.progress.history(), (std::vector<float>{0, 2, 4}));
     }
 }
 

@@ -5,12 +5,12 @@
 
 #include "engine/installlog.h"
 #include "engine/state.h"
-#include "tests/support/memory_filesystem.h"
-#include "tests/support/memory_names.h"
-#include "tests/support/memory_registry.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_names.h"
+#include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
 
 #include <algorithm>
@@ -74,20 +74,20 @@ void seed(MemoryRegistry& registry, MemoryFileSystem& fs, const std::string& log
     fs.addFile("C:\\WINDOWS\\Start Menu\\Programs\\MyApp\\MyApp.lnk");
 }
 
-// A line ends at CR; an LF right after it belongs to the line end, a lone LF
-// is text, and a line end at the very end adds no empty line.
+// A line ends at CR LF, CR or LF, and a line end at the very end adds no
+// empty line.
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\r', start);
+        std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) {
             lines.push_back(text.substr(start));
             break;
         }
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
-        if (start < text.size() && text[start] == '\n')
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
             ++start;
     }
     return lines;

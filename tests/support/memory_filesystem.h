@@ -27,7 +27,9 @@ namespace uninst {
 // whatever it removed before that stays removed. An empty path is no path:
 // listFolder, deleteFile, deleteFolder and readTextFile throw when given one,
 // and folderExists answers false.
-// readTextFile returns the file's bytes as they were added.
+// readTextFile returns the file's bytes as they were added, the code page
+// being UTF-8 here; after a UTF-8 byte-order mark they come without it, and
+// after a UTF-16LE one converted to UTF-8.
 class MemoryFileSystem : public FileSystem {
 public:
     MemoryFileSystem();

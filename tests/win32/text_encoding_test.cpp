@@ -91,6 +91,35 @@ TEST(TextEncoding, AnsiCodePageRoundTrip) {
         << "the default character, not the look-alike \"a\" that names another application";
 }
 
+// An install log comes in the code page, or after a byte-order mark in UTF-8
+// or UTF-16LE. The mark is no character of the first line.
+TEST(TextEncoding, TextFileEncodingFollowsItsByteOrderMark) {
+    EXPECT_EQ("G\xC3\xBC\r\n\0x\n"s, text::fromTextFile("\xEF\xBB\xBFG\xC3\xBC\r\n\0x\n"s));
+    EXPECT_EQ("a\xEF\xBF\xBD"
+              "b"s,
+              text::fromTextFile("\xEF\xBB\xBF"
+                                 "a\xFF"
+                                 "b"s))
+        << "a damaged sequence after the UTF-8 mark";
+    EXPECT_EQ("G\xC3\xBC\r\n\0\xF0\x9F\x98\x80"s,
+              text::fromTextFile("\xFF\xFEG\0\xFC\0\r\0\n\0\0\0\x3D\xD8\x00\xDE"s));
+    EXPECT_EQ("ab"s, text::fromTextFile("\xFF\xFE"
+                                        "a\0b\0\x63"s))
+        << "an odd last byte of UTF-16";
+    EXPECT_EQ(""s, text::fromTextFile("\xFF\xFE"s));
+    EXPECT_EQ(""s, text::fromTextFile(""s));
+    EXPECT_EQ("\0a"s, text::fromTextFile("\0a"s)) << "no mark: as it is";
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "code page " << GetACP() << " is not 1252";
+    EXPECT_EQ("B\xC3\xBC"
+              "cher"s,
+              text::fromTextFile("B\xFC"
+                                 "cher"s))
+        << "no mark: the code page";
+    EXPECT_EQ("\xC3\xAF\xC2\xBB"s, text::fromTextFile("\xEF\xBB"s))
+        << "half a mark is text in the code page";
+}
+
 int closes = 0;
 void countClose(int*) {
     ++closes;

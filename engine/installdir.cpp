@@ -1,8 +1,10 @@
 #include "engine/installdir.h"
 
+#include "engine/app_path_expansion.h"
 #include "engine/system_paths.h"
 
 #include <string_view>
+#include <utility>
 
 namespace uninst {
 
@@ -24,9 +26,8 @@ std::string_view unquote(std::string_view text) {
     return text.substr(1, text.size() - 2);
 }
 
-} // namespace
-
-void apath(UninstallState& state, Registry& registry, const std::string& afile) {
+void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
+                       const std::string& afile) {
     ScopedKey key(registry);
     if (!key.open(Registry::localMachine, appPathsKeyPath))
         return;
@@ -34,6 +35,10 @@ void apath(UninstallState& state, Registry& registry, const std::string& afile) 
     std::string buffer(255, ' ');
     registry.queryDefaultValue(key.get(), afile, buffer);
     key.reset();
+    if (shell != nullptr) {
+        if (auto expanded = expandedAppPath(registry, *shell, afile))
+            buffer = std::move(*expanded);
+    }
 
     // The registered path ends at its terminator, which the read leaves right
     // after it: a separator after a NUL inside the value would make a folder
@@ -52,6 +57,16 @@ void apath(UninstallState& state, Registry& registry, const std::string& afile) 
     const auto end = text.find_last_not_of('\\', lastSeparator);
     state.installdir =
         end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+}
+
+} // namespace
+
+void apath(UninstallState& state, Registry& registry, const std::string& afile) {
+    readInstallFolder(state, registry, nullptr, afile);
+}
+
+void apath(UninstallState& state, Registry& registry, Shell& shell, const std::string& afile) {
+    readInstallFolder(state, registry, &shell, afile);
 }
 
 } // namespace uninst

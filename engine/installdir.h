@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/registry.h"
+#include "engine/shell.h"
 #include "engine/state.h"
 
 #include <string>
@@ -12,5 +13,9 @@ namespace uninst {
 // `afile`; leaves it empty when the name is not registered or its value holds
 // no "\".
 void apath(UninstallState& state, Registry& registry, const std::string& afile);
+
+// The same, except that a value stored as REG_EXPAND_SZ names the folder of
+// its expanded text, as the system reads it.
+void apath(UninstallState& state, Registry& registry, Shell& shell, const std::string& afile);
 
 } // namespace uninst

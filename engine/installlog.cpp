@@ -96,6 +96,8 @@ public:
 private:
     void directoryCreated(std::string_view l) {
         const std::string_view path = from(l, createDirPayload);
+        if (const auto folder = dropLast(path))
+            state_.createdfolders.emplace_back(*folder);
         if (from(path, windowsAt).substr(0, windowsName.size()) != windowsName) {
             state_.menupath.assign(path);
             return;

@@ -28,6 +28,7 @@ public:
     static constexpr long invalidHandle = 6;
 
     static constexpr std::uint32_t typeSz = 1;
+    static constexpr std::uint32_t typeExpandSz = 2;
     static constexpr std::uint32_t typeBinary = 3;
     static constexpr std::uint32_t typeDword = 4;
 

@@ -7,6 +7,7 @@
 #include "engine/path_safety.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
+#include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
 #include <string>
@@ -75,18 +76,19 @@ private:
     std::vector<std::string> failures_;
 };
 
-} // namespace
-
-void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
-              FileList& list) {
+void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
+             const std::string& cmdline, FileList& list) {
     state.cmdline = cmdline;
-    apath(state, registry, cmdline);
+    if (shell != nullptr)
+        apath(state, registry, *shell, cmdline);
+    else
+        apath(state, registry, cmdline);
     refuseUnsafeInstallFolder(state);
     listfolder(state, fs, state.installdir, list);
 }
 
-void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
-                   Progress& progress) {
+void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
+               FileList& list, Progress& progress) {
     readlog(state, registry, fs, state.installdir, progress);
     deletefiles(state, fs, list);
 
@@ -114,9 +116,33 @@ void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Fi
             fs.deleteFolder(state.menupath);
         }
     });
+    if (shell != nullptr)
+        left.run([&] { removeProgramsGroups(state, fs, *shell); });
     left.run([&] { list.refresh(); });
     left.run([&] { removeentries(registry, state.cmdline); });
     left.throwIfAny();
+}
+
+} // namespace
+
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
+              FileList& list) {
+    startUp(state, registry, fs, nullptr, cmdline, list);
+}
+
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+              const std::string& cmdline, FileList& list) {
+    startUp(state, registry, fs, &shell, cmdline, list);
+}
+
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
+                   Progress& progress) {
+    uninstall(state, registry, fs, nullptr, list, progress);
+}
+
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                   FileList& list, Progress& progress) {
+    uninstall(state, registry, fs, &shell, list, progress);
 }
 
 } // namespace uninst

@@ -3,6 +3,7 @@
 #include "engine/filesystem.h"
 #include "engine/ports.h"
 #include "engine/registry.h"
+#include "engine/shell.h"
 #include "engine/state.h"
 
 #include <string>
@@ -20,6 +21,11 @@ namespace uninst {
 void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
               FileList& list);
 
+// The same on a system with a desktop shell: an App Paths value stored as
+// REG_EXPAND_SZ is expanded first.
+void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+              const std::string& cmdline, FileList& list);
+
 // The uninstall: removes everything of the application the user did not keep.
 // In order: log, files, folders, install folder, start-menu group, repaint,
 // registration. Returns when the program is to end with success. A failure up
@@ -28,5 +34,11 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const s
 // behind.
 void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
                    Progress& progress);
+
+// The same on a system with a desktop shell: after the group under the fixed
+// start-menu root, this application's shortcuts in the shell's Programs
+// folders go too (removeProgramsGroups).
+void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                   FileList& list, Progress& progress);
 
 } // namespace uninst

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -14,6 +15,9 @@ struct UninstallState {
     std::string lastsubpath; // the last sub-folder listing entered; the sweep leaves it
     std::string groupname;   // the start-menu group the install log names
     std::string menupath;    // that group's start-menu folder, as last set by the log
+    // Every folder a directory-created line of the log named, without its
+    // closing quote: those inside today's Programs folders name the group too.
+    std::vector<std::string> createdfolders;
 };
 
 } // namespace uninst

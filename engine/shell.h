@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+// What the engine asks of the desktop shell: where today's start-menu groups
+// live, where a shortcut leads, and environment strings expanded as the
+// system expands them. Text is UTF-8; paths are full, with "\" separators and
+// no trailing separator.
+class Shell {
+public:
+    virtual ~Shell() = default;
+
+    // The all-users and the per-user Programs folders, in that order. A
+    // folder the system cannot name is left out; never throws.
+    virtual std::vector<std::string> programsFolders() = 0;
+
+    // Folders inside the Programs folders that the system itself owns
+    // (Startup, Administrative Tools, for both scopes), under whatever names
+    // this system gives them. Never throws.
+    virtual std::vector<std::string> systemFolders() = 0;
+
+    // The file a shell link (.lnk) or a program information file (.pif)
+    // starts, as stored in it; nothing when the file cannot be read as one.
+    // Never throws.
+    virtual std::optional<std::string> shortcutTarget(const std::string& path) = 0;
+
+    // `text` with every %NAME% of a defined variable replaced by its value;
+    // undefined names and lone "%" stay as they are. Never throws.
+    virtual std::string expandEnvironment(const std::string& text) = 0;
+};
+
+} // namespace uninst

@@ -1,0 +1,238 @@
+#include "engine/start_menu_groups.h"
+
+#include "engine/error.h"
+#include "engine/installdir.h"
+#include "engine/run.h"
+#include "tests/support/memory_shell.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Paths = std::vector<std::string>;
+
+const std::string common = MemoryShell::commonPrograms;
+const std::string user = MemoryShell::userPrograms;
+
+// The sample world with a desktop shell. The sample log names the group
+// MyApp; writeLog replaces it.
+struct ShellWorld : SampleWorld {
+    MemoryShell shell{fs};
+
+    void run() {
+        formLoad(state, registry, fs, shell, sample::exe, list);
+        command4Click(state, registry, fs, shell, list, progress);
+    }
+    void writeLog(std::initializer_list<std::string> lines) {
+        fs.addFile(sample::log, sample::lines(lines));
+    }
+};
+
+TEST(ProgramsGroups, GroupInBothProgramsFoldersGoesAfterTheFixedOne) {
+    ShellWorld w;
+    w.shell.addShortcut(common + "\\MyApp\\MyApp.lnk", sample::exeFile);
+    w.shell.addShortcut(user + "\\MyApp\\Read Me.lnk", sample::readme);
+    w.shell.addShortcut(user + "\\MyApp\\Help\\Help.pif", sample::helpFile);
+    w.run();
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_FALSE(w.fs.exists(common + "\\MyApp"));
+    EXPECT_FALSE(w.fs.exists(user + "\\MyApp"));
+    EXPECT_TRUE(w.fs.exists(common));
+    EXPECT_TRUE(w.fs.exists(user));
+    EXPECT_TRUE(w.fs.exists(sample::otherGroupFolder + "\\Other.lnk"));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(ProgramsGroups, WithoutAShellOnlyTheFixedRootIsTouched) {
+    ShellWorld w;
+    w.shell.addShortcut(common + "\\MyApp\\MyApp.lnk", sample::exeFile);
+    w.startUp();
+    w.uninstall();
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(w.fs.fileExists(common + "\\MyApp\\MyApp.lnk"));
+}
+
+TEST(ProgramsGroups, SharedGroupLosesOnlyThisApplicationsShortcuts) {
+    ShellWorld w;
+    const std::string group = common + "\\MyApp";
+    w.shell.addShortcut(group + "\\MyApp.LNK", "c:/program files/myapp/MYAPP.EXE");
+    w.shell.addShortcut(group + "\\Folder.lnk", sample::installdir);
+    w.shell.addShortcut(group + "\\Other.lnk", sample::otherInstalldir + "\\other.exe");
+    w.shell.addShortcut(group + "\\Neighbour.lnk", sample::installdir + " 2\\b.exe");
+    w.shell.addShortcut(group + "\\Climbs.lnk", sample::installdir + "\\..\\Other\\other.exe");
+    w.fs.addFile(group + "\\Damaged.lnk");
+    w.fs.addFile(group + "\\notes.txt", sample::exeFile);
+    w.fs.addFile(group + "\\Web.url",
+                 "[InternetShortcut]\r\nURL=file:///C:/Program%20Files/MyApp/readme.txt\r\n");
+    w.fs.addFile(group + "\\Site.url", "[InternetShortcut]\r\nURL=http://example.com/\r\n");
+    w.shell.addShortcut(group + "\\Tools\\Tool.lnk", sample::exeFile);
+    w.fs.addFolder(group + "\\Empty Before");
+    w.shell.addShortcut("C:\\Elsewhere\\Linked.lnk", sample::exeFile);
+    w.fs.addLink(group + "\\Linked", "C:\\Elsewhere");
+    w.run();
+    EXPECT_EQ(w.fs.snapshot(group),
+              (Paths{group + "\\", group + "\\Climbs.lnk", group + "\\Damaged.lnk",
+                     group + "\\Empty Before\\", group + "\\Linked -> C:\\Elsewhere",
+                     group + "\\Neighbour.lnk", group + "\\Other.lnk", group + "\\Site.url",
+                     group + "\\notes.txt"}));
+    EXPECT_TRUE(w.fs.fileExists("C:\\Elsewhere\\Linked.lnk"));
+}
+
+TEST(ProgramsGroups, SystemFoldersLoseThisApplicationsShortcutsAndStay) {
+    for (const std::string group : {"Startup", "accessories", "Windows System"}) {
+        SCOPED_TRACE(group);
+        ShellWorld w;
+        w.writeLog({"ACTION: ShellLink: \"" + group + "\",\"MyApp\",\"myapp.exe\""});
+        const std::string folder = user + "\\" + group;
+        w.shell.addShortcut(folder + "\\MyApp.lnk", sample::exeFile);
+        w.shell.addShortcut(folder + "\\Other.lnk", "C:\\Windows\\other.exe");
+        w.shell.addShortcut(common + "\\" + group + "\\MyApp.lnk", sample::exeFile);
+        w.run();
+        EXPECT_EQ(w.fs.snapshot(folder), (Paths{folder + "\\", folder + "\\Other.lnk"}));
+        EXPECT_EQ(w.fs.snapshot(common + "\\" + group), Paths{common + "\\" + group + "\\"});
+    }
+}
+
+TEST(ProgramsGroups, SystemFolderTheShellNamesStaysUnderItsLocalName) {
+    ShellWorld w;
+    const std::string autostart = user + "\\Autostart";
+    w.shell.setSystemFolders({autostart + "\\"});
+    w.writeLog({"ACTION: ShellLink: \"Autostart\",\"MyApp\",\"myapp.exe\""});
+    w.shell.addShortcut(autostart + "\\MyApp.lnk", sample::exeFile);
+    w.run();
+    EXPECT_EQ(w.fs.snapshot(autostart), Paths{autostart + "\\"});
+}
+
+TEST(ProgramsGroups, DirectoryCreatedInsideAProgramsFolderNamesTheGroup) {
+    ShellWorld w;
+    const std::string group = user + "\\My Tools";
+    w.writeLog({
+        "ACTION: CreateDir: \"" + sample::installdir + "\"",
+        "ACTION: CreateDir: \"" + group + "\"",
+        "ACTION: CreateDir: \"" + group + "\\Extras\"",
+        // Neither is inside a Programs folder, though the text begins so.
+        "ACTION: CreateDir: \"" + user + "\\..\\Other\"",
+        "ACTION: CreateDir: \"" + user + "\"",
+    });
+    w.shell.addShortcut(group + "\\Extras\\MyApp.lnk", sample::exeFile);
+    w.fs.addFolder(user + "\\Other");
+    w.fs.addFolder(user + "\\..\\Other");
+    w.run();
+    EXPECT_FALSE(w.fs.exists(group));
+    EXPECT_TRUE(w.fs.exists(user + "\\Other"));
+    EXPECT_TRUE(w.fs.exists(user));
+    EXPECT_EQ(w.state.createdfolders.size(), 5u);
+}
+
+TEST(ProgramsGroups, GroupBehindALinkIsNotEntered) {
+    ShellWorld w;
+    w.shell.addShortcut("C:\\Elsewhere\\MyApp\\MyApp.lnk", sample::exeFile);
+    w.fs.addLink(common + "\\MyApp", "C:\\Elsewhere\\MyApp");
+    w.shell.addShortcut("C:\\Deeper\\MyApp.lnk", sample::exeFile);
+    w.fs.addLink(user + "\\Suite", "C:\\Deeper");
+    w.writeLog({"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\MyApp\"",
+                "ACTION: CreateDir: \"" + user + "\\Suite\\MyApp\"",
+                "ACTION: CreateDir: \"" + common + "\\MyApp\""});
+    w.run();
+    EXPECT_TRUE(w.fs.fileExists("C:\\Elsewhere\\MyApp\\MyApp.lnk"));
+    EXPECT_TRUE(w.fs.fileExists("C:\\Deeper\\MyApp.lnk"));
+    EXPECT_TRUE(w.fs.exists(common + "\\MyApp"));
+}
+
+TEST(ProgramsGroups, ReadOnlyShortcutIsReportedAndTheRestStillGoes) {
+    ShellWorld w;
+    const std::string shortcut = common + "\\MyApp\\MyApp.lnk";
+    w.shell.addShortcut(shortcut, sample::exeFile);
+    w.shell.addShortcut(common + "\\MyApp\\Read Me.lnk", sample::readme);
+    w.shell.addShortcut(user + "\\MyApp\\MyApp.lnk", sample::exeFile);
+    w.fs.setReadOnly(shortcut);
+    try {
+        w.run();
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find(shortcut), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(w.fs.snapshot(common + "\\MyApp"), (Paths{common + "\\MyApp\\", shortcut}));
+    EXPECT_FALSE(w.fs.exists(user + "\\MyApp"));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(ExpandableAppPath, ExpandedValueNamesTheInstallFolder) {
+    struct Case {
+        const char* what;
+        std::uint32_t type;
+        std::string value;
+        std::string installdir;
+    };
+    const std::vector<Case> cases = {
+        {"expandable", Registry::typeExpandSz, "%ProgramFiles%\\MyApp\\myapp.exe",
+         sample::installdir},
+        {"expandable, quoted, name in other case", Registry::typeExpandSz,
+         "\"%programfiles%\\MyApp\\myapp.exe\"", sample::installdir},
+        {"variable holding the whole folder", Registry::typeExpandSz, "%APPDIR%\\myapp.exe",
+         sample::installdir},
+        {"variable holding the whole path", Registry::typeExpandSz, "%APPEXE%", sample::installdir},
+        {"undefined variable stays", Registry::typeExpandSz, "%NOSUCH%\\MyApp\\myapp.exe",
+         "%NOSUCH%\\MyApp"},
+        {"plain text is never expanded", Registry::typeSz, "%ProgramFiles%\\MyApp\\myapp.exe",
+         "%ProgramFiles%\\MyApp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryRegistry registry;
+        MemoryFileSystem fs;
+        MemoryShell shell(fs);
+        shell.setVariable("ProgramFiles", "C:\\Program Files");
+        shell.setVariable("APPDIR", sample::installdir + "\\");
+        shell.setVariable("APPEXE", sample::exeFile);
+        registry.setValue(sample::appPathsEntry, "", c.type, c.value + '\0');
+        UninstallState state;
+        apath(state, registry, shell, sample::exe);
+        EXPECT_EQ(state.installdir, c.installdir);
+        EXPECT_EQ(registry.openHandleCount(), 0u);
+    }
+}
+
+TEST(ExpandableAppPath, ExpandedFolderIsRefusedLikeAnyOther) {
+    ShellWorld w;
+    w.shell.setVariable("SystemDrive", "C:");
+    w.registry.setValue(sample::appPathsEntry, "", Registry::typeExpandSz,
+                        std::string("%SystemDrive%\\myapp.exe") + '\0');
+    EXPECT_THROW(w.run(), Error);
+    EXPECT_EQ(w.list.rowCount(), 0u);
+}
+
+TEST(ShortcutTargets, InternetShortcutLeadsToItsFileUrl) {
+    const auto target = [](const std::string& text) { return internetShortcutTarget(text); };
+    EXPECT_EQ(target("[InternetShortcut]\r\nURL=file:///C:/Program%20Files/A/a.exe\r\n"),
+              "C:\\Program Files\\A\\a.exe");
+    EXPECT_EQ(target("[internetshortcut]\nurl=FILE://C:\\A\\a.exe"), "C:\\A\\a.exe");
+    EXPECT_EQ(target("[InternetShortcut]\r\nURL=file:///c|/A/a.exe\r\n"), "c:\\A\\a.exe");
+    EXPECT_EQ(target("[InternetShortcut]\r\nURL=file://server/share/a.exe\r\n"),
+              "\\\\server\\share\\a.exe");
+    EXPECT_EQ(target("[InternetShortcut]\r\nURL=http://example.com/C:/A\r\n"), std::nullopt);
+    EXPECT_EQ(target("[Other]\r\nURL=file:///C:/A/a.exe\r\n"), std::nullopt);
+    EXPECT_EQ(target("[InternetShortcut]\r\nIconFile=C:\\A\\a.ico\r\n"), std::nullopt);
+    EXPECT_EQ(target(""), std::nullopt);
+}
+
+TEST(ShortcutTargets, LeadsIntoTheFolderOrBelowItOnly) {
+    const std::string dir = "C:\\Program Files\\MyApp";
+    EXPECT_TRUE(leadsInto(dir, dir));
+    EXPECT_TRUE(leadsInto("c:/PROGRAM FILES/myapp/a.exe", dir));
+    EXPECT_TRUE(leadsInto(dir + "\\", dir + "\\"));
+    EXPECT_FALSE(leadsInto(dir + "2\\a.exe", dir));
+    EXPECT_FALSE(leadsInto("C:\\Program Files", dir));
+    EXPECT_FALSE(leadsInto(dir + "\\..\\Other\\a.exe", dir));
+    EXPECT_FALSE(leadsInto(dir + "\\a.exe", ""));
+}
+
+} // namespace
+} // namespace uninst::test

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/shell.h"
+#include "tests/support/memory_filesystem.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+// A desktop shell over a MemoryFileSystem. Shortcuts are its files: a .lnk or
+// .pif file's content is the path it leads to, and an empty one cannot be
+// read as a shortcut, as a damaged file cannot. Environment variables are set
+// by the test; names match without regard to ASCII case, as on Windows.
+class MemoryShell : public Shell {
+public:
+    // The Programs folders as a system of today has them.
+    static inline const std::string commonPrograms =
+        "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    static inline const std::string userPrograms =
+        "C:\\Users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+
+    // Creates both Programs folders in `fs`, and the Startup folders the
+    // system owns in them.
+    explicit MemoryShell(MemoryFileSystem& fs);
+
+    void setProgramsFolders(std::vector<std::string> folders) { programs_ = std::move(folders); }
+    void setSystemFolders(std::vector<std::string> folders) { system_ = std::move(folders); }
+    void setVariable(const std::string& name, const std::string& value);
+    // A shortcut file in the file system leading to `target`.
+    void addShortcut(const std::string& path, const std::string& target);
+
+    std::vector<std::string> programsFolders() override { return programs_; }
+    std::vector<std::string> systemFolders() override { return system_; }
+    std::optional<std::string> shortcutTarget(const std::string& path) override;
+    std::string expandEnvironment(const std::string& text) override;
+
+private:
+    MemoryFileSystem& fs_;
+    std::vector<std::string> programs_;
+    std::vector<std::string> system_;
+    std::map<std::string, std::string> variables_; // by upper-case name
+};
+
+} // namespace uninst

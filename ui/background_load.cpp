@@ -18,7 +18,15 @@ constexpr std::size_t batch = 256;
 
 BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
                                std::string cmdline)
-    : state_(state), registry_(registry), fs_(fs), cmdline_(std::move(cmdline)) {
+    : BackgroundLoad(state, registry, fs, nullptr, std::move(cmdline)) {}
+
+BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
+                               Shell& shell, std::string cmdline)
+    : BackgroundLoad(state, registry, fs, &shell, std::move(cmdline)) {}
+
+BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
+                               Shell* shell, std::string cmdline)
+    : state_(state), registry_(registry), fs_(fs), shell_(shell), cmdline_(std::move(cmdline)) {
     try {
         worker_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -35,7 +43,10 @@ BackgroundLoad::~BackgroundLoad() {
 void BackgroundLoad::run() {
     std::exception_ptr failure;
     try {
-        formLoad(state_, registry_, fs_, cmdline_, rows_);
+        if (shell_ != nullptr)
+            formLoad(state_, registry_, fs_, *shell_, cmdline_, rows_);
+        else
+            formLoad(state_, registry_, fs_, cmdline_, rows_);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "engine/ports.h"
-#include "engine/state.h"
 #include "engine/filesystem.h"
+#include "engine/ports.h"
 #include "engine/registry.h"
+#include "engine/shell.h"
+#include "engine/state.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -25,6 +26,9 @@ namespace uninst {
 class BackgroundLoad {
 public:
     BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, std::string cmdline);
+    // With the desktop shell, which start-up uses to expand the registration.
+    BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                   std::string cmdline);
     ~BackgroundLoad();
     BackgroundLoad(const BackgroundLoad&) = delete;
     BackgroundLoad& operator=(const BackgroundLoad&) = delete;
@@ -48,11 +52,14 @@ private:
         BackgroundLoad& owner_;
     };
 
+    BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
+                   std::string cmdline);
     void run();
 
     UninstallState& state_;
     Registry& registry_;
     FileSystem& fs_;
+    Shell* const shell_;
     const std::string cmdline_;
     Rows rows_{*this};
 

@@ -3,6 +3,7 @@
 #include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
+#include "platform/win32_shell.h"
 #include "ui/background_load.h"
 #include "ui/error_report.h"
 #include "ui/window.h"
@@ -49,10 +50,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     UninstallState state;
     Win32Registry registry;
     Win32FileSystem fs;
+    Win32Shell shell;
     // Listing a large install takes most of start-up; it goes on while the
     // window is being built, which needs none of it until the rows arrive.
-    BackgroundLoad load(state, registry, fs, cmdline);
-    uninstallfrm window(state, registry, fs);
+    BackgroundLoad load(state, registry, fs, shell, cmdline);
+    uninstallfrm window(state, registry, fs, shell);
     if (!window.create(instance) || !window.Form_Load(load))
         return exitFailed;
     window.show(showCommand);

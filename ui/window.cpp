@@ -33,8 +33,8 @@ constexpr DWORD frameExStyle = WS_EX_CONTROLPARENT;
 
 } // namespace
 
-uninstallfrm::uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs)
-    : state_(state), registry_(registry), fs_(fs) {}
+uninstallfrm::uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell)
+    : state_(state), registry_(registry), fs_(fs), shell_(shell) {}
 
 uninstallfrm::~uninstallfrm() {
     if (hwnd_ != nullptr)
@@ -219,8 +219,8 @@ void uninstallfrm::Command4_Click() {
     if (clicked_)
         return;
     clicked_ = true;
-    const bool completed =
-        runHandler(hwnd_, [&] { command4Click(state_, registry_, fs_, listfiles, ProgressBar1); });
+    const bool completed = runHandler(
+        hwnd_, [&] { command4Click(state_, registry_, fs_, shell_, listfiles, ProgressBar1); });
     endWith(completed ? exitCompleted : exitFailed);
 }
 

@@ -20,7 +20,7 @@ namespace uninst {
 // button (`Command4_Click`). It decides the exit status.
 class uninstallfrm final {
 public:
-    uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs);
+    uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell);
     ~uninstallfrm();
     uninstallfrm(const uninstallfrm&) = delete;
     uninstallfrm& operator=(const uninstallfrm&) = delete;
@@ -62,6 +62,7 @@ private:
     UninstallState& state_;
     Registry& registry_;
     FileSystem& fs_;
+    Shell& shell_;
 
     HWND hwnd_ = nullptr;
     FileListBox listfiles;    // the application's files; a marked one is kept

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "engine/shell.h"
+#include "platform/system_library.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+// The desktop shell through shell32 and COM. Both DLLs are loaded from the
+// system folder on first use and not imported: they are not among the DLLs
+// every system maps from its own folder, and start-up needs neither.
+class Win32Shell : public Shell {
+public:
+    std::vector<std::string> programsFolders() override;
+    std::vector<std::string> systemFolders() override;
+    // Shell links through IShellLinkW. A program information file the shell
+    // cannot read as a link (Wine reads none) is read directly: it names its
+    // program in the OEM code page at a fixed place.
+    std::optional<std::string> shortcutTarget(const std::string& path) override;
+    std::string expandEnvironment(const std::string& text) override;
+
+private:
+    std::vector<std::string> folders(const std::vector<int>& ids);
+    std::optional<std::string> linkTarget(const std::string& path);
+
+    std::unique_ptr<SystemLibrary> shell32_;
+    std::unique_ptr<SystemLibrary> ole32_;
+};
+
+} // namespace uninst

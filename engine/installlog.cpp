@@ -180,13 +180,25 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
     LogReader reader(state, registry);
     const char* const begin = text.data();
     const std::size_t size = text.size();
+    // The next CR and LF at or after `from`, or `size`; each is looked for
+    // again only once the reading has passed it, so a log with one kind of
+    // line end alone costs one search for the other kind in all.
+    auto next = [&](char c, std::size_t from) {
+        const void* found = std::memchr(begin + from, c, size - from);
+        return found == nullptr ? size
+                                : static_cast<std::size_t>(static_cast<const char*>(found) - begin);
+    };
     std::size_t position = 0;
+    std::size_t cr = next('\r', 0);
+    std::size_t lf = next('\n', 0);
     while (position < size) {
         // A line ends at CR LF, or at a CR or an LF alone: logs copied
         // through other systems lose one or the other.
-        std::size_t end = position;
-        while (end < size && begin[end] != '\r' && begin[end] != '\n')
-            ++end;
+        if (cr < position)
+            cr = next('\r', position);
+        if (lf < position)
+            lf = next('\n', position);
+        const std::size_t end = cr < lf ? cr : lf;
         reader.line(std::string_view(begin + position, end - position));
         position = end + 1;
         if (end < size && begin[end] == '\r' && position < size && begin[position] == '\n')

@@ -79,7 +79,7 @@ int startFailureCode(const UninstallState& state) {
 
 void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
                        Progress& progress, const std::vector<KeepPattern>& keep,
-                       const RunReport& report) {
+                       const RunReport& report, Shell* shell) {
     if (report.active()) {
         const std::size_t n = list.rowCount();
         for (std::size_t i = 0; i < n; ++i) {
@@ -92,10 +92,14 @@ void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs
                 (pattern != nullptr ? " (pattern " + pattern->text() + ")" : " (marked)"));
         }
     }
-    command4Click(state, registry, fs, list, progress);
+    if (shell != nullptr)
+        command4Click(state, registry, fs, *shell, list, progress);
+    else
+        command4Click(state, registry, fs, list, progress);
 }
 
-int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log) {
+int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log,
+                     Shell* shell) {
     const RunReport report(log, options.preview);
     std::optional<PlannedRegistry> plannedRegistry;
     std::optional<PlannedFileSystem> plannedFs;
@@ -110,16 +114,20 @@ int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs,
 
     UninstallState state;
     RowList list;
-    if (!reported(report,
-                  [&] { formLoad(state, loggedRegistry, loggedFs, options.appName, list); }))
+    if (!reported(report, [&] {
+            if (shell != nullptr)
+                formLoad(state, loggedRegistry, loggedFs, *shell, options.appName, list);
+            else
+                formLoad(state, loggedRegistry, loggedFs, options.appName, list);
+        }))
         return startFailureCode(state);
     report.fact("Install folder: " + state.installdir);
 
     UnseenProgress progress;
     if (!reported(report, [&] {
             markKeptRows(list, state.installdir, options.keep);
-            uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep,
-                              report);
+            uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep, report,
+                              shell);
         }))
         return exitRunFailed;
     return exitRemoved;

@@ -5,6 +5,7 @@
 #include "engine/ports.h"
 #include "engine/registry.h"
 #include "engine/run_log.h"
+#include "engine/shell.h"
 #include "engine/state.h"
 
 #include <cstddef>
@@ -32,15 +33,19 @@ private:
 int startFailureCode(const UninstallState& state);
 
 // The uninstall as the button runs it, with the log told first which files
-// stay and why (a pattern, or the user's mark).
+// stay and why (a pattern, or the user's mark). With a shell, the group in
+// its Programs folders goes too.
 void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
                        Progress& progress, const std::vector<KeepPattern>& keep,
-                       const RunReport& report);
+                       const RunReport& report, Shell* shell = nullptr);
 
 // A run nobody watches: the window's start-up and uninstall, with the rows
 // the keep patterns name marked. With options.preview the registry and the
 // file system are only read, and the log gets the same lines marked as
 // planned. Returns the exit code; errors go to the log. `log` may be null.
-int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log);
+// With a shell, start-up and uninstall are those of a system that has one
+// (formLoad and command4Click with a Shell).
+int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log,
+                     Shell* shell = nullptr);
 
 } // namespace uninst

@@ -1,8 +1,10 @@
 #include "engine/start_menu_groups.h"
 
 #include "engine/error.h"
+#include "engine/exit_codes.h"
 #include "engine/installdir.h"
 #include "engine/run.h"
+#include "engine/unattended.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/sample_app.h"
 
@@ -162,6 +164,28 @@ TEST(ProgramsGroups, ReadOnlyShortcutIsReportedAndTheRestStillGoes) {
     EXPECT_EQ(w.fs.snapshot(common + "\\MyApp"), (Paths{common + "\\MyApp\\", shortcut}));
     EXPECT_FALSE(w.fs.exists(user + "\\MyApp"));
     EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+TEST(ProgramsGroups, RunWithoutAWindowPlansThenRemovesTheGroup) {
+    struct Lines : RunLog {
+        void write(std::string_view line) override { text.append(line).append("\n"); }
+        std::string text;
+    };
+    ShellWorld w;
+    const std::string shortcut = common + "\\MyApp\\MyApp.lnk";
+    w.shell.addShortcut(shortcut, sample::exeFile);
+    Options options;
+    options.appName = sample::exe;
+    options.preview = true;
+    Lines plan;
+    ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan, &w.shell), exitRemoved);
+    EXPECT_TRUE(w.fs.fileExists(shortcut));
+    EXPECT_NE(plan.text.find(shortcut), std::string::npos) << plan.text;
+
+    options.preview = false;
+    options.quiet = true;
+    ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, nullptr, &w.shell), exitRemoved);
+    EXPECT_FALSE(w.fs.exists(common + "\\MyApp"));
 }
 
 TEST(ExpandableAppPath, ExpandedValueNamesTheInstallFolder) {

@@ -45,6 +45,7 @@ public:
             pointer_->Release();
     }
     Interface* operator->() const { return pointer_; }
+    Interface* get() const { return pointer_; }
     void** put() { return reinterpret_cast<void**>(&pointer_); }
 
 private:
@@ -149,6 +150,24 @@ std::vector<std::string> Win32Shell::systemFolders() {
         {CSIDL_COMMON_STARTUP, CSIDL_STARTUP, CSIDL_COMMON_ADMINTOOLS, CSIDL_ADMINTOOLS});
 }
 
+std::optional<std::wstring> Win32Shell::itemListPath(IShellLinkW& link,
+                                                     const SystemLibrary& ole32) {
+    using PathFromItems = BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, LPWSTR);
+    using FreeTaskMemory = void(WINAPI*)(LPVOID);
+    const auto pathFromItems =
+        entryPoint<PathFromItems>(loaded(shell32_, L"shell32.dll"), "SHGetPathFromIDListW");
+    const auto free = entryPoint<FreeTaskMemory>(ole32, "CoTaskMemFree");
+    PIDLIST_ABSOLUTE items = nullptr;
+    if (pathFromItems == nullptr || free == nullptr || link.GetIDList(&items) != S_OK)
+        return std::nullopt;
+    std::array<wchar_t, MAX_PATH> path{};
+    const bool found = pathFromItems(items, path.data()) != FALSE;
+    free(items);
+    if (!found || path[0] == L'\0')
+        return std::nullopt;
+    return std::wstring(path.data());
+}
+
 std::optional<std::string> Win32Shell::linkTarget(const std::string& path) {
     const SystemLibrary& ole32 = loaded(ole32_, L"ole32.dll");
     const auto create = entryPoint<CoCreateInstanceFunction>(ole32, "CoCreateInstance");
@@ -169,6 +188,13 @@ std::optional<std::string> Win32Shell::linkTarget(const std::string& path) {
     if (link->GetPath(buffer.data(), static_cast<int>(buffer.size()), nullptr, 0) != S_OK)
         return std::nullopt;
     buffer.resize(buffer.find(L'\0'));
+    // "?" is in no path: the link stored the path in a code page that lacked
+    // a character (Wine does so for a target that does not exist). Its item
+    // list may still hold the name in full.
+    if (buffer.find(L'?') != std::wstring::npos) {
+        if (auto fromItems = itemListPath(*link.get(), ole32))
+            buffer = std::move(*fromItems);
+    }
     if (buffer.empty())
         return std::nullopt;
     return text::fromWide(buffer);

@@ -3,6 +3,10 @@
 #include "engine/shell.h"
 #include "platform/system_library.h"
 
+#include <windows.h>
+
+#include <shlobj.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +30,7 @@ public:
 private:
     std::vector<std::string> folders(const std::vector<int>& ids);
     std::optional<std::string> linkTarget(const std::string& path);
+    std::optional<std::wstring> itemListPath(IShellLinkW& link, const SystemLibrary& ole32);
 
     std::unique_ptr<SystemLibrary> shell32_;
     std::unique_ptr<SystemLibrary> ole32_;

@@ -7,7 +7,7 @@
 #include "engine/run.h"
 #include "engine/state.h"
 #include "tests/faults/faulty_ports.h"
-#include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>

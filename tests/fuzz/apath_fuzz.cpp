@@ -8,13 +8,13 @@
 
 #include "engine/error.h"
 #include "engine/installdir.h"
+#include "engine/run.h"
 #include "engine/state.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
-#include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/recording_ports.h"
-#include "engine/run.h"
+#include "tests/support/registry_snapshot.h"
 
 #include <algorithm>
 #include <cstdint>

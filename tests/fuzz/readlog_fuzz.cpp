@@ -7,11 +7,11 @@
 #include "engine/state.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/registry_snapshot.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_names.h"
 #include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
+#include "tests/support/registry_snapshot.h"
 
 #include <algorithm>
 #include <cstdint>

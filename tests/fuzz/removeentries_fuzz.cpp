@@ -9,9 +9,9 @@
 // 255-character and 2048-byte buffers.
 
 #include "engine/registration.h"
-#include "tests/support/memory_registry.h"
 #include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/memory_registry.h"
+#include "tests/support/registry_snapshot.h"
 
 #include <algorithm>
 #include <array>

@@ -7,12 +7,12 @@
 // normally or with the program's own error.
 
 #include "engine/error.h"
-#include "tests/faults/faulty_ports.h"
-#include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/registry_snapshot.h"
-#include "tests/support/sample_app.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
+#include "tests/faults/faulty_ports.h"
+#include "tests/fuzz/fuzz_input.h"
+#include "tests/support/registry_snapshot.h"
+#include "tests/support/sample_app.h"
 
 #include <algorithm>
 #include <cstdint>

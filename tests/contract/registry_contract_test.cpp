@@ -2,11 +2,10 @@
 // against the in-memory registry and, under Wine, against the real one.
 
 #include "tests/contract/world.h"
+#include "tests/support/text_helpers.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -14,12 +13,6 @@ namespace uninst::test {
 namespace {
 
 constexpr std::uint32_t typeSentinel = 0xA5A5A5A5;
-
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 std::string sz(const std::string& text) {
     return text + '\0';

@@ -9,6 +9,7 @@
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
+#include "tests/support/text_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -50,18 +51,6 @@ std::vector<std::string> keptFiles(Marks marks) {
 }
 
 const std::vector<std::string> sharedNames = {s::sharedLib, s::sharedControl, s::sharedUnused};
-
-std::string upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 std::vector<std::string> minus(const std::vector<std::string>& a,
                                const std::vector<std::string>& b) {

@@ -12,6 +12,7 @@
 #include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/registry_snapshot.h"
+#include "tests/support/text_helpers.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -104,14 +105,9 @@ struct Mentions {
 
 std::vector<std::u16string> keyPath(std::string_view path) {
     std::vector<std::u16string> components;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (end > start)
-            components.push_back(memory::foldName(path.substr(start, end - start)));
-        start = end + 1;
+    for (std::string_view step : pathSteps(path)) {
+        if (!step.empty())
+            components.push_back(memory::foldName(step));
     }
     return components;
 }

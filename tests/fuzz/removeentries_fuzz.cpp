@@ -12,6 +12,7 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/memory_registry.h"
 #include "tests/support/registry_snapshot.h"
+#include "tests/support/text_helpers.h"
 
 #include <algorithm>
 #include <array>
@@ -39,14 +40,6 @@ std::string randomText(FuzzInput& input, std::size_t maxLength) {
     for (std::size_t i = 0; i < length; ++i)
         out += alphabet[input.below(std::size(alphabet))];
     return out;
-}
-
-std::string asciiUpper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
 }
 
 // The target with the letters' case changed where the input says so.
@@ -175,7 +168,7 @@ bool valuesMatch(MemoryRegistry& registry, const std::string& keyname, const std
         if (name.substr(0, nameLength) != "AppToUninstall")
             continue;
         const std::string text = appToUninstall(registry, key);
-        match = !text.empty() && asciiUpper(text) == asciiUpper(target);
+        match = !text.empty() && upper(text) == upper(target);
         break;
     }
     registry.closeKey(key);
@@ -203,7 +196,7 @@ std::vector<std::string> predictDeleted(MemoryRegistry& registry, const SnapKey&
         if (!e.enumerable)
             break;
         // An entry goes with its sub-keys.
-        if (asciiUpper(e.name) == asciiUpper(target)) {
+        if (upper(e.name) == upper(target)) {
             deleted.push_back(e.name);
             break;
         }

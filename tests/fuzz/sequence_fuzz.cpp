@@ -13,6 +13,7 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
+#include "tests/support/text_helpers.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -31,18 +32,6 @@ const std::string linkPath = s::installdir + "\\Shared";
 const std::string linkTarget = "C:\\Users\\Shared\\Projects";
 const std::string linkedFile = linkTarget + "\\plan.doc";
 
-std::string upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool insideInstallFolder(const std::string& path) {
     const std::string u = upper(path);
     return u == upper(s::installdir) || startsWith(u, upper(s::installdir + "\\"));
@@ -54,15 +43,9 @@ bool insideStartMenu(const std::string& path) {
     const std::string u = upper(path);
     if (!startsWith(u, root) || u.size() == root.size())
         return false;
-    std::size_t start = root.size();
-    while (start <= u.size()) {
-        std::size_t end = u.find('\\', start);
-        if (end == std::string::npos)
-            end = u.size();
-        const std::string step = u.substr(start, end - start);
-        if (step.find_first_not_of(". ") == std::string::npos)
+    for (std::string_view step : pathSteps(std::string_view(u).substr(root.size()))) {
+        if (step.find_first_not_of(". ") == std::string_view::npos)
             return false;
-        start = end + 1;
     }
     return true;
 }

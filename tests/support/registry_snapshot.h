@@ -1,7 +1,8 @@
 #pragma once
 
-#include "tests/support/memory_names.h"
 #include "engine/registry.h"
+#include "tests/support/memory_names.h"
+#include "tests/support/text_helpers.h"
 
 #include <cstdint>
 #include <string>
@@ -127,20 +128,21 @@ inline std::vector<std::string> snapshotLines(Registry& registry) {
 // The key below `key` at a relative path of "\\"-separated names, matched
 // without regard to case as the registry does, or nullptr.
 inline const SnapKey* findKey(const SnapKey& key, const std::string& path) {
+    std::vector<std::string_view> steps = pathSteps(path);
+    // A trailing separator names no further key.
+    if (steps.back().empty())
+        steps.pop_back();
     const SnapKey* current = &key;
-    std::size_t start = 0;
-    while (current != nullptr && start < path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const auto wanted = memory::foldName(path.substr(start, end - start));
+    for (std::string_view step : steps) {
+        const auto wanted = memory::foldName(step);
         const SnapKey* next = nullptr;
         for (const SnapKey& child : current->children) {
             if (memory::foldName(child.name) == wanted)
                 next = &child;
         }
         current = next;
-        start = end + 1;
+        if (current == nullptr)
+            break;
     }
     return current;
 }

@@ -2,7 +2,6 @@
 
 #include "engine/error.h"
 #include "engine/inventory.h"
-#include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
@@ -285,8 +284,7 @@ TEST(SweepFolders, DeepTreeWithManyEmptyFolders) {
 TEST(SweepFolders, EmptyFoldersWithoutSubFoldersAreNotListed) {
     Tree t({"A\\B\\kept.txt"}, {"A\\Empty1", "A\\Empty2", "A\\B\\Empty3", "C", "Last"});
     t.state.lastsubpath = "C:\\App\\Last";
-    // Nothing fails: the decorator only records the calls.
-    FaultyFileSystem recording(t.fs);
+    RecordingFileSystem recording(t.fs);
     sweepfolders(t.state, recording, "C:\\App", true);
     Paths listed;
     for (const std::string& call : recording.history()) {

@@ -3,9 +3,9 @@
 // character, so these tests look at the calls themselves: a name cut short
 // would act on another file, folder or key.
 
+#include "engine/run.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/sample_app.h"
-#include "engine/run.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ TEST(PathsReachingTheFileSystem, NeverHoldANulWhateverTheLogSays) {
     for (const std::string& group : {std::string("\0Other", 6), std::string("My\0App", 6)}) {
         SampleWorld w;
         w.fs.addFile(s::log, s::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""}));
-        FaultyFileSystem fs(w.fs);
+        RecordingFileSystem fs(w.fs);
         formLoad(w.state, w.registry, fs, s::exe, w.list);
         command4Click(w.state, w.registry, fs, w.list, w.progress);
         for (const std::string& call : fs.history())

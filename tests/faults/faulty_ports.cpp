@@ -4,12 +4,11 @@
 
 namespace uninst::test {
 
-bool FaultPlan::next(const std::string& operation, const std::string& subject) {
-    const bool fail = calls_.size() == failAt_;
-    calls_.push_back(operation + " " + subject);
-    if (fail)
-        injected_ = calls_.back();
-    return fail;
+bool FaultPlan::fails(std::size_t call, const std::string& text) {
+    if (call != failAt_)
+        return false;
+    injected_ = text;
+    return true;
 }
 
 std::string FaultyFileSystem::message(const std::string& operation, const std::string& path) {
@@ -18,40 +17,25 @@ std::string FaultyFileSystem::message(const std::string& operation, const std::s
            "an I/O device error.";
 }
 
-void FaultyFileSystem::maybeFail(const std::string& operation, const std::string& path) {
+bool FaultyFileSystem::next(const std::string& operation, const std::string& path) {
+    const std::size_t call = record(operation, path);
+    return fails(call, history()[call]);
+}
+
+void FaultyFileSystem::before(const std::string& operation, const std::string& path) {
     if (next(operation, path))
         throw Error(message(operation, path));
-}
-
-FolderListing FaultyFileSystem::listFolder(const std::string& path) {
-    maybeFail("list folder", path);
-    return inner_.listFolder(path);
-}
-
-bool FaultyFileSystem::folderExists(const std::string& path) {
-    maybeFail("check folder", path);
-    return inner_.folderExists(path);
-}
-
-Removal FaultyFileSystem::deleteFile(const std::string& path) {
-    maybeFail("delete file", path);
-    return inner_.deleteFile(path);
-}
-
-Removal FaultyFileSystem::deleteFolder(const std::string& path) {
-    maybeFail("delete folder", path);
-    return inner_.deleteFolder(path);
 }
 
 bool FaultyFileSystem::removeEmptyFolder(const std::string& path) {
     if (next("remove empty folder", path))
         return false;
-    return inner_.removeEmptyFolder(path);
+    return inner().removeEmptyFolder(path);
 }
 
-std::string FaultyFileSystem::readTextFile(const std::string& path) {
-    maybeFail("read file", path);
-    return inner_.readTextFile(path);
+bool FaultyRegistry::next(const std::string& operation, const std::string& subject) {
+    const std::size_t call = record(operation, subject);
+    return fails(call, history()[call]);
 }
 
 long FaultyRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {

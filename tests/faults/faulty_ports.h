@@ -2,6 +2,7 @@
 
 #include "engine/filesystem.h"
 #include "engine/registry.h"
+#include "tests/support/recording_ports.h"
 
 #include <cstddef>
 #include <string>
@@ -13,50 +14,41 @@
 // returns a non-zero status and leaves every output as it was.
 namespace uninst::test {
 
-// Counts calls and decides which one fails. Call numbers start at 0.
+// Decides which call fails, by its number in the decorator's call log.
 class FaultPlan {
 public:
     static constexpr std::size_t never = static_cast<std::size_t>(-1);
 
     void failAt(std::size_t call) { failAt_ = call; }
-    std::size_t calls() const { return calls_.size(); }
-    // "operation subject" of every call so far, in order.
-    const std::vector<std::string>& history() const { return calls_; }
     // The call that was made to fail, or empty.
     const std::string& injected() const { return injected_; }
 
 protected:
-    // Records the call; true when this is the one to fail.
-    bool next(const std::string& operation, const std::string& subject);
+    // True when call number `call`, logged as `text`, is the one to fail.
+    bool fails(std::size_t call, const std::string& text);
 
 private:
     std::size_t failAt_ = never;
-    std::vector<std::string> calls_;
     std::string injected_;
 };
 
-class FaultyFileSystem : public FileSystem, public FaultPlan {
+class FaultyFileSystem : public RecordingFileSystem, public FaultPlan {
 public:
-    explicit FaultyFileSystem(FileSystem& inner) : inner_(inner) {}
+    explicit FaultyFileSystem(FileSystem& inner) : RecordingFileSystem(inner) {}
 
-    FolderListing listFolder(const std::string& path) override;
-    bool folderExists(const std::string& path) override;
-    Removal deleteFile(const std::string& path) override;
-    Removal deleteFolder(const std::string& path) override;
     // An injected failure here is a refusal: the folder stays and the answer
     // is false, as the real call gives.
     bool removeEmptyFolder(const std::string& path) override;
-    std::string readTextFile(const std::string& path) override;
 
     // The message the injected failure carries.
     static std::string message(const std::string& operation, const std::string& path);
 
 private:
-    void maybeFail(const std::string& operation, const std::string& path);
-    FileSystem& inner_;
+    void before(const std::string& operation, const std::string& path) override;
+    bool next(const std::string& operation, const std::string& path);
 };
 
-class FaultyRegistry : public Registry, public FaultPlan {
+class FaultyRegistry : public Registry, public CallLog, public FaultPlan {
 public:
     // What a failing call returns: a status the engine only ever sees as
     // "not zero".
@@ -78,6 +70,8 @@ public:
     long closeKey(Key key) override;
 
 private:
+    // Logs the call; true when it is the one to fail.
+    bool next(const std::string& operation, const std::string& subject);
     Registry& inner_;
 };
 

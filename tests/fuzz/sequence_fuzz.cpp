@@ -9,8 +9,8 @@
 #include "engine/error.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
-#include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/recording_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 #include "tests/support/text_helpers.h"
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto diskBefore = w.fs.snapshot("C:");
     const auto registryBefore = snapshotLines(w.registry);
 
-    FaultyFileSystem fs(w.fs); // never fails: it only records the calls
+    RecordingFileSystem fs(w.fs);
     try {
         formLoad(w.state, w.registry, fs, s::exe, w.list);
         check(w.list.mark(s::dataFile), "data.mdb is not listed");

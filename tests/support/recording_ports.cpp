@@ -26,4 +26,43 @@ void RecordingProgress::setValue(float value) {
     history_.push_back(value);
 }
 
+std::size_t CallLog::record(const std::string& operation, const std::string& subject) {
+    calls_.push_back(operation + " " + subject);
+    return calls_.size() - 1;
+}
+
+void RecordingFileSystem::before(const std::string& operation, const std::string& path) {
+    record(operation, path);
+}
+
+FolderListing RecordingFileSystem::listFolder(const std::string& path) {
+    before("list folder", path);
+    return inner_.listFolder(path);
+}
+
+bool RecordingFileSystem::folderExists(const std::string& path) {
+    before("check folder", path);
+    return inner_.folderExists(path);
+}
+
+Removal RecordingFileSystem::deleteFile(const std::string& path) {
+    before("delete file", path);
+    return inner_.deleteFile(path);
+}
+
+Removal RecordingFileSystem::deleteFolder(const std::string& path) {
+    before("delete folder", path);
+    return inner_.deleteFolder(path);
+}
+
+bool RecordingFileSystem::removeEmptyFolder(const std::string& path) {
+    before("remove empty folder", path);
+    return inner_.removeEmptyFolder(path);
+}
+
+std::string RecordingFileSystem::readTextFile(const std::string& path) {
+    before("read file", path);
+    return inner_.readTextFile(path);
+}
+
 } // namespace uninst::test

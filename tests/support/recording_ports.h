@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/filesystem.h"
 #include "engine/ports.h"
 
 #include <cstddef>
@@ -47,6 +48,43 @@ private:
     float value_ = 0;
     float max_;
     std::vector<float> history_;
+};
+
+// The calls a decorator forwarded, each as "operation subject", in order.
+class CallLog {
+public:
+    std::size_t calls() const { return calls_.size(); }
+    const std::vector<std::string>& history() const { return calls_; }
+
+protected:
+    // Logs a call; returns its number, counting from 0.
+    std::size_t record(const std::string& operation, const std::string& subject);
+
+private:
+    std::vector<std::string> calls_;
+};
+
+// A file system that forwards every call to another and logs it, so that a
+// test can see which paths reached the platform.
+class RecordingFileSystem : public FileSystem, public CallLog {
+public:
+    explicit RecordingFileSystem(FileSystem& inner) : inner_(inner) {}
+
+    FolderListing listFolder(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    Removal deleteFile(const std::string& path) override;
+    Removal deleteFolder(const std::string& path) override;
+    bool removeEmptyFolder(const std::string& path) override;
+    std::string readTextFile(const std::string& path) override;
+
+protected:
+    // Runs before each call is forwarded and logs it. A decorator that makes
+    // calls fail overrides it and throws.
+    virtual void before(const std::string& operation, const std::string& path);
+    FileSystem& inner() { return inner_; }
+
+private:
+    FileSystem& inner_;
 };
 
 } // namespace uninst::test

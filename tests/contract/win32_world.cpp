@@ -1,8 +1,8 @@
 #include "platform/text_encoding.h"
-#include "platform/unique_handle.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
 #include "tests/contract/world.h"
+#include "tests/support/win32_handles.h"
 
 #include <windows.h>
 
@@ -13,10 +13,6 @@
 namespace uninst::test {
 
 namespace {
-
-using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
-using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
-using FindHandle = UniqueHandle<HANDLE, &FindClose, -1>;
 
 // Fixture failures are the test's own: they say what could not be built.
 [[noreturn]] void fixtureFailed(const std::string& what, const std::string& path, DWORD code) {

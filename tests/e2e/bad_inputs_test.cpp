@@ -1,8 +1,8 @@
 // Bad inputs and a hostile world, tried on the real program: damaged logs,
 // registrations that do not fit, odd arguments, files and folders held by
 // another process, long paths and names in many scripts.
-#include "platform/unique_handle.h"
 #include "tests/e2e/scenarios.h"
+#include "tests/support/win32_handles.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,8 +15,8 @@ namespace {
 
 namespace driver = uninst::driver;
 
-using FileHandle = uninst::UniqueHandle<HANDLE, &CloseHandle, -1>;
-using KeyHandle = uninst::UniqueHandle<HKEY, &RegCloseKey, 0>;
+using uninst::test::FileHandle;
+using uninst::test::KeyHandle;
 
 const std::wstring quotedName = L"\"e2e quoted app.exe\"";
 const std::wstring unquotedName = L"e2e quoted app.exe";

@@ -1,5 +1,7 @@
 #include "tests/e2e/fixture.h"
 
+#include "tests/support/win32_handles.h"
+
 #include <stdexcept>
 
 namespace e2e {
@@ -13,62 +15,28 @@ namespace {
                              " failed with error " + std::to_string(code));
 }
 
-class Key {
-public:
-    Key(const std::wstring& path, bool create) {
-        const LONG status =
-            create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                     KEY_ALL_ACCESS, nullptr, &key_, nullptr)
-                   : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key_);
-        if (status != ERROR_SUCCESS)
-            key_ = nullptr;
-        status_ = status;
-    }
-    ~Key() {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HKEY get() const { return key_; }
-    LONG status() const { return status_; }
+using uninst::test::FileHandle;
+using uninst::test::FindHandle;
+using uninst::test::KernelHandle;
+using uninst::test::KeyHandle;
 
-private:
-    HKEY key_ = nullptr;
-    LONG status_ = ERROR_SUCCESS;
-};
+// Opens, or with `create` creates, the key at `path` under
+// HKEY_LOCAL_MACHINE; `key` stays empty when the returned status is not
+// ERROR_SUCCESS.
+LONG openKey(const std::wstring& path, bool create, KeyHandle& key) {
+    const LONG status =
+        create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, key.put(), nullptr)
+               : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.put());
+    if (status != ERROR_SUCCESS)
+        key.release();
+    return status;
+}
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-class Find {
-public:
-    Find(const std::wstring& folder, WIN32_FIND_DATAW& data)
-        : handle_(FindFirstFileW((folder + L"\\*").c_str(), &data)) {}
-    ~Find() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            FindClose(handle_);
-    }
-    Find(const Find&) = delete;
-    Find& operator=(const Find&) = delete;
-    bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool next(WIN32_FIND_DATAW& data) { return FindNextFileW(handle_, &data) != FALSE; }
-
-private:
-    HANDLE handle_;
-};
+// The first entry of `folder`, or an empty handle.
+FindHandle findFirst(const std::wstring& folder, WIN32_FIND_DATAW& data) {
+    return FindHandle(FindFirstFileW((folder + L"\\*").c_str(), &data));
+}
 
 bool isDots(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') ||
@@ -89,8 +57,8 @@ bool runHost(std::wstring commandLine) {
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return false;
-    Handle thread(process.hThread);
-    Handle owned(process.hProcess);
+    KernelHandle thread(process.hThread);
+    KernelHandle owned(process.hProcess);
     return true;
 }
 
@@ -133,8 +101,8 @@ std::wstring quoted(const std::wstring& text) {
 void appendListing(const std::wstring& folder, std::vector<std::wstring>& out) {
     std::vector<std::wstring> subFolders;
     WIN32_FIND_DATAW data;
-    Find find(folder, data);
-    if (!find.ok())
+    const FindHandle find = findFirst(folder, data);
+    if (!find)
         return;
     do {
         if (isDots(data.cFileName))
@@ -144,7 +112,7 @@ void appendListing(const std::wstring& folder, std::vector<std::wstring>& out) {
             out.push_back(path);
         else if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
             subFolders.push_back(path);
-    } while (find.next(data));
+    } while (FindNextFileW(find.get(), &data));
     for (const std::wstring& sub : subFolders)
         appendListing(sub, out);
 }
@@ -162,41 +130,42 @@ std::string narrow(std::wstring_view text) {
 }
 
 void createKey(const std::wstring& path) {
-    Key key(path, true);
-    if (key.get() == nullptr)
-        fixtureFailed("creating key", path, static_cast<DWORD>(key.status()));
+    KeyHandle key;
+    const LONG status = openKey(path, true, key);
+    if (status != ERROR_SUCCESS)
+        fixtureFailed("creating key", path, static_cast<DWORD>(status));
 }
 
 void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-    Key key(path, true);
+    KeyHandle key;
+    LONG status = openKey(path, true, key);
     const auto size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    const LONG status =
-        key.get() == nullptr
-            ? key.status()
-            : RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(value.c_str()), size);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(value.c_str()), size);
     if (status != ERROR_SUCCESS)
         fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
 }
 
 void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value) {
-    Key key(path, true);
+    KeyHandle key;
+    LONG status = openKey(path, true, key);
     const DWORD data = value;
-    const LONG status = key.get() == nullptr
-                            ? key.status()
-                            : RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
-                                             reinterpret_cast<const BYTE*>(&data), sizeof data);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&data), sizeof data);
     if (status != ERROR_SUCCESS)
         fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
 }
 
 bool keyExists(const std::wstring& path) {
-    return Key(path, false).get() != nullptr;
+    KeyHandle key;
+    return openKey(path, false, key) == ERROR_SUCCESS;
 }
 
 std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name) {
-    Key key(path, false);
-    if (key.get() == nullptr)
+    KeyHandle key;
+    if (openKey(path, false, key) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD type = 0;
     DWORD data = 0xDEADBEEF;
@@ -209,8 +178,8 @@ std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wst
 }
 
 void deleteValue(const std::wstring& path, const std::wstring& name) {
-    Key key(path, false);
-    if (key.get() != nullptr)
+    KeyHandle key;
+    if (openKey(path, false, key) == ERROR_SUCCESS)
         RegDeleteValueW(key.get(), name.c_str());
 }
 
@@ -229,9 +198,9 @@ void createFolder(const std::wstring& path) {
 }
 
 void createFile(const std::wstring& path, std::string_view content) {
-    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE)
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         fixtureFailed("creating file", path, GetLastError());
     DWORD written = 0;
     if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
@@ -276,12 +245,12 @@ void removeTree(const std::wstring& path) {
     std::vector<std::wstring> children;
     WIN32_FIND_DATAW data;
     {
-        Find find(path, data);
-        if (find.ok()) {
+        const FindHandle find = findFirst(path, data);
+        if (find) {
             do {
                 if (!isDots(data.cFileName))
                     children.push_back(path + L"\\" + data.cFileName);
-            } while (find.next(data));
+            } while (FindNextFileW(find.get(), &data));
         }
     }
     for (const std::wstring& child : children)

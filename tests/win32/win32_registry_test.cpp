@@ -2,8 +2,8 @@
 // registry's 8-bit entry points the ANSI code page.
 
 #include "platform/text_encoding.h"
-#include "platform/unique_handle.h"
 #include "platform/win32_registry.h"
+#include "tests/support/win32_handles.h"
 
 #include <windows.h>
 
@@ -17,7 +17,7 @@ namespace uninst {
 namespace {
 
 using namespace std::string_literals;
-using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
+using test::KeyHandle;
 
 class Win32RegistryText : public ::testing::Test {
 protected:

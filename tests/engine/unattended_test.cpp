@@ -1,7 +1,7 @@
 #include "engine/unattended.h"
 
 #include "engine/exit_codes.h"
-#include "tests/fuzz/registry_snapshot.h"
+#include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>

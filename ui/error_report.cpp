@@ -4,7 +4,28 @@
 
 namespace uninst {
 
+namespace {
+
+const RunReport* errorLog = nullptr;
+bool messageBoxes = true;
+
+} // namespace
+
+void sendErrorReportsTo(const RunReport& report, bool showMessageBoxes) noexcept {
+    errorLog = &report;
+    messageBoxes = showMessageBoxes;
+}
+
 void showErrorReport(HWND owner, std::string_view message) noexcept {
+    if (errorLog != nullptr) {
+        try {
+            errorLog->error(message);
+        } catch (...) {
+            // The log is an account of the run; the report still goes on.
+        }
+    }
+    if (!messageBoxes)
+        return;
     std::wstring text;
     try {
         text = text::toWide(message);

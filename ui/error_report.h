@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/error.h"
+#include "engine/run_log.h"
 #include "ui/exit_status.h"
 
 #include <windows.h>
@@ -19,6 +20,11 @@ inline constexpr const wchar_t* formCaption = L"Uinstall Form";
 // `owner` (null before the window is shown). Never throws: it is the last
 // thing that runs on the way out of a failed handler.
 void showErrorReport(HWND owner, std::string_view message) noexcept;
+
+// From now on every error report also goes to `report`'s log, and, when
+// nobody is there to answer (a passive run), only there. `report` must outlive
+// every later report.
+void sendErrorReportsTo(const RunReport& report, bool showMessageBoxes) noexcept;
 
 // The boundary of one event handler: runs `body`, and when anything escapes
 // it shows the error report. Returns false when the handler failed, in which

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "engine/exit_codes.h"
+
 namespace uninst {
 
-// The program's exit statuses, which automation reads. Every way the program
-// ends maps to one of these, and only here are they given their numbers.
-inline constexpr int exitCompleted = 0; // the uninstall ran to its end
-inline constexpr int exitFailed = 1;    // start-up or the uninstall stopped on a reported error
-inline constexpr int exitClosed = 2;    // the window was closed without uninstalling
+// The window's ways of ending, as the exit codes automation reads.
+inline constexpr int exitCompleted = exitRemoved; // the uninstall ran to its end
+inline constexpr int exitFailed = exitRunFailed;  // start-up or the uninstall stopped on an error
+inline constexpr int exitClosed = exitUserClosed; // the window was closed without uninstalling
 
 } // namespace uninst

@@ -191,6 +191,11 @@ bool FileListBox::isMarked(std::size_t index) const {
     return selected > 0;
 }
 
+void FileListBox::setMarked(std::size_t index, bool marked) {
+    if (SendMessageW(hwnd_, LB_SETSEL, marked ? TRUE : FALSE, static_cast<LPARAM>(index)) == LB_ERR)
+        throw Error(rowError("Cannot mark", index));
+}
+
 void FileListBox::refresh() {
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }

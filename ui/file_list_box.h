@@ -43,6 +43,7 @@ public:
     std::size_t rowCount() const override;
     std::string rowText(std::size_t index) const override;
     bool isMarked(std::size_t index) const override;
+    void setMarked(std::size_t index, bool marked) override;
     void refresh() override;
 
 private:

@@ -1,8 +1,13 @@
+#include "engine/command_line.h"
+#include "engine/exit_codes.h"
+#include "engine/logged_ports.h"
 #include "engine/state.h"
+#include "engine/unattended.h"
 #include "platform/system_library.h"
 #include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
+#include "platform/win32_run_log.h"
 #include "platform/win32_shell.h"
 #include "ui/background_load.h"
 #include "ui/error_report.h"
@@ -10,6 +15,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +42,106 @@ std::wstring_view argumentText(std::wstring_view line) {
     return line.substr(at);
 }
 
+// The usage text in a message box, or on standard output for a run without
+// a window.
+void showUsage(bool windowless) {
+    const std::string usage = uninst::usageText();
+    if (windowless) {
+        if (HANDLE output = uninst::StandardOutputLog::handle())
+            uninst::StandardOutputLog(output).write(usage);
+        return;
+    }
+    MessageBoxW(nullptr, uninst::text::toWide(usage).c_str(), uninst::formCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+}
+
+// Where the run's account goes: the /log file, or for a preview without one,
+// standard output when there is one.
+struct Logs {
+    std::optional<uninst::FileRunLog> file;
+    std::optional<uninst::StandardOutputLog> output;
+    uninst::RunLog* active = nullptr;
+};
+
+// What happens between reading the command line and the exit code.
+int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments, Logs& logs) {
+    using namespace uninst;
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    const Options& options = parsed.options;
+
+    // The log opens before anything else happens: without it an unattended
+    // run would leave no account, so it changes nothing.
+    if (options.logFile) {
+        std::string failure;
+        try {
+            logs.active = &logs.file.emplace(*options.logFile);
+        } catch (const Error& error) {
+            failure = error.what();
+        }
+        if (!failure.empty()) {
+            if (!options.unattended())
+                showErrorReport(nullptr, failure);
+            return exitLogFailed;
+        }
+    }
+    if (logs.active == nullptr && !options.help &&
+        (options.windowless() || !parsed.error.empty())) {
+        if (HANDLE handle = StandardOutputLog::handle())
+            logs.active = &logs.output.emplace(handle);
+    }
+    RunLog* const log = logs.active;
+    const RunReport report(log, false);
+    if (log != nullptr)
+        reportStart(*log, localTimeText(), arguments);
+
+    if (!parsed.error.empty()) {
+        report.error(parsed.error);
+        if (!options.unattended())
+            showErrorReport(nullptr, parsed.error + "\n\n" + usageText());
+        return exitBadCommandLine;
+    }
+    sendErrorReportsTo(report, !options.unattended());
+    if (options.help) {
+        showUsage(options.quiet);
+        return exitRemoved;
+    }
+
+    // Held until the program ends. Without a name there is nothing to guard,
+    // and start-up says what is missing.
+    std::optional<RunLock> lock;
+    if (!options.appName.empty() && !lock.emplace(options.appName).acquired()) {
+        showErrorReport(nullptr, "Another uninstall of " + options.appName +
+                                     " is running. Nothing has been removed; wait until it "
+                                     "has ended.");
+        return exitAlreadyRunning;
+    }
+
+    Win32Registry registry;
+    Win32FileSystem fs;
+    Win32Shell shell;
+    if (options.windowless())
+        return runWithoutWindow(options, registry, fs, log, &shell);
+
+    LoggedRegistry loggedRegistry(registry, report);
+    LoggedFileSystem loggedFs(fs, report);
+    UninstallState state;
+    // Listing a large install takes most of start-up; it goes on while the
+    // window is being built, which needs none of it until the rows arrive.
+    BackgroundLoad load(state, loggedRegistry, loggedFs, shell, options.appName);
+    uninstallfrm window(state, loggedRegistry, loggedFs, shell);
+    if (!window.create(instance))
+        return exitRunFailed;
+    if (!window.Form_Load(load))
+        return startFailureCode(state);
+    report.fact("Install folder: " + state.installdir);
+    if (!runHandler(nullptr, [&] { window.keepAndReport(options.keep, report); }))
+        return exitRunFailed;
+    window.show(showCommand);
+    if (options.passive)
+        window.pressUninstall();
+    return window.run();
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
@@ -43,20 +149,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Before anything can load a DLL by name: none from the folder the
     // program was started from.
     restrictDllSearchToSystemFolder();
-    std::string cmdline;
-    if (!runHandler(nullptr, [&] { cmdline = text::fromWide(argumentText(GetCommandLineW())); }))
-        return exitFailed;
-
-    UninstallState state;
-    Win32Registry registry;
-    Win32FileSystem fs;
-    Win32Shell shell;
-    // Listing a large install takes most of start-up; it goes on while the
-    // window is being built, which needs none of it until the rows arrive.
-    BackgroundLoad load(state, registry, fs, shell, cmdline);
-    uninstallfrm window(state, registry, fs, shell);
-    if (!window.create(instance) || !window.Form_Load(load))
-        return exitFailed;
-    window.show(showCommand);
-    return window.run();
+    std::string arguments;
+    if (!runHandler(nullptr, [&] { arguments = text::fromWide(argumentText(GetCommandLineW())); }))
+        return exitRunFailed;
+    Logs logs;
+    const int code = runProgram(instance, showCommand, arguments, logs);
+    if (logs.active != nullptr)
+        reportExit(*logs.active, code);
+    return code;
 }

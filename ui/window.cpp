@@ -1,6 +1,7 @@
 #include "ui/window.h"
 
 #include "engine/run.h"
+#include "engine/unattended.h"
 #include "ui/error_report.h"
 
 #include <commctrl.h>
@@ -213,14 +214,32 @@ void uninstallfrm::onDestroy() {
     PostQuitMessage(exitStatus_);
 }
 
+void uninstallfrm::keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report) {
+    keep_ = &keep;
+    report_ = &report;
+    markKeptRows(listfiles, state_.installdir, keep);
+}
+
+void uninstallfrm::pressUninstall() {
+    // Posted, so that the window is drawn with its marks before the
+    // uninstall takes the thread.
+    PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(idCommand4, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Command4));
+}
+
 void uninstallfrm::Command4_Click() {
     // The sequence ends the program; a second click that arrives while its
     // error report is up must not start it again.
     if (clicked_)
         return;
     clicked_ = true;
-    const bool completed = runHandler(
-        hwnd_, [&] { command4Click(state_, registry_, fs_, shell_, listfiles, ProgressBar1); });
+    static const std::vector<KeepPattern> none;
+    static const RunReport silent;
+    const bool completed = runHandler(hwnd_, [&] {
+        uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1,
+                          keep_ != nullptr ? *keep_ : none, report_ != nullptr ? *report_ : silent,
+                          &shell_);
+    });
     endWith(completed ? exitCompleted : exitFailed);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "engine/keep_patterns.h"
 #include "engine/registry.h"
+#include "engine/run_log.h"
 #include "engine/state.h"
 #include "ui/background_load.h"
 #include "ui/controls.h"
@@ -35,7 +37,15 @@ public:
     // exitFailed.
     bool Form_Load(BackgroundLoad& load);
 
+    // The rows `keep` names start out marked, and the uninstall tells
+    // `report` which files stay and why. Call after Form_Load; both must
+    // outlive the window.
+    void keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report);
+
     void show(int showCommand);
+
+    // Presses "&Uninstall" once the window is up, for a run nobody attends.
+    void pressUninstall();
 
     // The message loop; returns the exit status once the window is gone.
     int run();
@@ -70,6 +80,9 @@ private:
     HWND Frame1 = nullptr;    // "SELECT FILES TO KEEP", around the list
     ProgressBar ProgressBar1; // how far the uninstall has come
     HWND Frame2 = nullptr;    // the frame around the bar
+
+    const std::vector<KeepPattern>* keep_ = nullptr;
+    const RunReport* report_ = nullptr;
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     Font font_;

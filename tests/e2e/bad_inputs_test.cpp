@@ -212,7 +212,7 @@ TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
         EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
                   narrowAll({installDir + L"\\e2eapp.exe"}));
         PostMessageW(form, WM_CLOSE, 0, 0);
-        EXPECT_EQ(run.exitStatus(), 2);
+        EXPECT_EQ(run.exitStatus(), 1602);
     }
 
     registerApp(app, registeredPath(300));
@@ -220,7 +220,7 @@ TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
     EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
     EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
@@ -240,7 +240,7 @@ TEST_F(BadInput, QuotedArgumentNamesTheKeyWithItsQuotes) {
     const FailedStart start = startFailing(quotedName);
     EXPECT_TRUE(contains(start.report, quotedName)) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + unquotedName));
 
@@ -287,7 +287,7 @@ TEST_F(BadInput, FileInUseStopsTheRunNamingItUntilItIsClosed) {
         ASSERT_TRUE(held) << "error " << GetLastError();
         markAndPress(form, {});
         std::wstring report;
-        EXPECT_EQ(finish(run, report), 1);
+        EXPECT_EQ(finish(run, report), 1603);
         EXPECT_TRUE(contains(report, rows[1])) << narrow(report);
     }
     // Deleted in index order up to the file in use, nothing after it.
@@ -318,7 +318,7 @@ TEST_F(BadInput, LogHeldWithoutLeaveToReadStopsBeforeAnythingIsRemoved) {
     ASSERT_TRUE(held) << "error " << GetLastError();
     markAndPress(form, {});
     std::wstring report;
-    EXPECT_EQ(finish(run, report), 1);
+    EXPECT_EQ(finish(run, report), 1603);
     EXPECT_TRUE(contains(report, installDir + L"\\st6unst.log")) << narrow(report);
     for (const wchar_t* name : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll", L"ST6UNST.LOG"})
         EXPECT_TRUE(fileExists(installDir + L"\\" + name)) << narrow(name);
@@ -391,7 +391,7 @@ template <typename Hold> void heldInstallFolderStopsTheRun(Hold hold) {
     ASSERT_TRUE(holder) << "error " << GetLastError();
     markAndPress(form, {});
     std::wstring report;
-    EXPECT_EQ(finish(run, report), 1);
+    EXPECT_EQ(finish(run, report), 1603);
     EXPECT_TRUE(contains(report, L"delete folder " + installDir + L":")) << narrow(report);
     EXPECT_TRUE(contains(report, L"left behind")) << narrow(report);
     EXPECT_TRUE(folderExists(installDir));
@@ -431,7 +431,7 @@ TEST_F(BadInput, ArgumentOutsideTheCodePageIsNotTakenForALookAlike) {
     const FailedStart start = startFailing(lookAlikeApp);
     EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
@@ -451,7 +451,7 @@ TEST_F(BadInput, RegisteredFolderOutsideTheCodePageIsNotTakenForALookAlike) {
     const FailedStart start = startFailing(app);
     EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\someone else's.doc"));
     EXPECT_TRUE(fileExists(lookAlikeDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));

@@ -108,7 +108,7 @@ TEST_F(Finishing, ReadOnlyShortcutInTheGroupIsReportedAndTheRegistrationStillGoe
     setReadOnly(menu + L"\\E2E App.lnk", true);
 
     std::wstring report;
-    EXPECT_EQ(uninstallEverything(report), 1);
+    EXPECT_EQ(uninstallEverything(report), 1603);
     EXPECT_TRUE(contains(report, L"left behind")) << narrow(report);
     EXPECT_TRUE(contains(report, menu + L"\\E2E App.lnk")) << narrow(report);
     EXPECT_TRUE(fileExists(menu + L"\\E2E App.lnk"));

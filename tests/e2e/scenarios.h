@@ -79,7 +79,7 @@ inline void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
 }
 
 // A start that cannot go on shows one report, never the window, and ends
-// with status 1 having touched nothing.
+// with a failure status having touched nothing.
 struct FailedStart {
     std::wstring report;
     bool formShown = true;

@@ -56,7 +56,7 @@ TEST_F(StartUp, ShowsEveryFileInListingOrderAndClosingRemovesNothing) {
     EXPECT_EQ(driver::progressPosition(driver::progressBar(form)), 0);
 
     PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.exitStatus(), 2);
+    EXPECT_EQ(run.exitStatus(), 1602);
     for (const std::wstring& path : exactly)
         EXPECT_TRUE(fileExists(path)) << narrow(path);
     EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
@@ -108,7 +108,7 @@ TEST_F(StartUp, LaysTheWindowOutInTwipsAtTheScreenDpi) {
     EXPECT_EQ(GetWindow(driver::fileList(form), GW_HWNDNEXT), driver::uninstallButton(form));
 
     PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.exitStatus(), 2);
+    EXPECT_EQ(run.exitStatus(), 1602);
 }
 
 TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
@@ -124,7 +124,7 @@ TEST_F(StartUp, TakesTheArgumentTextAsTyped) {
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     EXPECT_EQ(driver::rowCount(driver::fileList(form)), 1);
     PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(run.exitStatus(), 2);
+    EXPECT_EQ(run.exitStatus(), 1602);
     EXPECT_TRUE(fileExists(installDir + L"\\spaced.txt"));
 }
 
@@ -133,7 +133,7 @@ TEST_F(StartUp, WithoutArgumentReportsAndEnds) {
     EXPECT_NE(start.report.find(L"No application name"), std::wstring::npos)
         << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1639);
 }
 
 TEST_F(StartUp, UnregisteredNameReportsItAndTouchesNothing) {
@@ -145,7 +145,7 @@ TEST_F(StartUp, UnregisteredNameReportsItAndTouchesNothing) {
     EXPECT_NE(start.report.find(L"e2enothere.exe"), std::wstring::npos) << narrow(start.report);
     EXPECT_NE(start.report.find(L"App Paths"), std::wstring::npos) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\keep.txt"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
 }
@@ -156,7 +156,7 @@ TEST_F(StartUp, RefusesAnApplicationRegisteredInADriveRoot) {
     const FailedStart start = startFailing(L"e2eroot.exe");
     EXPECT_NE(start.report.find(L"drive C:"), std::wstring::npos) << narrow(start.report);
     EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1);
+    EXPECT_EQ(start.status, 1603);
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eroot.exe"));
     EXPECT_TRUE(folderExists(L"C:\\windows"));
 }

@@ -153,7 +153,7 @@ TEST_F(Uninstall, ReadOnlyFileStopsTheRunUntilItsAttributeIsCleared) {
         SendMessageTimeoutW(form, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
         EXPECT_TRUE(IsWindow(box));
         driver::dismiss(box);
-        EXPECT_EQ(run.exitStatus(), 1);
+        EXPECT_EQ(run.exitStatus(), 1603);
     }
     EXPECT_TRUE(fileExists(installDir + L"\\b.txt"));
     EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));

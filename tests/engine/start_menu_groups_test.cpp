@@ -5,11 +5,13 @@
 #include "engine/installdir.h"
 #include "engine/run.h"
 #include "engine/unattended.h"
+#include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -164,6 +166,72 @@ TEST(ProgramsGroups, ReadOnlyShortcutIsReportedAndTheRestStillGoes) {
     EXPECT_EQ(w.fs.snapshot(common + "\\MyApp"), (Paths{common + "\\MyApp\\", shortcut}));
     EXPECT_FALSE(w.fs.exists(user + "\\MyApp"));
     EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
+// Each file-system call of a whole run with a shell fails once in turn.
+TEST(ProgramsGroups, NoSingleFailureTouchesAnythingElseOrKeepsTheRegistration) {
+    const std::vector<std::string> ours = {
+        common + "\\MyApp\\MyApp.lnk", common + "\\MyApp\\Tools\\Tool.lnk",
+        user + "\\MyApp\\Read Me.lnk", user + "\\Startup\\MyApp.lnk"};
+    const auto build = [&](ShellWorld& w) {
+        w.writeLog({"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\MyApp\"",
+                    "ACTION: CreateDir: \"" + user + "\\Startup\""});
+        for (const std::string& shortcut : ours)
+            w.shell.addShortcut(shortcut, sample::exeFile);
+        w.shell.addShortcut(common + "\\MyApp\\Other.lnk", sample::otherInstalldir);
+        w.shell.addShortcut(user + "\\Startup\\Other.lnk", sample::otherInstalldir);
+    };
+    // What the run may change: the install tree, the fixed group, and our
+    // shortcuts with the folders that held only them.
+    const auto mayChange = [&](const std::string& line) {
+        for (const std::string& prefix : {sample::installdir + "\\", sample::groupFolder + "\\",
+                                          user + "\\MyApp\\", common + "\\MyApp\\Tools\\"}) {
+            if (line.rfind(prefix, 0) == 0)
+                return true;
+        }
+        return std::find(ours.begin(), ours.end(), line) != ours.end();
+    };
+    const auto minus = [](Paths a, const Paths& b) {
+        a.erase(std::remove_if(a.begin(), a.end(),
+                               [&](const std::string& line) {
+                                   return std::find(b.begin(), b.end(), line) != b.end();
+                               }),
+                a.end());
+        return a;
+    };
+
+    std::size_t calls = 0;
+    {
+        ShellWorld w;
+        build(w);
+        FaultyFileSystem faulty(w.fs);
+        formLoad(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
+        command4Click(w.state, w.registry, faulty, w.shell, w.list, w.progress);
+        calls = faulty.calls();
+        for (const std::string& shortcut : ours)
+            EXPECT_FALSE(w.fs.exists(shortcut)) << shortcut;
+    }
+    for (std::size_t call = 0; call < calls; ++call) {
+        ShellWorld w;
+        build(w);
+        const Paths before = w.fs.snapshot("C:");
+        FaultyFileSystem faulty(w.fs);
+        faulty.failAt(call);
+        try {
+            formLoad(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
+            command4Click(w.state, w.registry, faulty, w.shell, w.list, w.progress);
+        } catch (const Error&) {
+        }
+        SCOPED_TRACE(faulty.injected());
+        for (const std::string& line : minus(before, w.fs.snapshot("C:")))
+            EXPECT_TRUE(mayChange(line)) << line;
+        EXPECT_EQ(minus(w.fs.snapshot("C:"), before), Paths{});
+        const bool inProgramsFolders = faulty.injected().find(common) != std::string::npos ||
+                                       faulty.injected().find(user) != std::string::npos;
+        if (inProgramsFolders) {
+            EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+        }
+    }
 }
 
 TEST(ProgramsGroups, RunWithoutAWindowPlansThenRemovesTheGroup) {

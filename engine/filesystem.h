@@ -38,6 +38,16 @@ public:
 
     virtual bool folderExists(const std::string& path) = 0;
 
+    // The folders whose contents the run removes: the install folder and the
+    // start-menu root. Below the nearest of them, no step of a path that
+    // deleteFile, deleteFolder or removeEmptyFolder acts on may be a link,
+    // whenever it became one; below none of them, no step from the drive's
+    // root may. The steps above a root are the system's arrangement and may
+    // be links. A file or folder found to be a link, or reached through one,
+    // is left alone: deleteFile and deleteFolder answer notFound, as there
+    // was nothing of the application's own there.
+    virtual void setRemovalRoots(const std::vector<std::string>& roots) = 0;
+
     // Not forced: a read-only file or a file in use makes it throw.
     virtual Removal deleteFile(const std::string& path) = 0;
 

@@ -90,6 +90,7 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
 void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
                FileList& list, Progress& progress) {
     readlog(state, registry, fs, state.installdir, progress);
+    fs.setRemovalRoots({state.installdir, startMenuRoot});
     deletefiles(state, fs, list);
 
     // The log is gone: a second run would be refused, so nothing may stop

@@ -144,6 +144,76 @@ bool isLink(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool sameText(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() &&
+           CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// What the system calls the item a handle holds, every symbolic link on the
+// way resolved: Wine 8 gives the path the item had when it was opened;
+// Windows resolves every link but a last one opened with
+// FILE_FLAG_OPEN_REPARSE_POINT. Asked of the object manager rather than with
+// GetFinalPathNameByHandleW, whose Wine 8 version fails past 260 characters.
+// The name is in the system's own namespace, so it is only ever compared
+// with another such name.
+DWORD systemName(HANDLE handle, std::vector<LONGLONG>& buffer, std::wstring& out) {
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+    static const auto toError = reinterpret_cast<StatusToError>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    if (query == nullptr || toError == nullptr)
+        return ERROR_PROC_NOT_FOUND;
+
+    struct Name {
+        USHORT length;
+        USHORT maximumLength;
+        PWSTR text;
+    };
+    constexpr int objectNameInformation = 1;
+    if (buffer.size() < 1024)
+        buffer.resize(1024);
+    for (int attempt = 0;; ++attempt) {
+        ULONG needed = 0;
+        const auto size = static_cast<ULONG>(buffer.size() * sizeof(LONGLONG));
+        const LONG status = query(handle, objectNameInformation, buffer.data(), size, &needed);
+        if (status >= 0) {
+            const auto* name = reinterpret_cast<const Name*>(buffer.data());
+            out.assign(name->text, name->length / sizeof(wchar_t));
+            while (!out.empty() && out.back() == L'\\')
+                out.pop_back();
+            return ERROR_SUCCESS;
+        }
+        if (needed <= size || attempt == 2)
+            return toError(status);
+        buffer.resize(needed / sizeof(LONGLONG) + 1);
+    }
+}
+
+bool hasReparseTag(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) &&
+           isLink(info.FileAttributes);
+}
+
+bool isFolderHandle(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) &&
+           isFolder(info.FileAttributes);
+}
+
+// Deleting through the handle that was checked: the item goes when the
+// handle is closed. A folder that still holds something refuses here.
+bool markForDeletion(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
 FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
     return FindHandle(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -208,25 +278,161 @@ bool Win32FileSystem::folderExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && isFolder(attributes);
 }
 
+void Win32FileSystem::setRemovalRoots(const std::vector<std::string>& roots) {
+    anchors_.clear();
+    for (const std::string& root : roots) {
+        if (!isDriveAbsolute(root) && root.rfind("\\\\", 0) != 0)
+            continue;
+        Anchor anchor;
+        anchor.api = apiPath(root);
+        while (anchor.api.size() > 1 && anchor.api.back() == L'\\')
+            anchor.api.pop_back();
+        anchors_.push_back(std::move(anchor));
+    }
+}
+
+// The root `api` lies below: the nearest removal root, or else its drive's
+// (or share's) root. Null when the path has neither.
+Win32FileSystem::Anchor* Win32FileSystem::anchorFor(const std::wstring& api) {
+    Anchor* nearest = nullptr;
+    for (Anchor& anchor : anchors_) {
+        const std::size_t length = anchor.api.size();
+        if (api.size() >= length &&
+            sameText(std::wstring_view(api).substr(0, length), anchor.api) &&
+            (api.size() == length || api[length] == L'\\') &&
+            (nearest == nullptr || length > nearest->api.size()))
+            nearest = &anchor;
+    }
+    if (nearest != nullptr)
+        return nearest;
+
+    std::size_t rootLength = 0;
+    if (api.rfind(longPrefix, 0) == 0 && api.size() >= 6 && api[5] == L':') {
+        rootLength = 6;
+    } else if (api.rfind(L"\\\\", 0) == 0) {
+        const std::size_t server = api.find(L'\\', 2);
+        const std::size_t share =
+            server == std::wstring::npos ? server : api.find(L'\\', server + 1);
+        rootLength = share == std::wstring::npos ? 0 : share;
+    }
+    if (rootLength == 0)
+        return nullptr;
+    const std::wstring_view root = std::wstring_view(api).substr(0, rootLength);
+    for (Anchor& anchor : volumes_) {
+        if (sameText(anchor.api, root))
+            return &anchor;
+    }
+    Anchor volume;
+    volume.api = std::wstring(root);
+    volume.isVolume = true;
+    volumes_.push_back(std::move(volume));
+    return &volumes_.back();
+}
+
+// Learns once where a root really is. The root itself must not be a link:
+// the listing refused one at start-up, and one put in its place since would
+// make every path below it lead elsewhere.
+DWORD Win32FileSystem::settle(Anchor& anchor) {
+    if (anchor.settled)
+        return ERROR_SUCCESS;
+    std::wstring api = anchor.api;
+    if (anchor.isVolume || api.back() == L':')
+        api += L'\\';
+    FileHandle handle(
+        CreateFileW(api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle)
+        return GetLastError();
+    if (!anchor.isVolume) {
+        // Windows opens a link itself and marks it; Wine 8 opens the target
+        // of a host symbolic link and marks only the path.
+        const DWORD attributes = GetFileAttributesW(api.c_str());
+        if (hasReparseTag(handle.get()) ||
+            (attributes != INVALID_FILE_ATTRIBUTES && isLink(attributes)))
+            anchor.isLink = true;
+    }
+    if (const DWORD code = systemName(handle.get(), nameBuffer_, anchor.final);
+        code != ERROR_SUCCESS)
+        return code;
+    anchor.settled = true;
+    return ERROR_SUCCESS;
+}
+
+// Opens `api` to delete it, and makes sure through that same handle that it
+// is the item at that path below its root: the system's own name for what
+// the handle holds must be the root's followed by the same steps. A link at
+// any step below the root, made before or after the listing, gives another
+// name. A folder is also asked whether it is itself a link, which Windows
+// opens as the link and names by its own path.
+Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bool folder) {
+    Opened opened;
+    Anchor* anchor = anchorFor(api);
+    if (anchor == nullptr) {
+        opened.error = ERROR_BAD_PATHNAME;
+        return opened;
+    }
+    if (const DWORD code = settle(*anchor); code != ERROR_SUCCESS) {
+        opened.error = code;
+        opened.missing = isNotFound(code);
+        return opened;
+    }
+    if (anchor->isLink) {
+        opened.link = true;
+        return opened;
+    }
+
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    const DWORD reading = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    DWORD access = DELETE | (folder ? reading : 0);
+    opened.handle.reset(
+        CreateFileW(api.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!opened.handle && folder && GetLastError() == ERROR_SHARING_VIOLATION) {
+        // Held by someone without leave to delete: what is inside may still
+        // go, and the folder's own removal reports the refusal.
+        opened.deleteRefused = ERROR_SHARING_VIOLATION;
+        access = reading;
+        opened.handle.reset(
+            CreateFileW(api.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    }
+    if (!opened.handle) {
+        opened.error = GetLastError();
+        opened.missing = isNotFound(opened.error);
+        return opened;
+    }
+
+    if (const DWORD code = systemName(opened.handle.get(), nameBuffer_, finalScratch_);
+        code != ERROR_SUCCESS) {
+        opened.error = code;
+        opened.handle.reset();
+        return opened;
+    }
+    const std::wstring_view rest = std::wstring_view(api).substr(anchor->api.size());
+    const std::wstring_view final = finalScratch_;
+    const bool same = final.size() == anchor->final.size() + rest.size() &&
+                      sameText(final.substr(0, anchor->final.size()), anchor->final) &&
+                      sameText(final.substr(anchor->final.size()), rest);
+    if (!same || (folder && hasReparseTag(opened.handle.get()))) {
+        opened.link = true;
+        opened.handle.reset();
+    }
+    return opened;
+}
+
 Removal Win32FileSystem::deleteFile(const std::string& path) {
     constexpr std::string_view operation = "delete file";
     if (path.empty())
         fail(operation, path, ERROR_PATH_NOT_FOUND);
 
-    const std::wstring wide = apiPath(path);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD code = GetLastError();
-        if (isNotFound(code))
-            return Removal::notFound;
-        fail(operation, path, code);
-    }
-    // Some systems delete a directory link's target when asked to delete the
-    // link as a file; a folder of any kind is never a file to delete here.
-    if (isFolder(attributes))
-        fail(operation, path, ERROR_ACCESS_DENIED);
-
-    if (!DeleteFileW(wide.c_str())) {
+    // A folder, or a link to one, does not open as a file: some systems
+    // delete a directory link's target when asked to delete it as a file.
+    const Opened opened = openChecked(apiPath(path), false);
+    if (opened.missing || opened.link)
+        return Removal::notFound;
+    if (!opened.handle)
+        fail(operation, path, opened.error);
+    if (!markForDeletion(opened.handle.get())) {
         const DWORD code = GetLastError();
         if (isNotFound(code))
             return Removal::notFound;
@@ -241,29 +447,23 @@ Removal Win32FileSystem::deleteFolder(const std::string& path) {
         fail(operation, path, ERROR_PATH_NOT_FOUND);
 
     std::wstring wide = apiPath(path);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD code = GetLastError();
-        if (isNotFound(code))
-            return Removal::notFound;
-        fail(operation, path, code);
-    }
-    if (!isFolder(attributes))
-        fail(operation, path, ERROR_DIRECTORY);
-    // The link is not the application's folder: what it points to is someone
-    // else's, and removing the link itself would act on that target here.
-    if (isLink(attributes))
-        return Removal::notFound;
     if (isDriveRoot(wide))
         fail(operation, path, ERROR_ACCESS_DENIED);
+    // A link is not the application's folder: what it points to is someone
+    // else's, and removing the link itself would act on that target here.
+    Opened opened = openChecked(wide, true);
+    if (opened.missing || opened.link)
+        return Removal::notFound;
+    if (!opened.handle)
+        fail(operation, path, opened.error);
+    if (!isFolderHandle(opened.handle.get()))
+        fail(operation, path, ERROR_DIRECTORY);
 
     // The sweep removes folders one by one once they are empty: one call
-    // settles those without listing them again. Anything else, a folder
-    // that still holds something or one that refuses, goes the long way,
-    // which also reports the failure.
-    if (RemoveDirectoryW(wide.c_str()))
+    // settles those without listing them again.
+    if (opened.deleteRefused == 0 && markForDeletion(opened.handle.get()))
         return Removal::removed;
-    removeTree(wide);
+    removeTree(std::move(opened), wide);
     return Removal::removed;
 }
 
@@ -272,69 +472,128 @@ bool Win32FileSystem::removeEmptyFolder(const std::string& path) {
         if (!isDriveAbsolute(path))
             return false;
         const std::wstring wide = apiPath(path);
-        const DWORD attributes = GetFileAttributesW(wide.c_str());
-        // Wine removes a link's target in its place, so a link is never
-        // handed to RemoveDirectoryW.
-        if (attributes == INVALID_FILE_ATTRIBUTES || !isFolder(attributes) || isLink(attributes) ||
-            isDriveRoot(wide))
+        if (isDriveRoot(wide))
             return false;
-        return RemoveDirectoryW(wide.c_str()) != FALSE;
+        // Wine removes a link's target in its place, so a link is never
+        // marked for deletion.
+        const Opened opened = openChecked(wide, true);
+        return opened.handle && opened.deleteRefused == 0 && isFolderHandle(opened.handle.get()) &&
+               markForDeletion(opened.handle.get());
     } catch (const Error&) {
         return false;
     }
 }
 
-// Depth first, by hand rather than with a shell or system helper, because
-// none of those can be trusted to leave reparse points alone. `folder` is
-// used as the path buffer for everything below it and is restored on return.
-bool Win32FileSystem::removeTree(std::wstring& folder) {
-    const std::size_t base = folder.size();
-    if (folder.back() != L'\\')
-        folder += L'\\';
-    const std::size_t childBase = folder.size();
+// Depth first, with an explicit stack (a tree on disk is as deep as its paths
+// are long), and by hand rather than with a shell or system helper, because
+// none of those can be trusted to leave links alone. Every file and folder is
+// opened and checked as deleteFile and deleteFolder check it, and deleted
+// through the handle it was checked with. `path` is the path buffer for
+// everything below the top folder.
+void Win32FileSystem::removeTree(Opened top, std::wstring& path) {
+    struct Frame {
+        Opened folder;
+        std::size_t length = 0;
+        std::vector<std::wstring> subFolders;
+        std::size_t next = 0;
+        bool kept = false;
+    };
+    std::vector<Frame> stack;
 
-    // Taken whole before anything is deleted, so that deleting cannot disturb
-    // the enumeration.
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    folder += L'*';
-    WIN32_FIND_DATAW data;
-    FindHandle find = findFirst(folder, data);
-    if (!find) {
-        const DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
-            fail("delete folder", userPath(folder.substr(0, base)), code);
-    } else {
-        do {
-            if (!isDotEntry(data.cFileName))
-                entries.emplace_back(data.cFileName, data.dwFileAttributes);
-        } while (FindNextFileW(find.get(), &data));
-        const DWORD code = GetLastError();
-        if (code != ERROR_NO_MORE_FILES)
-            fail("delete folder", userPath(folder.substr(0, base)), code);
-        find.reset();
-    }
+    // Files go as soon as their folder has been read whole, so that deleting
+    // cannot disturb the enumeration; sub-folders are entered after.
+    const auto enter = [&](Opened folder) {
+        Frame frame;
+        frame.folder = std::move(folder);
+        frame.length = path.size();
+        std::vector<std::wstring> files;
+        // Read through the handle already held: Wine's FindFirstFileW opens
+        // the folder again without leave to delete, which that handle's
+        // delete access refuses.
+        if (directoryBuffer_.empty())
+            directoryBuffer_.resize(64 * 1024 / sizeof(LONGLONG));
+        const auto size = static_cast<DWORD>(directoryBuffer_.size() * sizeof(LONGLONG));
+        for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+            if (!GetFileInformationByHandleEx(frame.folder.handle.get(), kind,
+                                              directoryBuffer_.data(), size)) {
+                const DWORD code = GetLastError();
+                if (code == ERROR_NO_MORE_FILES || code == ERROR_FILE_NOT_FOUND)
+                    break;
+                fail("delete folder", userPath(path), code);
+            }
+            const auto* bytes = reinterpret_cast<const unsigned char*>(directoryBuffer_.data());
+            for (;;) {
+                const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+                const std::wstring_view name(entry->FileName,
+                                             entry->FileNameLength / sizeof(wchar_t));
+                if (name != L"." && name != L"..") {
+                    if (!isFolder(entry->FileAttributes))
+                        files.emplace_back(name);
+                    else if (isLink(entry->FileAttributes))
+                        frame.kept = true;
+                    else
+                        frame.subFolders.emplace_back(name);
+                }
+                if (entry->NextEntryOffset == 0)
+                    break;
+                bytes += entry->NextEntryOffset;
+            }
+        }
+        for (const std::wstring& name : files) {
+            path += L'\\';
+            path += name;
+            const Opened file = openChecked(path, false);
+            if (file.link) {
+                frame.kept = true;
+            } else if (!file.missing) {
+                if (!file.handle || !markForDeletion(file.handle.get())) {
+                    const DWORD code = file.handle ? GetLastError() : file.error;
+                    if (!isNotFound(code))
+                        fail("delete file", userPath(path), code);
+                }
+            }
+            path.resize(frame.length);
+        }
+        stack.push_back(std::move(frame));
+    };
 
-    bool emptied = true;
-    for (const auto& [name, attributes] : entries) {
-        folder.resize(childBase);
-        folder += name;
-        if (isFolder(attributes)) {
-            if (isLink(attributes) || !removeTree(folder))
-                emptied = false;
-        } else if (!DeleteFileW(folder.c_str())) {
-            const DWORD code = GetLastError();
-            if (!isNotFound(code))
-                fail("delete file", userPath(folder), code);
+    enter(std::move(top));
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.subFolders.size()) {
+            path += L'\\';
+            path += frame.subFolders[frame.next++];
+            Opened sub = openChecked(path, true);
+            if (sub.link) {
+                frame.kept = true;
+            } else if (sub.handle) {
+                enter(std::move(sub));
+                continue;
+            } else if (!sub.missing) {
+                fail("delete folder", userPath(path), sub.error);
+            }
+            path.resize(stack.back().length);
+            continue;
+        }
+
+        if (!frame.kept) {
+            if (frame.folder.deleteRefused != 0)
+                fail("delete folder", userPath(path), frame.folder.deleteRefused);
+            if (!markForDeletion(frame.folder.handle.get())) {
+                const DWORD code = GetLastError();
+                if (!isNotFound(code))
+                    fail("delete folder", userPath(path), code);
+            }
+        }
+        // Closing the handle is what removes a folder marked for deletion.
+        const bool kept = frame.kept;
+        stack.pop_back();
+        if (!stack.empty()) {
+            path.resize(stack.back().length);
+            if (kept)
+                stack.back().kept = true;
         }
     }
-
-    folder.resize(base);
-    if (emptied && !RemoveDirectoryW(folder.c_str())) {
-        const DWORD code = GetLastError();
-        if (!isNotFound(code))
-            fail("delete folder", userPath(folder), code);
-    }
-    return emptied;
 }
 
 std::string Win32FileSystem::readTextFile(const std::string& path) {

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -14,14 +18,47 @@ class Win32FileSystem : public FileSystem {
 public:
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    void setRemovalRoots(const std::vector<std::string>& roots) override;
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
 
 private:
-    // Returns false when a link kept something below `folder` in place.
-    bool removeTree(std::wstring& folder);
+    using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
+
+    // A folder that paths to be deleted are checked against, in the form
+    // the wide API is given and as the system names it.
+    struct Anchor {
+        std::wstring api;
+        std::wstring final;
+        bool isVolume = false;
+        bool settled = false;
+        bool isLink = false;
+    };
+
+    // An item opened to be deleted. `link`: it is a link or lies behind
+    // one, and is left alone. `deleteRefused`: a folder someone holds
+    // without leave to delete, opened only to empty it.
+    struct Opened {
+        FileHandle handle;
+        DWORD error = 0;
+        DWORD deleteRefused = 0;
+        bool missing = false;
+        bool link = false;
+    };
+
+    Anchor* anchorFor(const std::wstring& api);
+    DWORD settle(Anchor& anchor);
+    Opened openChecked(const std::wstring& api, bool folder);
+    void removeTree(Opened top, std::wstring& path);
+
+    std::vector<Anchor> anchors_;
+    // Drives' and shares' roots met so far, for paths below no removal root.
+    std::vector<Anchor> volumes_;
+    std::wstring finalScratch_;
+    std::vector<LONGLONG> nameBuffer_;
+    std::vector<LONGLONG> directoryBuffer_;
 
     // Scratch space reused across calls: listing a large tree converts tens
     // of thousands of names, and allocating afresh for each shows.

@@ -1,6 +1,6 @@
+#include "tests/contract/world.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
-#include "tests/contract/world.h"
 
 namespace uninst::test {
 
@@ -36,6 +36,8 @@ public:
     void createFolderLink(const std::string& link, const std::string& target) override {
         files_.addLink(link, target);
     }
+    // The in-memory file system has folder links only.
+    bool createFileLink(const std::string&, const std::string&) override { return false; }
     bool fileExists(const std::string& path) override { return files_.fileExists(path); }
     bool folderExists(const std::string& path) override {
         return files_.exists(path) && !files_.fileExists(path);

@@ -175,6 +175,19 @@ public:
             fixtureFailed("create a directory link at", link, ERROR_TIMEOUT);
     }
 
+    bool createFileLink(const std::string& link, const std::string& target) override {
+        createParent(link);
+        if (host_.isWine()) {
+            host_.run("/bin/ln -s " + quoted(host_.unixPath(target)) + " " +
+                          quoted(host_.unixPath(link)),
+                      [&] { return attributesOf(link) != INVALID_FILE_ATTRIBUTES; });
+        } else if (!CreateSymbolicLinkW(longPath(link).c_str(), longPath(target).c_str(),
+                                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+            return false;
+        }
+        return attributesOf(link) != INVALID_FILE_ATTRIBUTES;
+    }
+
     bool fileExists(const std::string& path) override {
         const DWORD attributes = attributesOf(path);
         return attributes != INVALID_FILE_ATTRIBUTES &&

@@ -27,8 +27,8 @@ public:
 
     // Registry fixtures; paths are full key paths under HKEY_LOCAL_MACHINE.
     virtual void createKey(const std::string& path) = 0;
-    virtual void setValue(const std::string& keyPath, const std::string& name,
-                          std::uint32_t type, const std::string& data) = 0;
+    virtual void setValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
+                          const std::string& data) = 0;
     virtual bool keyExists(const std::string& path) = 0;
 
     // File-system fixtures; paths are full.
@@ -37,6 +37,9 @@ public:
     virtual void makeReadOnly(const std::string& path) = 0;
     // A directory link at `link` whose target is the existing folder `target`.
     virtual void createFolderLink(const std::string& link, const std::string& target) = 0;
+    // A symbolic link at `link` to the existing file `target`; false when
+    // this world cannot make one.
+    virtual bool createFileLink(const std::string& link, const std::string& target) = 0;
     virtual bool fileExists(const std::string& path) = 0;
     virtual bool folderExists(const std::string& path) = 0;
 };

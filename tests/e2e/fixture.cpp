@@ -272,6 +272,27 @@ bool createFolderLink(const std::wstring& link, const std::wstring& target) {
     });
 }
 
+bool createFileLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring hostLink = hostPath(link);
+    const std::wstring hostTarget = hostPath(target);
+    if (!hostLink.empty() && !hostTarget.empty())
+        runHost(L"/bin/ln -s " + quoted(hostTarget) + L" " + quoted(hostLink));
+    else
+        CreateSymbolicLinkW(link.c_str(), target.c_str(), 0);
+    return waitFor([&] { return attributesOf(link) != INVALID_FILE_ATTRIBUTES; });
+}
+
+void removeLink(const std::wstring& link) {
+    const std::wstring host = hostPath(link);
+    if (host.empty()) {
+        if (!RemoveDirectoryW(link.c_str()))
+            DeleteFileW(link.c_str());
+        return;
+    }
+    if (runHost(L"/bin/rm -f " + quoted(host)))
+        waitFor([&] { return attributesOf(link) == INVALID_FILE_ATTRIBUTES; });
+}
+
 std::vector<std::wstring> filesInListingOrder(const std::wstring& folder) {
     std::vector<std::wstring> files;
     appendListing(folder, files);

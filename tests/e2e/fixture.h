@@ -39,6 +39,15 @@ void removeTree(const std::wstring& path);
 // Wine reports as a reparse point. False when neither could be made.
 bool createFolderLink(const std::wstring& link, const std::wstring& target);
 
+// A symbolic link at `link` to the existing file `target`. Under Wine it is a
+// host symbolic link, which Wine 8 shows as an ordinary file. False when it
+// could not be made (Windows grants it only with a privilege).
+bool createFileLink(const std::wstring& link, const std::wstring& target);
+
+// Removes a link made by createFileLink or createFolderLink, never what it
+// points to: Wine 8 deletes a file link's target when asked to delete it.
+void removeLink(const std::wstring& link);
+
 // Every file below `folder` in the platform's listing order: a folder's own
 // files, then each sub-folder's tree in turn. Links are not entered.
 std::vector<std::wstring> filesInListingOrder(const std::wstring& folder);

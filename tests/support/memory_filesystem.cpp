@@ -304,6 +304,8 @@ bool MemoryFileSystem::folderExists(const std::string& path) {
     return node != nullptr && node->kind != Node::Kind::file;
 }
 
+void MemoryFileSystem::setRemovalRoots(const std::vector<std::string>&) {}
+
 Removal MemoryFileSystem::deleteFile(const std::string& path) {
     if (path.empty())
         fail("delete file", path, pathNotFound);

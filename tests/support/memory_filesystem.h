@@ -20,7 +20,9 @@ namespace uninst {
 // contents. deleteFolder leaves a link it meets inside the tree in place,
 // together with every folder holding it, and still answers removed, as the
 // rest is gone; deleteFolder of a link itself does nothing and answers
-// notFound: there was no folder of its own to remove.
+// notFound: there was no folder of its own to remove. Since no step of any
+// path is ever followed through a link, every root given to setRemovalRoots
+// is as strict as the drive's root, and the call changes nothing.
 //
 // deleteFolder works depth-first in listing order, a folder's files before its
 // sub-folders, and stops at the first file or folder that refuses deletion;
@@ -55,6 +57,7 @@ public:
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    void setRemovalRoots(const std::vector<std::string>& roots) override;
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;

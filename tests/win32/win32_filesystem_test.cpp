@@ -72,6 +72,80 @@ TEST_F(Win32FileSystemTest, LinksAreNeverDeletedNorTheirTargetsTouched) {
     EXPECT_FALSE(world_->fileExists(at("App\\app.exe")));
 }
 
+// Wine 8 shows a symbolic link to a file as an ordinary file and deletes its
+// target when asked to delete it. The handle it is opened with names the
+// target, so the link is found out and left alone, here and inside a tree.
+TEST_F(Win32FileSystemTest, FileLinkIsLeftAloneAndItsTargetKept) {
+    world_->createFile(at("Outside\\victim.txt"), "someone else's");
+    world_->createFile(at("App\\own.txt"), "x");
+    if (!world_->createFileLink(at("App\\linked.txt"), at("Outside\\victim.txt")))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+
+    EXPECT_EQ(Removal::notFound, fs_.deleteFile(at("App\\linked.txt")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\victim.txt")));
+    EXPECT_EQ(Removal::removed, fs_.deleteFolder(at("App")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\victim.txt")));
+    EXPECT_FALSE(world_->fileExists(at("App\\own.txt")));
+    EXPECT_TRUE(world_->folderExists(at("App"))) << "the folder holding the link was removed";
+}
+
+// A path whose middle step is a folder link, whenever that step became one:
+// a group named "Link\MyApp", or a listed folder swapped after the listing.
+TEST_F(Win32FileSystemTest, NothingIsDeletedThroughAFolderLinkAtAnyStep) {
+    world_->createFile(at("Outside\\MyApp\\victim.txt"), "someone else's");
+    world_->createFolder(at("Outside\\MyApp\\Empty"));
+    world_->createFolder(at("Menu"));
+    world_->createFolderLink(at("Menu\\Link"), at("Outside"));
+    fs_.setRemovalRoots({at("Menu")});
+
+    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("Menu\\Link\\MyApp")));
+    EXPECT_EQ(Removal::notFound, fs_.deleteFile(at("Menu\\Link\\MyApp\\victim.txt")));
+    EXPECT_FALSE(fs_.removeEmptyFolder(at("Menu\\Link\\MyApp\\Empty")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
+    EXPECT_TRUE(world_->folderExists(at("Outside\\MyApp\\Empty")));
+
+    // Below no root, every step from the drive's root counts.
+    fs_.setRemovalRoots({});
+    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("Menu\\Link\\MyApp")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
+}
+
+// Above a root, a link is the system's arrangement (a folder moved to another
+// disk and linked back): what lies below the root is still the
+// application's. A root that is itself a link is not.
+TEST_F(Win32FileSystemTest, LinksAboveARootAreFollowedButARootThatIsALinkIsNot) {
+    world_->createFile(at("Real\\App\\a.txt"), "x");
+    world_->createFile(at("Real\\App\\Sub\\b.txt"), "x");
+    world_->createFolderLink(at("Moved"), at("Real"));
+
+    fs_.setRemovalRoots({at("Moved\\App")});
+    EXPECT_EQ(Removal::removed, fs_.deleteFile(at("Moved\\App\\a.txt")));
+    EXPECT_EQ(Removal::removed, fs_.deleteFolder(at("Moved\\App\\Sub")));
+    EXPECT_FALSE(world_->fileExists(at("Real\\App\\a.txt")));
+    EXPECT_FALSE(world_->folderExists(at("Real\\App\\Sub")));
+
+    world_->createFile(at("Real\\App\\c.txt"), "x");
+    world_->createFolderLink(at("LinkedApp"), at("Real\\App"));
+    fs_.setRemovalRoots({at("LinkedApp")});
+    EXPECT_EQ(Removal::notFound, fs_.deleteFile(at("LinkedApp\\c.txt")));
+    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("LinkedApp")));
+    EXPECT_TRUE(world_->fileExists(at("Real\\App\\c.txt")));
+}
+
+// One level per step: a removal that recursed once per level would need a
+// stack frame for each. Kept to 200 levels because Wine names each handle by
+// walking its host path up to the drive, which costs the square of the depth.
+TEST_F(Win32FileSystemTest, DeepTreeIsRemovedWhole) {
+    std::string deep = at("Deep");
+    for (int level = 0; level < 200; ++level)
+        deep += "\\d";
+    world_->createFile(deep + "\\bottom.txt", "x");
+    world_->createFile(at("Deep\\top.txt"), "x");
+
+    EXPECT_EQ(Removal::removed, fs_.deleteFolder(at("Deep")));
+    EXPECT_FALSE(world_->folderExists(at("Deep")));
+}
+
 TEST_F(Win32FileSystemTest, FolderIsNeverDeletedAsAFile) {
     world_->createFile(at("Folder\\inside.txt"), "x");
     EXPECT_THROW(fs_.deleteFile(at("Folder")), Error);

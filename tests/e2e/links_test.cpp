@@ -1,0 +1,143 @@
+// Links put where the run deletes: in a start-menu group's path, in place of
+// a listed folder while the window waits, and as files. Whatever lies behind
+// a link belongs to someone else and must come through every run untouched.
+#include "tests/e2e/scenarios.h"
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+const std::wstring groupLink = startMenuRoot + L"E2E Link";
+const std::wstring fileLink = installDir + L"\\e2e linked.txt";
+const std::wstring precious = linkTarget + L"\\precious.doc";
+
+class Links : public Scenario {
+protected:
+    void SetUp() override {
+        cleanUpOwn();
+        Scenario::SetUp();
+    }
+    void TearDown() override {
+        cleanUpOwn();
+        Scenario::TearDown();
+    }
+
+    // Links first: the common clean-up would delete a file link's target.
+    static void cleanUpOwn() {
+        removeLink(fileLink);
+        removeLink(groupLink);
+        removeLink(installDir + L"\\data");
+    }
+
+    static void buildApplication(const std::vector<std::string>& logLines) {
+        createFolder(installDir);
+        createFile(installDir + L"\\e2eapp.exe");
+        writeLog(installDir, logLines);
+        registerApp(app, installDir + L"\\e2eapp.exe");
+    }
+
+    static long pressAndFinish(Uninstaller& run, HWND form, std::wstring& report) {
+        markAndPress(form, {});
+        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
+            report = driver::messageText(box);
+            driver::dismiss(box);
+        }
+        return run.exitStatus();
+    }
+};
+
+// A group of two steps whose first is a link: removing the group would have
+// removed the same-named folder behind the link.
+TEST_F(Links, GroupReachedThroughALinkIsLeftAlone) {
+    createFolder(linkTarget + L"\\E2E App Group");
+    createFile(linkTarget + L"\\E2E App Group\\precious.doc");
+    createFolder(startMenuRoot.substr(0, startMenuRoot.size() - 1));
+    if (!createFolderLink(groupLink, linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    buildApplication({"ACTION: ShellLink: \"E2E Link\\E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    std::wstring report;
+    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+
+    EXPECT_TRUE(fileExists(linkTarget + L"\\E2E App Group\\precious.doc"));
+    EXPECT_TRUE(folderExists(groupLink)) << "the link itself is not the application's to remove";
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// The classic uninstaller race: a listed sub-folder is swapped for a link
+// between the window showing and the click. The listed names exist behind
+// the link too.
+TEST_F(Links, ListedFolderSwappedForALinkBeforeTheClickIsNotDeletedThrough) {
+    createFolder(installDir + L"\\data");
+    createFile(installDir + L"\\data\\a.txt");
+    createFile(installDir + L"\\data\\b.txt");
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\a.txt", "someone else's");
+    createFile(linkTarget + L"\\b.txt", "someone else's");
+    buildApplication({"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    ASSERT_EQ(driver::rowCount(driver::fileList(form)), 3);
+    ASSERT_TRUE(MoveFileW((installDir + L"\\data").c_str(), (installDir + L"\\moved").c_str()))
+        << GetLastError();
+    if (!createFolderLink(installDir + L"\\data", linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    std::wstring report;
+    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+
+    EXPECT_TRUE(fileExists(linkTarget + L"\\a.txt"));
+    EXPECT_TRUE(fileExists(linkTarget + L"\\b.txt"));
+    EXPECT_TRUE(folderExists(installDir + L"\\data")) << "the link was removed";
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// Wine 8 shows a symbolic link to a file as an ordinary file, so it is
+// listed; deleting it as the system deletes a file would delete its target.
+TEST_F(Links, FileLinkIsListedButItsTargetIsNeverDeleted) {
+    createFolder(linkTarget);
+    createFile(precious, "someone else's");
+    buildApplication({"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    if (!createFileLink(fileLink, precious))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    std::wstring report;
+    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+
+    EXPECT_TRUE(fileExists(precious));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// The group folder is removed whole, however deep: one level per step of a
+// path as long as the system allows would exhaust a recursive removal.
+TEST_F(Links, DeepGroupFolderIsRemovedWhole) {
+    std::wstring deep = L"\\\\?\\" + startMenuRoot + group;
+    for (int level = 0; level < 150; ++level)
+        deep += L"\\d";
+    createFolder(deep);
+    createFile(deep + L"\\E2E App.lnk");
+    buildApplication({"ACTION: ShellLink: \"E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    std::wstring report;
+    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+
+    EXPECT_FALSE(folderExists(startMenuRoot + group));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+} // namespace
+} // namespace e2e

@@ -20,6 +20,9 @@ public:
 
     FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;

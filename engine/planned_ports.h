@@ -24,6 +24,10 @@ public:
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    // Changes nothing on disk, so it is passed on.
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;

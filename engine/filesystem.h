@@ -39,8 +39,8 @@ public:
     virtual bool folderExists(const std::string& path) = 0;
 
     // The folders whose contents the run removes: the install folder and the
-    // start-menu root. Below the nearest of them, no step of a path that
-    // deleteFile, deleteFolder or removeEmptyFolder acts on may be a link,
+    // start-menu roots (the fixed one and the shell's Programs folders). Below the nearest of them,
+    // no step of a path that deleteFile, deleteFolder or removeEmptyFolder acts on may be a link,
     // whenever it became one; below none of them, no step from the drive's
     // root may. The steps above a root are the system's arrangement and may
     // be links. A file or folder found to be a link, or reached through one,

@@ -11,6 +11,7 @@
 #include "engine/system_paths.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace uninst {
@@ -90,7 +91,12 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
 void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
                FileList& list, Progress& progress) {
     readlog(state, registry, fs, state.installdir, progress);
-    fs.setRemovalRoots({state.installdir, startMenuRoot});
+    std::vector<std::string> roots{state.installdir, startMenuRoot};
+    if (shell != nullptr) {
+        for (std::string& folder : shell->programsFolders())
+            roots.push_back(std::move(folder));
+    }
+    fs.setRemovalRoots(roots);
     deletefiles(state, fs, list);
 
     // The log is gone: a second run would be refused, so nothing may stop

@@ -72,6 +72,11 @@ public:
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    // Passed on and neither logged nor failed: it changes nothing on disk,
+    // and a run's operations are counted without it.
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;

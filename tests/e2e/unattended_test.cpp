@@ -1,0 +1,358 @@
+// Runs nobody attends: options, the log, the preview, one run at a time and
+// the exit codes, each read in full from this side of the process boundary.
+#include "tests/e2e/scenarios.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+const std::wstring logsDir = L"C:\\E2E Logs";
+const std::wstring logFile = logsDir + L"\\run log.txt";
+const std::wstring menu = startMenuRoot + group;
+
+std::string readFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+bool has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// One run with its standard output sent to a file, as a deployment agent
+// captures it. The exit code is the whole 32-bit value, not Wine's host
+// status, which keeps only its low byte.
+struct Captured {
+    long code = -1;
+    std::string output;
+};
+
+Captured runCaptured(const std::wstring& arguments) {
+    createFolder(logsDir);
+    const std::wstring outputPath = logsDir + L"\\stdout.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    const std::wstring program = uninstallerPath();
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    Captured result;
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            result.code = static_cast<long>(code);
+        } else {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(output);
+    result.output = readFile(outputPath);
+    return result;
+}
+
+long exitOf(const std::wstring& arguments) {
+    Uninstaller run(arguments);
+    return run.exitStatus();
+}
+
+class Unattended : public Scenario {
+protected:
+    void SetUp() override {
+        Scenario::SetUp();
+        removeTree(logsDir);
+    }
+    void TearDown() override {
+        removeTree(logsDir);
+        Scenario::TearDown();
+    }
+
+    // The road-of-one-run application: files at three depths, a start-menu
+    // group, shared files with counts 3, 1 and 0 and one without a count.
+    static void buildApp() {
+        createFolder(installDir + L"\\bin");
+        createFolder(installDir + L"\\help\\img");
+        createFolder(menu);
+        for (const wchar_t* name : {L"e2eapp.exe", L"data.mdb", L"readme.txt", L"bin\\e2eapp.dll",
+                                    L"help\\manual.hlp", L"help\\img\\logo.bmp"})
+            createFile(installDir + L"\\" + name, narrow(name));
+        createFile(menu + L"\\E2E App.lnk");
+        writeLog(installDir,
+                 {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
+                  "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",
+                  "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\"",
+                  "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\"",
+                  "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX\"",
+                  "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL\""});
+        registerApp(app, installDir + L"\\e2eapp.exe");
+        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        setDword(sharedDllsKey, sharedFiles[0], 3);
+        setDword(sharedDllsKey, sharedFiles[1], 1);
+        setDword(sharedDllsKey, sharedFiles[2], 0);
+    }
+
+    // Everything a run could change, contents included.
+    static std::vector<std::string> world() {
+        std::vector<std::string> seen;
+        for (const std::wstring& root : {installDir, menu}) {
+            seen.push_back(narrow(root) + (folderExists(root) ? " is there" : " is gone"));
+            for (const std::wstring& file : filesInListingOrder(root))
+                seen.push_back(narrow(file) + " = " + readFile(file));
+        }
+        for (const std::wstring& key : {appPathsKey + L"\\" + app, uninstallKey + L"\\" + app})
+            seen.push_back(narrow(key) + (keyExists(key) ? " is there" : " is gone"));
+        for (const std::wstring& file : sharedFiles) {
+            const auto count = dwordValue(sharedDllsKey, file);
+            seen.push_back(narrow(file) + " count " + (count ? std::to_string(*count) : "none"));
+        }
+        return seen;
+    }
+
+    static std::string installed(const char* relative) {
+        return narrow(installDir) + "\\" + relative;
+    }
+};
+
+TEST_F(Unattended, QuietRunKeepsWhatThePatternsNameAndLogsTheRun) {
+    buildApp();
+    createFolder(logsDir);
+    const std::wstring arguments =
+        L"/quiet /KEEP:*.mdb /keep:help\\* /log:\"" + logFile + L"\" " + app;
+    ASSERT_EQ(exitOf(arguments), 0) << readFile(logFile);
+
+    for (const wchar_t* kept : {L"data.mdb", L"help\\manual.hlp", L"help\\img\\logo.bmp"})
+        EXPECT_TRUE(fileExists(installDir + L"\\" + kept)) << narrow(kept);
+    for (const wchar_t* gone : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll", L"ST6UNST.LOG"})
+        EXPECT_FALSE(fileExists(installDir + L"\\" + gone)) << narrow(gone);
+    EXPECT_FALSE(folderExists(installDir + L"\\bin"));
+    EXPECT_FALSE(folderExists(menu));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+
+    const std::vector<std::string> log = linesOf(readFile(logFile));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.front().rfind("Start: ", 0), 0u) << log.front();
+    EXPECT_NE(log.front().find(", arguments: " + narrow(arguments)), std::string::npos)
+        << log.front();
+    EXPECT_EQ(log.back(), "Exit code: 0");
+    const std::string hklm = "HKEY_LOCAL_MACHINE\\";
+    for (const std::string& line : {
+             "Install folder: " + narrow(installDir),
+             "Keep file: " + installed("data.mdb") + " (pattern *.mdb)",
+             "Keep file: " + installed("help\\img\\logo.bmp") + " (pattern help\\*)",
+             "Delete file: " + installed("readme.txt"),
+             "Delete file: " + installed("bin\\e2eapp.dll"),
+             "Remove folder: " + installed("bin"),
+             "Lower SharedDLLs count: " + narrow(sharedFiles[0]) + ", count 3 -> 2",
+             "Lower SharedDLLs count: " + narrow(sharedFiles[1]) + ", count 1 -> 0",
+             "Request SharedDLLs removal: " + narrow(sharedFiles[2]) + ", count 0, count stays",
+             "Request SharedDLLs removal: " + narrow(sharedFiles[3]) + ", no count, count stays",
+             "Remove start-menu group: " + narrow(menu),
+             "Remove registry key: " + hklm + narrow(uninstallKey) + "\\" + narrow(app),
+             "Remove registry key: " + hklm + narrow(appPathsKey) + "\\" + narrow(app),
+         })
+        EXPECT_TRUE(has(log, line)) << line;
+
+    // A second run appends to the same log.
+    EXPECT_EQ(exitOf(L"/quiet /log:\"" + logFile + L"\" " + app), 1605);
+    const std::vector<std::string> both = linesOf(readFile(logFile));
+    EXPECT_EQ(both.size(), log.size() + 3) << readFile(logFile);
+    EXPECT_EQ(both.back(), "Exit code: 1605");
+}
+
+TEST_F(Unattended, PassiveRunPressesUninstallItself) {
+    buildApp();
+    Uninstaller run(L"/passive /keep:*.mdb " + app);
+    // A message box would wait for an answer; the run must end on its own.
+    ASSERT_EQ(run.exitStatus(), 0);
+    EXPECT_TRUE(fileExists(installDir + L"\\data.mdb"));
+    EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+
+    // An error goes to the exit code, not to a box nobody answers.
+    EXPECT_EQ(exitOf(L"/passive " + app), 1605);
+}
+
+TEST_F(Unattended, KeepPatternsMarkRowsTheUserCanStillChange) {
+    buildApp();
+    Uninstaller run(L"/keep:*.MDB /keep:help\\* " + app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    HWND list = driver::fileList(form);
+    std::vector<std::string> marked;
+    for (const driver::Row& row : driver::rows(list)) {
+        if (row.marked)
+            marked.push_back(narrow(row.text));
+    }
+    std::sort(marked.begin(), marked.end());
+    EXPECT_EQ(marked,
+              (std::vector<std::string>{installed("data.mdb"), installed("help\\img\\logo.bmp"),
+                                        installed("help\\manual.hlp")}));
+
+    ASSERT_TRUE(driver::setMark(list, driver::findRow(list, L"manual.hlp"), false));
+    ASSERT_TRUE(driver::setMark(list, driver::findRow(list, L"readme.txt"), true));
+    ASSERT_TRUE(driver::click(driver::uninstallButton(form)));
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_TRUE(fileExists(installDir + L"\\data.mdb"));
+    EXPECT_TRUE(fileExists(installDir + L"\\help\\img\\logo.bmp"));
+    EXPECT_TRUE(fileExists(installDir + L"\\readme.txt"));
+    EXPECT_FALSE(fileExists(installDir + L"\\help\\manual.hlp"));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+}
+
+TEST_F(Unattended, PreviewChangesNothingAndListsWhatTheRunThenDoes) {
+    buildApp();
+    const std::vector<std::string> before = world();
+
+    const Captured preview = runCaptured(L"/preview /keep:*.mdb " + app);
+    ASSERT_EQ(preview.code, 0) << preview.output;
+    EXPECT_EQ(world(), before);
+
+    createFolder(logsDir);
+    ASSERT_EQ(exitOf(L"/quiet /keep:*.mdb /log:\"" + logFile + L"\" " + app), 0)
+        << readFile(logFile);
+    EXPECT_NE(world(), before);
+
+    // The same lines but for the mark, the start and the exit.
+    const std::string mark = "Planned: ";
+    std::vector<std::string> planned;
+    std::size_t marked = 0;
+    for (const std::string& line : linesOf(preview.output)) {
+        if (line.rfind("Start: ", 0) == 0 || line.rfind("Exit code: ", 0) == 0)
+            continue;
+        const bool isPlanned = line.rfind(mark, 0) == 0;
+        marked += isPlanned ? 1 : 0;
+        planned.push_back(isPlanned ? line.substr(mark.size()) : line);
+    }
+    std::vector<std::string> done;
+    for (const std::string& line : linesOf(readFile(logFile))) {
+        if (line.rfind("Start: ", 0) != 0 && line.rfind("Exit code: ", 0) != 0)
+            done.push_back(line);
+    }
+    EXPECT_EQ(planned, done);
+    EXPECT_GT(marked, 10u);
+    EXPECT_TRUE(has(planned, "Delete file: " + installed("readme.txt")));
+}
+
+TEST_F(Unattended, ExitCodesReachTheCallerWhole) {
+    buildApp();
+    const std::vector<std::string> untouched = world();
+    EXPECT_EQ(exitOf(L"/quiet e2enothere.exe"), 1605);
+    EXPECT_EQ(exitOf(L"/quiet /silent " + app), 1639);
+    EXPECT_EQ(exitOf(L"/quiet /keep " + app), 1639);
+    EXPECT_EQ(exitOf(L"/quiet"), 1639);
+    EXPECT_EQ(exitOf(L"/quiet /log:\"" + logsDir + L"\\no such folder\\u.log\" " + app), 1622);
+    EXPECT_EQ(world(), untouched);
+
+    const Captured help = runCaptured(L"/quiet /?");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.output.rfind("Usage: uninstall.exe [options] APPNAME", 0), 0u) << help.output;
+
+    // With the window, a bad command line is shown before the program ends.
+    {
+        Uninstaller run(L"/bogus " + app);
+        const std::wstring report = run.takeErrorReport();
+        EXPECT_NE(report.find(L"Unknown option /bogus"), std::wstring::npos) << narrow(report);
+        EXPECT_EQ(run.exitStatus(), 1639);
+    }
+
+    // The batch file of the deployment notes passes the code on whole.
+    createFolder(logsDir);
+    const std::wstring script = logsDir + L"\\remove.cmd";
+    createFile(script, "@echo off\r\nstart \"\" /wait \"" + narrow(uninstallerPath()) +
+                           "\" /quiet /bogus e2eapp.exe\r\nexit /b %errorlevel%\r\n");
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    std::wstring commandLine = L"\"" + cmd + L"\" /c \"" + script + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+    ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(code, 1639u);
+
+    // A file that refuses deletion stops the run: 1603, and the log says why.
+    setReadOnly(installDir + L"\\readme.txt", true);
+    EXPECT_EQ(exitOf(L"/quiet /log:\"" + logFile + L"\" " + app), 1603);
+    const std::vector<std::string> log = linesOf(readFile(logFile));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_NE(log[log.size() - 2].find("Error: Cannot delete file " + installed("readme.txt")),
+              std::string::npos)
+        << log[log.size() - 2];
+    EXPECT_EQ(log.back(), "Exit code: 1603");
+    setReadOnly(installDir + L"\\readme.txt", false);
+}
+
+TEST_F(Unattended, OneRunPerApplicationAtATime) {
+    buildApp();
+    const std::vector<std::string> untouched = world();
+    Uninstaller first(app);
+    HWND form = first.form();
+    ASSERT_NE(form, nullptr) << narrow(first.takeErrorReport(0));
+
+    // The same application in another spelling: refused before anything.
+    EXPECT_EQ(exitOf(L"/quiet E2EAPP.EXE"), 1618);
+    {
+        Uninstaller second(L"E2EApp.exe");
+        const std::wstring report = second.takeErrorReport();
+        EXPECT_NE(report.find(L"Another uninstall of E2EApp.exe is running"), std::wstring::npos)
+            << narrow(report);
+        EXPECT_EQ(second.exitStatus(), 1618);
+    }
+    // Another application is not held up.
+    EXPECT_EQ(exitOf(L"/quiet e2eother.exe"), 1605);
+    EXPECT_EQ(world(), untouched);
+
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.exitStatus(), 1602);
+    EXPECT_EQ(exitOf(L"/quiet " + app), 0);
+    EXPECT_FALSE(folderExists(installDir));
+}
+
+} // namespace
+} // namespace e2e

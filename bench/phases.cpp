@@ -5,11 +5,11 @@
 #include "engine/ports.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
+#include "engine/run.h"
 #include "engine/state.h"
+#include "engine/system_paths.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
-#include "engine/run.h"
-#include "engine/system_paths.h"
 
 #include <windows.h>
 
@@ -47,16 +47,6 @@ private:
     std::vector<bool> marked_;
 };
 
-class Bar : public Progress {
-public:
-    float value() const override { return value_; }
-    float max() const override { return 100.0f; }
-    void setValue(float value) override { value_ = value; }
-
-private:
-    float value_ = 0.0f;
-};
-
 class Stopwatch {
 public:
     void lap(const char* name) {
@@ -81,7 +71,7 @@ int main(int argc, char** argv) {
         Win32Registry registry;
         Win32FileSystem fs;
         Rows rows;
-        Bar bar;
+        UnseenProgress bar;
 
         Stopwatch watch;
         apath(state, registry, argv[1]);

@@ -38,4 +38,16 @@ public:
     virtual void setValue(float value) = 0;
 };
 
+// A bar nobody sees, 0 to 100: for runs without a window and for measuring
+// the steps alone.
+class UnseenProgress : public Progress {
+public:
+    float value() const override { return value_; }
+    float max() const override { return 100.0f; }
+    void setValue(float value) override { value_ = value; }
+
+private:
+    float value_ = 0.0f;
+};
+
 } // namespace uninst

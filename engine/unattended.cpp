@@ -20,17 +20,6 @@ std::string rowError(std::size_t index) {
            " of the file list: the list has no such row.";
 }
 
-// A bar nobody sees.
-class UnseenProgress : public Progress {
-public:
-    float value() const override { return value_; }
-    float max() const override { return 100.0f; }
-    void setValue(float value) override { value_ = value; }
-
-private:
-    float value_ = 0.0f;
-};
-
 // Runs `step`; on failure reports the error and answers false.
 template <typename Step> bool reported(const RunReport& report, Step step) {
     try {

@@ -23,16 +23,6 @@ constexpr const char* logPath = "C:\\Program Files\\BenchApp\\st6unst.log";
 constexpr const char* sharedDlls = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr std::size_t distinctSharedFiles = 2000;
 
-class Bar : public Progress {
-public:
-    float value() const override { return value_; }
-    float max() const override { return 100.0f; }
-    void setValue(float value) override { value_ = value; }
-
-private:
-    float value_ = 0.0f;
-};
-
 std::string sharedName(std::size_t i) {
     return "C:\\WINDOWS\\SYSTEM\\bench" + std::to_string(i % distinctSharedFiles) + ".dll";
 }
@@ -95,7 +85,7 @@ void run(benchmark::State& state, std::size_t sharedInFive) {
     for (std::size_t i = 0; i < distinctSharedFiles; ++i)
         registry.setDword(sharedDlls, sharedName(i), 0x7FFFFFFF);
 
-    Bar bar;
+    UnseenProgress bar;
     for (auto _ : state) {
         UninstallState uninstall;
         readlog(uninstall, registry, fs, installdir, bar);

@@ -283,17 +283,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto expectedLines = flatten(expectedTree);
     const auto actualLines = flatten(after);
-    if (expectedLines != actualLines) {
-        std::string diff;
-        for (const auto& line : expectedLines) {
-            if (std::find(actualLines.begin(), actualLines.end(), line) == actualLines.end())
-                diff += "\n  missing: " + line;
-        }
-        for (const auto& line : actualLines) {
-            if (std::find(expectedLines.begin(), expectedLines.end(), line) == expectedLines.end())
-                diff += "\n  unexpected: " + line;
-        }
-        propertyFailed("registry changed beyond the shared files the log names:" + diff);
-    }
+    if (expectedLines != actualLines)
+        propertyFailed("registry changed beyond the shared files the log names:" +
+                       linesDiff(expectedLines, actualLines, "missing", "unexpected"));
     return 0;
 }

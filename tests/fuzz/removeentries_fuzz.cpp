@@ -280,17 +280,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto expectedLines = flatten(expected);
     const auto actualLines = flatten(snapshotTree(registry));
-    if (expectedLines != actualLines) {
-        std::string diff;
-        for (const auto& line : expectedLines) {
-            if (std::find(actualLines.begin(), actualLines.end(), line) == actualLines.end())
-                diff += "\n  kept by the rules, gone: " + line;
-        }
-        for (const auto& line : actualLines) {
-            if (std::find(expectedLines.begin(), expectedLines.end(), line) == expectedLines.end())
-                diff += "\n  deleted by the rules, still there: " + line;
-        }
-        propertyFailed("target \"" + detail::printable(target) + "\":" + diff);
-    }
+    if (expectedLines != actualLines)
+        propertyFailed("target \"" + detail::printable(target) + "\":" +
+                       linesDiff(expectedLines, actualLines, "kept by the rules, gone",
+                                 "deleted by the rules, still there"));
     return 0;
 }

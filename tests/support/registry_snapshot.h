@@ -4,6 +4,7 @@
 #include "tests/support/memory_names.h"
 #include "tests/support/text_helpers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -123,6 +124,23 @@ inline std::vector<std::string> flatten(const SnapKey& root) {
 
 inline std::vector<std::string> snapshotLines(Registry& registry) {
     return flatten(snapshotTree(registry));
+}
+
+// The lines of `expected` that `actual` lacks, then those it has beyond
+// them, each on a line of its own after the label that says what it means.
+inline std::string linesDiff(const std::vector<std::string>& expected,
+                             const std::vector<std::string>& actual, const std::string& missing,
+                             const std::string& unexpected) {
+    std::string diff;
+    for (const auto& line : expected) {
+        if (std::find(actual.begin(), actual.end(), line) == actual.end())
+            diff += "\n  " + missing + ": " + line;
+    }
+    for (const auto& line : actual) {
+        if (std::find(expected.begin(), expected.end(), line) == expected.end())
+            diff += "\n  " + unexpected + ": " + line;
+    }
+    return diff;
 }
 
 // The key below `key` at a relative path of "\\"-separated names, matched

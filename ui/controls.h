@@ -21,6 +21,21 @@ struct Placement {
     int height;
 };
 
+// What every control wrapper is: the handle of a child control the window
+// owns, null until the wrapper's create has made it. The window destroys its
+// children with itself.
+class Control {
+public:
+    Control() = default;
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    HWND hwnd() const { return hwnd_; }
+
+protected:
+    ~Control() = default;
+    HWND hwnd_ = nullptr;
+};
+
 int toPixels(int twips, UINT dpi);
 
 // Moves `control` to where `at` puts it at `dpi`.

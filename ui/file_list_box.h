@@ -2,6 +2,7 @@
 
 #include "engine/ports.h"
 #include "platform/unique_handle.h"
+#include "ui/controls.h"
 
 #include <windows.h>
 
@@ -17,16 +18,11 @@ namespace uninst {
 // the rows are drawn with a check box for it. The list box keeps the strings
 // itself, so other processes read them with the standard messages. It keeps
 // the width of its widest row so that it scrolls sideways as far as needed.
-class FileListBox final : public FileList {
+class FileListBox final : public FileList, public Control {
 public:
-    FileListBox() = default;
-    FileListBox(const FileListBox&) = delete;
-    FileListBox& operator=(const FileListBox&) = delete;
-
     // Creates the list box as the child `id` of `parent`. Throws Error when
     // the system refuses it.
     void create(HWND parent, int id);
-    HWND hwnd() const { return hwnd_; }
 
     // Shows and measures the rows with `font` at `dpi`, and sets the row
     // height to match. The font must outlive its use here.
@@ -59,7 +55,6 @@ private:
     // every few rows it is given.
     void reserveRow();
 
-    HWND hwnd_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     // Text widths for the list's horizontal extent are measured here, with
     // the list's font, instead of taking a window DC for every row.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ports.h"
+#include "ui/controls.h"
 
 #include <windows.h>
 
@@ -9,23 +10,17 @@ namespace uninst {
 // The window's progress bar, 0 to max() in whole steps on screen. The value
 // the engine sets is kept at full precision; the bar moves only when the
 // whole step changes.
-class ProgressBar final : public Progress {
+class ProgressBar final : public Progress, public Control {
 public:
-    ProgressBar() = default;
-    ProgressBar(const ProgressBar&) = delete;
-    ProgressBar& operator=(const ProgressBar&) = delete;
-
     // Creates the bar as the child `id` of `parent`, empty. Throws Error
     // when the system refuses it.
     void create(HWND parent, int id);
-    HWND hwnd() const { return hwnd_; }
 
     float value() const override { return value_; }
     float max() const override { return max_; }
     void setValue(float value) override;
 
 private:
-    HWND hwnd_ = nullptr;
     float value_ = 0.0f;
     float max_ = 100.0f;
 };

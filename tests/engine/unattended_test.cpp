@@ -1,6 +1,7 @@
 #include "engine/unattended.h"
 
 #include "engine/exit_codes.h"
+#include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
@@ -87,6 +88,8 @@ struct Variant {
     const char* what;
     std::function<void(SampleWorld&)> build;
     std::vector<std::string> keep;
+    // Also runs with a desktop shell whose Programs folder holds a group.
+    bool withShell = false;
 };
 
 const std::vector<Variant>& variants() {
@@ -114,6 +117,7 @@ const std::vector<Variant>& variants() {
              w.registry.setString(sample::uninstallEntry + "\\Parts\\One", "Size", "1");
          },
          {}},
+        {"a group of shortcuts in the shell's Programs folder", [](SampleWorld&) {}, {}, true},
         {"no files besides the log",
          [](SampleWorld& w) {
              w.fs.deleteFolder(sample::installdir);
@@ -138,12 +142,16 @@ TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
         SCOPED_TRACE(v.what);
         SampleWorld w;
         v.build(w);
+        MemoryShell shell(w.fs);
+        Shell* const withShell = v.withShell ? &shell : nullptr;
+        if (v.withShell)
+            shell.addShortcut(MemoryShell::commonPrograms + "\\MyApp\\MyApp.lnk", sample::exeFile);
         const World before = snapshot(w);
 
         Options options = quietWith(v.keep);
         options.preview = true;
         LogLines plan;
-        ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan), exitRemoved)
+        ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan, withShell), exitRemoved)
             << ::testing::PrintToString(plan.lines);
         const World after = snapshot(w);
         EXPECT_EQ(after.files, before.files);
@@ -151,7 +159,11 @@ TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
         EXPECT_EQ(w.registry.openHandleCount(), 0u);
 
         LogLines run;
-        ASSERT_EQ(runWithoutWindow(quietWith(v.keep), w.registry, w.fs, &run), exitRemoved);
+        ASSERT_EQ(runWithoutWindow(quietWith(v.keep), w.registry, w.fs, &run, withShell),
+                  exitRemoved);
+        if (v.withShell) {
+            EXPECT_FALSE(w.fs.exists(MemoryShell::commonPrograms + "\\MyApp"));
+        }
         Lines planned;
         const std::string mark(RunReport::plannedMark);
         for (const std::string& line : plan.lines)

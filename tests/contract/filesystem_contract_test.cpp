@@ -236,6 +236,27 @@ TEST_F(FileSystemContract, FolderLinkIsReportedNeverEnteredAndNeverDeleted) {
     EXPECT_TRUE(world_->fileExists(at("Target\\Sub\\keep2.txt")));
 }
 
+// A path whose middle step is a folder link, whenever that step became one:
+// a group named "Link\MyApp", or a listed folder swapped after the listing.
+TEST_F(FileSystemContract, NothingIsDeletedThroughAFolderLinkAtAnyStep) {
+    world_->createFile(at("Outside\\MyApp\\victim.txt"), "someone else's");
+    world_->createFolder(at("Outside\\MyApp\\Empty"));
+    world_->createFolder(at("Menu"));
+    world_->createFolderLink(at("Menu\\Link"), at("Outside"));
+    fs().setRemovalRoots({at("Menu")});
+
+    EXPECT_EQ(Removal::notFound, fs().deleteFolder(at("Menu\\Link\\MyApp")));
+    EXPECT_EQ(Removal::notFound, fs().deleteFile(at("Menu\\Link\\MyApp\\victim.txt")));
+    EXPECT_FALSE(fs().removeEmptyFolder(at("Menu\\Link\\MyApp\\Empty")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
+    EXPECT_TRUE(world_->folderExists(at("Outside\\MyApp\\Empty")));
+
+    // Below no root, every step from the drive's root counts.
+    fs().setRemovalRoots({});
+    EXPECT_EQ(Removal::notFound, fs().deleteFolder(at("Menu\\Link\\MyApp")));
+    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
+}
+
 TEST_F(FileSystemContract, RemoveEmptyFolderTakesNothingButAnEmptyFolder) {
     world_->createFolder(at("Empty"));
     world_->createFile(at("Full\\a.txt"), "x");

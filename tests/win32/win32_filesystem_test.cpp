@@ -89,27 +89,6 @@ TEST_F(Win32FileSystemTest, FileLinkIsLeftAloneAndItsTargetKept) {
     EXPECT_TRUE(world_->folderExists(at("App"))) << "the folder holding the link was removed";
 }
 
-// A path whose middle step is a folder link, whenever that step became one:
-// a group named "Link\MyApp", or a listed folder swapped after the listing.
-TEST_F(Win32FileSystemTest, NothingIsDeletedThroughAFolderLinkAtAnyStep) {
-    world_->createFile(at("Outside\\MyApp\\victim.txt"), "someone else's");
-    world_->createFolder(at("Outside\\MyApp\\Empty"));
-    world_->createFolder(at("Menu"));
-    world_->createFolderLink(at("Menu\\Link"), at("Outside"));
-    fs_.setRemovalRoots({at("Menu")});
-
-    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("Menu\\Link\\MyApp")));
-    EXPECT_EQ(Removal::notFound, fs_.deleteFile(at("Menu\\Link\\MyApp\\victim.txt")));
-    EXPECT_FALSE(fs_.removeEmptyFolder(at("Menu\\Link\\MyApp\\Empty")));
-    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
-    EXPECT_TRUE(world_->folderExists(at("Outside\\MyApp\\Empty")));
-
-    // Below no root, every step from the drive's root counts.
-    fs_.setRemovalRoots({});
-    EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("Menu\\Link\\MyApp")));
-    EXPECT_TRUE(world_->fileExists(at("Outside\\MyApp\\victim.txt")));
-}
-
 // Above a root, a link is the system's arrangement (a folder moved to another
 // disk and linked back): what lies below the root is still the
 // application's. A root that is itself a link is not.

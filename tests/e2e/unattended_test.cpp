@@ -208,13 +208,21 @@ TEST_F(Unattended, PassiveRunPressesUninstallItself) {
     EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 
-    // An error goes to the exit code, not to a box nobody answers.
-    EXPECT_EQ(exitOf(L"/passive " + app), 1605);
+    // An error goes to the log and the exit code, not to a box nobody
+    // answers.
+    createFolder(logsDir);
+    EXPECT_EQ(exitOf(L"/passive /log:\"" + logFile + L"\" " + app), 1605);
+    const std::vector<std::string> log = linesOf(readFile(logFile));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_NE(log[log.size() - 2].find("Error: \"" + narrow(app) + "\" is not registered"),
+              std::string::npos)
+        << log[log.size() - 2];
 }
 
 TEST_F(Unattended, KeepPatternsMarkRowsTheUserCanStillChange) {
     buildApp();
-    Uninstaller run(L"/keep:*.MDB /keep:help\\* " + app);
+    createFolder(logsDir);
+    Uninstaller run(L"/keep:*.MDB /keep:help\\* /log:\"" + logFile + L"\" " + app);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     HWND list = driver::fileList(form);
@@ -237,6 +245,21 @@ TEST_F(Unattended, KeepPatternsMarkRowsTheUserCanStillChange) {
     EXPECT_TRUE(fileExists(installDir + L"\\readme.txt"));
     EXPECT_FALSE(fileExists(installDir + L"\\help\\manual.hlp"));
     EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+
+    // The log tells the user's marks from the patterns'.
+    const std::vector<std::string> log = linesOf(readFile(logFile));
+    EXPECT_TRUE(has(log, "Keep file: " + installed("data.mdb") + " (pattern *.MDB)"));
+    EXPECT_TRUE(has(log, "Keep file: " + installed("readme.txt") + " (marked)"));
+    EXPECT_TRUE(has(log, "Delete file: " + installed("help\\manual.hlp")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Exit code: 0");
+}
+
+TEST_F(Unattended, HelpShowsTheUsage) {
+    Uninstaller run(L"/HELP");
+    const std::wstring usage = run.takeErrorReport();
+    EXPECT_EQ(usage.rfind(L"Usage: uninstall.exe [options] APPNAME", 0), 0u) << narrow(usage);
+    EXPECT_EQ(run.exitStatus(), 0);
 }
 
 TEST_F(Unattended, PreviewChangesNothingAndListsWhatTheRunThenDoes) {

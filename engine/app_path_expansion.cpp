@@ -13,7 +13,7 @@ std::optional<std::string> expandedAppPath(Registry& registry, Shell& shell,
     // The same capacity as the read of the value as it is stored, so that
     // both agree on which values are too long to name a folder.
     std::string buffer(255, '\0');
-    if (registry.queryValue(key.get(), "", type, buffer) != Registry::success ||
+    if (!codepage::queryValue(registry, key.get(), "", type, buffer).isSuccess() ||
         type != Registry::typeExpandSz)
         return std::nullopt;
     return shell.expandEnvironment(buffer.substr(0, buffer.find('\0')));

@@ -33,7 +33,7 @@ void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
         return;
     // A failed read leaves the spaces, which trim to nothing.
     std::string buffer(255, ' ');
-    registry.queryDefaultValue(key.get(), afile, buffer);
+    codepage::queryDefaultValue(registry, key.get(), afile, buffer);
     key.reset();
     if (shell != nullptr) {
         if (auto expanded = expandedAppPath(registry, *shell, afile))

@@ -143,11 +143,11 @@ private:
             return;
         std::uint32_t type = Registry::typeDword;
         std::string data(4, '\0');
-        const long status = registry_.queryValue(key.get(), sharedpath_, type, data);
+        const Registry::Status status =
+            codepage::queryValue(registry_, key.get(), sharedpath_, type, data);
         // A value that is there but is no 4-byte count was not written by a
         // setup program; guessing a number from it would corrupt it.
-        if (status == Registry::moreData ||
-            (status == Registry::success && type != Registry::typeDword))
+        if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
             return;
         const std::uint32_t raw =
             static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |

@@ -63,68 +63,68 @@ bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
     return removed;
 }
 
-long LoggedRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
-    const long status = inner_.openKey(root, path, access, out);
-    if (status == success) {
+RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& out) {
+    const Status status = inner_.openKey(root, path, out);
+    if (status.isSuccess()) {
         const auto parent = paths_.find(root);
         paths_[out] = parent == paths_.end() ? path : parent->second + "\\" + path;
     }
     return status;
 }
 
-long LoggedRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
-                                std::string& buffer) {
-    const long status = inner_.queryValue(key, name, type, buffer);
+RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value& out) {
+    const Status status = inner_.readValue(key, name, out);
     if (isSharedDlls(key)) {
         lastName_ = name;
-        lastRead_ = status == success;
-        lastValue_ = lastRead_ ? countFrom(buffer) : 0;
+        lastRead_ = status.isSuccess();
+        lastValue_ = lastRead_ ? countFrom(out.data) : 0;
     }
     return status;
 }
 
-long LoggedRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
-    const long status = inner_.setDwordValue(key, name, value);
-    if (status == success && isSharedDlls(key))
+RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,
+                                             std::uint32_t value) {
+    const Status status = inner_.setDwordValue(key, name, value);
+    if (status.isSuccess() && isSharedDlls(key))
         report_.action("Lower SharedDLLs count: " + name + ", " + lastCount(name) + " -> " +
                        std::to_string(value));
-    else if (status != success)
+    else if (!status.isSuccess())
         report_.action("Could not set registry value " + name + " (status " +
-                       std::to_string(status) + ")");
+                       std::to_string(status.code()) + ")");
     return status;
 }
 
-long LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
-    const long status = inner_.deleteKey(key, subkey);
+RegistryStatus LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
+    const Status status = inner_.deleteKey(key, subkey);
     if (isSharedDlls(key)) {
         // The request names a key, which a file path normally is not: the
         // count stays as it is, and the log says so.
         report_.action("Request SharedDLLs removal: " + subkey + ", " + lastCount(subkey) +
-                       (status == success ? ", key removed" : ", count stays"));
+                       (status.isSuccess() ? ", key removed" : ", count stays"));
         return status;
     }
     reportRemoval(key, subkey, status);
     return status;
 }
 
-long LoggedRegistry::deleteTree(Key key, const std::string& subkey) {
-    const long status = inner_.deleteTree(key, subkey);
+RegistryStatus LoggedRegistry::deleteTree(Key key, const std::string& subkey) {
+    const Status status = inner_.deleteTree(key, subkey);
     reportRemoval(key, subkey, status);
     return status;
 }
 
-void LoggedRegistry::reportRemoval(Key key, const std::string& subkey, long status) const {
+void LoggedRegistry::reportRemoval(Key key, const std::string& subkey, Status status) const {
     const auto parent = paths_.find(key);
     const std::string path =
         "HKEY_LOCAL_MACHINE\\" + (parent == paths_.end() ? subkey : parent->second + "\\" + subkey);
-    if (status == success)
+    if (status.isSuccess())
         report_.action("Remove registry key: " + path);
     else
         report_.action("Could not remove registry key " + path + " (status " +
-                       std::to_string(status) + ")");
+                       std::to_string(status.code()) + ")");
 }
 
-long LoggedRegistry::closeKey(Key key) {
+RegistryStatus LoggedRegistry::closeKey(Key key) {
     paths_.erase(key);
     return inner_.closeKey(key);
 }

@@ -37,28 +37,29 @@ class LoggedRegistry : public Registry {
 public:
     LoggedRegistry(Registry& inner, const RunReport& report) : inner_(inner), report_(report) {}
 
-    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
-    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override {
-        return inner_.queryDefaultValue(key, subkey, buffer);
+    Status openKey(Key root, const std::string& path, Key& out) override;
+    Status closeKey(Key key) override;
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
+        return inner_.readDefaultValue(key, subkey, out);
     }
-    long queryValue(Key key, const std::string& name, std::uint32_t& type,
-                    std::string& buffer) override;
-    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    long deleteKey(Key key, const std::string& subkey) override;
-    long deleteTree(Key key, const std::string& subkey) override;
-    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                 std::string& cls, std::uint32_t& classLength) override {
-        return inner_.enumKey(key, index, name, nameLength, cls, classLength);
+    Status readValue(Key key, const std::string& name, Value& out) override;
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    Status deleteKey(Key key, const std::string& subkey) override;
+    Status deleteTree(Key key, const std::string& subkey) override;
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        return inner_.enumKey(key, index, name);
     }
-    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override {
-        return inner_.enumValue(key, index, name, nameLength, type, data, dataLength);
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
+        return inner_.enumValue(key, index, name, value);
     }
-    long closeKey(Key key) override;
+    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    std::size_t codePageLength(std::string_view text) override {
+        return inner_.codePageLength(text);
+    }
 
 private:
     bool isSharedDlls(Key key) const;
-    void reportRemoval(Key key, const std::string& subkey, long status) const;
+    void reportRemoval(Key key, const std::string& subkey, Status status) const;
     // "count 3", or "no count" when the last read of `name` found none.
     std::string lastCount(const std::string& name) const;
 

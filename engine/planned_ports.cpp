@@ -207,106 +207,94 @@ bool PlannedRegistry::deleted(const std::string& upperPath) const {
 
 bool PlannedRegistry::hasSubKeys(const std::string& upperPath) {
     Key key = 0;
-    if (inner_.openKey(localMachine, upperPath, allAccess, key) != success)
+    if (!inner_.openKey(localMachine, upperPath, key).isSuccess())
         return false;
     bool found = false;
     for (std::uint32_t index = 0; !found; ++index) {
-        std::string name(255, ' ');
-        std::string cls(255, ' ');
-        std::uint32_t nameLength = 255;
-        std::uint32_t classLength = 255;
-        const long status = inner_.enumKey(key, index, name, nameLength, cls, classLength);
-        if (status == noMoreItems)
+        std::string name;
+        if (!inner_.enumKey(key, index, name).isSuccess())
             break;
-        if (status != success) {
-            // A name too long for the buffer is still a sub-key.
-            found = status == moreData;
-            break;
-        }
-        found = !deleted(upperPath + "\\" + upper(name.substr(0, nameLength)));
+        found = !deleted(upperPath + "\\" + upper(name));
     }
     inner_.closeKey(key);
     return found;
 }
 
-long PlannedRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& out) {
     const std::string full = pathOf(root, path);
     if (deleted(full))
-        return fileNotFound;
-    const long status = inner_.openKey(root, path, access, out);
-    if (status == success)
+        return Status::notFound();
+    const Status status = inner_.openKey(root, path, out);
+    if (status.isSuccess())
         handles_[out] = Handle{full};
     return status;
 }
 
-long PlannedRegistry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
+RegistryStatus PlannedRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     if (deleted(pathOf(key, subkey)))
-        return fileNotFound;
-    return inner_.queryDefaultValue(key, subkey, buffer);
+        return Status::notFound();
+    return inner_.readDefaultValue(key, subkey, out);
 }
 
-long PlannedRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
-                                 std::string& buffer) {
+RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Value& out) {
     const std::string path = pathOf(key, {});
     if (deleted(path))
         return keyDeleted;
     const auto written = counts_.find({path, upper(name)});
     if (written == counts_.end())
-        return inner_.queryValue(key, name, type, buffer);
-    if (buffer.size() < 4)
-        return moreData;
+        return inner_.readValue(key, name, out);
+    std::string bytes(4, '\0');
     for (std::size_t i = 0; i < 4; ++i)
-        buffer[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
-    type = typeDword;
-    return success;
+        bytes[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
+    out = Value{typeDword, std::move(bytes)};
+    return Status::success();
 }
 
-long PlannedRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
+                                              std::uint32_t value) {
     const std::string path = pathOf(key, {});
     if (handles_.count(key) == 0)
-        return invalidHandle;
+        return Status::invalidHandle();
     if (deleted(path))
         return keyDeleted;
     counts_[{path, upper(name)}] = value;
-    return success;
+    return Status::success();
 }
 
-long PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
+RegistryStatus PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
     if (key != localMachine && handles_.count(key) == 0)
-        return invalidHandle;
+        return Status::invalidHandle();
     const std::string path = pathOf(key, subkey);
     if (subkey.empty() || deleted(path))
-        return fileNotFound;
+        return Status::notFound();
     Key probe = 0;
-    if (inner_.openKey(localMachine, path, allAccess, probe) != success)
-        return fileNotFound;
+    if (!inner_.openKey(localMachine, path, probe).isSuccess())
+        return Status::notFound();
     inner_.closeKey(probe);
     if (hasSubKeys(path))
-        return accessDenied;
+        return Status::accessDenied();
     deleted_.insert(path);
-    return success;
+    return Status::success();
 }
 
-long PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
+RegistryStatus PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
     if (key != localMachine && handles_.count(key) == 0)
-        return invalidHandle;
+        return Status::invalidHandle();
     const std::string path = pathOf(key, subkey);
     if (subkey.empty() || deleted(path))
-        return fileNotFound;
+        return Status::notFound();
     Key probe = 0;
-    if (inner_.openKey(localMachine, path, allAccess, probe) != success)
-        return fileNotFound;
+    if (!inner_.openKey(localMachine, path, probe).isSuccess())
+        return Status::notFound();
     inner_.closeKey(probe);
     deleted_.insert(path);
-    return success;
+    return Status::success();
 }
 
-long PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
-                              std::uint32_t& nameLength, std::string& cls,
-                              std::uint32_t& classLength) {
+RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
     const auto found = handles_.find(key);
     if (found == handles_.end() || deleted_.empty())
-        return inner_.enumKey(key, index, name, nameLength, cls, classLength);
+        return inner_.enumKey(key, index, name);
     Handle& handle = found->second;
     if (deleted(handle.path))
         return keyDeleted;
@@ -318,28 +306,18 @@ long PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
         visible = handle.nextIndex;
         inner = handle.nextInner;
     }
-    const std::string keptName = name;
-    const std::string keptClass = cls;
     while (true) {
-        std::uint32_t length = nameLength;
-        std::uint32_t clsLength = classLength;
-        name = keptName;
-        cls = keptClass;
-        const long status = inner_.enumKey(key, inner, name, length, cls, clsLength);
-        if (status == success &&
-            deleted(handle.path + "\\" + upper(std::string_view(name).substr(0, length)))) {
+        std::string candidate;
+        const Status status = inner_.enumKey(key, inner, candidate);
+        if (status.isSuccess() && deleted(handle.path + "\\" + upper(candidate))) {
             ++inner;
             continue;
         }
-        if (status != success || visible == index) {
-            if (status == success) {
-                nameLength = length;
-                classLength = clsLength;
+        if (!status.isSuccess() || visible == index) {
+            if (status.isSuccess()) {
+                name = std::move(candidate);
                 handle.nextIndex = index + 1;
                 handle.nextInner = inner + 1;
-            } else {
-                name = keptName;
-                cls = keptClass;
             }
             return status;
         }
@@ -348,15 +326,14 @@ long PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
     }
 }
 
-long PlannedRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
-                                std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
-                                std::uint32_t& dataLength) {
+RegistryStatus PlannedRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
+                                          Value& value) {
     if (deleted(pathOf(key, {})))
         return keyDeleted;
-    return inner_.enumValue(key, index, name, nameLength, type, data, dataLength);
+    return inner_.enumValue(key, index, name, value);
 }
 
-long PlannedRegistry::closeKey(Key key) {
+RegistryStatus PlannedRegistry::closeKey(Key key) {
     handles_.erase(key);
     return inner_.closeKey(key);
 }

@@ -56,23 +56,24 @@ class PlannedRegistry : public Registry {
 public:
     explicit PlannedRegistry(Registry& inner) : inner_(inner) {}
 
-    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
-    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override;
-    long queryValue(Key key, const std::string& name, std::uint32_t& type,
-                    std::string& buffer) override;
-    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    long deleteKey(Key key, const std::string& subkey) override;
+    Status openKey(Key root, const std::string& path, Key& out) override;
+    Status closeKey(Key key) override;
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
+    Status readValue(Key key, const std::string& name, Value& out) override;
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    Status deleteKey(Key key, const std::string& subkey) override;
     // Plans the whole tree away. A registry link inside is not told apart:
     // the run would leave it and report the removal as incomplete.
-    long deleteTree(Key key, const std::string& subkey) override;
-    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                 std::string& cls, std::uint32_t& classLength) override;
-    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override;
-    long closeKey(Key key) override;
+    Status deleteTree(Key key, const std::string& subkey) override;
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override;
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
+    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    std::size_t codePageLength(std::string_view text) override {
+        return inner_.codePageLength(text);
+    }
 
 private:
-    static constexpr long keyDeleted = 1018;
+    static constexpr Status keyDeleted = Status(1018);
 
     struct Handle {
         std::string path; // upper-cased, below HKEY_LOCAL_MACHINE

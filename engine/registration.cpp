@@ -13,17 +13,6 @@ constexpr std::uint32_t nameCapacity = 255;
 constexpr std::uint32_t dataCapacity = 2048;
 constexpr std::string_view appToUninstall = "AppToUninstall";
 
-// Registry names compare without regard to case. ASCII letters are all that
-// matter here; bytes of multi-byte UTF-8 characters are left as they are.
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
-}
-
 // The buffer as the registry left it: the text, its NUL terminator, then the
 // spaces the read did not overwrite. Empty when the read failed (value too
 // large for the buffer) or stored nothing, which can match no name.
@@ -37,13 +26,15 @@ std::string_view appToUninstallText(std::string_view buffer) {
 }
 
 // Reads the entry's AppToUninstall text the way the registry hands it to an
-// 8-bit caller and compares it with the upper-cased target.
-bool namesTarget(Registry& registry, Registry::Key key, const std::string& wanted) {
+// 8-bit caller and compares it with the target as the registry compares
+// names: an application registered as "übung.exe" and started as
+// "ÜBUNG.EXE" was found by that spelling, and its entries go with it.
+bool namesTarget(Registry& registry, Registry::Key key, const std::string& target) {
     std::string buffer(nameCapacity, ' ');
     std::uint32_t valueType = Registry::typeSz;
-    registry.queryValue(key, std::string(appToUninstall), valueType, buffer);
+    codepage::queryValue(registry, key, std::string(appToUninstall), valueType, buffer);
     const std::string_view regvalue = appToUninstallText(buffer);
-    return !regvalue.empty() && upper(regvalue) == wanted;
+    return !regvalue.empty() && registry.sameName(regvalue, target);
 }
 
 } // namespace
@@ -57,21 +48,24 @@ void scankeys(Registry& registry, const std::string& keypath, const std::string&
     ScopedKey key(registry);
     if (!key.open(Registry::localMachine, keypath))
         return;
-    const std::string wanted = upper(keypath + "\\" + target);
     std::string name;
-    std::string cls;
     // After a deletion the next index skips the entry that moved into the
     // deleted one's place; only one entry per application is expected.
     for (std::uint32_t index = 0;; ++index) {
         name.assign(nameCapacity, ' ');
-        cls.assign(nameCapacity, ' ');
-        std::uint32_t nameLength = nameCapacity;
-        std::uint32_t classLength = nameCapacity;
-        if (registry.enumKey(key.get(), index, name, nameLength, cls, classLength) !=
-            Registry::success)
+        std::uint32_t nameLength = 0;
+        const Registry::Status status =
+            codepage::enumKey(registry, key.get(), index, name, nameLength);
+        // Another application's entry with a name too long for the buffer
+        // is passed over: ending the walk there would keep this
+        // application's entries further down for ever.
+        if (status.isMoreData())
+            continue;
+        if (!status.isSuccess())
             break;
-        const std::string keyname = keypath + "\\" + name.substr(0, nameLength);
-        if (upper(keyname) == wanted) {
+        const std::string_view entry = std::string_view(name).substr(0, nameLength);
+        const std::string keyname = keypath + "\\" + std::string(entry);
+        if (registry.sameName(entry, target)) {
             registry.deleteTree(Registry::localMachine, keyname);
             break;
         }
@@ -83,12 +77,11 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
     ScopedKey key(registry);
     if (!key.open(Registry::localMachine, keyname))
         return;
-    const std::string wanted = upper(target);
     // Value names are looked up without regard to case, so when a direct read
     // of AppToUninstall does not give the target, no value the scan below
     // could find would either, and the entry is settled with one call rather
     // than one per value. Crowded registries hold thousands of entries.
-    if (!namesTarget(registry, key.get(), wanted))
+    if (!namesTarget(registry, key.get(), target))
         return;
 
     std::string name;
@@ -96,16 +89,17 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
     for (std::uint32_t index = 0;; ++index) {
         name.assign(nameCapacity, ' ');
         data.assign(dataCapacity, '\0');
-        std::uint32_t nameLength = nameCapacity;
+        std::uint32_t nameLength = 0;
         std::uint32_t type = 0;
-        std::uint32_t dataLength = dataCapacity;
-        if (registry.enumValue(key.get(), index, name, nameLength, type, data, dataLength) !=
-            Registry::success)
+        std::uint32_t dataLength = 0;
+        if (!codepage::enumValue(registry, key.get(), index, name, nameLength, type, data,
+                                 dataLength)
+                 .isSuccess())
             break;
         if (std::string_view(name).substr(0, nameLength) != appToUninstall)
             continue;
 
-        if (namesTarget(registry, key.get(), wanted)) {
+        if (namesTarget(registry, key.get(), target)) {
             // Deleted while this handle is still open: the registry allows
             // it, and the loop ends here so the stale handle is not used.
             registry.deleteTree(Registry::localMachine, keyname);

@@ -1,89 +1,138 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace uninst {
 
-// The registry operations the engine uses, shaped like the 8-bit advapi32
-// entry points they stand for. Every call returns a status: 0 is success and
-// callers only ever test zero against non-zero. No call throws.
-//
-// Text crosses this interface as UTF-8; implementations that talk to a real
-// registry convert to and from the 8-bit code page themselves. Buffers are
-// std::string objects pre-filled by the caller; their size is the capacity
-// handed to the registry. A failed read leaves the caller's buffer exactly as
-// it was.
+// What a registry call ended with: the system's own status, asked by name.
+class RegistryStatus {
+public:
+    constexpr RegistryStatus() = default;
+    constexpr explicit RegistryStatus(long code) : code_(code) {}
+
+    static constexpr RegistryStatus success() { return RegistryStatus(0); }
+    static constexpr RegistryStatus notFound() { return RegistryStatus(2); }
+    static constexpr RegistryStatus accessDenied() { return RegistryStatus(5); }
+    static constexpr RegistryStatus invalidHandle() { return RegistryStatus(6); }
+    static constexpr RegistryStatus moreData() { return RegistryStatus(234); }
+    static constexpr RegistryStatus noMoreItems() { return RegistryStatus(259); }
+
+    constexpr bool isSuccess() const { return code_ == 0; }
+    constexpr bool isNotFound() const { return code_ == 2; }
+    constexpr bool isMoreData() const { return code_ == 234; }
+    constexpr bool isNoMoreItems() const { return code_ == 259; }
+
+    // The system's number, for messages and for the tests of a registry.
+    constexpr long code() const { return code_; }
+    friend constexpr bool operator==(RegistryStatus, RegistryStatus) = default;
+    // Shows the number, in messages and in failed test expectations.
+    template <typename Stream> friend Stream& operator<<(Stream& out, RegistryStatus status) {
+        out << "status " << status.code_;
+        return out;
+    }
+
+private:
+    long code_ = 0;
+};
+
+// The registry operations the engine uses, on HKEY_LOCAL_MACHINE's keys as
+// the system's 8-bit entry points see them: names go out through the 8-bit
+// code page, and text comes back as those entry points give it, converted to
+// UTF-8. Items come back whole; the sizes of the buffers the engine reads
+// them into are applied once, by the codepage functions below. No call
+// throws, and an output is only written by a call that succeeds.
 class Registry {
 public:
     using Key = std::uintptr_t;
+    using Status = RegistryStatus;
     static constexpr Key localMachine = 0x80000002;
-    static constexpr std::uint32_t allAccess = 0x1F001F;
-
-    static constexpr long success = 0;
-    static constexpr long accessDenied = 5;
-    static constexpr long moreData = 234;
-    static constexpr long noMoreItems = 259;
-    static constexpr long fileNotFound = 2;
-    static constexpr long invalidHandle = 6;
 
     static constexpr std::uint32_t typeSz = 1;
     static constexpr std::uint32_t typeExpandSz = 2;
     static constexpr std::uint32_t typeBinary = 3;
     static constexpr std::uint32_t typeDword = 4;
 
+    // A value's type and its data as stored: text data with its terminator
+    // if it has one, NULs inside it and all.
+    struct Value {
+        std::uint32_t type = 0;
+        std::string data;
+    };
+
     virtual ~Registry() = default;
 
-    // RegOpenKeyExA(root, path, 0, access, &out). `path` may have several
-    // levels separated by "\".
-    virtual long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) = 0;
+    // Opens `path` below `root` for reading, writing and deleting. `path` may
+    // have several levels separated by "\".
+    virtual Status openKey(Key root, const std::string& path, Key& out) = 0;
+    virtual Status closeKey(Key key) = 0;
 
-    // RegQueryValueA(key, subkey, buffer, &size) with size = buffer.size():
-    // the default value of `subkey` is written to the front of the buffer,
-    // followed by its NUL terminator; the rest of the buffer is untouched.
-    virtual long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) = 0;
+    // The default value of the sub-key `subkey` ("" for the key itself), read
+    // as text. An existing key without one reads as empty text: one NUL.
+    virtual Status readDefaultValue(Key key, const std::string& subkey, Value& out) = 0;
+    virtual Status readValue(Key key, const std::string& name, Value& out) = 0;
+    virtual Status setDwordValue(Key key, const std::string& name, std::uint32_t value) = 0;
 
-    // RegQueryValueExA(key, name, 0, &type, buffer, &size) with
-    // size = buffer.size(): on success the stored data is written to the
-    // front of the buffer (text data with its NUL terminator), `type` receives
-    // the stored type and the rest of the buffer is untouched. A missing
-    // value, or one larger than the buffer, leaves buffer and type as they
-    // were.
-    virtual long queryValue(Key key, const std::string& name, std::uint32_t& type,
-                            std::string& buffer) = 0;
-
-    // RegSetValueExA(key, name, 0, REG_DWORD, &value, 4).
-    virtual long setDwordValue(Key key, const std::string& name, std::uint32_t value) = 0;
-
-    // RegDeleteKeyA(key, subkey): removes that one key, even while a handle
-    // on it or on its parent is open. A key that still has sub-keys is not
-    // removed.
-    virtual long deleteKey(Key key, const std::string& subkey) = 0;
+    // Removes that one key, even while a handle on it or on its parent is
+    // open. A key that still has sub-keys is not removed.
+    virtual Status deleteKey(Key key, const std::string& subkey) = 0;
 
     // Removes `subkey` with every key below it, deepest first, each as
     // deleteKey would. A registry link met on the way, `subkey` included, is
     // neither followed nor deleted: it and the keys holding it stay, and the
     // status is not success. So does anything that refuses deletion.
-    virtual long deleteTree(Key key, const std::string& subkey) = 0;
+    virtual Status deleteTree(Key key, const std::string& subkey) = 0;
 
-    // RegEnumKeyExA(key, index, name, &nameLength, 0, cls, &classLength, &t)
-    // with both lengths in = the buffers' sizes. On success the index-th
-    // sub-key name is written to the front of `name` followed by a NUL, and
-    // nameLength receives its length without the terminator. A name that does
-    // not fit gives moreData and leaves the buffer alone; past the end gives
-    // noMoreItems.
-    virtual long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                         std::string& cls, std::uint32_t& classLength) = 0;
+    // The index-th sub-key's name, or the index-th value with its name; past
+    // the last, noMoreItems. After a deletion the later items move down one.
+    virtual Status enumKey(Key key, std::uint32_t index, std::string& name) = 0;
+    virtual Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) = 0;
 
-    // RegEnumValueA(key, index, name, &nameLength, 0, &type, data, &dataLength)
-    // with nameLength in = name.size() and dataLength in = data.size().
-    virtual long enumValue(Key key, std::uint32_t index, std::string& name,
-                           std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
-                           std::uint32_t& dataLength) = 0;
+    // Whether the registry takes the two texts for the same name: compared
+    // without regard to letter case as the system folds it, in every script
+    // the code page holds, not only a-z.
+    virtual bool sameName(std::string_view a, std::string_view b) = 0;
 
-    // RegCloseKey(key).
-    virtual long closeKey(Key key) = 0;
+    // How many characters of the 8-bit code page `text` takes: the unit in
+    // which the 8-bit entry points measure names, data and their buffers.
+    virtual std::size_t codePageLength(std::string_view text) = 0;
 };
+
+// The 8-bit calls as the engine makes them, with the caller's buffers: the one
+// place where those buffers are filled. A buffer holds one byte for each
+// character of the code page it offers, all of them set by the caller (blanks
+// or NULs); its size is the room handed to the call. A call that succeeds lays
+// the data over the front of the buffer, text converted to UTF-8 (so the
+// front may take more bytes than the characters it stands for), with a NUL
+// after text that has none where there is room for it; the rest of the buffer
+// stays as the caller set it. Data larger than the room gives moreData. A
+// call that fails leaves the buffer and every other output as they were.
+namespace codepage {
+
+// RegQueryValueA(key, subkey, buffer, &size).
+Registry::Status queryDefaultValue(Registry& registry, Registry::Key key, const std::string& subkey,
+                                   std::string& buffer);
+
+// RegQueryValueExA(key, name, 0, &type, buffer, &size).
+Registry::Status queryValue(Registry& registry, Registry::Key key, const std::string& name,
+                            std::uint32_t& type, std::string& buffer);
+
+// RegEnumKeyExA(key, index, name, &nameLength, 0, 0, 0, 0): the name and its
+// NUL; nameLength receives the name's length in the buffer, in bytes. A name
+// without room for its NUL gives moreData.
+Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t index,
+                         std::string& name, std::uint32_t& nameLength);
+
+// RegEnumValueA(key, index, name, &nameLength, 0, &type, data, &dataLength):
+// the name as enumKey gives it, the data as queryValue does; dataLength
+// receives the data's length in the buffer, in bytes.
+Registry::Status enumValue(Registry& registry, Registry::Key key, std::uint32_t index,
+                           std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
+                           std::string& data, std::uint32_t& dataLength);
+
+} // namespace codepage
 
 // Owns one open key of a Registry and closes it when it goes out of scope,
 // so that no path out of a procedure leaks a handle.
@@ -107,11 +156,11 @@ public:
     }
     ~ScopedKey() { reset(); }
 
-    // Opens `path` under `root` with all access; false when the open failed.
+    // Opens `path` under `root`; false when the open failed.
     bool open(Registry::Key root, const std::string& path) {
         reset();
         Registry::Key key = 0;
-        if (registry_->openKey(root, path, Registry::allAccess, key) != Registry::success)
+        if (!registry_->openKey(root, path, key).isSuccess())
             return false;
         key_ = key;
         return true;

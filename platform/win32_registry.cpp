@@ -24,37 +24,22 @@ bool isText(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// The 8-bit twin of a caller's buffer: as many bytes as the caller offers,
-// holding the caller's own fill, so that whatever the call does not overwrite
-// reads back as it was.
-std::string ansiTwin(const std::string& callerBuffer) {
-    std::string ansi = text::toAnsi(callerBuffer);
-    ansi.resize(callerBuffer.size(), '\0');
-    return ansi;
+// What an 8-bit call wrote into the first `written` bytes, as the engine
+// sees it: text in UTF-8, other data as it is.
+std::string converted(const std::string& raw, DWORD written, DWORD type) {
+    const std::string_view bytes(raw.data(), written);
+    return isText(type) ? text::fromAnsi(bytes) : std::string(bytes);
 }
 
-// What the call wrote into the first `written` bytes of the twin, as the
-// engine sees it.
-std::string converted(const std::string& twin, DWORD written, DWORD type) {
-    std::string_view raw(twin.data(), written);
-    return isText(type) ? text::fromAnsi(raw) : std::string(raw);
-}
+// Items are read whole: a first call with room for the usual sizes, then
+// calls with the room the system asks for until the item fits. The room only
+// grows, so a value that keeps growing behind the program's back cannot hold
+// it here for long; past a few rounds the status stands.
+constexpr DWORD firstRoom = 512;
+constexpr int roomRounds = 8;
 
-// Lays `result` over the front of the caller's buffer and keeps the rest. A
-// result that grew past the buffer in conversion is refused like any result
-// too large for it, so the caller never sees a truncated text.
-bool writeBack(std::string& buffer, const std::string& result, std::size_t room) {
-    if (result.size() > room)
-        return false;
-    buffer.replace(0, result.size(), result);
-    return true;
-}
-
-// Names come back without their terminator; the buffer gets one after them,
-// as the system writes it.
-bool writeBackName(std::string& buffer, std::string name, std::size_t room) {
-    name.push_back('\0');
-    return writeBack(buffer, name, room);
+DWORD grown(DWORD room, DWORD asked) {
+    return std::max<DWORD>(asked, room * 2);
 }
 
 // The system converts stored text to the code page itself, and where a
@@ -138,14 +123,26 @@ LONG removeKeyTree(HKEY parent, const std::wstring& name) {
     return RegDeleteKeyW(key.get(), L"");
 }
 
-DWORD sizeOf(const std::string& buffer) {
-    return static_cast<DWORD>(buffer.size());
+// The access every key is opened with: all standard rights with reading,
+// writing and enumerating, the same for every key the engine opens.
+constexpr REGSAM keyAccess = STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE |
+                             KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+static_assert(keyAccess == 0x1F001F);
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// The room a caller offers: the length it passes, but never past the end of
-// the buffer behind it.
-DWORD capacity(std::uint32_t length, const std::string& buffer) {
-    return std::min<DWORD>(length, sizeOf(buffer));
+bool asciiSameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; };
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -160,153 +157,24 @@ void Win32Registry::closeParked() {
     parked_.key = 0;
 }
 
-long Win32Registry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
-    if (parked_.key != 0 && parked_.root == root && parked_.access == access &&
-        parked_.path == path) {
+RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& out) {
+    if (parked_.key != 0 && parked_.root == root && parked_.path == path) {
         out = parked_.key;
         open_.push_back(std::move(parked_));
-        parked_ = Opened{0, 0, {}, 0};
-        return ERROR_SUCCESS;
+        parked_ = Opened{0, 0, {}};
+        return Status::success();
     }
     HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), 0, access, &opened);
+    const LONG status =
+        RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), 0, keyAccess, &opened);
     if (status == ERROR_SUCCESS) {
         out = reinterpret_cast<Key>(opened);
-        open_.push_back(Opened{out, root, path, access});
+        open_.push_back(Opened{out, root, path});
     }
-    return status;
+    return Status(status);
 }
 
-long Win32Registry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
-    std::string twin = ansiTwin(buffer);
-    LONG size = static_cast<LONG>(twin.size());
-    const std::string ansiSubkey = text::toAnsi(subkey);
-    const LONG status = RegQueryValueA(hkey(key), ansiSubkey.c_str(), twin.data(), &size);
-    if (status != ERROR_SUCCESS)
-        return status;
-    KeyHandle opened;
-    if (RegOpenKeyExA(hkey(key), ansiSubkey.c_str(), 0, KEY_QUERY_VALUE, opened.put()) !=
-            ERROR_SUCCESS ||
-        !fitsCodePage(opened.get(), {}))
-        return ERROR_NO_UNICODE_TRANSLATION;
-    if (!writeBack(buffer, converted(twin, static_cast<DWORD>(size), REG_SZ), buffer.size()))
-        return moreData;
-    return status;
-}
-
-long Win32Registry::queryValue(Key key, const std::string& name, std::uint32_t& type,
-                               std::string& buffer) {
-    std::string twin = ansiTwin(buffer);
-    DWORD storedType = type;
-    DWORD size = sizeOf(twin);
-    const std::string ansiName = text::toAnsi(name);
-    const LONG status = RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &storedType,
-                                         reinterpret_cast<BYTE*>(twin.data()), &size);
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (isText(storedType) && !fitsCodePage(hkey(key), text::toWide(text::fromAnsi(ansiName))))
-        return ERROR_NO_UNICODE_TRANSLATION;
-    if (!writeBack(buffer, converted(twin, size, storedType), buffer.size()))
-        return moreData;
-    type = storedType;
-    return status;
-}
-
-long Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
-    const DWORD data = value;
-    return RegSetValueExA(hkey(key), text::toAnsi(name).c_str(), 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&data), sizeof data);
-}
-
-long Win32Registry::deleteKey(Key key, const std::string& subkey) {
-    // The deletion may take any key open now, under whatever spelling it was
-    // opened: none of them is kept once the caller closes it.
-    closeParked();
-    open_.clear();
-    return RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str());
-}
-
-long Win32Registry::deleteTree(Key key, const std::string& subkey) {
-    closeParked();
-    open_.clear();
-    // The name reaches the system the way deleteKey's does: through the code
-    // page, so that both act on the key the 8-bit enumeration named.
-    return removeKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey))));
-}
-
-long Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name,
-                            std::uint32_t& nameLength, std::string& cls,
-                            std::uint32_t& classLength) {
-    std::string nameTwin = ansiTwin(name);
-    std::string classTwin = ansiTwin(cls);
-    const DWORD nameRoom = capacity(nameLength, name);
-    const DWORD classRoom = capacity(classLength, cls);
-    DWORD nameSize = nameRoom;
-    DWORD classSize = classRoom;
-    FILETIME lastWrite{};
-    // With no room for a class the system is asked for none; an empty buffer
-    // would otherwise make every key "too large" for it.
-    const bool wantClass = classRoom > 0;
-    const LONG status = RegEnumKeyExA(hkey(key), index, nameTwin.data(), &nameSize, nullptr,
-                                      wantClass ? classTwin.data() : nullptr,
-                                      wantClass ? &classSize : nullptr, &lastWrite);
-    if (status != ERROR_SUCCESS)
-        return status;
-
-    std::string newName = converted(nameTwin, nameSize, REG_SZ);
-    std::string newClass = wantClass ? converted(classTwin, classSize, REG_SZ) : std::string();
-    std::string nameResult = name;
-    std::string classResult = cls;
-    if (!writeBackName(nameResult, newName, nameRoom) ||
-        (wantClass && !writeBackName(classResult, newClass, classRoom)))
-        return moreData;
-    name = std::move(nameResult);
-    cls = std::move(classResult);
-    nameLength = static_cast<std::uint32_t>(newName.size());
-    classLength = static_cast<std::uint32_t>(newClass.size());
-    return status;
-}
-
-long Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
-                              std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
-                              std::uint32_t& dataLength) {
-    std::string nameTwin = ansiTwin(name);
-    std::string dataTwin = ansiTwin(data);
-    const DWORD nameRoom = capacity(nameLength, name);
-    const DWORD dataRoom = capacity(dataLength, data);
-    DWORD nameSize = nameRoom;
-    DWORD dataSize = dataRoom;
-    DWORD storedType = type;
-    const LONG status =
-        RegEnumValueA(hkey(key), index, nameTwin.data(), &nameSize, nullptr, &storedType,
-                      reinterpret_cast<BYTE*>(dataTwin.data()), &dataSize);
-    // Like the system, say what would be needed when the data does not fit.
-    if (status == ERROR_MORE_DATA) {
-        type = storedType;
-        dataLength = dataSize;
-    }
-    if (status != ERROR_SUCCESS)
-        return status;
-
-    std::string newName = converted(nameTwin, nameSize, REG_SZ);
-    std::string newData = converted(dataTwin, dataSize, storedType);
-    std::string nameResult = name;
-    std::string dataResult = data;
-    if (!writeBackName(nameResult, newName, nameRoom) ||
-        !writeBack(dataResult, newData, dataRoom)) {
-        type = storedType;
-        dataLength = static_cast<std::uint32_t>(newData.size());
-        return moreData;
-    }
-    name = std::move(nameResult);
-    data = std::move(dataResult);
-    nameLength = static_cast<std::uint32_t>(newName.size());
-    dataLength = static_cast<std::uint32_t>(newData.size());
-    type = storedType;
-    return status;
-}
-
-long Win32Registry::closeKey(Key key) {
+RegistryStatus Win32Registry::closeKey(Key key) {
     // Newest first: keys are closed in the reverse order of their opening.
     for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
         if (it->key != key)
@@ -314,9 +182,142 @@ long Win32Registry::closeKey(Key key) {
         closeParked();
         parked_ = std::move(*it);
         open_.erase(std::next(it).base());
-        return ERROR_SUCCESS;
+        return Status::success();
     }
-    return RegCloseKey(hkey(key));
+    return Status(RegCloseKey(hkey(key)));
+}
+
+RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
+    const std::string ansiSubkey = text::toAnsi(subkey);
+    std::string raw;
+    LONG size = 0;
+    LONG status = ERROR_MORE_DATA;
+    DWORD room = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        raw.assign(room, '\0');
+        size = static_cast<LONG>(room);
+        status = RegQueryValueA(hkey(key), ansiSubkey.c_str(), raw.data(), &size);
+        room = grown(room, static_cast<DWORD>(size));
+    }
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    KeyHandle opened;
+    if (RegOpenKeyExA(hkey(key), ansiSubkey.c_str(), 0, KEY_QUERY_VALUE, opened.put()) !=
+            ERROR_SUCCESS ||
+        !fitsCodePage(opened.get(), {}))
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    out = Value{REG_SZ, converted(raw, static_cast<DWORD>(size), REG_SZ)};
+    return Status::success();
+}
+
+RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value& out) {
+    const std::string ansiName = text::toAnsi(name);
+    std::string raw;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = ERROR_MORE_DATA;
+    DWORD room = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        raw.assign(room, '\0');
+        size = room;
+        status = RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(raw.data()), &size);
+        room = grown(room, size);
+    }
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    if (isText(type) && !fitsCodePage(hkey(key), text::toWide(text::fromAnsi(ansiName))))
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    out = Value{type, converted(raw, size, type)};
+    return Status::success();
+}
+
+RegistryStatus Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+    const DWORD data = value;
+    return Status(RegSetValueExA(hkey(key), text::toAnsi(name).c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&data), sizeof data));
+}
+
+RegistryStatus Win32Registry::deleteKey(Key key, const std::string& subkey) {
+    // The deletion may take any key open now, under whatever spelling it was
+    // opened: none of them is kept once the caller closes it.
+    closeParked();
+    open_.clear();
+    return Status(RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str()));
+}
+
+RegistryStatus Win32Registry::deleteTree(Key key, const std::string& subkey) {
+    closeParked();
+    open_.clear();
+    // The name reaches the system the way deleteKey's does: through the code
+    // page, so that both act on the key the 8-bit enumeration named.
+    return Status(removeKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey)))));
+}
+
+RegistryStatus Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name) {
+    // A key name has at most 255 characters, two bytes each in a double-byte
+    // code page: the first room is enough, and the loop is for safety.
+    std::string raw;
+    DWORD size = 0;
+    LONG status = ERROR_MORE_DATA;
+    DWORD room = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        raw.assign(room, '\0');
+        size = room;
+        status =
+            RegEnumKeyExA(hkey(key), index, raw.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        room *= 2;
+    }
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    name = converted(raw, size, REG_SZ);
+    return Status::success();
+}
+
+RegistryStatus Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
+                                        Value& value) {
+    std::string rawName;
+    std::string rawData;
+    DWORD nameSize = 0;
+    DWORD dataSize = 0;
+    DWORD type = REG_NONE;
+    LONG status = ERROR_MORE_DATA;
+    DWORD nameRoom = firstRoom;
+    DWORD dataRoom = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        rawName.assign(nameRoom, '\0');
+        rawData.assign(dataRoom, '\0');
+        nameSize = nameRoom;
+        dataSize = dataRoom;
+        status = RegEnumValueA(hkey(key), index, rawName.data(), &nameSize, nullptr, &type,
+                               reinterpret_cast<BYTE*>(rawData.data()), &dataSize);
+        // The system says how much data it has, not whether the name fitted.
+        nameRoom *= 2;
+        dataRoom = grown(dataRoom, dataSize);
+    }
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    name = converted(rawName, nameSize, REG_SZ);
+    value = Value{type, converted(rawData, dataSize, type)};
+    return Status::success();
+}
+
+bool Win32Registry::sameName(std::string_view a, std::string_view b) {
+    // Nearly every name is ASCII, where the system folds a-z and nothing
+    // else.
+    if (isAscii(a) && isAscii(b))
+        return asciiSameName(a, b);
+    // Folded as the registry folds names: the system's ordinal comparison
+    // without case. A character the code page lacks matches only itself,
+    // never the replacement character the 8-bit calls would have sent.
+    const std::wstring wideA = text::toWide(a);
+    const std::wstring wideB = text::toWide(b);
+    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::size_t Win32Registry::codePageLength(std::string_view text) {
+    return isAscii(text) ? text.size() : text::toAnsi(text).size();
 }
 
 } // namespace uninst

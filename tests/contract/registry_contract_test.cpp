@@ -31,9 +31,8 @@ protected:
     // closing at the end of the test.
     Registry::Key open(const std::string& path) {
         Registry::Key key = 0;
-        const long status = reg().openKey(Registry::localMachine, path, Registry::allAccess, key);
-        EXPECT_EQ(Registry::success, status)
-            << "opening " << path << ": expected 0, got " << status;
+        const Registry::Status status = reg().openKey(Registry::localMachine, path, key);
+        EXPECT_EQ(Registry::Status::success(), status) << "opening " << path;
         EXPECT_NE(0u, key) << "opening " << path << " gave a null handle";
         if (key != 0)
             handles_.push_back(key);
@@ -46,26 +45,24 @@ protected:
     }
 
     struct Enumerated {
-        long status;
+        Registry::Status status;
         std::string name;
     };
 
     Enumerated subKey(Registry::Key key, std::uint32_t index) {
         std::string name(255, ' ');
-        std::string cls(255, ' ');
         std::uint32_t nameLength = 255;
-        std::uint32_t classLength = 255;
-        const long status = reg().enumKey(key, index, name, nameLength, cls, classLength);
-        return {status, status == Registry::success ? name.substr(0, nameLength) : std::string()};
+        const Registry::Status status = codepage::enumKey(reg(), key, index, name, nameLength);
+        return {status,
+                status == Registry::Status::success() ? name.substr(0, nameLength) : std::string()};
     }
 
     std::vector<std::string> allSubKeys(Registry::Key key) {
         std::vector<std::string> names;
         for (std::uint32_t index = 0;; ++index) {
             Enumerated item = subKey(key, index);
-            if (item.status != Registry::success) {
-                EXPECT_EQ(Registry::noMoreItems, item.status)
-                    << "end of sub-keys: expected 259, got " << item.status;
+            if (item.status != Registry::Status::success()) {
+                EXPECT_EQ(Registry::Status::noMoreItems(), item.status) << "end of sub-keys";
                 break;
             }
             names.push_back(item.name);
@@ -84,10 +81,10 @@ TEST_F(RegistryContract, OpensMultiLevelPathsAndMatchesNamesWithoutCase) {
     open(upper(root_) + "\\LEVEL1\\level2\\LeVeL3");
 
     Registry::Key key = 0;
-    const long status = reg().openKey(Registry::localMachine, root_ + "\\Level1\\Missing",
-                                      Registry::allAccess, key);
-    EXPECT_NE(Registry::success, status) << "opening a missing key succeeded";
-    if (status == Registry::success)
+    const Registry::Status status =
+        reg().openKey(Registry::localMachine, root_ + "\\Level1\\Missing", key);
+    EXPECT_NE(Registry::Status::success(), status) << "opening a missing key succeeded";
+    if (status == Registry::Status::success())
         reg().closeKey(key);
 }
 
@@ -98,8 +95,8 @@ TEST_F(RegistryContract, TextValueArrivesWithTerminatorAndLeavesTheRestOfTheBuff
     for (const char* name : {"Path", "PATH", "path"}) {
         std::string buffer(32, '#');
         std::uint32_t type = typeSentinel;
-        const long status = reg().queryValue(key, name, type, buffer);
-        ASSERT_EQ(Registry::success, status) << name << ": expected 0, got " << status;
+        const Registry::Status status = codepage::queryValue(reg(), key, name, type, buffer);
+        ASSERT_EQ(Registry::Status::success(), status) << name;
         EXPECT_EQ(sz("C:\\App\\a.exe") + std::string(19, '#'), buffer) << name;
         EXPECT_EQ(Registry::typeSz, type) << name << ": expected type 1, got " << type;
     }
@@ -111,13 +108,13 @@ TEST_F(RegistryContract, DwordReadsIntoFourBytesAndWritesBack) {
 
     std::string buffer(4, '\xEE');
     std::uint32_t type = typeSentinel;
-    ASSERT_EQ(Registry::success, reg().queryValue(key, "count", type, buffer));
+    ASSERT_EQ(Registry::Status::success(), codepage::queryValue(reg(), key, "count", type, buffer));
     EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), buffer);
     EXPECT_EQ(Registry::typeDword, type) << "expected type 4, got " << type;
 
-    ASSERT_EQ(Registry::success, reg().setDwordValue(key, "COUNT", 0x01020304));
+    ASSERT_EQ(Registry::Status::success(), reg().setDwordValue(key, "COUNT", 0x01020304));
     buffer.assign(4, '\xEE');
-    ASSERT_EQ(Registry::success, reg().queryValue(key, "Count", type, buffer));
+    ASSERT_EQ(Registry::Status::success(), codepage::queryValue(reg(), key, "Count", type, buffer));
     EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), buffer);
 
     // Writing under another spelling replaced the value instead of adding one.
@@ -125,8 +122,8 @@ TEST_F(RegistryContract, DwordReadsIntoFourBytesAndWritesBack) {
     std::string data(16, '\0');
     std::uint32_t nameLength = 255;
     std::uint32_t dataLength = 16;
-    EXPECT_EQ(Registry::noMoreItems,
-              reg().enumValue(key, 1, name, nameLength, type, data, dataLength));
+    EXPECT_EQ(Registry::Status::noMoreItems(),
+              codepage::enumValue(reg(), key, 1, name, nameLength, type, data, dataLength));
 }
 
 TEST_F(RegistryContract, FailedReadsLeaveBufferAndTypeAsTheyWere) {
@@ -143,15 +140,15 @@ TEST_F(RegistryContract, FailedReadsLeaveBufferAndTypeAsTheyWere) {
                           Case{"binary too long", "Blob", 4}}) {
         std::string buffer(c.size, '#');
         std::uint32_t type = typeSentinel;
-        const long status = reg().queryValue(key, c.name, type, buffer);
-        EXPECT_NE(Registry::success, status) << c.what << ": read succeeded";
+        const Registry::Status status = codepage::queryValue(reg(), key, c.name, type, buffer);
+        EXPECT_NE(Registry::Status::success(), status) << c.what << ": read succeeded";
         EXPECT_EQ(std::string(c.size, '#'), buffer) << c.what << ": buffer was written";
         EXPECT_EQ(typeSentinel, type) << c.what << ": expected type 0xA5A5A5A5, got " << type;
     }
 
     std::string buffer(16, '#');
     std::uint32_t type = typeSentinel;
-    EXPECT_EQ(Registry::moreData, reg().queryValue(key, "Long", type, buffer))
+    EXPECT_EQ(Registry::Status::moreData(), codepage::queryValue(reg(), key, "Long", type, buffer))
         << "a value larger than the buffer";
 }
 
@@ -162,16 +159,19 @@ TEST_F(RegistryContract, DefaultValueOfANamedSubKey) {
     const Registry::Key key = open(root_);
 
     std::string buffer(255, ' ');
-    ASSERT_EQ(Registry::success, reg().queryDefaultValue(key, "myapp.EXE", buffer));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryDefaultValue(reg(), key, "myapp.EXE", buffer));
     EXPECT_EQ(sz("C:\\App\\MyApp.exe") + std::string(255 - 17, ' '), buffer);
 
     buffer.assign(255, ' ');
-    ASSERT_EQ(Registry::success, reg().queryDefaultValue(key, "", buffer));
+    ASSERT_EQ(Registry::Status::success(), codepage::queryDefaultValue(reg(), key, "", buffer));
     EXPECT_EQ(sz("own") + std::string(251, ' '), buffer) << "the key's own default value";
 
     for (const char* subkey : {"Missing.exe", "Huge.exe"}) {
         buffer.assign(255, ' ');
-        EXPECT_NE(Registry::success, reg().queryDefaultValue(key, subkey, buffer)) << subkey;
+        EXPECT_NE(Registry::Status::success(),
+                  codepage::queryDefaultValue(reg(), key, subkey, buffer))
+            << subkey;
         EXPECT_EQ(std::string(255, ' '), buffer) << subkey << ": buffer was written";
     }
 }
@@ -185,10 +185,8 @@ TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase)
     EXPECT_EQ(expected, allSubKeys(key));
 
     std::string name(255, ' ');
-    std::string cls(255, ' ');
     std::uint32_t nameLength = 255;
-    std::uint32_t classLength = 255;
-    ASSERT_EQ(Registry::success, reg().enumKey(key, 2, name, nameLength, cls, classLength));
+    ASSERT_EQ(Registry::Status::success(), codepage::enumKey(reg(), key, 2, name, nameLength));
     EXPECT_EQ(7u, nameLength) << "expected the length without terminator";
     EXPECT_EQ(sz("Charlie") + std::string(247, ' '), name);
 }
@@ -198,18 +196,14 @@ TEST_F(RegistryContract, NameBufferTooSmallGivesMoreDataAndIsLeftAlone) {
     const Registry::Key key = open(root_);
 
     std::string name(10, '#');
-    std::string cls(255, ' ');
     std::uint32_t nameLength = 10;
-    std::uint32_t classLength = 255;
-    const long status = reg().enumKey(key, 0, name, nameLength, cls, classLength);
-    EXPECT_EQ(Registry::moreData, status)
-        << "no room for the terminator: expected 234, got " << status;
+    const Registry::Status status = codepage::enumKey(reg(), key, 0, name, nameLength);
+    EXPECT_EQ(Registry::Status::moreData(), status) << "no room for the terminator";
     EXPECT_EQ(std::string(10, '#'), name);
 
     name.assign(11, '#');
     nameLength = 11;
-    classLength = 255;
-    ASSERT_EQ(Registry::success, reg().enumKey(key, 0, name, nameLength, cls, classLength));
+    ASSERT_EQ(Registry::Status::success(), codepage::enumKey(reg(), key, 0, name, nameLength));
     EXPECT_EQ(sz("TenLetters"), name);
 }
 
@@ -226,9 +220,10 @@ TEST_F(RegistryContract, ValuesEnumerateInCreationOrder) {
         std::uint32_t nameLength = 255;
         std::uint32_t dataLength = 2048;
         std::uint32_t type = typeSentinel;
-        const long status = reg().enumValue(key, index, name, nameLength, type, data, dataLength);
-        if (status != Registry::success) {
-            EXPECT_EQ(Registry::noMoreItems, status) << "expected 259, got " << status;
+        const Registry::Status status =
+            codepage::enumValue(reg(), key, index, name, nameLength, type, data, dataLength);
+        if (status != Registry::Status::success()) {
+            EXPECT_EQ(Registry::Status::noMoreItems(), status);
             break;
         }
         names.push_back(name.substr(0, nameLength));
@@ -249,14 +244,15 @@ TEST_F(RegistryContract, ValueEnumerationStopsOnBuffersTooSmall) {
     std::uint32_t nameLength = 10;
     std::uint32_t dataLength = 16;
     std::uint32_t type = 0;
-    long status = reg().enumValue(key, 0, name, nameLength, type, data, dataLength);
-    EXPECT_EQ(Registry::moreData, status) << "short name buffer: expected 234, got " << status;
+    Registry::Status status =
+        codepage::enumValue(reg(), key, 0, name, nameLength, type, data, dataLength);
+    EXPECT_EQ(Registry::Status::moreData(), status) << "short name buffer";
 
     name.assign(255, ' ');
     nameLength = 255;
     dataLength = 16;
-    status = reg().enumValue(key, 1, name, nameLength, type, data, dataLength);
-    EXPECT_EQ(Registry::moreData, status) << "short data buffer: expected 234, got " << status;
+    status = codepage::enumValue(reg(), key, 1, name, nameLength, type, data, dataLength);
+    EXPECT_EQ(Registry::Status::moreData(), status) << "short data buffer";
     EXPECT_EQ(std::string(16, '\0'), data) << "data buffer was written";
 }
 
@@ -266,12 +262,12 @@ TEST_F(RegistryContract, LaterSubKeysMoveDownAfterADeletion) {
     const Registry::Key key = open(root_);
 
     Enumerated first = subKey(key, 0);
-    ASSERT_EQ(Registry::success, first.status);
+    ASSERT_EQ(Registry::Status::success(), first.status);
     ASSERT_EQ("A", first.name);
-    ASSERT_EQ(Registry::success, reg().deleteKey(key, first.name));
+    ASSERT_EQ(Registry::Status::success(), reg().deleteKey(key, first.name));
 
     Enumerated next = subKey(key, 0);
-    ASSERT_EQ(Registry::success, next.status);
+    ASSERT_EQ(Registry::Status::success(), next.status);
     EXPECT_EQ("B", next.name) << "index 0 after deleting A";
     EXPECT_EQ((std::vector<std::string>{"B", "C"}), allSubKeys(key));
 }
@@ -280,16 +276,18 @@ TEST_F(RegistryContract, OpenKeyCanBeDeletedAndItsHandleGoesStale) {
     world_->setValue(root_ + "\\Entry", "AppToUninstall", Registry::typeSz, sz("myapp.exe"));
     const Registry::Key entry = open(root_ + "\\Entry");
 
-    EXPECT_EQ(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\ENTRY"))
+    EXPECT_EQ(Registry::Status::success(),
+              reg().deleteKey(Registry::localMachine, root_ + "\\ENTRY"))
         << "deleting a key whose own handle is open";
     EXPECT_FALSE(world_->keyExists(root_ + "\\Entry"));
 
     std::string buffer(255, ' ');
     std::uint32_t type = typeSentinel;
-    EXPECT_NE(Registry::success, reg().queryValue(entry, "AppToUninstall", type, buffer))
+    EXPECT_NE(Registry::Status::success(),
+              codepage::queryValue(reg(), entry, "AppToUninstall", type, buffer))
         << "read through the handle of a deleted key";
     EXPECT_EQ(std::string(255, ' '), buffer);
-    EXPECT_NE(Registry::success, subKey(entry, 0).status)
+    EXPECT_NE(Registry::Status::success(), subKey(entry, 0).status)
         << "enumeration through the handle of a deleted key";
 }
 
@@ -297,20 +295,22 @@ TEST_F(RegistryContract, KeyCanBeDeletedWhileItsParentIsOpen) {
     world_->createKey(root_ + "\\Parent\\Child");
     const Registry::Key parent = open(root_ + "\\Parent");
 
-    EXPECT_EQ(Registry::success,
+    EXPECT_EQ(Registry::Status::success(),
               reg().deleteKey(Registry::localMachine, root_ + "\\Parent\\Child"));
     EXPECT_FALSE(world_->keyExists(root_ + "\\Parent\\Child"));
-    EXPECT_EQ(Registry::noMoreItems, subKey(parent, 0).status)
+    EXPECT_EQ(Registry::Status::noMoreItems(), subKey(parent, 0).status)
         << "the parent's handle still works and shows no sub-key";
 }
 
 TEST_F(RegistryContract, KeyWithSubKeysIsNotDeleted) {
     world_->createKey(root_ + "\\Outer\\Inner");
 
-    EXPECT_NE(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\Outer"));
+    EXPECT_NE(Registry::Status::success(),
+              reg().deleteKey(Registry::localMachine, root_ + "\\Outer"));
     EXPECT_TRUE(world_->keyExists(root_ + "\\Outer\\Inner"));
 
-    EXPECT_NE(Registry::success, reg().deleteKey(Registry::localMachine, root_ + "\\Absent"))
+    EXPECT_NE(Registry::Status::success(),
+              reg().deleteKey(Registry::localMachine, root_ + "\\Absent"))
         << "deleting a missing key";
 }
 
@@ -321,15 +321,62 @@ TEST_F(RegistryContract, TreeGoesWithEverySubKeyAndNothingBesideIt) {
     world_->createKey(root_ + "\\Entry2\\Sub");
     const Registry::Key entry = open(root_ + "\\Entry\\A");
 
-    EXPECT_EQ(Registry::success, reg().deleteTree(Registry::localMachine, root_ + "\\ENTRY"))
+    EXPECT_EQ(Registry::Status::success(),
+              reg().deleteTree(Registry::localMachine, root_ + "\\ENTRY"))
         << "deleting a tree while a handle below it is open";
     EXPECT_FALSE(world_->keyExists(root_ + "\\Entry"));
     EXPECT_TRUE(world_->keyExists(root_ + "\\Entry2\\Sub"));
-    EXPECT_NE(Registry::success, subKey(entry, 0).status)
+    EXPECT_NE(Registry::Status::success(), subKey(entry, 0).status)
         << "enumeration through the handle of a key deleted with its parent";
 
-    EXPECT_NE(Registry::success, reg().deleteTree(Registry::localMachine, root_ + "\\Absent"))
+    EXPECT_NE(Registry::Status::success(),
+              reg().deleteTree(Registry::localMachine, root_ + "\\Absent"))
         << "deleting a missing tree";
+}
+
+// The registry matches names without regard to case beyond a-z; the engine's
+// own comparisons must agree with it, or an application found under one
+// spelling keeps its entries under the other.
+TEST_F(RegistryContract, NamesCompareWithoutCaseAsTheRegistryMatchesThem) {
+    world_->createKey(root_ + "\\übung.exe");
+    open(root_ + "\\ÜBUNG.EXE");
+
+    EXPECT_TRUE(reg().sameName("übung.exe", "ÜBUNG.EXE"));
+    EXPECT_TRUE(reg().sameName("Ærø œuvre ÿ š", "ÆRØ ŒUVRE Ÿ Š"));
+    EXPECT_TRUE(reg().sameName("MyApp.exe", "MYAPP.exe"));
+    EXPECT_FALSE(reg().sameName("übung.exe", "ubung.exe"));
+    EXPECT_FALSE(reg().sameName("app.exe", "app.ex"));
+    EXPECT_TRUE(reg().sameName("", ""));
+}
+
+// Every buffer is measured in characters of the code page, however many bytes
+// they take in UTF-8.
+TEST_F(RegistryContract, BuffersHoldCodePageCharacters) {
+    std::string accented;
+    for (int i = 0; i < 254; ++i)
+        accented += "é";
+    EXPECT_EQ(254u, reg().codePageLength(accented));
+    world_->setValue(root_, "Fits", Registry::typeSz, sz(accented));
+    world_->setValue(root_, "TooLong", Registry::typeSz, sz(accented + "é"));
+    world_->createKey(root_ + "\\" + accented);
+    const Registry::Key key = open(root_);
+
+    std::string buffer(255, ' ');
+    std::uint32_t type = typeSentinel;
+    ASSERT_EQ(Registry::Status::success(), codepage::queryValue(reg(), key, "Fits", type, buffer));
+    EXPECT_EQ(sz(accented), buffer);
+    buffer.assign(255, ' ');
+    EXPECT_TRUE(codepage::queryValue(reg(), key, "TooLong", type, buffer).isMoreData());
+    EXPECT_EQ(std::string(255, ' '), buffer);
+
+    std::string name(255, ' ');
+    std::uint32_t nameLength = 0;
+    ASSERT_EQ(Registry::Status::success(), codepage::enumKey(reg(), key, 0, name, nameLength));
+    EXPECT_EQ(sz(accented), name);
+    EXPECT_EQ(accented.size(), nameLength);
+    name.assign(254, ' ');
+    EXPECT_TRUE(codepage::enumKey(reg(), key, 0, name, nameLength).isMoreData())
+        << "no room for the terminator";
 }
 
 } // namespace

@@ -28,6 +28,13 @@ std::string sz(const std::string& text) {
     return text + '\0';
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i)
+        result += text;
+    return result;
+}
+
 class ApathTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ApathTest, ResolvesTheInstallFolder) {
@@ -67,6 +74,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"longest that fits", sz("C:\\" + std::string(245, 'd') + "\\a.exe"), "MyApp.exe",
              "C:\\" + std::string(245, 'd')},
         Case{"one too long for the buffer", sz("C:\\" + std::string(246, 'd') + "\\a.exe"),
+             "MyApp.exe", ""},
+        // The buffer holds 255 characters of the code page, whatever their
+        // length in UTF-8.
+        Case{"longest accented that fits", sz("C:\\" + repeated("é", 245) + "\\a.exe"), "MyApp.exe",
+             "C:\\" + repeated("é", 245)},
+        Case{"accented one too long for the buffer", sz("C:\\" + repeated("é", 246) + "\\a.exe"),
              "MyApp.exe", ""},
         Case{"quoted", sz("\"C:\\App\\a.exe\""), "MyApp.exe", "C:\\App"},
         Case{"quoted with spaces around", sz("  \"C:\\My App\\a.exe\""), "MyApp.exe", "C:\\My App"},

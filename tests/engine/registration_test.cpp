@@ -34,6 +34,13 @@ struct Entries {
     Names left() const { return registry.subKeyNames(uninstall); }
 };
 
+std::string repeated(const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i)
+        result += text;
+    return result;
+}
+
 TEST(RemoveEntries, EntryNamedLikeTheArgumentGoesAndEndsTheScan) {
     Entries t;
     t.entry("myapp.exe");
@@ -95,6 +102,74 @@ TEST(RemoveEntries, EntryTakingTheDeletedOnesPlaceIsNotLookedAt) {
     t.entry("c", "myapp.exe");
     removeentries(t.registry, "myapp.exe");
     EXPECT_EQ(t.left(), Names{"b"});
+}
+
+// The registry found the application by its name in any letter case, in
+// every script the code page holds; its entries must go the same way, or
+// they stay for ever once its files are gone.
+TEST(RemoveEntries, NamesMatchInAnyLetterCaseBeyondAToZ) {
+    struct Case {
+        const char* what;
+        std::string registered;
+        std::string typed;
+        bool removed;
+    };
+    const std::vector<Case> cases = {
+        {"Latin-1 capital typed", "übung.exe", "ÜBUNG.EXE", true},
+        {"Latin-1 small typed", "ÜBUNG.EXE", "übung.exe", true},
+        {"letters of code page 1252's upper half", "œuvre ÿ š.exe", "ŒUVRE Ÿ Š.EXE", true},
+        {"accent left out is another name", "übung.exe", "UBUNG.EXE", false},
+        {"another accent is another name", "übung.exe", "ÛBUNG.EXE", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Entries byName;
+        byName.entry("a", "other.exe");
+        byName.entry(c.registered);
+        byName.registry.createKey(appPaths + "\\" + c.registered);
+        removeentries(byName.registry, c.typed);
+        EXPECT_EQ(byName.left(), c.removed ? Names{"a"} : (Names{"a", c.registered}));
+        EXPECT_EQ(byName.registry.keyExists(appPaths + "\\" + c.registered), !c.removed);
+
+        Entries byValue;
+        byValue.entry("{guid}", c.registered);
+        removeentries(byValue.registry, c.typed);
+        EXPECT_EQ(byValue.left(), c.removed ? Names{} : Names{"{guid}"});
+    }
+}
+
+// Buffers hold 255 characters of the code page: a name or a value of 130
+// accented letters fits, though it takes 260 bytes in UTF-8.
+TEST(RemoveEntries, LengthsCountCodePageCharactersNotBytes) {
+    const std::string accented = repeated("é", 130);
+    const std::string target = repeated("ü", 200) + ".exe";
+    Entries t;
+    t.entry(accented, "other.exe");
+    t.entry("b", target);
+    t.entry("c" + accented);
+    t.entry(target);
+    t.registry.createKey(appPaths + "\\" + accented);
+    t.registry.createKey(appPaths + "\\" + target);
+    removeentries(t.registry, target);
+    EXPECT_EQ(t.left(), (Names{"c" + accented, accented}));
+    EXPECT_EQ(t.registry.subKeyNames(appPaths), Names{accented});
+}
+
+// A name too long for the buffer is another application's: it is passed
+// over, and the walk goes on to this application's entries after it.
+TEST(RemoveEntries, EntryWhoseNameDoesNotFitIsSkipped) {
+    const std::string tooLong = repeated("é", 255);
+    Entries t;
+    t.entry(std::string(255, 'a'), "übung.exe");
+    t.entry(tooLong, "übung.exe");
+    t.entry(repeated("é", 254), "other.exe");
+    t.entry("übung.exe");
+    t.registry.createKey(appPaths + "\\" + tooLong);
+    t.registry.createKey(appPaths + "\\übung.exe");
+    removeentries(t.registry, "übung.exe");
+    EXPECT_EQ(t.left(), (Names{std::string(255, 'a'), repeated("é", 254), tooLong}));
+    EXPECT_EQ(t.registry.subKeyNames(appPaths), Names{tooLong});
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 
 TEST(RemoveEntries, LargeValueEndsTheScanOfItsEntry) {

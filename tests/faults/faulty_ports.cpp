@@ -38,64 +38,68 @@ bool FaultyRegistry::next(const std::string& operation, const std::string& subje
     return fails(call, history()[call]);
 }
 
-long FaultyRegistry::openKey(Key root, const std::string& path, std::uint32_t access, Key& out) {
+RegistryStatus FaultyRegistry::openKey(Key root, const std::string& path, Key& out) {
     if (next("openKey", path))
         return injectedStatus;
-    return inner_.openKey(root, path, access, out);
+    return inner_.openKey(root, path, out);
 }
 
-long FaultyRegistry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
-    if (next("queryDefaultValue", subkey))
+RegistryStatus FaultyRegistry::closeKey(Key key) {
+    if (next("closeKey", std::to_string(key)))
         return injectedStatus;
-    return inner_.queryDefaultValue(key, subkey, buffer);
+    return inner_.closeKey(key);
 }
 
-long FaultyRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
-                                std::string& buffer) {
-    if (next("queryValue", name))
+RegistryStatus FaultyRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
+    if (next("readDefaultValue", subkey))
         return injectedStatus;
-    return inner_.queryValue(key, name, type, buffer);
+    return inner_.readDefaultValue(key, subkey, out);
 }
 
-long FaultyRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+RegistryStatus FaultyRegistry::readValue(Key key, const std::string& name, Value& out) {
+    if (next("readValue", name))
+        return injectedStatus;
+    return inner_.readValue(key, name, out);
+}
+
+RegistryStatus FaultyRegistry::setDwordValue(Key key, const std::string& name,
+                                             std::uint32_t value) {
     if (next("setDwordValue", name))
         return injectedStatus;
     return inner_.setDwordValue(key, name, value);
 }
 
-long FaultyRegistry::deleteKey(Key key, const std::string& subkey) {
+RegistryStatus FaultyRegistry::deleteKey(Key key, const std::string& subkey) {
     if (next("deleteKey", subkey))
         return injectedStatus;
     return inner_.deleteKey(key, subkey);
 }
 
-long FaultyRegistry::deleteTree(Key key, const std::string& subkey) {
+RegistryStatus FaultyRegistry::deleteTree(Key key, const std::string& subkey) {
     if (next("deleteTree", subkey))
         return injectedStatus;
     return inner_.deleteTree(key, subkey);
 }
 
-long FaultyRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
-                             std::uint32_t& nameLength, std::string& cls,
-                             std::uint32_t& classLength) {
+RegistryStatus FaultyRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
     if (next("enumKey", "#" + std::to_string(index)))
         return injectedStatus;
-    return inner_.enumKey(key, index, name, nameLength, cls, classLength);
+    return inner_.enumKey(key, index, name);
 }
 
-long FaultyRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
-                               std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
-                               std::uint32_t& dataLength) {
+RegistryStatus FaultyRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
+                                         Value& value) {
     if (next("enumValue", "#" + std::to_string(index)))
         return injectedStatus;
-    return inner_.enumValue(key, index, name, nameLength, type, data, dataLength);
+    return inner_.enumValue(key, index, name, value);
 }
 
-// A close that fails leaves the handle open, as the real service would.
-long FaultyRegistry::closeKey(Key key) {
-    if (next("closeKey", std::to_string(key)))
-        return injectedStatus;
-    return inner_.closeKey(key);
+bool FaultyRegistry::sameName(std::string_view a, std::string_view b) {
+    return inner_.sameName(a, b);
+}
+
+std::size_t FaultyRegistry::codePageLength(std::string_view text) {
+    return inner_.codePageLength(text);
 }
 
 } // namespace uninst::test

@@ -11,7 +11,7 @@
 // Decorators that forward every call to a real implementation and make one
 // chosen call fail the way the real layer would: a file-system operation
 // throws Error naming the operation and the path, a registry operation
-// returns a non-zero status and leaves every output as it was.
+// returns a failing status and writes no output.
 namespace uninst::test {
 
 // Decides which call fails, by its number in the decorator's call log.
@@ -50,24 +50,26 @@ private:
 
 class FaultyRegistry : public Registry, public CallLog, public FaultPlan {
 public:
-    // What a failing call returns: a status the engine only ever sees as
-    // "not zero".
-    static constexpr long injectedStatus = 1117; // ERROR_IO_DEVICE
+    // What a failing call returns: a status with no name of its own
+    // (ERROR_IO_DEVICE).
+    static constexpr Status injectedStatus = Status(1117);
 
     explicit FaultyRegistry(Registry& inner) : inner_(inner) {}
 
-    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
-    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override;
-    long queryValue(Key key, const std::string& name, std::uint32_t& type,
-                    std::string& buffer) override;
-    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    long deleteKey(Key key, const std::string& subkey) override;
-    long deleteTree(Key key, const std::string& subkey) override;
-    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                 std::string& cls, std::uint32_t& classLength) override;
-    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override;
-    long closeKey(Key key) override;
+    Status openKey(Key root, const std::string& path, Key& out) override;
+    // A close that fails leaves the handle open, as the real service would.
+    Status closeKey(Key key) override;
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
+    Status readValue(Key key, const std::string& name, Value& out) override;
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    Status deleteKey(Key key, const std::string& subkey) override;
+    Status deleteTree(Key key, const std::string& subkey) override;
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override;
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
+    // The registry's rules for names ask nothing of the service: they
+    // neither fail nor count as calls.
+    bool sameName(std::string_view a, std::string_view b) override;
+    std::size_t codePageLength(std::string_view text) override;
 
 private:
     // Logs the call; true when it is the one to fail.

@@ -42,9 +42,8 @@ std::string trimSpaces(const std::string& text) {
 std::string registeredText(MemoryRegistry& registry, const std::string& afile) {
     std::string buffer(255, ' ');
     Registry::Key key = 0;
-    if (registry.openKey(Registry::localMachine, appPaths, Registry::allAccess, key) ==
-        Registry::success) {
-        registry.queryDefaultValue(key, afile, buffer);
+    if (registry.openKey(Registry::localMachine, appPaths, key).isSuccess()) {
+        codepage::queryDefaultValue(registry, key, afile, buffer);
         registry.closeKey(key);
     }
     const std::string trimmed = trimSpaces(buffer);

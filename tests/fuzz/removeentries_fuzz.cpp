@@ -29,10 +29,10 @@ using namespace uninst::test;
 const std::string uninstallPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::string appPathsPath = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
-// Letters in both cases so that case-insensitive matches happen, blanks and
-// dots of file names, and bytes beyond ASCII without a case partner here.
-const std::string alphabet[] = {"a", "A", "b", "B",    "m",        "M", ".", " ",
-                                "1", "{", "-", "\xE9", "\xC3\xA9", "x", "X", "e"};
+// Letters in both cases so that case-insensitive matches happen, ASCII and
+// Latin-1 alike, blanks and dots of file names, and a byte that is no UTF-8.
+const std::string alphabet[] = {"a", "A", "b",    "B",        "m",        "M", ".", " ", "1",
+                                "{", "-", "\xE9", "\xC3\xA9", "\xC3\x89", "x", "X", "e"};
 
 std::string randomText(FuzzInput& input, std::size_t maxLength) {
     std::string out;
@@ -42,17 +42,38 @@ std::string randomText(FuzzInput& input, std::size_t maxLength) {
     return out;
 }
 
+// Names as the registry compares them.
+bool sameName(const std::string& a, const std::string& b) {
+    return memory::foldName(a) == memory::foldName(b);
+}
+
+std::string repeated(const std::string& text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 // The target with the letters' case changed where the input says so.
 std::string recased(FuzzInput& input, const std::string& text) {
     std::string out = text;
     std::uint8_t bits = input.byte();
     for (std::size_t i = 0; i < out.size(); ++i) {
         char& c = out[i];
-        if ((bits >> (i % 8)) & 1) {
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-            else if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
+        if (((bits >> (i % 8)) & 1) == 0)
+            continue;
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        } else if (c == '\xC3' && i + 1 < out.size()) {
+            // The Latin-1 letters U+00C0-U+00DE and U+00E0-U+00FE, but for
+            // the signs of multiplication and division.
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0x80 && next <= 0x9E && next != 0x97)
+                out[i + 1] = static_cast<char>(next + 0x20);
+            else if (next >= 0xA0 && next <= 0xBE && next != 0xB7)
+                out[i + 1] = static_cast<char>(next - 0x20);
         }
     }
     return out;
@@ -68,6 +89,9 @@ std::string keyName(FuzzInput& input, const std::string& target) {
         return "t";
     case 3:
         return std::string(250 + input.below(10), 'k');
+    case 4:
+        // Two bytes each in UTF-8, one character each in the code page.
+        return repeated("\xC3\xA9", 125 + input.below(135));
     default: {
         std::string name = randomText(input, 8);
         return name.empty() ? "e" : name;
@@ -141,7 +165,7 @@ struct Entry {
 std::string appToUninstall(MemoryRegistry& registry, Registry::Key key) {
     std::string buffer(255, ' ');
     std::uint32_t type = Registry::typeSz;
-    registry.queryValue(key, "AppToUninstall", type, buffer);
+    codepage::queryValue(registry, key, "AppToUninstall", type, buffer);
     const auto first = buffer.find_first_not_of(' ');
     if (first == std::string::npos)
         return {};
@@ -152,8 +176,7 @@ std::string appToUninstall(MemoryRegistry& registry, Registry::Key key) {
 
 bool valuesMatch(MemoryRegistry& registry, const std::string& keyname, const std::string& target) {
     Registry::Key key = 0;
-    if (registry.openKey(Registry::localMachine, keyname, Registry::allAccess, key) !=
-        Registry::success)
+    if (!registry.openKey(Registry::localMachine, keyname, key).isSuccess())
         return false;
     bool match = false;
     for (std::uint32_t index = 0;; ++index) {
@@ -162,13 +185,13 @@ bool valuesMatch(MemoryRegistry& registry, const std::string& keyname, const std
         std::uint32_t nameLength = 255;
         std::uint32_t dataLength = 2048;
         std::uint32_t type = 0;
-        if (registry.enumValue(key, index, name, nameLength, type, data, dataLength) !=
-            Registry::success)
+        if (!codepage::enumValue(registry, key, index, name, nameLength, type, data, dataLength)
+                 .isSuccess())
             break;
         if (name.substr(0, nameLength) != "AppToUninstall")
             continue;
         const std::string text = appToUninstall(registry, key);
-        match = !text.empty() && upper(text) == upper(target);
+        match = !text.empty() && sameName(text, target);
         break;
     }
     registry.closeKey(key);
@@ -186,17 +209,18 @@ std::vector<std::string> predictDeleted(MemoryRegistry& registry, const SnapKey&
     for (const SnapKey& child : list->children) {
         Entry e;
         e.name = child.name;
-        e.enumerable = child.name.size() < 255;
+        e.enumerable = registry.codePageLength(child.name) < 255;
         e.valueMatches = valuesMatch(registry, path + "\\" + child.name, target);
         entries.push_back(e);
     }
     std::vector<std::string> deleted;
     for (std::size_t index = 0; index < entries.size(); ++index) {
         const Entry& e = entries[index];
+        // A name that does not fit is passed over.
         if (!e.enumerable)
-            break;
+            continue;
         // An entry goes with its sub-keys.
-        if (upper(e.name) == upper(target)) {
+        if (sameName(e.name, target)) {
             deleted.push_back(e.name);
             break;
         }

@@ -32,29 +32,30 @@ TEST(MemoryRegistry, HandlesAreCountedAndGoStaleWhenTheirKeyGoes) {
     reg.createKey("Software\\A\\B");
     Registry::Key a = 0;
     Registry::Key b = 0;
-    ASSERT_EQ(Registry::success, reg.openKey(Registry::localMachine, "Software\\A", 0, a));
-    ASSERT_EQ(Registry::success, reg.openKey(a, "b", 0, b)) << "open relative to an open key";
+    ASSERT_EQ(Registry::Status::success(), reg.openKey(Registry::localMachine, "Software\\A", a));
+    ASSERT_EQ(Registry::Status::success(), reg.openKey(a, "b", b))
+        << "open relative to an open key";
     EXPECT_EQ(2u, reg.openHandleCount());
 
-    ASSERT_EQ(Registry::success, reg.deleteKey(b, "")) << "an empty sub-key names the key itself";
+    ASSERT_EQ(Registry::Status::success(), reg.deleteKey(b, ""))
+        << "an empty sub-key names the key itself";
     EXPECT_FALSE(reg.keyExists("Software\\A\\B"));
-    std::uint32_t type = 0;
-    std::string buffer(4, ' ');
-    EXPECT_EQ(MemoryRegistry::keyDeleted, reg.queryValue(b, "x", type, buffer));
+    Registry::Value value;
+    EXPECT_EQ(MemoryRegistry::keyDeleted, reg.readValue(b, "x", value));
     EXPECT_EQ(MemoryRegistry::keyDeleted, reg.setDwordValue(b, "x", 1));
 
-    EXPECT_EQ(Registry::success, reg.closeKey(b));
-    EXPECT_EQ(Registry::invalidHandle, reg.closeKey(b)) << "closing twice";
-    EXPECT_EQ(Registry::invalidHandle, reg.setDwordValue(b, "x", 1));
+    EXPECT_EQ(Registry::Status::success(), reg.closeKey(b));
+    EXPECT_EQ(Registry::Status::invalidHandle(), reg.closeKey(b)) << "closing twice";
+    EXPECT_EQ(Registry::Status::invalidHandle(), reg.setDwordValue(b, "x", 1));
     EXPECT_EQ(1u, reg.openHandleCount());
-    EXPECT_EQ(Registry::success, reg.closeKey(a));
+    EXPECT_EQ(Registry::Status::success(), reg.closeKey(a));
     EXPECT_EQ(0u, reg.openHandleCount());
 
     Registry::Key out = 77;
-    EXPECT_EQ(Registry::fileNotFound, reg.openKey(Registry::localMachine, "Software\\Z", 0, out));
-    EXPECT_EQ(0u, out);
-    EXPECT_NE(Registry::success, reg.openKey(Registry::localMachine, "\\Software", 0, out));
-    EXPECT_EQ(Registry::accessDenied, reg.deleteKey(Registry::localMachine, "Software"));
+    EXPECT_TRUE(reg.openKey(Registry::localMachine, "Software\\Z", out).isNotFound());
+    EXPECT_EQ(77u, out) << "a failed open hands out no handle";
+    EXPECT_FALSE(reg.openKey(Registry::localMachine, "\\Software", out).isSuccess());
+    EXPECT_EQ(Registry::Status::accessDenied(), reg.deleteKey(Registry::localMachine, "Software"));
 }
 
 TEST(MemoryRegistry, NonAsciiNamesMatchAndSortWithoutCase) {
@@ -89,9 +90,9 @@ TEST(MemoryRegistry, ManySiblingsOpenByAnySpellingAndEnumerateSorted) {
         reg.createKey("Software\\Uninstall\\{entry-" + std::to_string(i) + "}");
     for (int i = 0; i < 5000; ++i) {
         Registry::Key key = 0;
-        ASSERT_EQ(Registry::success,
+        ASSERT_EQ(Registry::Status::success(),
                   reg.openKey(Registry::localMachine,
-                              "SOFTWARE\\UNINSTALL\\{ENTRY-" + std::to_string(i) + "}", 0, key));
+                              "SOFTWARE\\UNINSTALL\\{ENTRY-" + std::to_string(i) + "}", key));
         reg.closeKey(key);
     }
     EXPECT_EQ(0u, reg.openHandleCount());

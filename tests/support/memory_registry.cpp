@@ -11,30 +11,13 @@ namespace uninst {
 
 namespace {
 
-constexpr long badPathname = 161;
-
-bool isText(std::uint32_t type) {
-    // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ
-    return type == 1 || type == 2 || type == 7;
-}
+constexpr RegistryStatus badPathname = RegistryStatus(161);
 
 std::string dwordBytes(std::uint32_t value) {
     std::string bytes(4, '\0');
     for (int i = 0; i < 4; ++i)
         bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     return bytes;
-}
-
-// Writes stored value data to the front of a caller's buffer of `capacity`
-// bytes, or reports moreData and leaves it alone.
-long writeData(const MemoryRegistry::Value& value, std::string& buffer, std::size_t capacity) {
-    const std::string& data = value.data;
-    if (data.size() > capacity)
-        return Registry::moreData;
-    std::copy(data.begin(), data.end(), buffer.begin());
-    if (isText(value.type) && !data.empty() && data.back() != '\0' && data.size() < capacity)
-        buffer[data.size()] = '\0';
-    return Registry::success;
 }
 
 template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
@@ -98,7 +81,7 @@ MemoryRegistry::MemoryRegistry() : root_(std::make_shared<Node>()) {}
 
 MemoryRegistry::~MemoryRegistry() = default;
 
-long MemoryRegistry::walk(Node* from, const std::string& path, Node*& node) const {
+RegistryStatus MemoryRegistry::walk(Node* from, const std::string& path, Node*& node) const {
     if (!path.empty() && path.front() == '\\')
         return badPathname;
     Node* current = from;
@@ -109,28 +92,28 @@ long MemoryRegistry::walk(Node* from, const std::string& path, Node*& node) cons
         return current != nullptr;
     });
     if (current == nullptr)
-        return fileNotFound;
+        return Status::notFound();
     node = current;
-    return success;
+    return Status::success();
 }
 
-long MemoryRegistry::resolve(Key key, Node*& node) const {
+RegistryStatus MemoryRegistry::resolve(Key key, Node*& node) const {
     if (key == localMachine) {
         node = root_.get();
-        return success;
+        return Status::success();
     }
     auto it = handles_.find(key);
     if (it == handles_.end())
-        return invalidHandle;
+        return Status::invalidHandle();
     if (it->second->deleted)
         return keyDeleted;
     node = it->second.get();
-    return success;
+    return Status::success();
 }
 
 MemoryRegistry::Node* MemoryRegistry::find(const std::string& path) const {
     Node* node = nullptr;
-    return walk(root_.get(), path, node) == success ? node : nullptr;
+    return walk(root_.get(), path, node).isSuccess() ? node : nullptr;
 }
 
 MemoryRegistry::Node& MemoryRegistry::create(const std::string& path) {
@@ -207,82 +190,80 @@ std::size_t MemoryRegistry::openHandleCount() const {
     return handles_.size();
 }
 
-long MemoryRegistry::openKey(Key root, const std::string& path, std::uint32_t, Key& out) {
-    out = 0;
+RegistryStatus MemoryRegistry::openKey(Key root, const std::string& path, Key& out) {
     Node* from = nullptr;
-    if (long status = resolve(root, from); status != success)
+    if (Status status = resolve(root, from); !status.isSuccess())
         return status;
     Node* node = nullptr;
-    if (long status = walk(from, path, node); status != success)
+    if (Status status = walk(from, path, node); !status.isSuccess())
         return status;
     const Key handle = nextHandle_;
     nextHandle_ += 4;
     handles_.emplace(handle, node->shared_from_this());
     out = handle;
-    return success;
+    return Status::success();
 }
 
-long MemoryRegistry::queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) {
+RegistryStatus MemoryRegistry::closeKey(Key key) {
+    if (key == localMachine)
+        return Status::success();
+    return handles_.erase(key) == 1 ? Status::success() : Status::invalidHandle();
+}
+
+RegistryStatus MemoryRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
-    if (long status = walk(node, subkey, node); status != success)
+    if (Status status = walk(node, subkey, node); !status.isSuccess())
         return status;
     const Value* found = node->findValue("", scratch_);
-    if (found == nullptr) {
-        // An unset default value reads as empty text.
-        if (!buffer.empty())
-            buffer[0] = '\0';
-        return success;
-    }
-    return writeData(*found, buffer, buffer.size());
+    out = found != nullptr ? *found : Value{typeSz, std::string(1, '\0')};
+    return Status::success();
 }
 
-long MemoryRegistry::queryValue(Key key, const std::string& name, std::uint32_t& type,
-                                std::string& buffer) {
+RegistryStatus MemoryRegistry::readValue(Key key, const std::string& name, Value& out) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
     const Value* found = node->findValue(name, scratch_);
     if (found == nullptr)
-        return fileNotFound;
-    if (long status = writeData(*found, buffer, buffer.size()); status != success)
-        return status;
-    type = found->type;
-    return success;
+        return Status::notFound();
+    out = *found;
+    return Status::success();
 }
 
-long MemoryRegistry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+RegistryStatus MemoryRegistry::setDwordValue(Key key, const std::string& name,
+                                             std::uint32_t value) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
     node->putValue(name, Value{typeDword, dwordBytes(value)}, scratch_);
-    return success;
+    return Status::success();
 }
 
-long MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
+RegistryStatus MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
-    if (long status = walk(node, subkey, node); status != success)
+    if (Status status = walk(node, subkey, node); !status.isSuccess())
         return status;
     if (node == root_.get() || !node->children.empty())
-        return accessDenied;
+        return Status::accessDenied();
     Node* parent = node->parent;
     node->deleted = true;
     parent->children.erase(memory::foldName(node->name));
     parent->orderValid = false;
-    return success;
+    return Status::success();
 }
 
-long MemoryRegistry::deleteTree(Key key, const std::string& subkey) {
+RegistryStatus MemoryRegistry::deleteTree(Key key, const std::string& subkey) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
-    if (long status = walk(node, subkey, node); status != success)
+    if (Status status = walk(node, subkey, node); !status.isSuccess())
         return status;
     if (node == root_.get())
-        return accessDenied;
+        return Status::accessDenied();
     // Handles open anywhere below go stale, as they do on Windows.
     std::vector<Node*> pending{node};
     while (!pending.empty()) {
@@ -295,59 +276,38 @@ long MemoryRegistry::deleteTree(Key key, const std::string& subkey) {
     Node* parent = node->parent;
     parent->children.erase(memory::foldName(node->name));
     parent->orderValid = false;
-    return success;
+    return Status::success();
 }
 
-long MemoryRegistry::enumKey(Key key, std::uint32_t index, std::string& name,
-                             std::uint32_t& nameLength, std::string& cls,
-                             std::uint32_t& classLength) {
+RegistryStatus MemoryRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
     const auto& order = node->ordered();
     if (index >= order.size())
-        return noMoreItems;
-    const std::string& childName = order[index].second->name;
-    const std::size_t capacity = std::min<std::size_t>(nameLength, name.size());
-    if (childName.size() >= capacity)
-        return moreData;
-    std::copy(childName.begin(), childName.end(), name.begin());
-    name[childName.size()] = '\0';
-    nameLength = static_cast<std::uint32_t>(childName.size());
-    if (classLength > 0 && !cls.empty())
-        cls[0] = '\0';
-    classLength = 0;
-    return success;
+        return Status::noMoreItems();
+    name = order[index].second->name;
+    return Status::success();
 }
 
-long MemoryRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
-                               std::uint32_t& nameLength, std::uint32_t& type, std::string& data,
-                               std::uint32_t& dataLength) {
+RegistryStatus MemoryRegistry::enumValue(Key key, std::uint32_t index, std::string& name,
+                                         Value& value) {
     Node* node = nullptr;
-    if (long status = resolve(key, node); status != success)
+    if (Status status = resolve(key, node); !status.isSuccess())
         return status;
     if (index >= node->values.size())
-        return noMoreItems;
-    const auto& [valueName, value] = node->values[index];
-    const std::size_t nameCapacity = std::min<std::size_t>(nameLength, name.size());
-    const std::size_t dataCapacity = std::min<std::size_t>(dataLength, data.size());
-    type = value.type;
-    if (valueName.size() >= nameCapacity || value.data.size() > dataCapacity) {
-        dataLength = static_cast<std::uint32_t>(value.data.size());
-        return moreData;
-    }
-    std::copy(valueName.begin(), valueName.end(), name.begin());
-    name[valueName.size()] = '\0';
-    nameLength = static_cast<std::uint32_t>(valueName.size());
-    writeData(value, data, dataCapacity);
-    dataLength = static_cast<std::uint32_t>(value.data.size());
-    return success;
+        return Status::noMoreItems();
+    name = node->values[index].first;
+    value = node->values[index].second;
+    return Status::success();
 }
 
-long MemoryRegistry::closeKey(Key key) {
-    if (key == localMachine)
-        return success;
-    return handles_.erase(key) == 1 ? success : invalidHandle;
+bool MemoryRegistry::sameName(std::string_view a, std::string_view b) {
+    return memory::foldName(a) == memory::foldName(b);
+}
+
+std::size_t MemoryRegistry::codePageLength(std::string_view text) {
+    return memory::foldName(text).size();
 }
 
 } // namespace uninst

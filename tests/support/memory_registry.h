@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst {
@@ -14,23 +15,17 @@ namespace uninst {
 // A registry held in memory that answers as Windows does: names match without
 // regard to case, sub-keys enumerate in case-insensitive sorted order and
 // values in creation order, later items move down one index after a deletion,
-// a buffer too small gives moreData and is left alone, and deleting an open
-// key succeeds while calls through the stale handle then fail.
+// and deleting an open key succeeds while calls through the stale handle then
+// fail.
 // Everything lives under HKEY_LOCAL_MACHINE; fixture paths are full key paths
 // below it ("Software\\Microsoft\\..."). Calls through the handle of a deleted
 // key give keyDeleted; handles that were never opened or are closed give
 // invalidHandle. Text data is stored exactly as given: setString adds the NUL
-// terminator, setValue does not; a read of a text value whose data lacks the
-// terminator appends one when the buffer has room, as Windows does, and the
-// unset default value of an existing key reads as empty text.
+// terminator, setValue does not; the unset default value of an existing key
+// reads as empty text.
 class MemoryRegistry : public Registry {
 public:
-    struct Value {
-        std::uint32_t type = 0;
-        std::string data;
-    };
-
-    static constexpr long keyDeleted = 1018;
+    static constexpr Status keyDeleted = Status(1018);
 
     MemoryRegistry();
     ~MemoryRegistry() override;
@@ -48,26 +43,29 @@ public:
     std::vector<std::string> subKeyNames(const std::string& path) const;
     std::size_t openHandleCount() const;
 
-    long openKey(Key root, const std::string& path, std::uint32_t access, Key& out) override;
-    long queryDefaultValue(Key key, const std::string& subkey, std::string& buffer) override;
-    long queryValue(Key key, const std::string& name, std::uint32_t& type,
-                    std::string& buffer) override;
-    long setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    long deleteKey(Key key, const std::string& subkey) override;
-    long deleteTree(Key key, const std::string& subkey) override;
-    long enumKey(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                 std::string& cls, std::uint32_t& classLength) override;
-    long enumValue(Key key, std::uint32_t index, std::string& name, std::uint32_t& nameLength,
-                   std::uint32_t& type, std::string& data, std::uint32_t& dataLength) override;
-    long closeKey(Key key) override;
+    Status openKey(Key root, const std::string& path, Key& out) override;
+    Status closeKey(Key key) override;
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
+    Status readValue(Key key, const std::string& name, Value& out) override;
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
+    Status deleteKey(Key key, const std::string& subkey) override;
+    Status deleteTree(Key key, const std::string& subkey) override;
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override;
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
+    // Letter case folds as memory_names.h folds it: ASCII, Latin-1 and the
+    // other scripts names in tests use, as code page 1252 and Wine fold them.
+    bool sameName(std::string_view a, std::string_view b) override;
+    // One character of the code page for each UTF-16 unit, whatever its
+    // UTF-8 length: a code page that holds every character.
+    std::size_t codePageLength(std::string_view text) override;
 
 private:
     struct Node;
     Node* find(const std::string& path) const;
     Node& create(const std::string& path);
     // The node behind a handle, or the status a call through it gives.
-    long resolve(Key key, Node*& node) const;
-    long walk(Node* from, const std::string& path, Node*& node) const;
+    Status resolve(Key key, Node*& node) const;
+    Status walk(Node* from, const std::string& path, Node*& node) const;
 
     std::shared_ptr<Node> root_;
     std::map<Key, std::shared_ptr<Node>> handles_;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-// A whole registry read back through the Registry interface with buffers
-// larger than anything a test stores, so that the picture does not depend on
-// the buffer sizes the engine uses. Fuzz targets and the fault sweep compare
+// A whole registry read back through the Registry interface, item by item
+// and whole, so that the picture does not depend on the buffer sizes the
+// engine uses. Fuzz targets and the fault sweep compare
 // worlds before and after a run with it.
 namespace uninst::test {
 
@@ -29,55 +29,26 @@ struct SnapKey {
 
 namespace detail {
 
-// Buffers start at a size above anything the engine reads and grow when the
-// registry says an item does not fit, so no item is ever missed.
-inline constexpr std::uint32_t startSize = 4096;
-inline constexpr std::uint32_t largest = 1u << 24;
-
 inline void readKey(Registry& registry, Registry::Key key, SnapKey& out) {
-    std::string name;
-    std::string data;
-    std::uint32_t size = startSize;
-    for (std::uint32_t index = 0;;) {
-        name.assign(size, ' ');
-        data.assign(size, '\0');
-        std::uint32_t nameLength = size;
-        std::uint32_t dataLength = size;
-        std::uint32_t type = 0;
-        const long status =
-            registry.enumValue(key, index, name, nameLength, type, data, dataLength);
-        if (status == Registry::moreData && size < largest) {
-            size *= 2;
-            continue;
-        }
-        if (status != Registry::success)
+    for (std::uint32_t index = 0;; ++index) {
+        SnapValue value;
+        Registry::Value stored;
+        if (!registry.enumValue(key, index, value.name, stored).isSuccess())
             break;
-        out.values.push_back({name.substr(0, nameLength), type, data.substr(0, dataLength)});
-        ++index;
+        value.type = stored.type;
+        value.data = std::move(stored.data);
+        out.values.push_back(std::move(value));
     }
-    std::string cls;
-    size = startSize;
-    for (std::uint32_t index = 0;;) {
-        name.assign(size, ' ');
-        cls.assign(size, ' ');
-        std::uint32_t nameLength = size;
-        std::uint32_t classLength = size;
-        const long status = registry.enumKey(key, index, name, nameLength, cls, classLength);
-        if (status == Registry::moreData && size < largest) {
-            size *= 2;
-            continue;
-        }
-        if (status != Registry::success)
-            break;
+    for (std::uint32_t index = 0;; ++index) {
         SnapKey child;
-        child.name = name.substr(0, nameLength);
+        if (!registry.enumKey(key, index, child.name).isSuccess())
+            break;
         Registry::Key handle = 0;
-        if (registry.openKey(key, child.name, Registry::allAccess, handle) == Registry::success) {
+        if (registry.openKey(key, child.name, handle).isSuccess()) {
             readKey(registry, handle, child);
             registry.closeKey(handle);
         }
         out.children.push_back(std::move(child));
-        ++index;
     }
 }
 

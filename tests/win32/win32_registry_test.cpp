@@ -60,8 +60,7 @@ protected:
 
     Registry::Key open(const std::string& path) {
         Registry::Key key = 0;
-        EXPECT_EQ(Registry::success,
-                  registry_.openKey(Registry::localMachine, path, Registry::allAccess, key))
+        EXPECT_EQ(Registry::Status::success(), registry_.openKey(Registry::localMachine, path, key))
             << path;
         if (key != 0)
             opened_.push_back(key);
@@ -83,86 +82,101 @@ TEST_F(Win32RegistryText, NonAsciiNamesAndTextCrossAsUtf8) {
 
     std::string buffer(64, ' ');
     std::uint32_t type = 0;
-    ASSERT_EQ(Registry::success, registry_.queryValue(key, "Crème", type, buffer));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryValue(registry_, key, "Crème", type, buffer));
     const std::string expected = "C:\\Program Files\\Café\\café.exe\0"s;
-    EXPECT_EQ(expected + std::string(64 - expected.size(), ' '), buffer);
+    // The buffer's 64 characters: 31 of text and terminator, which take 33
+    // bytes in UTF-8, then the 33 blanks the read left.
+    EXPECT_EQ(expected + std::string(33, ' '), buffer);
 
     buffer.assign(255, ' ');
-    ASSERT_EQ(Registry::success, registry_.queryDefaultValue(key, "app.exe", buffer));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryDefaultValue(registry_, key, "app.exe", buffer));
     EXPECT_EQ("D:\\Été\\app.exe\0"s, buffer.substr(0, 17));
 
     const Registry::Key root = open(rootUtf8_);
     std::string name(255, ' ');
-    std::string cls(255, ' ');
     std::uint32_t nameLength = 255;
-    std::uint32_t classLength = 255;
-    ASSERT_EQ(Registry::success, registry_.enumKey(root, 0, name, nameLength, cls, classLength));
+    ASSERT_EQ(Registry::Status::success(), codepage::enumKey(registry_, root, 0, name, nameLength));
     EXPECT_EQ(5u, nameLength) << "the length of \"Café\" in UTF-8 bytes";
     EXPECT_EQ("Café\0"s, name.substr(0, 6));
-    EXPECT_EQ(std::string(255 - 6, ' '), name.substr(6));
+    EXPECT_EQ(std::string(255 - 5, ' '), name.substr(6)) << "five characters written";
 
     std::string data(64, '\0');
     std::uint32_t dataLength = 64;
     name.assign(255, ' ');
     nameLength = 255;
-    ASSERT_EQ(Registry::success,
-              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::enumValue(registry_, key, 0, name, nameLength, type, data, dataLength));
     EXPECT_EQ("Crème", name.substr(0, nameLength));
     EXPECT_EQ(expected.size(), dataLength) << "data length counts the converted text";
     EXPECT_EQ(expected, data.substr(0, dataLength));
 }
 
-// Eight characters take nine bytes with the terminator in the code page but
-// seventeen in UTF-8: the caller's twelve-byte buffer must not receive a cut
-// name.
-TEST_F(Win32RegistryText, NameThatGrowsPastTheBufferInConversionIsTooLarge) {
+// Rooms are counted in characters of the code page, as the system counts
+// them: eight accented letters take nine with the terminator, though
+// seventeen bytes in UTF-8.
+TEST_F(Win32RegistryText, NamesAndDataAreMeasuredInCodePageCharacters) {
     setText(L"\\\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9",
-            L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", L"x");
+            L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", L"\u00e9\u00e9\u00e9");
     const Registry::Key root = open(rootUtf8_);
+    const std::string eight = "éééééééé";
 
-    std::string name(12, '#');
-    std::string cls(255, ' ');
-    std::uint32_t nameLength = 12;
-    std::uint32_t classLength = 255;
-    EXPECT_EQ(Registry::moreData, registry_.enumKey(root, 0, name, nameLength, cls, classLength));
-    EXPECT_EQ(std::string(12, '#'), name);
-    EXPECT_EQ(12u, nameLength);
+    std::string name(9, '#');
+    std::uint32_t nameLength = 0;
+    ASSERT_EQ(Registry::Status::success(), codepage::enumKey(registry_, root, 0, name, nameLength));
+    EXPECT_EQ(eight + '\0', name);
+    EXPECT_EQ(16u, nameLength) << "the name's length in the buffer, in UTF-8 bytes";
 
-    const Registry::Key key = open(rootUtf8_ + "\\éééééééé");
+    name.assign(8, '#');
+    EXPECT_EQ(Registry::Status::moreData(), codepage::enumKey(registry_, root, 0, name, nameLength))
+        << "no room for the terminator";
+    EXPECT_EQ(std::string(8, '#'), name);
+
+    const Registry::Key key = open(rootUtf8_ + "\\" + eight);
     std::uint32_t type = 0;
-    std::string data(16, '\0');
-    std::uint32_t dataLength = 16;
+    std::string data(4, '#');
+    std::uint32_t dataLength = 0;
     name.assign(12, '#');
-    nameLength = 12;
-    EXPECT_EQ(Registry::moreData,
-              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
-    EXPECT_EQ(std::string(12, '#'), name);
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::enumValue(registry_, key, 0, name, nameLength, type, data, dataLength));
+    EXPECT_EQ(eight + '\0' + "###", name);
+    EXPECT_EQ("ééé\0"s, data) << "three letters and the terminator fill four characters";
+
+    data.assign(3, '#');
+    EXPECT_EQ(Registry::Status::moreData(),
+              codepage::enumValue(registry_, key, 0, name, nameLength, type, data, dataLength));
+    EXPECT_EQ("###", data);
+
+    std::string buffer(4, ' ');
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryValue(registry_, key, eight, type, buffer));
+    EXPECT_EQ("ééé\0"s, buffer);
+    buffer.assign(3, ' ');
+    EXPECT_EQ(Registry::Status::moreData(),
+              codepage::queryValue(registry_, key, eight, type, buffer));
+    EXPECT_EQ("   ", buffer);
 }
 
-// The length passed in is the room offered, even when the buffer behind it
-// is larger.
-TEST_F(Win32RegistryText, PassedLengthsBoundTheRoom) {
-    setText(L"\\Caf\u00e9", L"Name", L"0123456789");
-    const Registry::Key root = open(rootUtf8_);
+// Letter case is folded as the registry folds it, beyond a-z: an application
+// registered as "übung.exe" is the one started as "ÜBUNG.EXE".
+TEST_F(Win32RegistryText, NamesCompareAsTheRegistryMatchesThem) {
+    setText(L"\\\u00fcbung.exe", L"", L"x");
+    EXPECT_NE(0u, open(rootUtf8_ + "\\ÜBUNG.EXE")) << "the registry itself matches them";
 
-    std::string name(255, '#');
-    std::string cls(255, ' ');
-    std::uint32_t nameLength = 5;
-    std::uint32_t classLength = 255;
-    EXPECT_EQ(Registry::moreData, registry_.enumKey(root, 0, name, nameLength, cls, classLength))
-        << "\"Café\" and its terminator need six bytes";
-    EXPECT_EQ(std::string(255, '#'), name);
+    EXPECT_TRUE(registry_.sameName("übung.exe", "ÜBUNG.EXE"));
+    EXPECT_TRUE(registry_.sameName("Crème Brûlée", "CRÈME BRÛLÉE"));
+    EXPECT_TRUE(registry_.sameName("œuvre ÿ š", "ŒUVRE Ÿ Š")) << "letters of 0x80-0x9F";
+    EXPECT_TRUE(registry_.sameName("MyApp.exe", "myapp.EXE"));
+    EXPECT_FALSE(registry_.sameName("übung.exe", "ubung.exe")) << "accents still count";
+    EXPECT_FALSE(registry_.sameName("straße", "STRASSE"));
+    EXPECT_FALSE(registry_.sameName("app.exe", "app.exe "));
+    EXPECT_FALSE(registry_.sameName("\u0101pp.exe", "?pp.exe"))
+        << "a letter the code page lacks is not its replacement character";
 
-    const Registry::Key key = open(rootUtf8_ + "\\Café");
-    std::string data(255, '\0');
-    std::uint32_t dataLength = 8;
-    std::uint32_t type = 0;
-    name.assign(255, ' ');
-    nameLength = 255;
-    EXPECT_EQ(Registry::moreData,
-              registry_.enumValue(key, 0, name, nameLength, type, data, dataLength));
-    EXPECT_EQ(std::string(255, '\0'), data);
-    EXPECT_EQ(11u, dataLength) << "the size the data needs";
+    EXPECT_EQ(4u, registry_.codePageLength("Café"));
+    EXPECT_EQ(8u, registry_.codePageLength("éé\0x\0yy\0"s));
+    EXPECT_EQ(0u, registry_.codePageLength(""));
 }
 
 // The system's own conversion puts a look-alike where the code page has no
@@ -179,24 +193,27 @@ TEST_F(Win32RegistryText, TextOutsideTheCodePageIsNotReadAsALookAlike) {
     const Registry::Key root = open(rootUtf8_);
 
     std::string buffer(255, ' ');
-    EXPECT_NE(Registry::success, registry_.queryDefaultValue(root, "app.exe", buffer));
+    EXPECT_NE(Registry::Status::success(),
+              codepage::queryDefaultValue(registry_, root, "app.exe", buffer));
     EXPECT_EQ(std::string(255, ' '), buffer);
 
     const Registry::Key key = open(rootUtf8_ + "\\app.exe");
     std::uint32_t type = Registry::typeSz;
     buffer.assign(255, ' ');
-    EXPECT_NE(Registry::success, registry_.queryValue(key, "AppToUninstall", type, buffer));
+    EXPECT_NE(Registry::Status::success(),
+              codepage::queryValue(registry_, key, "AppToUninstall", type, buffer));
     EXPECT_EQ(std::string(255, ' '), buffer);
 
     buffer.assign(255, ' ');
-    ASSERT_EQ(Registry::success, registry_.queryDefaultValue(root, "plain.exe", buffer));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryDefaultValue(registry_, root, "plain.exe", buffer));
     const std::string plain = "C:\\Program Files\\Café\\plain.exe\0"s;
     EXPECT_EQ(plain, buffer.substr(0, plain.size()));
 
     buffer.assign(255, ' ');
     EXPECT_EQ(RegQueryValueA(HKEY_LOCAL_MACHINE, text::toAnsi(rootUtf8_ + "\\bare.exe").c_str(),
                              nullptr, nullptr),
-              registry_.queryDefaultValue(root, "bare.exe", buffer))
+              codepage::queryDefaultValue(registry_, root, "bare.exe", buffer).code())
         << "a key without a default value reads as the system reads it";
 }
 
@@ -206,7 +223,8 @@ TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
 
     std::string buffer(8, '\0');
     std::uint32_t type = 0;
-    ASSERT_EQ(Registry::success, registry_.queryValue(key, "Blob", type, buffer));
+    ASSERT_EQ(Registry::Status::success(),
+              codepage::queryValue(registry_, key, "Blob", type, buffer));
     EXPECT_EQ(Registry::typeBinary, type);
     EXPECT_EQ("\xE9\x80\xFF\x00\x41\0\0\0"s, buffer);
 }
@@ -236,15 +254,14 @@ protected:
     }
 
     // Opens, reads the count and closes, as the install log does per line.
-    long readCount(std::uint32_t& count) {
+    Registry::Status readCount(std::uint32_t& count) {
         Registry::Key key = 0;
-        const long opened =
-            registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, key);
-        if (opened != Registry::success)
+        const Registry::Status opened = registry_.openKey(Registry::localMachine, shared_, key);
+        if (!opened.isSuccess())
             return opened;
         std::uint32_t type = Registry::typeDword;
         std::string data(4, '\0');
-        const long status = registry_.queryValue(key, "a.dll", type, data);
+        const Registry::Status status = codepage::queryValue(registry_, key, "a.dll", type, data);
         std::memcpy(&count, data.data(), sizeof count);
         registry_.closeKey(key);
         return status;
@@ -253,8 +270,7 @@ protected:
     // Whether the key opens through the layer; closes it again if so.
     bool opens() {
         Registry::Key key = 0;
-        if (registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, key) !=
-            Registry::success)
+        if (!registry_.openKey(Registry::localMachine, shared_, key).isSuccess())
             return false;
         registry_.closeKey(key);
         return true;
@@ -267,25 +283,24 @@ protected:
 
 TEST_F(Win32RegistryReopen, ReopenedKeySeesWhatOthersWroteMeanwhile) {
     std::uint32_t count = 0;
-    ASSERT_EQ(Registry::success, readCount(count));
+    ASSERT_EQ(Registry::Status::success(), readCount(count));
     EXPECT_EQ(3u, count);
     setCount(7);
-    ASSERT_EQ(Registry::success, readCount(count));
+    ASSERT_EQ(Registry::Status::success(), readCount(count));
     EXPECT_EQ(7u, count);
 }
 
 TEST_F(Win32RegistryReopen, DeletedKeyDoesNotOpenAgain) {
     std::uint32_t count = 0;
-    ASSERT_EQ(Registry::success, readCount(count));
-    EXPECT_EQ(Registry::success, registry_.deleteKey(Registry::localMachine, shared_));
+    ASSERT_EQ(Registry::Status::success(), readCount(count));
+    EXPECT_EQ(Registry::Status::success(), registry_.deleteKey(Registry::localMachine, shared_));
     EXPECT_FALSE(opens());
 }
 
 TEST_F(Win32RegistryReopen, KeyDeletedWhileTheCallerHoldsItDoesNotOpenAgain) {
     Registry::Key key = 0;
-    ASSERT_EQ(Registry::success,
-              registry_.openKey(Registry::localMachine, shared_, Registry::allAccess, key));
-    EXPECT_EQ(Registry::success, registry_.deleteKey(Registry::localMachine, shared_));
+    ASSERT_EQ(Registry::Status::success(), registry_.openKey(Registry::localMachine, shared_, key));
+    EXPECT_EQ(Registry::Status::success(), registry_.deleteKey(Registry::localMachine, shared_));
     registry_.closeKey(key);
     EXPECT_FALSE(opens());
 }
@@ -329,13 +344,13 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
     }
 
     Win32Registry registry;
-    EXPECT_NE(Registry::success,
+    EXPECT_NE(Registry::Status::success(),
               registry.deleteTree(Registry::localMachine, text::fromWide(entry)));
     EXPECT_TRUE(exists(target + L"\\Inside")) << "the link's target lost its sub-key";
     EXPECT_TRUE(exists(entry + L"\\Link")) << "the link itself was deleted";
     EXPECT_FALSE(exists(entry + L"\\Plain")) << "the rest of the tree stayed";
 
-    EXPECT_NE(Registry::success,
+    EXPECT_NE(Registry::Status::success(),
               registry.deleteTree(Registry::localMachine, text::fromWide(entry + L"\\Link")))
         << "a link asked for by name";
     EXPECT_TRUE(exists(target + L"\\Inside"));

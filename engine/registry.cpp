@@ -1,0 +1,120 @@
+#include "engine/registry.h"
+
+namespace uninst::codepage {
+
+namespace {
+
+bool isText(std::uint32_t type) {
+    // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ
+    return type == 1 || type == 2 || type == 7;
+}
+
+// What a call writes over the front of a buffer, and how many of the
+// buffer's characters it covers.
+struct Front {
+    std::string bytes;
+    std::size_t characters = 0;
+};
+
+// Data as the 8-bit calls write it into `room` characters: text that lacks a
+// terminator gets one when there is room left, as the system adds it. False
+// when the data does not fit.
+bool dataFront(Registry& registry, const Registry::Value& value, std::size_t room, Front& out) {
+    const bool text = isText(value.type);
+    const std::size_t length = text ? registry.codePageLength(value.data) : value.data.size();
+    if (length > room)
+        return false;
+    out.bytes = value.data;
+    out.characters = length;
+    if (text && !value.data.empty() && value.data.back() != '\0' && length < room) {
+        out.bytes.push_back('\0');
+        ++out.characters;
+    }
+    return true;
+}
+
+// A name always comes with its terminator, and needs room for it.
+bool nameFront(Registry& registry, const std::string& name, std::size_t room, Front& out) {
+    const std::size_t length = registry.codePageLength(name);
+    if (length >= room)
+        return false;
+    out.bytes = name;
+    out.bytes.push_back('\0');
+    out.characters = length + 1;
+    return true;
+}
+
+// The buffer keeps one byte per character past the front.
+void layOver(std::string& buffer, const Front& front) {
+    buffer.replace(0, front.characters, front.bytes);
+}
+
+std::uint32_t lengthOf(const std::string& bytes) {
+    return static_cast<std::uint32_t>(bytes.size());
+}
+
+} // namespace
+
+Registry::Status queryDefaultValue(Registry& registry, Registry::Key key, const std::string& subkey,
+                                   std::string& buffer) {
+    Registry::Value value;
+    const Registry::Status status = registry.readDefaultValue(key, subkey, value);
+    if (!status.isSuccess())
+        return status;
+    Front front;
+    if (!dataFront(registry, value, buffer.size(), front))
+        return Registry::Status::moreData();
+    layOver(buffer, front);
+    return status;
+}
+
+Registry::Status queryValue(Registry& registry, Registry::Key key, const std::string& name,
+                            std::uint32_t& type, std::string& buffer) {
+    Registry::Value value;
+    const Registry::Status status = registry.readValue(key, name, value);
+    if (!status.isSuccess())
+        return status;
+    Front front;
+    if (!dataFront(registry, value, buffer.size(), front))
+        return Registry::Status::moreData();
+    layOver(buffer, front);
+    type = value.type;
+    return status;
+}
+
+Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t index,
+                         std::string& name, std::uint32_t& nameLength) {
+    std::string found;
+    const Registry::Status status = registry.enumKey(key, index, found);
+    if (!status.isSuccess())
+        return status;
+    Front front;
+    if (!nameFront(registry, found, name.size(), front))
+        return Registry::Status::moreData();
+    layOver(name, front);
+    nameLength = lengthOf(found);
+    return status;
+}
+
+Registry::Status enumValue(Registry& registry, Registry::Key key, std::uint32_t index,
+                           std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
+                           std::string& data, std::uint32_t& dataLength) {
+    std::string foundName;
+    Registry::Value value;
+    const Registry::Status status = registry.enumValue(key, index, foundName, value);
+    if (!status.isSuccess())
+        return status;
+    Front nameBytes;
+    Front dataBytes;
+    if (!nameFront(registry, foundName, name.size(), nameBytes) ||
+        !dataFront(registry, value, data.size(), dataBytes))
+        return Registry::Status::moreData();
+    layOver(name, nameBytes);
+    layOver(data, dataBytes);
+    nameLength = lengthOf(foundName);
+    type = value.type;
+    dataLength = lengthOf(value.data);
+    return status;
+}
+
+} // namespace uninst::codepage

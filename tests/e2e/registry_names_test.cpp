@@ -1,0 +1,119 @@
+// Registrations as the system matches and measures them: names in another
+// letter case beyond a-z, and names and paths whose UTF-8 form is longer than
+// the 255 characters of the code page they take.
+#include "tests/e2e/scenarios.h"
+
+#include <string>
+
+namespace e2e {
+namespace {
+
+namespace driver = uninst::driver;
+
+const std::wstring accentedApp = L"e2e\u00fcbung.exe";   // e2eübung.exe
+const std::wstring accentedTyped = L"E2E\u00dcBUNG.EXE"; // E2EÜBUNG.EXE
+const std::wstring accentLessApp = L"e2eubung.exe";
+// 173 characters registered, 313 bytes in UTF-8; no step longer than the
+// host's 255 bytes for a name.
+const std::wstring accentedDir = L"C:\\Program Files\\E2E " + std::wstring(100, L'\u00e9');
+const std::wstring accentedBin = accentedDir + L"\\" + std::wstring(40, L'\u00e8');
+// Sorted before "e2eapp.exe", as the registry sorts: "0" comes before "A".
+const std::wstring longAppPathsName = L"e2e0" + std::wstring(130, L'\u00e9');
+const std::wstring tooLongEntry = L"e2e0" + std::wstring(251, L'\u00e9');
+
+class RegistryNames : public Scenario {
+protected:
+    void SetUp() override {
+        cleanUpOwn();
+        Scenario::SetUp();
+    }
+    void TearDown() override {
+        cleanUpOwn();
+        Scenario::TearDown();
+    }
+    static void cleanUpOwn() {
+        for (const std::wstring& name : {accentedApp, accentLessApp, longAppPathsName}) {
+            deleteKeyTree(appPathsKey + L"\\" + name);
+            deleteKeyTree(uninstallKey + L"\\" + name);
+        }
+        deleteKeyTree(uninstallKey + L"\\" + tooLongEntry);
+        removeTree(accentedDir);
+    }
+
+    // Starts the program, presses the button with nothing marked and says
+    // how the run ended.
+    static long uninstallEverything(const std::wstring& typed, std::wstring& report) {
+        Uninstaller run(typed);
+        HWND form = run.form();
+        if (form == nullptr) {
+            report = run.takeErrorReport(0);
+            return -1;
+        }
+        markAndPress(form, {});
+        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
+            report = driver::messageText(box);
+            driver::dismiss(box);
+        }
+        return run.exitStatus();
+    }
+};
+
+// Started with the name typed in capitals, the program found the folder
+// because the registry matched the name; its entries must go the same way.
+TEST_F(RegistryNames, NameTypedInAnotherCaseBeyondAToZRemovesTheEntries) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(accentedApp, installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", accentedApp);
+    // Another application whose name differs only by the accent.
+    registerApp(accentLessApp, L"C:\\Program Files\\E2E Other\\e2eubung.exe");
+    setString(uninstallKey + L"\\E2E Other App", L"AppToUninstall", accentLessApp);
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(accentedTyped, report), 0) << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + accentedApp));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + accentLessApp));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
+}
+
+// Every limit counts characters of the code page: a folder, and another
+// application's key name, of well over 128 accented letters fit the
+// 255-character buffers, though they take more than 255 bytes in UTF-8; a name that does not fit is
+// another application's and is passed over.
+TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
+    createKey(appPathsKey + L"\\" + longAppPathsName);
+    createKey(uninstallKey + L"\\" + tooLongEntry);
+    if (!keyExists(uninstallKey + L"\\" + tooLongEntry))
+        GTEST_SKIP() << "this registry takes no key name of 255 characters";
+    setString(uninstallKey + L"\\" + tooLongEntry, L"AppToUninstall", L"e2eother.exe");
+    createFolder(accentedBin);
+    createFile(accentedBin + L"\\e2eapp.exe");
+    createFile(accentedBin + L"\\readme.txt");
+    writeLog(accentedBin, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, accentedBin + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    EXPECT_EQ(driver::rows(driver::fileList(form)).size(), 2u);
+    markAndPress(form, {});
+    std::wstring report;
+    if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
+        report = driver::messageText(box);
+        driver::dismiss(box);
+    }
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(report);
+    EXPECT_FALSE(folderExists(accentedBin));
+    EXPECT_TRUE(folderExists(accentedDir)) << "not the application's: the log does not name it";
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + longAppPathsName));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + tooLongEntry));
+}
+
+} // namespace
+} // namespace e2e

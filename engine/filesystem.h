@@ -24,13 +24,24 @@ enum class Removal {
     notFound,
 };
 
-// The file-system operations the engine uses. Paths are UTF-8 and full.
-// Every failing operation throws Error with a message naming the operation,
-// the path and the system's description of the failure.
+// The file-system operations the engine uses. Paths are UTF-8, full and
+// final: every operation but fullPath takes a path exactly as it stands, with
+// no clean-up, so that a listed name ("data.mdb.") names that item and no
+// other ("data.mdb"). Every failing operation throws Error with a message
+// naming the operation, the path and the system's description of the failure.
 // No operation ever follows a reparse point.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
+
+    // The full path the system makes of `path` when given it outside the
+    // long-path form: read against the current folder (of its drive, for
+    // "C:x"), "/" as "\\", doubled separators as one, "." and ".." steps
+    // resolved, one trailing dot dropped from a step, trailing dots and
+    // blanks from the last. What it answers is what a path the engine did not
+    // list itself (the registered folder, the group) really names. Throws
+    // when the system can make nothing of it.
+    virtual std::string fullPath(const std::string& path) = 0;
 
     // The files and sub-folders directly in an existing folder. Throws when
     // the path is empty, missing, not a folder or cannot be read.

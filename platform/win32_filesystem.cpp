@@ -64,51 +64,36 @@ bool isDriveAbsolute(std::string_view path) {
            (path.size() == 2 || path[2] == '\\' || path[2] == '/');
 }
 
-// The "\\?\" form skips the system's clean-up of a path, so a path that needs
-// it ("/" separators, "." or ".." parts, doubled separators) is cleaned up
-// first.
-bool needsCleanUp(std::string_view path) {
-    std::size_t start = 3;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of("\\/", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        const std::string_view part = path.substr(start, end - start);
-        if (part == "." || part == ".." || (part.empty() && end < path.size()))
-            return true;
-        if (end < path.size() && path[end] == '/')
-            return true;
-        start = end + 1;
-    }
-    return path.size() > 2 && path[2] == '/';
+// "\\server\share...", not the device namespace ("\\?\", "\\.\").
+bool isShareForm(std::string_view path) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    return path.size() > 2 && separator(path[0]) && separator(path[1]) &&
+           !((path[2] == '?' || path[2] == '.') && (path.size() == 3 || separator(path[3])));
 }
 
-// Appends the form of `path` that the wide API is given. "C:" on its own is
-// the drive's root, as a folder path without its trailing separator.
+// Appends the form of `path` that the wide API is given. Drive and share paths
+// take the long-path form, which the system uses exactly as it stands: no
+// separator is added or dropped, no "." or ".." step is read, no trailing dot
+// or blank goes. Nothing is cleaned up here: the engine resolves the folders
+// it did not list itself once (fullPath), and a listed name joined to one of
+// them must name that item and no other ("data.mdb." is not "data.mdb"). A
+// path that would need clean-up names nothing in this form and fails. "C:" on
+// its own is the drive's root, as a folder path without its separator.
 void appendApiPath(std::wstring& out, const std::string& path) {
-    if (!isDriveAbsolute(path)) {
-        text::appendWide(out, path);
-        return;
-    }
-    out += longPrefix;
-    if (!needsCleanUp(path)) {
+    if (isDriveAbsolute(path)) {
+        out += longPrefix;
         text::appendWide(out, path);
         if (path.size() == 2)
             out += L'\\';
         return;
     }
-    const std::wstring wide = text::toWide(path);
-    std::wstring full(wide.size() + MAX_PATH, L'\0');
-    DWORD length =
-        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length);
-        length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+    if (isShareForm(path)) {
+        out += longPrefix;
+        out += L"UNC";
+        text::appendWide(out, std::string_view(path).substr(1));
+        return;
     }
-    if (length == 0)
-        fail("use path", path, GetLastError());
-    full.resize(length);
-    out += full;
+    text::appendWide(out, path);
 }
 
 std::wstring apiPath(const std::string& path) {
@@ -119,6 +104,9 @@ std::wstring apiPath(const std::string& path) {
 
 // For messages: the path as the user knows it.
 std::string userPath(std::wstring_view apiForm) {
+    constexpr std::wstring_view sharePrefix = L"\\\\?\\UNC\\";
+    if (apiForm.substr(0, sharePrefix.size()) == sharePrefix)
+        return "\\" + text::fromWide(apiForm.substr(sharePrefix.size() - 1));
     if (apiForm.substr(0, longPrefix.size()) == longPrefix)
         apiForm.remove_prefix(longPrefix.size());
     return text::fromWide(apiForm);
@@ -220,6 +208,24 @@ FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
 }
 
 } // namespace
+
+std::string Win32FileSystem::fullPath(const std::string& path) {
+    constexpr std::string_view operation = "resolve path";
+    if (path.empty())
+        fail(operation, path, ERROR_INVALID_NAME);
+    const std::wstring wide = text::toWide(path);
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
+    DWORD length =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size())
+        fail(operation, path, length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+    full.resize(length);
+    return text::fromWide(full);
+}
 
 FolderListing Win32FileSystem::listFolder(const std::string& path) {
     constexpr std::string_view operation = "open folder";

@@ -10,12 +10,14 @@
 
 namespace uninst {
 
-// The file system through the wide Win32 API. Drive-letter paths are used in
-// their "\\?\" form so that paths past 260 characters work. Reparse points
+// The file system through the wide Win32 API. Drive-letter and share paths
+// are used in their "\\?\" form, exactly as given, so that paths past 260
+// characters work and a listed name is never read as another. Reparse points
 // (junctions, symbolic links) are reported but never entered, deleted or
 // followed: on some systems deleting one acts on its target.
 class Win32FileSystem : public FileSystem {
 public:
+    std::string fullPath(const std::string& path) override;
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     void setRemovalRoots(const std::vector<std::string>& roots) override;

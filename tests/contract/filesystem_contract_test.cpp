@@ -296,5 +296,43 @@ TEST_F(FileSystemContract, TextFileArrivesByteForByte) {
         << "expected the message to name the file, got: " << thrown.message;
 }
 
+// Only fullPath cleans a path up, as the system would; every other operation
+// takes a path as it stands, so a listed name joined to a resolved folder
+// names that item and no other.
+TEST_F(FileSystemContract, FullPathCleansUpAsTheSystemDoes) {
+    struct Case {
+        std::string given;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"C:\\App ", "C:\\App"},
+        {"C:\\App.", "C:\\App"},
+        {"C:\\App. .", "C:\\App"},
+        {"C:\\Program Files/MyApp", "C:\\Program Files\\MyApp"},
+        {"C:\\\\App\\\\\\x", "C:\\App\\x"},
+        {"C:\\A.\\b", "C:\\A\\b"},
+        {"C:\\A..\\b", "C:\\A.\\b"},
+        {"C:\\A \\b", "C:\\A \\b"},
+        {"C:\\a\\..\\..\\..\\b", "C:\\b"},
+        {"C:\\App\\.", "C:\\App"},
+        {"C:/", "C:\\"},
+        {"\\\\server\\share\\App ", "\\\\server\\share\\App"},
+        {"//server/share/x", "\\\\server\\share\\x"},
+        {"\\\\server\\share\\..\\x", "\\\\server\\share\\x"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, fs().fullPath(c.given)) << c.given;
+}
+
+TEST_F(FileSystemContract, PathsAreTakenAsTheyStand) {
+    world_->createFile(at("App\\data.mdb"), "kept");
+    world_->createFile(at("App\\data.mdb."), "twin");
+    const FolderListing listing = fs().listFolder(at("App"));
+    EXPECT_EQ(sorted({at("App\\data.mdb"), at("App\\data.mdb.")}), sorted(listing.files));
+    EXPECT_EQ(Removal::removed, fs().deleteFile(at("App\\data.mdb.")));
+    EXPECT_TRUE(world_->fileExists(at("App\\data.mdb")));
+    EXPECT_FALSE(world_->fileExists(at("App\\data.mdb.")));
+}
+
 } // namespace
 } // namespace uninst::test

@@ -11,6 +11,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace uninst {
@@ -185,6 +186,35 @@ TEST(MemoryFileSystem, PathsAreReadAsWindowsReadsThem) {
               errorOf([&] { fs.deleteFolder("C:\\"); }));
     EXPECT_EQ("Cannot open file C:\\App\\b.txt: The system cannot find the file specified.",
               errorOf([&] { fs.readTextFile("C:\\App\\b.txt"); }));
+}
+
+TEST(MemoryFileSystem, FullPathReadsPartialPathsAgainstTheCurrentFolders) {
+    MemoryFileSystem fs;
+    EXPECT_EQ("C:\\", fs.fullPath("C:."));
+    EXPECT_EQ("C:\\App", fs.fullPath("App"));
+    EXPECT_EQ("C:\\App", fs.fullPath("\\App"));
+
+    fs.setDriveFolder("C:\\WINDOWS");
+    fs.setCurrentFolder("D:\\Work\\Here");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"C:.", "C:\\WINDOWS"},
+        {"C:..\\x", "C:\\x"},
+        {"C:App", "C:\\WINDOWS\\App"},
+        {"D:.", "D:\\Work\\Here"},
+        {"d:..\\x", "D:\\Work\\x"},
+        {"E:x", "E:\\x"},
+        {"\\App", "D:\\App"},
+        {"/App", "D:\\App"},
+        {"App\\x.exe", "D:\\Work\\Here\\App\\x.exe"},
+        {"..\\..\\..\\x", "D:\\x"},
+        {"\\??\\C:\\x", "D:\\??\\C:\\x"},
+        {"\\\\?\\C:\\App ", "\\\\?\\C:\\App"},
+        {"\\\\.\\C:\\App\\..\\x", "\\\\.\\C:\\x"},
+        {"\\\\server", "\\\\server"},
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(expected, fs.fullPath(given)) << given;
+    EXPECT_THROW(fs.fullPath(""), Error);
 }
 
 TEST(MemoryFileSystem, FixtureRefusesImpossibleWorlds) {

@@ -64,6 +64,96 @@ std::optional<ParsedPath> parse(std::string_view path) {
     return parsed;
 }
 
+// The system's clean-up of a path made full, from `mark` on (the part before
+// it, a drive's or a share's root, stays as it is): "/" becomes "\\",
+// separators run together, "." steps go, ".." steps take the step before
+// (never past the root), a step followed by a separator loses one trailing
+// dot, and the path loses its trailing dots and blanks.
+std::string collapse(std::string path, std::size_t mark) {
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    mark = std::min(mark, path.size());
+    const std::size_t from = std::max<std::size_t>(1, mark);
+    std::string out = path.substr(0, std::min(from, path.size()));
+    for (std::size_t i = out.size(); i < path.size(); ++i) {
+        if (path[i] != '\\' || out.back() != '\\')
+            out.push_back(path[i]);
+    }
+    // Back to the start of the step before `p`, never past the root.
+    const auto stepBack = [&](std::size_t p) {
+        if (p > mark) {
+            --p;
+            while (p > mark && out[p - 1] != '\\')
+                --p;
+        }
+        return p;
+    };
+    std::size_t p = mark;
+    while (p < out.size()) {
+        if (out[p] == '.') {
+            const char next = p + 1 < out.size() ? out[p + 1] : '\0';
+            if (next == '\\') {
+                out.erase(p, 2);
+                continue;
+            }
+            if (next == '\0') {
+                out.erase(p > mark ? p - 1 : p);
+                break;
+            }
+            if (next == '.') {
+                const char after = p + 2 < out.size() ? out[p + 2] : '\0';
+                if (after == '\\') {
+                    const std::size_t end = p + 3;
+                    p = stepBack(p);
+                    out.erase(p, end - p);
+                    continue;
+                }
+                if (after == '\0') {
+                    p = stepBack(p);
+                    if (p > mark)
+                        --p;
+                    out.erase(p);
+                    break;
+                }
+            }
+        }
+        while (p < out.size() && out[p] != '\\')
+            ++p;
+        if (p < out.size()) {
+            if (p > mark && out[p - 1] == '.')
+                out.erase(p - 1, 1);
+            else
+                ++p;
+        }
+    }
+    p = out.size();
+    while (p > mark && (out[p - 1] == ' ' || out[p - 1] == '.'))
+        --p;
+    out.erase(p);
+    return out;
+}
+
+// Where a share's root ends in "\\\\server\\share\\rest": after the
+// separators that follow the share's name.
+std::size_t shareRootEnd(std::string_view path) {
+    std::size_t p = 2;
+    while (p < path.size() && !isSeparator(path[p]))
+        ++p;
+    while (p < path.size() && isSeparator(path[p]))
+        ++p;
+    while (p < path.size() && !isSeparator(path[p]))
+        ++p;
+    while (p < path.size() && isSeparator(path[p]))
+        ++p;
+    return p;
+}
+
+char driveLetter(std::string_view path) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+}
+
 // The prefix for listed paths: the caller's spelling without trailing
 // separators, so that "C:\" and "C:" both list as "C:\name".
 std::string listingPrefix(const std::string& path) {
@@ -297,6 +387,48 @@ FolderListing MemoryFileSystem::listFolder(const std::string& path) {
             listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
     }
     return listing;
+}
+
+void MemoryFileSystem::setCurrentFolder(const std::string& path) {
+    current_ = fullPath(path);
+    driveFolders_[driveLetter(current_)] = current_;
+}
+
+void MemoryFileSystem::setDriveFolder(const std::string& path) {
+    const std::string full = fullPath(path);
+    driveFolders_[driveLetter(full)] = full;
+}
+
+std::string MemoryFileSystem::fullPath(const std::string& path) {
+    if (path.empty())
+        fail("resolve path", path,
+             "The filename, directory name, or volume label syntax is "
+             "incorrect.");
+    const bool hasDrive =
+        path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        // "\\?\\" and "\\.\\" are the device namespace; the rest is a share.
+        if (path.size() >= 4 && (path[2] == '?' || path[2] == '.') && isSeparator(path[3]))
+            return collapse(path, 4);
+        return collapse(path, shareRootEnd(path));
+    }
+    if (hasDrive && path.size() >= 3 && isSeparator(path[2]))
+        return collapse(path, 3);
+    if (hasDrive) {
+        const char letter = driveLetter(path);
+        std::string base;
+        if (letter == driveLetter(current_)) {
+            base = current_;
+        } else if (auto it = driveFolders_.find(letter); it != driveFolders_.end()) {
+            base = it->second;
+        } else {
+            base = {letter, ':'};
+        }
+        return collapse(base + "\\" + path.substr(2), 3);
+    }
+    if (isSeparator(path[0]))
+        return collapse(current_.substr(0, 2) + path, 3);
+    return collapse(current_ + "\\" + path, 3);
 }
 
 bool MemoryFileSystem::folderExists(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "engine/filesystem.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ namespace uninst {
 // readTextFile returns the file's bytes as they were added, the code page
 // being UTF-8 here; after a UTF-8 byte-order mark they come without it, and
 // after a UTF-16LE one converted to UTF-8.
+//
+// fullPath resolves as the system does (as Wine 8's GetFullPathNameW was
+// measured to): against a current folder, C:\\ unless set, and one
+// remembered folder per other drive, each drive's root unless set. A leading
+// "/" is read as a rooted path on the current drive, as Windows reads it
+// (Wine takes it for a host path on Z:).
 class MemoryFileSystem : public FileSystem {
 public:
     MemoryFileSystem();
@@ -54,6 +61,13 @@ public:
     // trailing "\" on folders and " -> target" on links: a snapshot to compare
     // worlds before and after.
     std::vector<std::string> snapshot(const std::string& path) const;
+    // The current folder ("D:\\Tools"), which also becomes the folder
+    // remembered for its drive; and the remembered folder of a drive that is
+    // not the current one, which "D:x" is read against.
+    void setCurrentFolder(const std::string& path);
+    void setDriveFolder(const std::string& path);
+
+    std::string fullPath(const std::string& path) override;
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
@@ -75,6 +89,8 @@ private:
     bool removeTree(Node& folder, const std::string& folderPath);
 
     std::unique_ptr<Node> machine_;
+    std::string current_ = "C:\\";
+    std::map<char, std::string> driveFolders_;
 };
 
 } // namespace uninst

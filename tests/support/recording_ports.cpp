@@ -35,6 +35,11 @@ void RecordingFileSystem::before(const std::string& operation, const std::string
     record(operation, path);
 }
 
+std::string RecordingFileSystem::fullPath(const std::string& path) {
+    before("resolve path", path);
+    return inner_.fullPath(path);
+}
+
 FolderListing RecordingFileSystem::listFolder(const std::string& path) {
     before("list folder", path);
     return inner_.listFolder(path);

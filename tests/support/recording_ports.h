@@ -70,6 +70,7 @@ class RecordingFileSystem : public FileSystem, public CallLog {
 public:
     explicit RecordingFileSystem(FileSystem& inner) : inner_(inner) {}
 
+    std::string fullPath(const std::string& path) override;
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     // Passed on and neither logged nor failed: it changes nothing on disk,

@@ -40,15 +40,22 @@ TEST_F(Win32FileSystemTest, DriveOnItsOwnIsTheDrivesRoot) {
     EXPECT_TRUE(fs_.folderExists("C:"));
 }
 
-TEST_F(Win32FileSystemTest, PathsNeedingCleanUpReachTheSameItems) {
+// The long-path form is used as it stands: a path that would need the
+// system's clean-up names nothing, and only fullPath does the clean-up.
+TEST_F(Win32FileSystemTest, PathsNeedingCleanUpNameNothingButResolveWithFullPath) {
     world_->createFile(at("App\\a.dll"), "a");
     world_->createFolder(at("Other"));
 
-    const FolderListing listing = fs_.listFolder(at("Other\\..\\App\\."));
-    EXPECT_EQ(std::vector<std::string>{at("Other\\..\\App\\.\\a.dll")}, listing.files);
-
-    std::string slashed = at("App/a.dll");
-    EXPECT_EQ(Removal::removed, fs_.deleteFile(slashed));
+    EXPECT_THROW(fs_.listFolder(at("Other\\..\\App\\.")), Error);
+    EXPECT_EQ(at("App"), fs_.fullPath(at("Other\\..\\App\\.")));
+    for (const std::string& unclean : {at("App/a.dll"), at("App\\\\a.dll"), at("App\\.\\a.dll")}) {
+        try {
+            EXPECT_EQ(Removal::notFound, fs_.deleteFile(unclean)) << unclean;
+        } catch (const Error&) {
+        }
+        EXPECT_TRUE(world_->fileExists(at("App\\a.dll"))) << unclean;
+    }
+    EXPECT_EQ(Removal::removed, fs_.deleteFile(fs_.fullPath(at("App/a.dll"))));
     EXPECT_FALSE(world_->fileExists(at("App\\a.dll")));
 }
 

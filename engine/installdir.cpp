@@ -49,12 +49,14 @@ void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
     text = unquote(text.substr(0, text.find('\0')));
 
     // Joining every part but the last is the text before the last separator.
-    const auto lastSeparator = text.rfind('\\');
+    // The system reads "/" as one too: "C:\App/a.exe" is a.exe in C:\App, not
+    // a file "App/a.exe" in C:\.
+    const auto lastSeparator = text.find_last_of("\\/");
     if (lastSeparator == std::string_view::npos)
         return;
     // Doubled separators before the file name ("C:\App\\a.exe") belong to
     // no folder name.
-    const auto end = text.find_last_not_of('\\', lastSeparator);
+    const auto end = text.find_last_not_of("\\/", lastSeparator);
     state.installdir =
         end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
 }

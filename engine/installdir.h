@@ -10,8 +10,8 @@ namespace uninst {
 
 // Finds the install folder from the App Paths registration.
 // Sets state.installdir to the folder holding the executable registered as
-// `afile`; leaves it empty when the name is not registered or its value holds
-// no "\".
+// `afile`, as text: judging and resolving it is the caller's. Leaves it empty
+// when the name is not registered or its value holds no "\" or "/".
 void apath(UninstallState& state, Registry& registry, const std::string& afile);
 
 // The same, except that a value stored as REG_EXPAND_SZ names the folder of

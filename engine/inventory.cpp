@@ -47,10 +47,12 @@ void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, 
 
         FolderListing listing = fs.listFolder(folder);
         for (const std::string& file : listing.files) {
-            if (isToolkitFile(file))
+            if (isToolkitFile(file)) {
                 state.logpath = file;
-            else
+                state.toolkitFiles.push_back(file);
+            } else {
                 list.addRow(file);
+            }
         }
         for (auto it = listing.subFolders.rbegin(); it != listing.subFolders.rend(); ++it) {
             // A link's contents belong to whatever it points at, not to the

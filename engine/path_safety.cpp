@@ -64,6 +64,38 @@ bool hasDotStep(std::string_view path) {
     return false;
 }
 
+bool isFullyQualified(std::string_view path) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 3 && path[1] == ':' && separator(path[2])) {
+        const char letter = path[0];
+        return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+    }
+    return path.size() >= 2 && separator(path[0]) && separator(path[1]);
+}
+
+bool isFolderBelowARoot(std::string_view full) {
+    return isFullyQualified(full) && !isDriveRoot(full) && !isDevicePathOrShareRoot(full) &&
+           !hasDotStep(full) && full.find('/') == std::string_view::npos &&
+           full.find('\0') == std::string_view::npos;
+}
+
+bool isStrictlyInside(std::string_view full, std::string_view root) {
+    if (full.size() <= root.size())
+        return false;
+    for (std::size_t i = 0; i < root.size(); ++i) {
+        char a = full[i];
+        char b = root[i];
+        if (a >= 'a' && a <= 'z')
+            a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<char>(b - 'a' + 'A');
+        if (a != b)
+            return false;
+    }
+    const std::string_view rest = full.substr(root.size());
+    return rest.front() != '\\' && !hasDotStep(rest) && full.find('/') == std::string_view::npos;
+}
+
 // The group name comes from the install log, which anyone who can write to
 // the install folder can change. Only a folder strictly inside the start-menu
 // root may be removed: no empty, "." or ".." step, no drive. Windows drops

@@ -21,6 +21,20 @@ bool isDevicePathOrShareRoot(std::string_view folder);
 // after dropping trailing dots and blanks.
 bool hasDotStep(std::string_view path);
 
+// "C:\App" or "\\server\share\App": a path that names its drive or share
+// and its folder from the root, so that no current folder takes part in
+// reading it. "C:App", "C:.", "\App" and "App" are read against one.
+bool isFullyQualified(std::string_view path);
+
+// Whether a full path, as the system resolved it, names a folder strictly
+// below a drive's root ("C:\App") or a share's root ("\\server\share\App"):
+// the only kind of install folder the run lists.
+bool isFolderBelowARoot(std::string_view full);
+
+// Whether a resolved path lies strictly inside `root` (which ends with its
+// separator), letters compared without regard to ASCII case.
+bool isStrictlyInside(std::string_view full, std::string_view root);
+
 // Whether the start-menu group named by the install log is a folder strictly
 // inside the start-menu root that a folder could be named.
 bool isGroupInsideStartMenu(std::string_view group);

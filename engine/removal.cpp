@@ -133,4 +133,47 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
     }
 }
 
+void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs) {
+    if (!fs.folderExists(state.installdir))
+        return;
+    for (const std::string& file : state.toolkitFiles) {
+        if (file != state.logpath)
+            fs.deleteFile(file);
+    }
+    // Post-order with an explicit stack, as the sweep walks, but with no
+    // folder spared: only what remains keeps a folder.
+    struct Frame {
+        std::string path;
+        std::vector<FolderListing::SubFolder> subFolders;
+        std::size_t next = 0;
+        bool remains = false;
+    };
+    std::vector<Frame> stack;
+    const auto enter = [&](std::string path) {
+        FolderListing listing = fs.listFolder(path);
+        const bool holdsFiles = !listing.files.empty();
+        for (std::string& file : listing.files)
+            state.keptUnlisted.push_back(std::move(file));
+        stack.push_back(Frame{std::move(path), std::move(listing.subFolders), 0, holdsFiles});
+    };
+    enter(state.installdir);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.subFolders.size()) {
+            FolderListing::SubFolder& sub = top.subFolders[top.next++];
+            if (sub.isLink)
+                top.remains = true;
+            else
+                enter(std::move(sub.path));
+            continue;
+        }
+        const bool remains = top.remains;
+        if (!remains)
+            fs.deleteFolder(top.path);
+        stack.pop_back();
+        if (remains && !stack.empty())
+            stack.back().remains = true;
+    }
+}
+
 } // namespace uninst

@@ -20,4 +20,11 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& li
 void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
                   bool recurse);
 
+// Step 4, when the list offered no file: deletes the setup-toolkit files the
+// inventory met and removes every folder of the install tree left without a
+// file or a link, the install folder included. A file the inventory never
+// saw (saved there since) stays, with the folders holding it, and is added
+// to keptUnlisted. Nothing to do when the sweep already removed the folder.
+void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs);
+
 } // namespace uninst

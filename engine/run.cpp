@@ -47,6 +47,31 @@ void refuseUnsafeInstallFolder(const UninstallState& state) {
         throw Error("The install folder of " + cmdline + ", " + state.installdir +
                     ", goes through a \".\" or \"..\" step, which the uninstaller will not "
                     "follow: it lists only the folder the executable is registered in.");
+    // "C:.", "C:..\x", "\App", "App" and "\??\C:\x" pass the tests above as
+    // text, yet the system reads them against a current folder, which may be
+    // a drive's root or anyone's folder.
+    if (!isFullyQualified(state.installdir))
+        throw Error("The install folder of " + cmdline + ", " + state.installdir +
+                    ", does not name its drive and folder in full, so the system would read it "
+                    "against whatever the current folder is: the uninstaller lists only a "
+                    "folder registered with its full path.");
+}
+
+// The folder the system will use for the registered one, judged again: the
+// clean-up ("/" as "\\", trailing dots and blanks dropped, separators run
+// together) can make of the text a folder the tests above never saw. Every
+// later path is built from it, so that the file system, which takes paths
+// as they stand, never cleans one up again.
+std::string resolvedInstallFolder(const UninstallState& state, FileSystem& fs) {
+    std::string full = fs.fullPath(state.installdir);
+    while (full.size() > 3 && full.back() == '\\')
+        full.pop_back();
+    if (!isFolderBelowARoot(full))
+        throw Error("The install folder of " + state.cmdline + ", " + state.installdir + ", is " +
+                    full +
+                    " to the system, which is not a folder below a drive's or "
+                    "a share's root: the uninstaller will not list or remove it.");
+    return full;
 }
 
 // Failures of the steps that follow the log's deletion, in the order met.
@@ -85,6 +110,7 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
     else
         apath(state, registry, cmdline);
     refuseUnsafeInstallFolder(state);
+    state.installdir = resolvedInstallFolder(state, fs);
     listfolder(state, fs, state.installdir, list);
 }
 
@@ -105,12 +131,12 @@ void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell*
     // once at the end.
     Leftovers left;
     left.run([&] { sweepfolders(state, fs, state.installdir, true); });
-    // Only when the inventory offered no file: the folder then holds just
-    // the setup toolkit's leftovers. When the sweep already removed it,
-    // there is nothing left to do.
+    // Only when the inventory offered no file: the folder then holds the
+    // setup toolkit's leftovers, and whatever was saved there since, which
+    // nobody was shown and so stays.
     left.run([&] {
         if (list.rowCount() == 0)
-            fs.deleteFolder(state.installdir);
+            removeWhatTheListingSaw(state, fs);
     });
     // A group that would lead outside the start menu is left alone rather
     // than stopping the run: by now the files and the log are gone, and the
@@ -118,9 +144,15 @@ void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell*
     left.run([&] {
         if (!state.menupath.empty() && !state.groupname.empty() &&
             isGroupInsideStartMenu(state.groupname)) {
-            state.menupath = startMenuRoot + state.groupname;
-            // A group folder the user already removed is not a failure.
-            fs.deleteFolder(state.menupath);
+            // The system drops a trailing dot or blank from the group's last
+            // step ("Tools " is the folder Tools); the file system takes
+            // paths as they stand, so the group is resolved first.
+            const std::string group = fs.fullPath(startMenuRoot + state.groupname);
+            if (isStrictlyInside(group, startMenuRoot)) {
+                state.menupath = group;
+                // A group folder the user already removed is not a failure.
+                fs.deleteFolder(state.menupath);
+            }
         }
     });
     if (shell != nullptr)

@@ -10,7 +10,7 @@ namespace uninst {
 // processing write it, the removal steps read it.
 struct UninstallState {
     std::string cmdline;     // the application's name: the argument text as typed
-    std::string installdir;  // the application's install folder, no trailing separator
+    std::string installdir;  // the install folder as the system resolves it, no trailing separator
     std::string logpath;     // the install log: the last setup-toolkit file listing met
     std::string lastsubpath; // the last sub-folder listing entered; the sweep leaves it
     std::string groupname;   // the start-menu group the install log names
@@ -18,6 +18,12 @@ struct UninstallState {
     // Every folder a directory-created line of the log named, without its
     // closing quote: those inside today's Programs folders name the group too.
     std::vector<std::string> createdfolders;
+    // Every setup-toolkit file the inventory met, in listing order: with no
+    // row listed, these and the folders left empty are all that goes.
+    std::vector<std::string> toolkitFiles;
+    // Files found in the install folder at the end that were never listed
+    // (saved there after start-up): kept, and recorded for a report.
+    std::vector<std::string> keptUnlisted;
 };
 
 } // namespace uninst

@@ -1,7 +1,10 @@
 // The App Paths registration and the argument both come from outside. The
 // install folder derived from them decides what is later listed and deleted,
-// so it must be nothing but the registered path up to its last separator, or
-// empty; and start-up must end in a clear refusal rather than a crash.
+// so it must be nothing but the registered path up to its last separator
+// ("\\" or "/"), or empty; start-up must end in a clear refusal rather than a
+// crash; and what start-up lists is the folder the system makes of a path
+// named in full, strictly below a drive's or a share's root, whatever the
+// current folder.
 //
 // Input: the argument, a 0x01 byte, one byte choosing the value's type, then
 // the value's data.
@@ -54,27 +57,44 @@ std::string registeredText(MemoryRegistry& registry, const std::string& afile) {
     return text;
 }
 
-// The steps of a path after Windows has read it: "/" separates as "\\"
-// does, "." goes, ".." climbs, and trailing dots and blanks of a step are
-// dropped (so "..." and " " go too).
-std::vector<std::string> stepsAsWindowsReadsThem(const std::string& path) {
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "X:\\..." or "\\\\...": the only registered forms no current folder takes
+// part in reading.
+bool namedInFull(const std::string& path) {
+    const bool drive = path.size() >= 3 && path[1] == ':' && isSeparator(path[2]) &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return drive || (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]));
+}
+
+// A folder strictly below a drive's root ("C:\\App") or a share's root
+// ("\\\\server\\share\\App"), spelled as the system resolves it: "\\" only,
+// no empty, "." or ".." step, no trailing dot or blank at the end (a step
+// before the last may keep one: "A.." resolves to "A.").
+bool resolvedBelowARoot(const std::string& path) {
     std::vector<std::string> steps;
     std::size_t start = 0;
+    const bool share = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+    if (share)
+        start = 2;
     while (start <= path.size()) {
-        std::size_t end = path.find_first_of("\\/", start);
+        std::size_t end = path.find('\\', start);
         if (end == std::string::npos)
             end = path.size();
-        const std::string step = path.substr(start, end - start);
-        const auto keep = step.find_last_not_of(". ");
-        if (step == "..") {
-            if (steps.size() > 1)
-                steps.pop_back();
-        } else if (keep != std::string::npos) {
-            steps.push_back(step.substr(0, keep + 1));
-        }
+        steps.push_back(path.substr(start, end - start));
         start = end + 1;
     }
-    return steps;
+    for (const std::string& step : steps) {
+        if (step.empty() || step == "." || step == ".." || step.find('/') != std::string::npos)
+            return false;
+    }
+    if (steps.back().back() == '.' || steps.back().back() == ' ')
+        return false;
+    if (share)
+        return steps.size() >= 3 && steps[0] != "?" && steps[0] != ".";
+    return steps.size() >= 2 && steps[0].size() == 2 && steps[0][1] == ':';
 }
 
 } // namespace
@@ -120,36 +140,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(registered.compare(0, dir.size(), dir) == 0, where + ": not a prefix");
         check(dir.back() != '\\', where + ": trailing separator");
         const std::string rest = registered.substr(dir.size());
-        const auto last = rest.find_first_not_of('\\');
-        check(!rest.empty() && rest[0] == '\\' &&
-                  (last == std::string::npos || rest.find('\\', last) == std::string::npos),
-              where + ": not cut at the last separator");
+        const auto last = rest.find_first_not_of("\\/");
+        check(
+            !rest.empty() && isSeparator(rest[0]) &&
+                (last == std::string::npos || rest.find_first_of("\\/", last) == std::string::npos),
+            where + ": not cut at the last separator");
     } else {
-        const auto lastSeparator = registered.find_last_of('\\');
+        const auto lastSeparator = registered.find_last_of("\\/");
         check(lastSeparator == std::string::npos ||
-                  registered.find_first_not_of('\\') >= lastSeparator,
+                  registered.find_first_not_of("\\/") >= lastSeparator,
               where + ": a folder was registered but none was found");
     }
 
-    // Start-up over an empty disk, and over one where the folder exists:
-    // refusals and missing folders are errors, never crashes.
+    // Start-up over an empty disk, and over one where the folder the system
+    // makes of the registration exists, started from a folder of another
+    // application: refusals and missing folders are errors, never crashes,
+    // and a listing happens only below the resolved folder.
     for (const bool folderPresent : {false, true}) {
-        MemoryFileSystem fs;
+        MemoryFileSystem memory;
+        memory.setDriveFolder("C:\\Program Files\\Other");
+        memory.setCurrentFolder("D:\\Work");
         if (folderPresent) {
             // The fixture refuses paths no disk could hold; that is no fault
             // of the engine's.
             try {
-                fs.addFile(dir + "\\app.exe", "MZ");
+                memory.addFile(memory.fullPath(dir) + "\\app.exe", "MZ");
+                memory.addFile(memory.fullPath(dir) + "\\ST6UNST.LOG", "");
             } catch (const std::invalid_argument&) {
+                continue;
+            } catch (const Error&) {
                 continue;
             }
         }
+        RecordingFileSystem fs(memory);
         UninstallState startup;
         RecordingList list;
+        bool started = false;
         try {
             formLoad(startup, registry, fs, afile, list);
-            check(stepsAsWindowsReadsThem(startup.installdir).size() > 1,
-                  "start-up listed a drive root: " + detail::printable(startup.installdir));
+            started = true;
         } catch (const Error& e) {
             check(std::string(e.what()).size() > 10,
                   std::string("start-up refused without saying why: ") + e.what());
@@ -157,6 +186,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             propertyFailed(std::string("start-up threw a non-program error: ") + e.what());
         }
         check(registry.openHandleCount() == 0, "start-up left registry keys open");
+        const std::string listed = detail::printable(startup.installdir);
+        if (started) {
+            check(namedInFull(dir), "start-up went on with a folder not named in full: " + where);
+            check(resolvedBelowARoot(startup.installdir),
+                  "start-up listed a folder that is no resolved folder below a root: " + listed);
+        }
+        for (const std::string& call : fs.history()) {
+            if (call.rfind("resolve path ", 0) == 0)
+                continue;
+            check(started || call.rfind("list folder ", 0) == 0,
+                  "start-up did more than list: " + detail::printable(call));
+            const std::string path = call.substr(call.find(' ', call.find(' ') + 1) + 1);
+            check(path == startup.installdir || path.rfind(startup.installdir + "\\", 0) == 0,
+                  "start-up touched " + detail::printable(path) + " for the folder " + listed);
+        }
     }
     return 0;
 }

@@ -1,10 +1,21 @@
-// The whole start-up and uninstall of the sample application, with the
-// install log replaced by the fuzz input. The log decides which start-menu
-// folder goes, so whatever it says, every deletion must stay inside the
-// install folder or strictly inside the start-menu root, no path handed to
-// the file system may hold a NUL (the system would act on the shorter path
-// before it), kept files and what a link points at survive, and the run ends
-// normally or with the program's own error.
+// The whole start-up and uninstall of the sample application, in a world the
+// fuzz input varies: the App Paths value, the current folders, which files
+// the install folder holds (toolkit files, a "data.mdb." twin, files saved
+// after start-up), the marks, and the install log. Whatever they are, every
+// path the run lists, deletes or removes is, as it stands, inside the
+// install folder the system resolved or strictly inside the start-menu root
+// (the file system takes paths as they stand, so none may need clean-up:
+// no "/", no empty, "." or ".." step), no path handed to the file system may
+// hold a NUL (the system would act on the shorter path before it), kept
+// files and what a link points at survive, and the run ends normally or with
+// the program's own error. A run that completes leaves exactly the files a
+// model predicts: the marked rows, the toolkit's files but the log when a
+// row was listed, and every file saved after start-up.
+//
+// Input: the files byte, the marks byte (bit i marks row i), the
+// registration byte (below 16 a form from the table, above it a value of
+// that many bytes less 16 from the input), the current-folder byte, then
+// the log.
 
 #include "engine/error.h"
 #include "engine/run.h"
@@ -32,9 +43,66 @@ const std::string linkPath = s::installdir + "\\Shared";
 const std::string linkTarget = "C:\\Users\\Shared\\Projects";
 const std::string linkedFile = linkTarget + "\\plan.doc";
 
-bool insideInstallFolder(const std::string& path) {
+bool insideFolder(const std::string& path, const std::string& folder) {
     const std::string u = upper(path);
-    return u == upper(s::installdir) || startsWith(u, upper(s::installdir + "\\"));
+    return u == upper(folder) || startsWith(u, upper(folder + "\\"));
+}
+
+// A path the system would use as it stands: nothing to clean up.
+bool needsNoCleanUp(const std::string& path) {
+    if (path.find('/') != std::string::npos)
+        return false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string step = path.substr(start, end - start);
+        // "C:" alone, the drive's root, is no path of the run's.
+        if (step.empty() || step == "." || step == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+const std::vector<std::string> registrations = {
+    s::exeFile,
+    s::installdir + "/myapp.exe",
+    "C:/Program Files/MyApp/myapp.exe",
+    "C:\\Program Files\\\\MyApp\\myapp.exe",
+    s::installdir + " \\myapp.exe",
+    s::installdir + ".\\myapp.exe",
+    "C:.\\myapp.exe",
+    "C:..\\MyApp\\myapp.exe",
+    "MyApp\\myapp.exe",
+    "\\Program Files\\MyApp\\myapp.exe",
+    "\\??\\" + s::exeFile,
+    "\"" + s::exeFile + "\"",
+    s::installdir + "\\..\\Other\\other.exe",
+    "C:\\Program Files/myapp.exe",
+    s::installdir + "\\\\\\myapp.exe",
+    s::installdir + "\\Help/..\\myapp.exe",
+};
+
+const std::vector<std::string> currentFolders = {"C:\\", "C:\\Program Files", s::installdir,
+                                                 "D:\\Elsewhere"};
+
+// Files the fuzz input may take away from the sample or add to it.
+const std::string twin = s::dataFile + ".";
+const std::string toolkitCopy = s::installdir + "\\st6unst.000";
+const std::string toolkitHelper = s::helpFolder + "\\ST6UNST.EXE";
+const std::vector<std::string> savedLater = {s::installdir + "\\notes.txt",
+                                             s::installdir + "\\Letters\\letter.doc"};
+
+// Every file below `folder` in a snapshot, links and folders left out.
+std::set<std::string> filesBelow(MemoryFileSystem& fs, const std::string& folder) {
+    std::set<std::string> files;
+    for (const std::string& line : fs.snapshot(folder)) {
+        if (line.back() != '\\' && line.find(" -> ") == std::string::npos)
+            files.insert(upper(line));
+    }
+    return files;
 }
 
 // Strictly below the root, and not by way of a "." or ".." step.
@@ -74,8 +142,34 @@ bool registryLineMayChange(const std::string& line) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    const std::uint8_t files = input.byte();
+    const std::uint8_t marks = input.byte();
+    const std::uint8_t registration = input.byte();
+    const std::uint8_t folders = input.byte();
+    const std::string registered = registration < registrations.size()
+                                       ? registrations[registration]
+                                       : input.bytes(registration - registrations.size());
+
     SampleWorld w;
-    w.fs.addFile(s::log, std::string(reinterpret_cast<const char*>(data), size));
+    w.registry.setString(s::appPathsEntry, "", registered);
+    w.fs.setDriveFolder(folders & 4 ? "C:\\Program Files" : "C:\\WINDOWS");
+    w.fs.setCurrentFolder(currentFolders[folders % currentFolders.size()]);
+    if (files & 1) {
+        for (const std::string& path : {s::exeFile, s::readme, s::helpFile, s::logo, s::sampleData})
+            w.fs.deleteFile(path);
+    }
+    if (files & 2)
+        w.fs.deleteFile(s::dataFile);
+    if (files & 4)
+        w.fs.addFile(twin, "twin");
+    if (files & 8)
+        w.fs.addFile(toolkitCopy);
+    if (files & 16)
+        w.fs.addFile(toolkitHelper);
+    if (files & 32)
+        w.fs.addFolder(s::installdir + "\\Empty");
+    w.fs.addFile(s::log, input.rest());
     w.fs.addLink(linkPath, linkTarget);
     w.fs.addFile(linkedFile, "plan");
     w.fs.addFile(startMenuRoot + std::string("Accessories\\Notepad.lnk"));
@@ -83,41 +177,122 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto registryBefore = snapshotLines(w.registry);
 
     RecordingFileSystem fs(w.fs);
+    bool started = false;
+    bool completed = false;
+    std::vector<std::string> kept;
+    std::set<std::string> expected;
     try {
         formLoad(w.state, w.registry, fs, s::exe, w.list);
-        check(w.list.mark(s::dataFile), "data.mdb is not listed");
+        started = true;
+        for (std::size_t i = 0; i < w.list.rowCount() && i < 8; ++i) {
+            if (marks & (1u << i)) {
+                kept.push_back(w.list.rowText(i));
+                w.list.mark(w.list.rowText(i));
+            }
+        }
+        for (const std::string& path : kept)
+            expected.insert(upper(path));
+        if (w.list.rowCount() > 0) {
+            for (const std::string& path : w.state.toolkitFiles) {
+                if (path != w.state.logpath)
+                    expected.insert(upper(path));
+            }
+        }
+        if (files & 64) {
+            for (const std::string& path : savedLater) {
+                w.fs.addFile(path, "mine");
+                expected.insert(upper(path));
+            }
+        }
         command4Click(w.state, w.registry, fs, w.list, w.progress);
+        completed = true;
     } catch (const Error&) {
         // The program's own report; what it left is checked below.
     } catch (const std::exception& e) {
         propertyFailed(std::string("the run threw a non-program error: ") + e.what());
     }
 
+    // The folder the run lists and removes: the one the system made of the
+    // registration, once start-up accepted it.
+    const std::string installdir = started ? w.state.installdir : std::string();
+    const auto inside = [&](const std::string& path) {
+        return (!installdir.empty() && insideFolder(path, installdir)) || insideStartMenu(path);
+    };
     for (const std::string& call : fs.history()) {
         check(call.find('\0') == std::string::npos,
               "a path with a NUL reached the file system: " + detail::printable(call));
-        for (const std::string operation : {"delete file ", "delete folder "}) {
+        if (startsWith(call, "resolve path "))
+            continue;
+        if (!started) {
+            check(startsWith(call, "list folder ") && !w.state.installdir.empty() &&
+                      insideFolder(call.substr(12), w.state.installdir),
+                  "start-up failed, yet did this: " + detail::printable(call));
+            continue;
+        }
+        for (const std::string operation :
+             {"list folder ", "check folder ", "delete file ", "delete folder ",
+              "remove empty folder ", "read file "}) {
             if (!startsWith(call, operation))
                 continue;
             const std::string path = call.substr(operation.size());
-            check(insideInstallFolder(path) || insideStartMenu(path),
-                  "deleted outside the install folder and the start menu: " +
-                      detail::printable(path));
+            check(inside(path), "outside the install folder " + detail::printable(installdir) +
+                                    " and the start menu: " + detail::printable(call));
+            check(needsNoCleanUp(path),
+                  "a path the system would clean up: " + detail::printable(call));
+            check(!startsWith(upper(path), upper(linkPath + "\\")),
+                  "through the link: " + detail::printable(call));
         }
     }
 
     const auto diskAfter = w.fs.snapshot("C:");
-    check(minus(diskAfter, diskBefore).empty(), "something appeared on disk");
+    for (const std::string& line : minus(diskAfter, diskBefore)) {
+        const bool saved = std::any_of(savedLater.begin(), savedLater.end(), [&](const auto& p) {
+            return startsWith(line, p) || line == s::installdir + "\\Letters\\";
+        });
+        check(saved, "something appeared on disk: " + detail::printable(line));
+    }
     for (const std::string& line : minus(diskBefore, diskAfter)) {
         // Snapshot lines end folders with "\\" and name a link's target.
         std::string path = line.substr(0, line.find(" -> "));
         if (!path.empty() && path.back() == '\\')
             path.pop_back();
-        check(insideInstallFolder(path) || insideStartMenu(path),
-              "removed from disk: " + detail::printable(line));
+        check(started && inside(path), "removed from disk: " + detail::printable(line));
     }
-    check(w.fs.fileExists(s::dataFile), "the kept file was deleted");
+    for (const std::string& path : kept)
+        check(w.fs.fileExists(path), "a kept file was deleted: " + path);
     check(w.fs.exists(linkPath) && w.fs.fileExists(linkedFile), "the link or its files went");
+
+    // The model: after a completed run, the install folder holds exactly the
+    // files it predicts, and the files nobody was shown are the ones
+    // recorded as kept unlisted.
+    if (completed) {
+        std::set<std::string> actual;
+        if (w.fs.exists(installdir)) {
+            for (const std::string& path : filesBelow(w.fs, installdir)) {
+                if (!startsWith(path, upper(linkPath + "\\")))
+                    actual.insert(path);
+            }
+        }
+        std::set<std::string> expectedInside;
+        for (const std::string& path : expected) {
+            if (insideFolder(path, installdir))
+                expectedInside.insert(path);
+        }
+        check(actual == expectedInside, "the install folder holds " +
+                                            std::to_string(actual.size()) + " files, the model " +
+                                            std::to_string(expectedInside.size()));
+        std::set<std::string> unlisted;
+        for (const std::string& path : w.state.keptUnlisted)
+            unlisted.insert(upper(path));
+        std::set<std::string> savedInside;
+        if (w.list.rowCount() == 0 && (files & 64)) {
+            for (const std::string& path : savedLater)
+                savedInside.insert(upper(path));
+        }
+        check(unlisted == savedInside,
+              "recorded as kept unlisted: " + std::to_string(unlisted.size()) +
+                  " files, the model " + std::to_string(savedInside.size()));
+    }
 
     const auto registryAfter = snapshotLines(w.registry);
     for (const auto& line : minus(registryAfter, registryBefore))

@@ -147,7 +147,7 @@ TEST_F(ResolvedPaths, SlashBeforeTheFileNameSeparates) {
     Uninstaller run(app);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
+    ASSERT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
               narrowAll({installDir + L"\\e2eapp.exe", installDir + L"\\readme.txt",
                          installDir + L"\\bin\\e2eapp.dll"}));
     markAndPress(form, {});
@@ -177,7 +177,7 @@ TEST_F(ResolvedPaths, ListedNamesAreDeletedExactlyAsListed) {
         HWND form = run.form();
         ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
         const std::vector<std::wstring> rows = texts(driver::rows(driver::fileList(form)));
-        EXPECT_EQ(rows.size(), 5u);
+        ASSERT_EQ(rows.size(), 5u);
         for (const std::wstring& row : rows)
             EXPECT_EQ(row.rfind(installDir + L"\\", 0), 0u) << narrow(row);
         markAndPress(form, {L"data.mdb"});

@@ -122,6 +122,31 @@ TEST(InstallFolder, ResolvedBeforeItIsJudgedAndListed) {
     }
 }
 
+TEST(InstallFolder, FolderThatIsItselfALinkIsRefused) {
+    SampleWorld w(false);
+    w.fs.addFile("C:\\Users\\me\\ST6UNST.LOG", "x\r\n");
+    w.fs.addFile("C:\\Users\\me\\letter.doc", "mine");
+    w.fs.addLink("C:\\Program Files\\Linked", "C:\\Users\\me");
+    w.registry.setString(sample::appPathsEntry, "", "C:\\Program Files\\Linked\\myapp.exe");
+    const std::string message = errorOf([&] { w.startUp(); });
+    EXPECT_NE(message.find("It is a link to another folder"), std::string::npos) << message;
+    EXPECT_EQ(w.list.rowCount(), 0u);
+    EXPECT_TRUE(w.fs.fileExists("C:\\Users\\me\\letter.doc"));
+}
+
+// An empty argument names no sub-key: the read is of the App Paths key's
+// own default value, which is normally unset.
+TEST(InstallFolder, EmptyArgumentReadsTheAppPathsKeysOwnDefaultValue) {
+    SampleWorld w;
+    EXPECT_NE(errorOf([&] { w.startUp(""); }).find("No application name was given"),
+              std::string::npos);
+    w.restart();
+    w.registry.setString(sample::appPathsKey, "", sample::exeFile);
+    w.startUp("");
+    EXPECT_EQ(w.state.installdir, sample::installdir);
+    EXPECT_EQ(w.list.rowCount(), 6u);
+}
+
 // With a registered value that needs tidying, every path still reaches the
 // file system as the resolved folder and the listed name, nothing to clean
 // up: the unmarked twin "data.mdb." goes, the kept "data.mdb" stays.

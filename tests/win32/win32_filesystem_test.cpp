@@ -7,6 +7,7 @@
 #include "tests/contract/world.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -153,6 +154,32 @@ TEST_F(Win32FileSystemTest, ErrorsNameTheOperationThePathAndTheSystemsReason) {
         EXPECT_GT(message.size(), start.size() + 1) << "no reason given: " << message;
         EXPECT_EQ('.', message.back()) << message;
         EXPECT_EQ(std::string::npos, message.find_first_of("\r\n")) << message;
+    }
+}
+
+// An install log is a few kilobytes; a file past 256 MB is refused before a
+// byte of it is read, rather than exhausting a 32-bit process.
+TEST_F(Win32FileSystemTest, TextFileOverTheLimitIsRefusedUnread) {
+    const std::string file = at("huge.log");
+    world_->createFile(file, "x");
+    {
+        const std::wstring wide = L"\\\\?\\" + std::wstring(file.begin(), file.end());
+        HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle) << GetLastError();
+        LARGE_INTEGER size{};
+        size.QuadPart = 256LL * 1024 * 1024 + 1;
+        const bool grown =
+            SetFilePointerEx(handle, size, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+        CloseHandle(handle);
+        ASSERT_TRUE(grown);
+    }
+    try {
+        fs_.readTextFile(file);
+        FAIL() << "a file over 256 MB was read";
+    } catch (const Error& error) {
+        EXPECT_EQ("Cannot open file " + file + ": It is too large to be an install log.",
+                  std::string(error.what()));
     }
 }
 

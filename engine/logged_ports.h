@@ -18,6 +18,7 @@ class LoggedFileSystem : public FileSystem {
 public:
     LoggedFileSystem(FileSystem& inner, const RunReport& report) : inner_(inner), report_(report) {}
 
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
     FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {

@@ -22,6 +22,8 @@ class PlannedFileSystem : public FileSystem {
 public:
     explicit PlannedFileSystem(FileSystem& inner) : inner_(inner) {}
 
+    // Resolving changes nothing, so the preview resolves as the run does.
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     // Changes nothing on disk, so it is passed on.

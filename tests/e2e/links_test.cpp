@@ -14,17 +14,8 @@ const std::wstring precious = linkTarget + L"\\precious.doc";
 
 class Links : public Scenario {
 protected:
-    void SetUp() override {
-        cleanUpOwn();
-        Scenario::SetUp();
-    }
-    void TearDown() override {
-        cleanUpOwn();
-        Scenario::TearDown();
-    }
-
     // Links first: the common clean-up would delete a file link's target.
-    static void cleanUpOwn() {
+    void cleanUpOwn() override {
         removeLink(fileLink);
         removeLink(groupLink);
         removeLink(installDir + L"\\data");

@@ -23,15 +23,7 @@ const std::wstring tooLongEntry = L"e2e0" + std::wstring(251, L'\u00e9');
 
 class RegistryNames : public Scenario {
 protected:
-    void SetUp() override {
-        cleanUpOwn();
-        Scenario::SetUp();
-    }
-    void TearDown() override {
-        cleanUpOwn();
-        Scenario::TearDown();
-    }
-    static void cleanUpOwn() {
+    void cleanUpOwn() override {
         for (const std::wstring& name : {accentedApp, accentLessApp, longAppPathsName}) {
             deleteKeyTree(appPathsKey + L"\\" + name);
             deleteKeyTree(uninstallKey + L"\\" + name);

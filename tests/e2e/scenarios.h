@@ -31,8 +31,18 @@ inline const std::vector<std::wstring> sharedFiles = {
 // without any of its names.
 class Scenario : public ::testing::Test {
 protected:
-    void SetUp() override { cleanUp(); }
-    void TearDown() override { cleanUp(); }
+    void SetUp() override {
+        cleanUpOwn();
+        cleanUp();
+    }
+    void TearDown() override {
+        cleanUpOwn();
+        cleanUp();
+    }
+
+    // What a suite makes beyond the common world, removed before the common
+    // clean-up (a link, for one, before the folder it leads to).
+    virtual void cleanUpOwn() {}
 
     static void cleanUp() {
         for (const std::wstring& name : registeredNames) {

@@ -296,6 +296,24 @@ TEST_F(Unattended, PreviewChangesNothingAndListsWhatTheRunThenDoes) {
     EXPECT_TRUE(has(planned, "Delete file: " + installed("readme.txt")));
 }
 
+// Anyone who can write to the log's folder can put a link there, or a
+// second name of another file: the run must not append to that file.
+TEST_F(Unattended, LogPathThatLeadsToAnotherFileIsRefused) {
+    buildApp();
+    createFolder(logsDir);
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\precious.txt", "user data");
+    const std::wstring linked = logsDir + L"\\linked.log";
+    if (!createFileLink(linked, linkTarget + L"\\precious.txt"))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    const std::vector<std::string> untouched = world();
+
+    EXPECT_EQ(exitOf(L"/quiet /log:\"" + linked + L"\" " + app), 1622);
+    EXPECT_EQ(readFile(linkTarget + L"\\precious.txt"), "user data");
+    EXPECT_EQ(world(), untouched);
+    removeLink(linked);
+}
+
 TEST_F(Unattended, ExitCodesReachTheCallerWhole) {
     buildApp();
     const std::vector<std::string> untouched = world();

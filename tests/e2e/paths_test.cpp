@@ -62,16 +62,7 @@ private:
 
 class ResolvedPaths : public Scenario {
 protected:
-    void SetUp() override {
-        cleanUpOwn();
-        Scenario::SetUp();
-    }
-    void TearDown() override {
-        cleanUpOwn();
-        Scenario::TearDown();
-    }
-
-    static void cleanUpOwn() {
+    void cleanUpOwn() override {
         removeTree(victim);
         removeTree(otherGroup);
         removeTree(otherDir);

@@ -65,6 +65,7 @@ TEST(InstallFolder, RegistrationReadAgainstACurrentFolderIsRefused) {
         {"/Victim/x.exe", "does not name its drive and folder in full"},
         // Refused as before, with today's words.
         {"C:\\App\\..\\x.exe", "will not follow"},
+        {"C:\\App\\ \\x.exe", "will not follow"},
         {"C:/x.exe", "whole drive C:"},
     };
     for (const Case& c : cases) {

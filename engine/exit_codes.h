@@ -12,7 +12,7 @@ inline constexpr int exitNotRegistered = 1605;  // no App Paths entry, or it nam
 inline constexpr int exitAlreadyRunning = 1618; // another run for the same application
 inline constexpr int exitLogFailed = 1622;      // the log file cannot be written
 inline constexpr int exitBadCommandLine = 1639; // unknown option, missing value, no name
-// Removed, but a restart finishes the job. Reserved: nothing ends so yet.
+// Removed, but files in use go at the next restart, which finishes the job.
 inline constexpr int exitRestartNeeded = 3010;
 
 } // namespace uninst

@@ -24,6 +24,20 @@ enum class Removal {
     notFound,
 };
 
+// Whether deleteFile could delete a file now.
+enum class Deletable {
+    yes,
+    missing, // nothing to delete, as good as deleted
+    inUse,   // another program holds it open
+    refused, // read-only, access denied, a folder, or anything else
+};
+
+struct DeleteCheck {
+    Deletable answer = Deletable::yes;
+    // For inUse and refused: what deleteFile would throw, naming the file.
+    std::string reason;
+};
+
 // The file-system operations the engine uses. Paths are UTF-8, full and
 // final: every operation but fullPath takes a path exactly as it stands, with
 // no clean-up, so that a listed name ("data.mdb.") names that item and no
@@ -61,6 +75,15 @@ public:
 
     // Not forced: a read-only file or a file in use makes it throw.
     virtual Removal deleteFile(const std::string& path) = 0;
+
+    // Whether deleteFile(path) would succeed now, asked the way deletion
+    // asks: opening the file for deletion without sharing, then closing it.
+    // Changes nothing. Throws only when the question cannot be asked at all.
+    virtual DeleteCheck checkDelete(const std::string& path) = 0;
+
+    // Asks the system to delete a file, or a folder once it is empty, at the
+    // next restart. Throws when the system refuses the request.
+    virtual void deleteAtRestart(const std::string& path) = 0;
 
     // Not forced: removes the folder with everything inside it. A link inside
     // is neither entered nor deleted; it and the folders holding it stay, and

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace uninst {
 
@@ -72,7 +73,8 @@ std::optional<std::string_view> dropLast(std::string_view text) {
 
 class LogReader {
 public:
-    LogReader(UninstallState& state, Registry& registry) : state_(state), registry_(registry) {}
+    LogReader(UninstallState& state, std::vector<std::string>& shared)
+        : state_(state), shared_(shared) {}
 
     void line(std::string_view l) {
         // Most lines are of kinds nobody reacts to; one byte sorts them out.
@@ -134,50 +136,61 @@ private:
         // it, and with nothing before it the deletion request below would
         // name the SharedDLLs key itself.
         const std::string_view name = path->substr(0, path->find('\0'));
-        if (name.empty())
-            return;
-        sharedpath_.assign(name);
-
-        ScopedKey key(registry_);
-        if (!key.open(Registry::localMachine, sharedDllsKeyPath))
-            return;
-        std::uint32_t type = Registry::typeDword;
-        std::string data(4, '\0');
-        const Registry::Status status =
-            codepage::queryValue(registry_, key.get(), sharedpath_, type, data);
-        // A value that is there but is no 4-byte count was not written by a
-        // setup program; guessing a number from it would corrupt it.
-        if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
-            return;
-        const std::uint32_t raw =
-            static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
-            static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
-            static_cast<std::uint32_t>(static_cast<unsigned char>(data[2])) << 16 |
-            static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
-        const auto count = static_cast<std::int32_t>(raw);
-        // A used-up count is not written back. The request names a key, not
-        // the value, so the value stays for whatever else still counts on
-        // the file.
-        if (count < 1)
-            registry_.deleteKey(key.get(), sharedpath_);
-        else
-            registry_.setDwordValue(key.get(), sharedpath_, static_cast<std::uint32_t>(count - 1));
+        if (!name.empty())
+            shared_.emplace_back(name);
     }
 
     UninstallState& state_;
-    Registry& registry_;
+    std::vector<std::string>& shared_;
     bool groupfound_ = false;
-    std::string sharedpath_;
 };
+
+void lowerCount(Registry& registry, const std::string& sharedpath) {
+    ScopedKey key(registry);
+    if (!key.open(Registry::localMachine, sharedDllsKeyPath))
+        return;
+    std::uint32_t type = Registry::typeDword;
+    std::string data(4, '\0');
+    const Registry::Status status =
+        codepage::queryValue(registry, key.get(), sharedpath, type, data);
+    // A value that is there but is no 4-byte count was not written by a
+    // setup program; guessing a number from it would corrupt it.
+    if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
+        return;
+    const std::uint32_t raw = static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
+                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
+                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[2]))
+                                  << 16 |
+                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
+    const auto count = static_cast<std::int32_t>(raw);
+    // A used-up count is not written back. The request names a key, not
+    // the value, so the value stays for whatever else still counts on
+    // the file.
+    if (count < 1)
+        registry.deleteKey(key.get(), sharedpath);
+    else
+        registry.setDwordValue(key.get(), sharedpath, static_cast<std::uint32_t>(count - 1));
+}
 
 } // namespace
 
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress) {
+    lowerSharedCounts(registry, readlogEntries(state, fs, installdir, progress));
+}
+
+void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        lowerCount(registry, name);
+}
+
+std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
+                                        const std::string& installdir, Progress& progress) {
     progress.setValue(0);
     const std::string text = fs.readTextFile(installLogPath(installdir));
 
-    LogReader reader(state, registry);
+    std::vector<std::string> shared;
+    LogReader reader(state, shared);
     const char* const begin = text.data();
     const std::size_t size = text.size();
     // The next CR and LF at or after `from`, or `size`; each is looked for
@@ -210,6 +223,7 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
         const float max = progress.max();
         progress.setValue(value >= max ? max : (value + 2 > max ? max : value + 2));
     }
+    return shared;
 }
 
 std::string installLogPath(const std::string& installdir) {

@@ -6,6 +6,7 @@
 #include "engine/state.h"
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -15,6 +16,17 @@ namespace uninst {
 // per line.
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress);
+
+// The reading half of readlog, which changes nothing: sets groupname and
+// menupath and advances the bar as readlog does, and returns the shared files
+// whose counts the log asks to lower, in the log's order.
+std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
+                                        const std::string& installdir, Progress& progress);
+
+// The changing half: lowers each named file's SharedDLLs count, as readlog
+// does. The run calls it only once the install log is gone, so that no later
+// run can read the same log and lower the counts a second time.
+void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names);
 
 // installdir\st6unst.log: the one log readlog reads, wherever the inventory's
 // logpath points.

@@ -49,6 +49,11 @@ Removal LoggedFileSystem::deleteFile(const std::string& path) {
     return removal;
 }
 
+void LoggedFileSystem::deleteAtRestart(const std::string& path) {
+    inner_.deleteAtRestart(path);
+    report_.action("Delete at restart: " + path);
+}
+
 Removal LoggedFileSystem::deleteFolder(const std::string& path) {
     const Removal removal = inner_.deleteFolder(path);
     report_.action((isStartMenuGroup(path) ? "Remove start-menu group: " : "Remove folder: ") +

@@ -28,6 +28,8 @@ public:
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    void deleteAtRestart(const std::string& path) override;
 
 private:
     FileSystem& inner_;

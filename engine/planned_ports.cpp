@@ -149,6 +149,17 @@ bool PlannedFileSystem::removeEmptyFolder(const std::string& path) {
     return true;
 }
 
+DeleteCheck PlannedFileSystem::checkDelete(const std::string& path) {
+    if (gone(path))
+        return {Deletable::missing, {}};
+    return inner_.checkDelete(path);
+}
+
+void PlannedFileSystem::deleteAtRestart(const std::string& path) {
+    if (kindOf(path) == Kind::missing)
+        missing("schedule the deletion of", path);
+}
+
 std::string PlannedFileSystem::readTextFile(const std::string& path) {
     if (gone(path))
         missing("read file", path);

@@ -34,6 +34,11 @@ public:
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
+    // Asks the real file system: opening a file and closing it again changes
+    // nothing.
+    DeleteCheck checkDelete(const std::string& path) override;
+    // Planned only; the file is still there until the restart.
+    void deleteAtRestart(const std::string& path) override;
 
 private:
     // The real folder's listing, read once: the preview never changes it.

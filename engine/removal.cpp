@@ -32,24 +32,31 @@ bool sameAsciiFolded(std::string_view a, std::string_view b) {
 
 } // namespace
 
-void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
-    // A file that is already gone is as good as deleted: the user may have
-    // removed it by hand, or an earlier run stopped part-way.
-    const std::size_t n = list.rowCount();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!list.isMarked(i))
-            fs.deleteFile(list.rowText(i));
-    }
+std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list) {
     if (state.logpath.empty())
         throw Error("Cannot delete the install log: none was found in the install folder when "
                     "the uninstaller started. Start the uninstaller again to finish the removal.");
-    fs.deleteFile(state.logpath);
+    std::vector<std::string> files;
+    const std::size_t n = list.rowCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!list.isMarked(i))
+            files.push_back(list.rowText(i));
+    }
+    files.push_back(state.logpath);
     // logpath is only the last setup-toolkit file the inventory met; when
     // that was another one (Help\ST6UNST.000), the log that was read would
     // stay and keep the install folder with it.
-    const std::string installLog = installLogPath(state.installdir);
+    std::string installLog = installLogPath(state.installdir);
     if (!sameAsciiFolded(state.logpath, installLog))
-        fs.deleteFile(installLog);
+        files.push_back(std::move(installLog));
+    return files;
+}
+
+void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
+    // A file that is already gone is as good as deleted: the user may have
+    // removed it by hand, or an earlier run stopped part-way.
+    for (const std::string& file : filesToDelete(state, list))
+        fs.deleteFile(file);
 }
 
 namespace {

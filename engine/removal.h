@@ -5,6 +5,7 @@
 #include "engine/state.h"
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -12,6 +13,10 @@ namespace uninst {
 // Every unmarked row's file goes in index order, then the file at logpath,
 // then the install log that was read when logpath named another toolkit file.
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
+
+// The files deletefiles deletes, in its order. Throws, before anything is
+// deleted, when the inventory found no log.
+std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list);
 
 // Removes the folders the deletion left empty.
 // Those below and including `path` that no longer hold any file go,

@@ -10,6 +10,7 @@
 #include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,16 +115,30 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
     listfolder(state, fs, state.installdir, list);
 }
 
-void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
-               FileList& list, Progress& progress) {
-    readlog(state, registry, fs, state.installdir, progress);
+UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
+                       FileList& list, Progress& progress, BlockedFiles* blocked) {
     std::vector<std::string> roots{state.installdir, startMenuRoot};
     if (shell != nullptr) {
         for (std::string& folder : shell->programsFolders())
             roots.push_back(std::move(folder));
     }
     fs.setRemovalRoots(roots);
-    deletefiles(state, fs, list);
+    const std::vector<std::string> files = filesToDelete(state, list);
+    const PreflightResult checked = preflight(state, fs, files, blocked);
+    if (checked.cancelled)
+        return UninstallEnd::cancelled;
+    const std::vector<std::string> shared = readlogEntries(state, fs, state.installdir, progress);
+    // A file opened between the pre-flight and here still stops the run, but
+    // before any count is lowered: the log stays for a second run, which
+    // then lowers each count once.
+    for (const std::string& file : files) {
+        if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) !=
+            checked.atRestart.end())
+            fs.deleteAtRestart(file);
+        else
+            fs.deleteFile(file);
+    }
+    lowerSharedCounts(registry, shared);
 
     // The log is gone: a second run would be refused, so nothing may stop
     // this one now. Each later step runs whatever the one before it met,
@@ -138,6 +153,8 @@ void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell*
         if (list.rowCount() == 0)
             removeWhatTheListingSaw(state, fs);
     });
+    if (!checked.atRestart.empty())
+        left.run([&] { scheduleFoldersAtRestart(state, fs, checked.atRestart); });
     // A group that would lead outside the start menu is left alone rather
     // than stopping the run: by now the files and the log are gone, and the
     // registration must still go, or nothing could remove it later.
@@ -160,6 +177,7 @@ void uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell*
     left.run([&] { list.refresh(); });
     left.run([&] { removeentries(registry, state.cmdline); });
     left.throwIfAny();
+    return checked.atRestart.empty() ? UninstallEnd::removed : UninstallEnd::restartNeeded;
 }
 
 } // namespace
@@ -174,14 +192,14 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& 
     startUp(state, registry, fs, &shell, cmdline, list);
 }
 
-void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
-                   Progress& progress) {
-    uninstall(state, registry, fs, nullptr, list, progress);
+UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs,
+                           FileList& list, Progress& progress, BlockedFiles* blocked) {
+    return uninstall(state, registry, fs, nullptr, list, progress, blocked);
 }
 
-void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-                   FileList& list, Progress& progress) {
-    uninstall(state, registry, fs, &shell, list, progress);
+UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                           FileList& list, Progress& progress, BlockedFiles* blocked) {
+    return uninstall(state, registry, fs, &shell, list, progress, blocked);
 }
 
 } // namespace uninst

@@ -2,6 +2,7 @@
 
 #include "engine/filesystem.h"
 #include "engine/ports.h"
+#include "engine/preflight.h"
 #include "engine/registry.h"
 #include "engine/shell.h"
 #include "engine/state.h"
@@ -26,19 +27,30 @@ void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const s
 void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
               const std::string& cmdline, FileList& list);
 
+// How an uninstall that did not throw ended.
+enum class UninstallEnd {
+    removed,
+    restartNeeded, // removed, but files in use go at the next restart
+    cancelled,     // the user chose not to go on; nothing was changed
+};
+
 // The uninstall: removes everything of the application the user did not keep.
-// In order: log, files, folders, install folder, start-menu group, repaint,
-// registration. Returns when the program is to end with success. A failure up
-// to the install log's deletion throws at once; after it, every later step
-// still runs and one Error at the end lists what each failing step left
-// behind.
-void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
-                   Progress& progress);
+// In order: the pre-flight, log reading, files, the install log, the shared
+// counts, folders, install folder, start-menu group, repaint, registration.
+// The pre-flight asks of every file to delete whether it can go now, and of
+// `blocked` what to do with one that cannot (without it, such a file throws);
+// nothing changes before it has passed. The counts are lowered only once the
+// install log is gone, so no later run can lower them again. A failure up to
+// the install log's deletion throws at once with no count lowered; after it,
+// every later step still runs and one Error at the end lists what each
+// failing step left behind.
+UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs,
+                           FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
 
 // The same on a system with a desktop shell: after the group under the fixed
 // start-menu root, this application's shortcuts in the shell's Programs
 // folders go too (removeProgramsGroups).
-void command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-                   FileList& list, Progress& progress);
+UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                           FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
 
 } // namespace uninst

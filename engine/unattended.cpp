@@ -66,9 +66,10 @@ int startFailureCode(const UninstallState& state) {
     return state.cmdline.empty() ? exitBadCommandLine : exitNotRegistered;
 }
 
-void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
-                       Progress& progress, const std::vector<KeepPattern>& keep,
-                       const RunReport& report, Shell* shell) {
+UninstallEnd uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs,
+                               FileList& list, Progress& progress,
+                               const std::vector<KeepPattern>& keep, const RunReport& report,
+                               Shell* shell, BlockedFiles* blocked) {
     if (report.active()) {
         const std::size_t n = list.rowCount();
         for (std::size_t i = 0; i < n; ++i) {
@@ -81,10 +82,13 @@ void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs
                 (pattern != nullptr ? " (pattern " + pattern->text() + ")" : " (marked)"));
         }
     }
-    if (shell != nullptr)
-        command4Click(state, registry, fs, *shell, list, progress);
-    else
-        command4Click(state, registry, fs, list, progress);
+    const UninstallEnd end =
+        shell != nullptr ? command4Click(state, registry, fs, *shell, list, progress, blocked)
+                         : command4Click(state, registry, fs, list, progress, blocked);
+    if (end == UninstallEnd::restartNeeded)
+        report.fact("Some files are in use: they, and the folders they keep, are deleted at the "
+                    "next restart.");
+    return end;
 }
 
 int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log,
@@ -113,13 +117,15 @@ int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs,
     report.fact("Install folder: " + state.installdir);
 
     UnseenProgress progress;
+    DeleteAtRestartWhenInUse inUse;
+    UninstallEnd end = UninstallEnd::removed;
     if (!reported(report, [&] {
             markKeptRows(list, state.installdir, options.keep);
-            uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep, report,
-                              shell);
+            end = uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep,
+                                    report, shell, &inUse);
         }))
         return exitRunFailed;
-    return exitRemoved;
+    return end == UninstallEnd::restartNeeded ? exitRestartNeeded : exitRemoved;
 }
 
 } // namespace uninst

@@ -4,6 +4,7 @@
 #include "engine/filesystem.h"
 #include "engine/ports.h"
 #include "engine/registry.h"
+#include "engine/run.h"
 #include "engine/run_log.h"
 #include "engine/shell.h"
 #include "engine/state.h"
@@ -35,14 +36,16 @@ int startFailureCode(const UninstallState& state);
 // The uninstall as the button runs it, with the log told first which files
 // stay and why (a pattern, or the user's mark). With a shell, the group in
 // its Programs folders goes too.
-void uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs, FileList& list,
-                       Progress& progress, const std::vector<KeepPattern>& keep,
-                       const RunReport& report, Shell* shell = nullptr);
+UninstallEnd uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs,
+                               FileList& list, Progress& progress,
+                               const std::vector<KeepPattern>& keep, const RunReport& report,
+                               Shell* shell = nullptr, BlockedFiles* blocked = nullptr);
 
 // A run nobody watches: the window's start-up and uninstall, with the rows
 // the keep patterns name marked. With options.preview the registry and the
 // file system are only read, and the log gets the same lines marked as
-// planned. Returns the exit code; errors go to the log. `log` may be null.
+// planned. A file in use goes at the next restart, and the exit code then
+// asks for one. Returns the exit code; errors go to the log. `log` may be null.
 // With a shell, start-up and uninstall are those of a system that has one
 // (formLoad and command4Click with a Shell).
 int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs, RunLog* log,

@@ -619,6 +619,45 @@ void Win32FileSystem::removeTree(Opened top, std::wstring& path) {
     }
 }
 
+DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
+    auto refused = [&](Deletable answer, DWORD code) {
+        return DeleteCheck{answer, "Cannot delete file " + shown(path) + ": " + systemText(code)};
+    };
+    if (path.empty())
+        return refused(Deletable::refused, ERROR_PATH_NOT_FOUND);
+    const std::wstring wide = apiPath(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        return isNotFound(code) ? DeleteCheck{Deletable::missing, {}}
+                                : refused(Deletable::refused, code);
+    }
+    // The open below would succeed on a read-only file, whose deletion the
+    // system still refuses; a folder is never a file to delete here.
+    if (isFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return refused(Deletable::refused, ERROR_ACCESS_DENIED);
+    // Deletion access without sharing: refused while anyone else has the
+    // file open in any way, which is exactly when deleting it would fail.
+    const FileHandle file(CreateFileW(wide.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (isNotFound(code))
+            return {Deletable::missing, {}};
+        if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+            return refused(Deletable::inUse, code);
+        return refused(Deletable::refused, code);
+    }
+    return {};
+}
+
+void Win32FileSystem::deleteAtRestart(const std::string& path) {
+    if (path.empty())
+        fail("schedule the deletion of", path, ERROR_PATH_NOT_FOUND);
+    if (!MoveFileExW(apiPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        fail("schedule the deletion of", path, GetLastError());
+}
+
 std::string Win32FileSystem::readTextFile(const std::string& path) {
     constexpr std::string_view operation = "open file";
     if (path.empty())

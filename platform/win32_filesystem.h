@@ -25,6 +25,8 @@ public:
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
+    DeleteCheck checkDelete(const std::string& path) override;
+    void deleteAtRestart(const std::string& path) override;
 
 private:
     using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;

@@ -2,6 +2,7 @@
 
 #include "engine/run.h"
 #include "engine/unattended.h"
+#include "ui/blocked_file_prompt.h"
 #include "ui/error_report.h"
 
 #include <commctrl.h>
@@ -221,6 +222,7 @@ void uninstallfrm::keepAndReport(const std::vector<KeepPattern>& keep, const Run
 }
 
 void uninstallfrm::pressUninstall() {
+    passive_ = true;
     // Posted, so that the window is drawn with its marks before the
     // uninstall takes the thread.
     PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(idCommand4, BN_CLICKED),
@@ -235,12 +237,23 @@ void uninstallfrm::Command4_Click() {
     clicked_ = true;
     static const std::vector<KeepPattern> none;
     static const RunReport silent;
+    // Nobody watches a passive run: a file in use goes at the next restart
+    // rather than waiting for an answer.
+    BlockedFilePrompt prompt(hwnd_);
+    DeleteAtRestartWhenInUse inUse;
+    BlockedFiles* const blocked = passive_ ? static_cast<BlockedFiles*>(&inUse) : &prompt;
+    UninstallEnd end = UninstallEnd::removed;
     const bool completed = runHandler(hwnd_, [&] {
-        uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1,
-                          keep_ != nullptr ? *keep_ : none, report_ != nullptr ? *report_ : silent,
-                          &shell_);
+        end = uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1,
+                                keep_ != nullptr ? *keep_ : none,
+                                report_ != nullptr ? *report_ : silent, &shell_, blocked);
     });
-    endWith(completed ? exitCompleted : exitFailed);
+    if (!completed)
+        endWith(exitFailed);
+    else if (end == UninstallEnd::cancelled)
+        endWith(exitCancelled);
+    else
+        endWith(end == UninstallEnd::restartNeeded ? exitRestart : exitCompleted);
 }
 
 void uninstallfrm::endWith(int status) {

@@ -44,7 +44,8 @@ public:
 
     void show(int showCommand);
 
-    // Presses "&Uninstall" once the window is up, for a run nobody attends.
+    // Presses "&Uninstall" once the window is up, for a run nobody attends:
+    // files in use are then left to the next restart without asking.
     void pressUninstall();
 
     // The message loop; returns the exit status once the window is gone.
@@ -75,6 +76,7 @@ private:
     Shell& shell_;
 
     HWND hwnd_ = nullptr;
+    bool passive_ = false;
     FileListBox listfiles;    // the application's files; a marked one is kept
     HWND Command4 = nullptr;  // the "&Uninstall" button
     HWND Frame1 = nullptr;    // "SELECT FILES TO KEEP", around the list

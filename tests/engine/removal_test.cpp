@@ -142,7 +142,7 @@ TEST(DeleteFiles, FileThatRefusesStopsBeforeTheLogNamingIt) {
     }
 }
 
-TEST(DeleteFiles, NoLogFoundAtStartUpFailsAfterTheFiles) {
+TEST(DeleteFiles, NoLogFoundAtStartUpFailsBeforeAnyFile) {
     Tree t({"a.txt"});
     t.inventory();
     t.fs.addFile("C:\\App\\ST6UNST.LOG");
@@ -152,7 +152,7 @@ TEST(DeleteFiles, NoLogFoundAtStartUpFailsAfterTheFiles) {
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("install log"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG"}));
+    EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG", "a.txt"}));
 }
 
 TEST(SweepFolders, FoldersLeftWithoutFiles) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace uninst {
 
@@ -515,6 +516,45 @@ bool MemoryFileSystem::removeEmptyFolder(const std::string& path) {
         return false;
     find(path + "\\..")->children.erase(memory::foldName(parsed->names.back()));
     return true;
+}
+
+DeleteCheck MemoryFileSystem::checkDelete(const std::string& path) {
+    const Node* node = path.empty() ? nullptr : find(path);
+    if (node == nullptr)
+        return {Deletable::missing, {}};
+    if (node->kind != Node::Kind::file || node->readOnly)
+        return {Deletable::refused, "Cannot delete file " + path + ": " + accessDenied};
+    if (node->inUse)
+        return {Deletable::inUse, "Cannot delete file " + path + ": " + sharingViolation};
+    return {};
+}
+
+void MemoryFileSystem::deleteAtRestart(const std::string& path) {
+    if (find(path) == nullptr)
+        fail("schedule the deletion of", path, fileNotFound);
+    atRestart_.push_back(path);
+}
+
+void MemoryFileSystem::restart() {
+    std::function<void(Node&)> release = [&](Node& node) {
+        node.inUse = false;
+        for (auto& [name, child] : node.children)
+            release(*child);
+    };
+    release(*machine_);
+    for (const std::string& path : std::exchange(atRestart_, {})) {
+        Node* node = find(path);
+        if (node == nullptr)
+            continue;
+        try {
+            if (node->kind == Node::Kind::file)
+                deleteFile(path);
+            else
+                removeEmptyFolder(path);
+        } catch (const Error&) {
+            // A read-only file stays, as the system leaves it.
+        }
+    }
 }
 
 std::string MemoryFileSystem::readTextFile(const std::string& path) {

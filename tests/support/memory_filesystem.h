@@ -76,6 +76,15 @@ public:
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
+    DeleteCheck checkDelete(const std::string& path) override;
+    // Recorded in order; restart() carries them out.
+    void deleteAtRestart(const std::string& path) override;
+
+    // What deleteAtRestart asked for, in order.
+    const std::vector<std::string>& scheduledAtRestart() const { return atRestart_; }
+    // The restart: every file is released, then each scheduled deletion is
+    // carried out in order; a folder that is not empty by then stays.
+    void restart();
 
 private:
     struct Node;
@@ -91,6 +100,7 @@ private:
     std::unique_ptr<Node> machine_;
     std::string current_ = "C:\\";
     std::map<char, std::string> driveFolders_;
+    std::vector<std::string> atRestart_;
 };
 
 } // namespace uninst

@@ -65,6 +65,16 @@ bool RecordingFileSystem::removeEmptyFolder(const std::string& path) {
     return inner_.removeEmptyFolder(path);
 }
 
+DeleteCheck RecordingFileSystem::checkDelete(const std::string& path) {
+    before("check delete", path);
+    return inner_.checkDelete(path);
+}
+
+void RecordingFileSystem::deleteAtRestart(const std::string& path) {
+    before("delete at restart", path);
+    inner_.deleteAtRestart(path);
+}
+
 std::string RecordingFileSystem::readTextFile(const std::string& path) {
     before("read file", path);
     return inner_.readTextFile(path);

@@ -82,6 +82,8 @@ public:
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
+    DeleteCheck checkDelete(const std::string& path) override;
+    void deleteAtRestart(const std::string& path) override;
 
 protected:
     // Runs before each call is forwarded and logs it. A decorator that makes

@@ -1,0 +1,123 @@
+#include "engine/preflight.h"
+
+#include "engine/error.h"
+#include "engine/installlog.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <set>
+#include <string_view>
+
+namespace uninst {
+
+namespace {
+
+// Paths as Windows compares them, close enough for paths that all come from
+// the same listings: ASCII letters folded.
+std::string folded(std::string_view path) {
+    std::string out(path);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool isEmpty(FileSystem& fs, const std::string& folder) {
+    const FolderListing listing = fs.listFolder(folder);
+    return listing.files.empty() && listing.subFolders.empty();
+}
+
+const char* const nothingChanged = "\n\nNothing has been removed.";
+
+} // namespace
+
+PreflightResult preflight(const UninstallState& state, FileSystem& fs,
+                          const std::vector<std::string>& files, BlockedFiles* blocked) {
+    const std::string installLog = folded(installLogPath(state.installdir));
+    const std::string logpath = folded(state.logpath);
+    PreflightResult result;
+    for (const std::string& file : files) {
+        for (;;) {
+            const DeleteCheck check = fs.checkDelete(file);
+            if (check.answer == Deletable::yes || check.answer == Deletable::missing)
+                break;
+            BlockedFile found;
+            found.path = file;
+            found.reason = check.reason;
+            found.inUse = check.answer == Deletable::inUse;
+            const std::string f = folded(file);
+            found.isLog = f == installLog || f == logpath;
+            if (blocked == nullptr)
+                throw Error(found.reason + nothingChanged);
+            const BlockedFiles::Answer answer = blocked->blocked(found);
+            if (answer == BlockedFiles::Answer::retry)
+                continue;
+            if (answer == BlockedFiles::Answer::cancel) {
+                result.cancelled = true;
+                return result;
+            }
+            if (!found.inUse || found.isLog)
+                throw Error(found.reason + nothingChanged);
+            result.atRestart.push_back(file);
+            break;
+        }
+    }
+    return result;
+}
+
+void scheduleFoldersAtRestart(const UninstallState& state, FileSystem& fs,
+                              const std::vector<std::string>& atRestart) {
+    const std::string root = folded(state.installdir);
+    const std::string lastsubpath = folded(state.lastsubpath);
+    std::set<std::string> leaving; // folded: what goes at the restart
+    std::vector<std::string> folders;
+    for (const std::string& file : atRestart) {
+        leaving.insert(folded(file));
+        for (std::string folder = parentOf(file);
+             folder.size() >= root.size() && folded(folder).compare(0, root.size(), root) == 0;
+             folder = parentOf(folder)) {
+            folders.push_back(folder);
+            if (folder.size() == root.size())
+                break;
+        }
+    }
+    // A folder's path is longer than its parent's: deepest first.
+    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() > b.size() : a < b;
+    });
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& folder : folders) {
+        if (leaving.count(folded(folder)) != 0 || !fs.folderExists(folder))
+            continue;
+        const FolderListing listing = fs.listFolder(folder);
+        bool onlyLeaving = true;
+        for (const std::string& file : listing.files)
+            onlyLeaving = onlyLeaving && leaving.count(folded(file)) != 0;
+        for (const FolderListing::SubFolder& sub : listing.subFolders) {
+            if (sub.isLink) {
+                onlyLeaving = false;
+            } else if (leaving.count(folded(sub.path)) == 0) {
+                // The sweep leaves the last folder the inventory entered for
+                // its parent to take, and the parent now goes at the restart.
+                if (onlyLeaving && folded(sub.path) == lastsubpath && isEmpty(fs, sub.path)) {
+                    fs.deleteAtRestart(sub.path);
+                    leaving.insert(lastsubpath);
+                } else {
+                    onlyLeaving = false;
+                }
+            }
+        }
+        if (!onlyLeaving)
+            continue;
+        fs.deleteAtRestart(folder);
+        leaving.insert(folded(folder));
+    }
+}
+
+} // namespace uninst

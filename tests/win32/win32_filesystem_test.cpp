@@ -3,8 +3,10 @@
 // larger than one directory read, and the wording of its errors.
 
 #include "engine/error.h"
+#include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "tests/contract/world.h"
+#include "tests/support/win32_handles.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -201,6 +203,43 @@ TEST_F(Win32FileSystemTest, LargeFolderIsListedCompletely) {
     RecordProperty(
         "listing_ms",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+} // namespace
+} // namespace uninst
+
+namespace uninst {
+namespace {
+
+std::wstring wide(const std::string& path) {
+    return text::toWide(path);
+}
+
+TEST_F(Win32FileSystemTest, CheckDeleteTellsInUseFromRefusedAndChangesNothing) {
+    world_->createFile(at("App\\free.txt"), "a");
+    world_->createFile(at("App\\held.txt"), "b");
+    world_->createFile(at("App\\shared.txt"), "c");
+    world_->createFile(at("App\\locked.txt"), "d");
+    world_->makeReadOnly(at("App\\locked.txt"));
+    // Held without sharing, and held sharing all but deletion: both stop a
+    // deletion, so both are in use.
+    const test::FileHandle held(CreateFileW(wide(at("App\\held.txt")).c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    const test::FileHandle shared(CreateFileW(wide(at("App\\shared.txt")).c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held && shared);
+
+    EXPECT_EQ(fs_.checkDelete(at("App\\free.txt")).answer, Deletable::yes);
+    EXPECT_EQ(fs_.checkDelete(at("App\\gone.txt")).answer, Deletable::missing);
+    const DeleteCheck inUse = fs_.checkDelete(at("App\\held.txt"));
+    EXPECT_EQ(inUse.answer, Deletable::inUse);
+    EXPECT_NE(inUse.reason.find(at("App\\held.txt")), std::string::npos) << inUse.reason;
+    EXPECT_EQ(fs_.checkDelete(at("App\\shared.txt")).answer, Deletable::inUse);
+    EXPECT_EQ(fs_.checkDelete(at("App\\locked.txt")).answer, Deletable::refused);
+    EXPECT_EQ(fs_.checkDelete(at("App")).answer, Deletable::refused);
+    for (const char* name : {"free.txt", "held.txt", "shared.txt", "locked.txt"})
+        EXPECT_TRUE(world_->fileExists(at(std::string("App\\") + name))) << name;
 }
 
 } // namespace

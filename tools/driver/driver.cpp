@@ -206,6 +206,11 @@ std::wstring messageText(HWND box) {
     return longest;
 }
 
+bool answer(HWND box, int id) {
+    return PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(box, id))) != FALSE;
+}
+
 bool dismiss(HWND box) {
     return PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK))) != FALSE;

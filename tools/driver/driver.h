@@ -58,5 +58,7 @@ int progressPosition(HWND bar);
 HWND waitForMessageBox(const Target& target, DWORD timeoutMs);
 std::wstring messageText(HWND box);
 bool dismiss(HWND box);
+// Presses the message box's button `id` (IDRETRY, IDCANCEL...).
+bool answer(HWND box, int id);
 
 } // namespace uninst::driver

@@ -34,8 +34,9 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 // The path of a recorded file-system call ("remove empty folder C:\\App").
 std::string pathOf(const std::string& call) {
-    for (const char* operation : {"list folder ", "check folder ", "delete file ", "delete folder ",
-                                  "remove empty folder ", "read file ", "resolve path "}) {
+    for (const char* operation :
+         {"list folder ", "check folder ", "delete file ", "delete folder ", "remove empty folder ",
+          "read file ", "resolve path ", "check delete ", "delete at restart "}) {
         if (startsWith(call, operation))
             return call.substr(std::string(operation).size());
     }

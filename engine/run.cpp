@@ -106,10 +106,16 @@ private:
 void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
              const std::string& cmdline, FileList& list) {
     state.cmdline = cmdline;
-    if (shell != nullptr)
-        apath(state, registry, *shell, cmdline);
-    else
-        apath(state, registry, cmdline);
+    // No key name holds a "\": "myapp.exe\" or "myapp.exe\Sub" reads the
+    // registration of a key below, or of the entry itself, yet no entry's
+    // name ever equals it, so the files would go and the registration stay
+    // for ever. Such a name is taken as not registered.
+    if (cmdline.find('\\') == std::string::npos) {
+        if (shell != nullptr)
+            apath(state, registry, *shell, cmdline);
+        else
+            apath(state, registry, cmdline);
+    }
     refuseUnsafeInstallFolder(state);
     state.installdir = resolvedInstallFolder(state, fs);
     listfolder(state, fs, state.installdir, list);

@@ -65,6 +65,8 @@ TEST(FormLoad, RefusesWhatItCannotActOnBeforeListingAnything) {
          "device path or the root of a network share"},
         {"the root of a network share", "share.exe", "\\\\server\\share\\share.exe",
          "device path or the root of a network share"},
+        {"a name reaching a key below an entry", "sub.exe\\Sub",
+         "C:\\Program Files\\MyApp\\myapp.exe", "\"sub.exe\\Sub\" is not registered"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

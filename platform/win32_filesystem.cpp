@@ -386,7 +386,8 @@ DWORD Win32FileSystem::settle(Anchor& anchor) {
 // any step below the root, made before or after the listing, gives another
 // name. A folder is also asked whether it is itself a link, which Windows
 // opens as the link and names by its own path.
-Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bool folder) {
+Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bool folder,
+                                                     DWORD share, DWORD extraAccess) {
     Opened opened;
     Anchor* anchor = anchorFor(api);
     if (anchor == nullptr) {
@@ -403,10 +404,9 @@ Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bo
         return opened;
     }
 
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
     const DWORD reading = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    DWORD access = DELETE | (folder ? reading : 0);
+    DWORD access = DELETE | extraAccess | (folder ? reading : 0);
     opened.handle.reset(
         CreateFileW(api.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!opened.handle && folder && GetLastError() == ERROR_SHARING_VIOLATION) {
@@ -446,9 +446,18 @@ Removal Win32FileSystem::deleteFile(const std::string& path) {
     if (path.empty())
         fail(operation, path, ERROR_PATH_NOT_FOUND);
 
+    std::wstring api = apiPath(path);
+    // Checked and opened already: deleted through that handle as it closes.
+    if (const auto held = held_.find(api); held != held_.end()) {
+        const FileHandle file = std::move(held->second);
+        held_.erase(held);
+        if (!markForDeletion(file.get()))
+            fail(operation, path, GetLastError());
+        return Removal::removed;
+    }
     // A folder, or a link to one, does not open as a file: some systems
     // delete a directory link's target when asked to delete it as a file.
-    const Opened opened = openChecked(apiPath(path), false);
+    const Opened opened = openChecked(api, false);
     if (opened.missing || opened.link)
         return Removal::notFound;
     if (!opened.handle)
@@ -619,42 +628,46 @@ void Win32FileSystem::removeTree(Opened top, std::wstring& path) {
     }
 }
 
+// The check is the deletion's own open: the handle is kept, so the deletion
+// costs no second open (a round trip to the server under Wine each), and
+// nobody can take the file between the check and the deletion. Sharing
+// reading only lets the run read its install log meanwhile; whoever opens a
+// held file must leave it to be deleted.
 DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
     auto refused = [&](Deletable answer, DWORD code) {
         return DeleteCheck{answer, "Cannot delete file " + shown(path) + ": " + systemText(code)};
     };
     if (path.empty())
         return refused(Deletable::refused, ERROR_PATH_NOT_FOUND);
-    const std::wstring wide = apiPath(path);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD code = GetLastError();
-        return isNotFound(code) ? DeleteCheck{Deletable::missing, {}}
-                                : refused(Deletable::refused, code);
-    }
-    // The open below would succeed on a read-only file, whose deletion the
-    // system still refuses; a folder is never a file to delete here.
-    if (isFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        return refused(Deletable::refused, ERROR_ACCESS_DENIED);
-    // Deletion access without sharing: refused while anyone else has the
-    // file open in any way, which is exactly when deleting it would fail.
-    const FileHandle file(CreateFileW(wide.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) {
-        const DWORD code = GetLastError();
-        if (isNotFound(code))
-            return {Deletable::missing, {}};
+    std::wstring api = apiPath(path);
+    held_.erase(api);
+    Opened opened = openChecked(api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES);
+    // deleteFile leaves a link, or what lies behind one, alone.
+    if (opened.missing || opened.link)
+        return {Deletable::missing, {}};
+    if (!opened.handle) {
+        const DWORD code = opened.error;
         if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
             return refused(Deletable::inUse, code);
         return refused(Deletable::refused, code);
     }
+    // The open succeeds on a read-only file, whose deletion the system still
+    // refuses; a folder is never a file to delete here.
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic, sizeof basic))
+        return refused(Deletable::refused, GetLastError());
+    if ((basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return refused(Deletable::refused, ERROR_ACCESS_DENIED);
+    held_.insert_or_assign(std::move(api), std::move(opened.handle));
     return {};
 }
 
 void Win32FileSystem::deleteAtRestart(const std::string& path) {
     if (path.empty())
         fail("schedule the deletion of", path, ERROR_PATH_NOT_FOUND);
-    if (!MoveFileExW(apiPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    const std::wstring api = apiPath(path);
+    held_.erase(api);
+    if (!MoveFileExW(api.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         fail("schedule the deletion of", path, GetLastError());
 }
 

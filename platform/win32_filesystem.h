@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace uninst {
@@ -54,12 +55,17 @@ private:
 
     Anchor* anchorFor(const std::wstring& api);
     DWORD settle(Anchor& anchor);
-    Opened openChecked(const std::wstring& api, bool folder);
+    static constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    Opened openChecked(const std::wstring& api, bool folder, DWORD share = shareAll,
+                       DWORD extraAccess = 0);
     void removeTree(Opened top, std::wstring& path);
 
     std::vector<Anchor> anchors_;
     // Drives' and shares' roots met so far, for paths below no removal root.
     std::vector<Anchor> volumes_;
+    // Files checkDelete found deletable, by their API path, each held open
+    // for deletion until deleteFile uses the handle.
+    std::unordered_map<std::wstring, FileHandle> held_;
     std::wstring finalScratch_;
     std::vector<LONGLONG> nameBuffer_;
     std::vector<LONGLONG> directoryBuffer_;

@@ -242,5 +242,19 @@ TEST_F(Win32FileSystemTest, CheckDeleteTellsInUseFromRefusedAndChangesNothing) {
         EXPECT_TRUE(world_->fileExists(at(std::string("App\\") + name))) << name;
 }
 
+TEST_F(Win32FileSystemTest, ACheckedFileIsHeldUntilDeletedAndStaysReadable) {
+    world_->createFile(at("App\\st6unst.log"), "log text");
+    ASSERT_EQ(fs_.checkDelete(at("App\\st6unst.log")).answer, Deletable::yes);
+    // Held for the deletion: nobody can take it meanwhile, yet the run can
+    // still read its install log.
+    const test::FileHandle other(CreateFileW(wide(at("App\\st6unst.log")).c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(other);
+    EXPECT_EQ(fs_.readTextFile(at("App\\st6unst.log")), "log text");
+    EXPECT_EQ(fs_.deleteFile(at("App\\st6unst.log")), Removal::removed);
+    EXPECT_FALSE(world_->fileExists(at("App\\st6unst.log")));
+}
+
 } // namespace
 } // namespace uninst

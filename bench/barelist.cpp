@@ -1,5 +1,5 @@
+#include "bench/bare_tree.h"
 #include "bench/clock.h"
-#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -11,32 +11,19 @@
 // per folder and the full path of each file kept in memory.
 namespace {
 
-using FindHandle = uninst::UniqueHandle<HANDLE, &FindClose, -1>;
-
-bool isDots(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
 bool walk(std::wstring& folder, std::vector<std::wstring>& files, std::size_t& folders) {
-    const std::size_t length = folder.size();
-    folder += L"\\*";
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW(folder.c_str(), &data));
-    folder.resize(length);
-    if (!find)
-        return false;
-    ++folders;
     std::vector<std::wstring> subFolders;
-    do {
-        if (isDots(data.cFileName))
-            continue;
+    const bool listed = bench::forEachEntry(folder, [&](const WIN32_FIND_DATAW& data) {
         std::wstring path = folder + L"\\" + data.cFileName;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             subFolders.push_back(std::move(path));
         else
             files.push_back(std::move(path));
-    } while (FindNextFileW(find.get(), &data));
-    find.reset();
+        return true;
+    });
+    if (!listed)
+        return false;
+    ++folders;
     for (std::wstring& sub : subFolders) {
         if (!walk(sub, files, folders))
             return false;
@@ -47,12 +34,10 @@ bool walk(std::wstring& folder, std::vector<std::wstring>& files, std::size_t& f
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: bench_list FOLDER\n", stderr);
+    std::wstring root;
+    if (!bench::folderArgument(argc, argv, "usage: bench_list FOLDER\n", root))
         return 2;
-    }
     const double start = bench::now();
-    std::wstring root = argv[1];
     std::vector<std::wstring> files;
     std::size_t folders = 0;
     const bool ok = walk(root, files, folders);

@@ -1,5 +1,5 @@
+#include "bench/bare_tree.h"
 #include "bench/clock.h"
-#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -12,43 +12,29 @@
 // first.
 namespace {
 
-using FindHandle = uninst::UniqueHandle<HANDLE, &FindClose, -1>;
-
-bool isDots(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
 struct Counts {
     std::size_t files = 0;
     std::size_t folders = 0;
 };
 
 bool removeTree(std::wstring& folder, Counts& counts) {
-    const std::size_t length = folder.size();
-    folder += L"\\*";
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW(folder.c_str(), &data));
-    folder.resize(length);
-    if (!find)
-        return false;
     std::vector<std::wstring> subFolders;
     std::wstring path;
-    do {
-        if (isDots(data.cFileName))
-            continue;
+    const bool emptied = bench::forEachEntry(folder, [&](const WIN32_FIND_DATAW& data) {
         path.assign(folder).append(L"\\").append(data.cFileName);
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             subFolders.push_back(path);
-        } else {
-            if (!DeleteFileW(path.c_str())) {
-                std::fprintf(stderr, "DeleteFileW failed (%lu): %ls\n", GetLastError(),
-                             path.c_str());
-                return false;
-            }
-            ++counts.files;
+            return true;
         }
-    } while (FindNextFileW(find.get(), &data));
-    find.reset();
+        if (!DeleteFileW(path.c_str())) {
+            std::fprintf(stderr, "DeleteFileW failed (%lu): %ls\n", GetLastError(), path.c_str());
+            return false;
+        }
+        ++counts.files;
+        return true;
+    });
+    if (!emptied)
+        return false;
     for (std::wstring& sub : subFolders) {
         if (!removeTree(sub, counts))
             return false;
@@ -65,12 +51,10 @@ bool removeTree(std::wstring& folder, Counts& counts) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: bench_remove FOLDER\n", stderr);
+    std::wstring root;
+    if (!bench::folderArgument(argc, argv, "usage: bench_remove FOLDER\n", root))
         return 2;
-    }
     const double start = bench::now();
-    std::wstring root = argv[1];
     Counts counts;
     const bool ok = removeTree(root, counts);
     const double elapsed = bench::now() - start;

@@ -53,32 +53,35 @@ std::uint32_t lengthOf(const std::string& bytes) {
     return static_cast<std::uint32_t>(bytes.size());
 }
 
+// What a value read returns to an 8-bit caller: a failed read as it failed,
+// else the data laid over the front of `buffer`, or moreData when it does
+// not fit.
+Registry::Status dataOver(Registry& registry, Registry::Status read, const Registry::Value& value,
+                          std::string& buffer) {
+    if (!read.isSuccess())
+        return read;
+    Front front;
+    if (!dataFront(registry, value, buffer.size(), front))
+        return Registry::Status::moreData();
+    layOver(buffer, front);
+    return read;
+}
+
 } // namespace
 
 Registry::Status queryDefaultValue(Registry& registry, Registry::Key key, const std::string& subkey,
                                    std::string& buffer) {
     Registry::Value value;
-    const Registry::Status status = registry.readDefaultValue(key, subkey, value);
-    if (!status.isSuccess())
-        return status;
-    Front front;
-    if (!dataFront(registry, value, buffer.size(), front))
-        return Registry::Status::moreData();
-    layOver(buffer, front);
-    return status;
+    return dataOver(registry, registry.readDefaultValue(key, subkey, value), value, buffer);
 }
 
 Registry::Status queryValue(Registry& registry, Registry::Key key, const std::string& name,
                             std::uint32_t& type, std::string& buffer) {
     Registry::Value value;
-    const Registry::Status status = registry.readValue(key, name, value);
-    if (!status.isSuccess())
-        return status;
-    Front front;
-    if (!dataFront(registry, value, buffer.size(), front))
-        return Registry::Status::moreData();
-    layOver(buffer, front);
-    type = value.type;
+    const Registry::Status status =
+        dataOver(registry, registry.readValue(key, name, value), value, buffer);
+    if (status.isSuccess())
+        type = value.type;
     return status;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/planned_ports.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 
 #include <cstddef>
@@ -13,12 +14,7 @@ namespace {
 // Names compare without regard to case in both the registry and the file
 // system; ASCII letters are what the paths the run builds differ in.
 std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
+    return asciiUpper(text);
 }
 
 // The folder holding `path`, or empty when that is a drive or nothing: a
@@ -273,22 +269,14 @@ RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
 }
 
 RegistryStatus PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
-    if (key != localMachine && handles_.count(key) == 0)
-        return Status::invalidHandle();
-    const std::string path = pathOf(key, subkey);
-    if (subkey.empty() || deleted(path))
-        return Status::notFound();
-    Key probe = 0;
-    if (!inner_.openKey(localMachine, path, probe).isSuccess())
-        return Status::notFound();
-    inner_.closeKey(probe);
-    if (hasSubKeys(path))
-        return Status::accessDenied();
-    deleted_.insert(path);
-    return Status::success();
+    return planDelete(key, subkey, false);
 }
 
 RegistryStatus PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
+    return planDelete(key, subkey, true);
+}
+
+RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, bool withSubKeys) {
     if (key != localMachine && handles_.count(key) == 0)
         return Status::invalidHandle();
     const std::string path = pathOf(key, subkey);
@@ -298,6 +286,8 @@ RegistryStatus PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
     if (!inner_.openKey(localMachine, path, probe).isSuccess())
         return Status::notFound();
     inner_.closeKey(probe);
+    if (!withSubKeys && hasSubKeys(path))
+        return Status::accessDenied();
     deleted_.insert(path);
     return Status::success();
 }

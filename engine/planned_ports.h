@@ -93,6 +93,9 @@ private:
     std::string pathOf(Key key, const std::string& subkey) const;
     bool deleted(const std::string& upperPath) const;
     bool hasSubKeys(const std::string& upperPath);
+    // What deleteKey (refused while the key has subkeys) and deleteTree
+    // share: the key must exist and not be planned away already.
+    Status planDelete(Key key, const std::string& subkey, bool withSubKeys);
 
     Registry& inner_;
     std::map<Key, Handle> handles_;

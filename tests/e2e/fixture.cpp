@@ -258,13 +258,23 @@ void removeTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-bool createFolderLink(const std::wstring& link, const std::wstring& target) {
+namespace {
+
+// Through the host where both paths have a host path: Wine's own call makes
+// no link the Unix side sees as one.
+void makeLink(const std::wstring& link, const std::wstring& target, DWORD flags) {
     const std::wstring hostLink = hostPath(link);
     const std::wstring hostTarget = hostPath(target);
     if (!hostLink.empty() && !hostTarget.empty())
         runHost(L"/bin/ln -s " + quoted(hostTarget) + L" " + quoted(hostLink));
     else
-        CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+        CreateSymbolicLinkW(link.c_str(), target.c_str(), flags);
+}
+
+} // namespace
+
+bool createFolderLink(const std::wstring& link, const std::wstring& target) {
+    makeLink(link, target, SYMBOLIC_LINK_FLAG_DIRECTORY);
     return waitFor([&] {
         const DWORD attributes = attributesOf(link);
         return attributes != INVALID_FILE_ATTRIBUTES &&
@@ -273,12 +283,7 @@ bool createFolderLink(const std::wstring& link, const std::wstring& target) {
 }
 
 bool createFileLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring hostLink = hostPath(link);
-    const std::wstring hostTarget = hostPath(target);
-    if (!hostLink.empty() && !hostTarget.empty())
-        runHost(L"/bin/ln -s " + quoted(hostTarget) + L" " + quoted(hostLink));
-    else
-        CreateSymbolicLinkW(link.c_str(), target.c_str(), 0);
+    makeLink(link, target, 0);
     return waitFor([&] { return attributesOf(link) != INVALID_FILE_ATTRIBUTES; });
 }
 

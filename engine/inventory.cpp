@@ -1,5 +1,7 @@
 #include "engine/inventory.h"
 
+#include "engine/ascii_case.h"
+
 #include <cstddef>
 #include <string_view>
 #include <utility>
@@ -16,16 +18,8 @@ constexpr std::string_view toolkitTag = "ST6UNST";
 bool isToolkitFile(std::string_view path) {
     const std::size_t slash = path.rfind('\\');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    if (name.size() < toolkitTag.size())
-        return false;
-    for (std::size_t i = 0; i < toolkitTag.size(); ++i) {
-        char c = name[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != toolkitTag[i])
-            return false;
-    }
-    return true;
+    return name.size() >= toolkitTag.size() &&
+           sameAsciiCase(name.substr(0, toolkitTag.size()), toolkitTag);
 }
 
 } // namespace

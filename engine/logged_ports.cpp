@@ -1,5 +1,6 @@
 #include "engine/logged_ports.h"
 
+#include "engine/ascii_case.h"
 #include "engine/system_paths.h"
 
 #include <cstddef>
@@ -9,25 +10,9 @@ namespace uninst {
 
 namespace {
 
-bool sameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 bool isStartMenuGroup(std::string_view path) {
     const std::string_view root = startMenuRoot;
-    return path.size() > root.size() && sameText(path.substr(0, root.size()), root);
+    return path.size() > root.size() && sameAsciiCase(path.substr(0, root.size()), root);
 }
 
 const char* alreadyGone(Removal removal) {
@@ -136,7 +121,7 @@ RegistryStatus LoggedRegistry::closeKey(Key key) {
 
 bool LoggedRegistry::isSharedDlls(Key key) const {
     const auto found = paths_.find(key);
-    return found != paths_.end() && sameText(found->second, sharedDllsKeyPath);
+    return found != paths_.end() && sameAsciiCase(found->second, sharedDllsKeyPath);
 }
 
 std::string LoggedRegistry::lastCount(const std::string& name) const {

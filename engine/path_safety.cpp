@@ -1,5 +1,7 @@
 #include "engine/path_safety.h"
 
+#include "engine/ascii_case.h"
+
 #include <cstddef>
 
 namespace uninst {
@@ -14,6 +16,19 @@ std::size_t characters(std::string_view utf8) {
 }
 
 } // namespace
+
+std::vector<std::string_view> pathSteps(std::string_view path, std::string_view separators) {
+    std::vector<std::string_view> steps;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of(separators, start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        steps.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return steps;
+}
 
 // "C:" or "C:\": the install folder of an executable registered in a drive's
 // root. Listing it would offer the whole drive for deletion.
@@ -36,30 +51,18 @@ bool isDevicePathOrShareRoot(std::string_view folder) {
         return false;
     if (folder.size() >= 3 && (folder[2] == '?' || folder[2] == '.'))
         return true;
-    std::size_t steps = 0;
-    std::size_t start = 2;
-    while (start < folder.size()) {
-        std::size_t end = folder.find_first_of("\\/", start);
-        if (end == std::string_view::npos)
-            end = folder.size();
-        steps += end > start;
-        start = end + 1;
-    }
-    return steps <= 2;
+    std::size_t named = 0;
+    for (const std::string_view step : pathSteps(folder.substr(2)))
+        named += !step.empty();
+    return named <= 2;
 }
 
 // A step of only dots and blanks: "." or "..", or one Windows reads as such
 // after dropping trailing dots and blanks. "/" separates steps as "\" does.
 bool hasDotStep(std::string_view path) {
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of("\\/", start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        const std::string_view step = path.substr(start, end - start);
+    for (const std::string_view step : pathSteps(path)) {
         if (!step.empty() && step.find_first_not_of(". ") == std::string_view::npos)
             return true;
-        start = end + 1;
     }
     return false;
 }
@@ -80,18 +83,8 @@ bool isFolderBelowARoot(std::string_view full) {
 }
 
 bool isStrictlyInside(std::string_view full, std::string_view root) {
-    if (full.size() <= root.size())
+    if (full.size() <= root.size() || !sameAsciiCase(full.substr(0, root.size()), root))
         return false;
-    for (std::size_t i = 0; i < root.size(); ++i) {
-        char a = full[i];
-        char b = root[i];
-        if (a >= 'a' && a <= 'z')
-            a = static_cast<char>(a - 'a' + 'A');
-        if (b >= 'a' && b <= 'z')
-            b = static_cast<char>(b - 'a' + 'A');
-        if (a != b)
-            return false;
-    }
     const std::string_view rest = full.substr(root.size());
     return rest.front() != '\\' && !hasDotStep(rest) && full.find('/') == std::string_view::npos;
 }
@@ -110,16 +103,11 @@ bool isGroupInsideStartMenu(std::string_view group) {
             std::string_view(":<>\"|?*").find(c) != std::string_view::npos)
             return false;
     }
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = group.find_first_of("\\/", start);
-        const std::string_view step = group.substr(start, end - start);
+    for (const std::string_view step : pathSteps(group)) {
         if (step.find_first_not_of(". ") == std::string_view::npos || characters(step) > 255)
             return false;
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
     }
+    return true;
 }
 
 } // namespace uninst

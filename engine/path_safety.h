@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 // The rules that keep every path the run lists or removes inside the
 // application's own folder or its start-menu group. The install folder comes
@@ -8,6 +9,12 @@
 // written by someone other than the application's setup.
 
 namespace uninst {
+
+// The steps of a path in order, each of `separators` ending one: by default
+// "\" and "/" alike, as the system reads them. Empty steps stay: "" has one,
+// and "A\\B\" has "A", "", "B" and "".
+std::vector<std::string_view> pathSteps(std::string_view path,
+                                        std::string_view separators = "\\/");
 
 // "C:" or "C:\": the install folder of an executable registered in a drive's
 // root. Listing it would offer the whole drive for deletion.

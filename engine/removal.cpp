@@ -1,5 +1,6 @@
 #include "engine/removal.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/installlog.h"
 
@@ -12,23 +13,14 @@ namespace uninst {
 
 namespace {
 
-// Both paths start with the same install folder text, so only the case of the
-// toolkit file's ASCII name can differ.
-bool sameAsciiFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
+// A folder on a post-order walk's explicit stack: its subfolders, the next
+// one to enter, and whether anything below it remains.
+struct Frame {
+    std::string path;
+    std::vector<FolderListing::SubFolder> subFolders;
+    std::size_t next = 0;
+    bool remains = false;
+};
 
 } // namespace
 
@@ -47,7 +39,9 @@ std::vector<std::string> filesToDelete(const UninstallState& state, const FileLi
     // that was another one (Help\ST6UNST.000), the log that was read would
     // stay and keep the install folder with it.
     std::string installLog = installLogPath(state.installdir);
-    if (!sameAsciiFolded(state.logpath, installLog))
+    // Both paths start with the same install folder text, so only the case of
+    // the toolkit file's ASCII name can differ.
+    if (!sameAsciiCase(state.logpath, installLog))
         files.push_back(std::move(installLog));
     return files;
 }
@@ -89,13 +83,6 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
     // "no file anywhere below" test needs no second walk. A link counts as
     // something that remains: it is never entered, and removing its parent
     // would take it along.
-    struct Frame {
-        std::string path;
-        std::vector<FolderListing::SubFolder> subFolders;
-        std::size_t next = 0;
-        bool remains = false;
-    };
-
     std::vector<Frame> stack;
     {
         FolderListing listing = fs.listFolder(path);
@@ -149,12 +136,6 @@ void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs) {
     }
     // Post-order with an explicit stack, as the sweep walks, but with no
     // folder spared: only what remains keeps a folder.
-    struct Frame {
-        std::string path;
-        std::vector<FolderListing::SubFolder> subFolders;
-        std::size_t next = 0;
-        bool remains = false;
-    };
     std::vector<Frame> stack;
     const auto enter = [&](std::string path) {
         FolderListing listing = fs.listFolder(path);

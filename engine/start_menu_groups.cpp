@@ -1,5 +1,6 @@
 #include "engine/start_menu_groups.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/path_safety.h"
 
@@ -33,10 +34,6 @@ constexpr std::array<std::string_view, 14> systemFolderNames = {
     "Windows System",
 };
 
-char foldAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool separator(char c) {
     return c == '\\' || c == '/';
 }
@@ -50,7 +47,7 @@ bool samePath(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (separator(a[i]) && separator(b[i]))
             continue;
-        if (foldAscii(a[i]) != foldAscii(b[i]))
+        if (asciiUpper(a[i]) != asciiUpper(b[i]))
             return false;
     }
     return true;
@@ -133,7 +130,7 @@ std::optional<std::string> fileUrlPath(std::string_view url) {
         ++slashes;
     rest.remove_prefix(slashes);
     const bool drive = rest.size() >= 2 && (rest[1] == ':' || rest[1] == '|') &&
-                       foldAscii(rest[0]) >= 'A' && foldAscii(rest[0]) <= 'Z';
+                       asciiUpper(rest[0]) >= 'A' && asciiUpper(rest[0]) <= 'Z';
     if (drive) {
         std::string path = percentDecoded(rest);
         path[1] = ':';
@@ -185,13 +182,7 @@ private:
         if (!fs_.folderExists(root))
             return std::nullopt;
         std::string folder = root;
-        std::size_t start = 0;
-        while (start <= steps.size()) {
-            std::size_t end = steps.find_first_of("\\/", start);
-            if (end == std::string_view::npos)
-                end = steps.size();
-            const std::string_view step = steps.substr(start, end - start);
-            start = end + 1;
+        for (const std::string_view step : pathSteps(steps)) {
             const FolderListing listing = fs_.listFolder(folder);
             const FolderListing::SubFolder* next = nullptr;
             for (const auto& sub : listing.subFolders) {

@@ -11,6 +11,7 @@
 
 #include "engine/error.h"
 #include "engine/installdir.h"
+#include "engine/path_safety.h"
 #include "engine/run.h"
 #include "engine/state.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -74,20 +75,11 @@ bool namedInFull(const std::string& path) {
 // no empty, "." or ".." step, no trailing dot or blank at the end (a step
 // before the last may keep one: "A.." resolves to "A.").
 bool resolvedBelowARoot(const std::string& path) {
-    std::vector<std::string> steps;
-    std::size_t start = 0;
     const bool share = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
-    if (share)
-        start = 2;
-    while (start <= path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        steps.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    for (const std::string& step : steps) {
-        if (step.empty() || step == "." || step == ".." || step.find('/') != std::string::npos)
+    const std::vector<std::string_view> steps =
+        pathSteps(std::string_view(path).substr(share ? 2 : 0), "\\");
+    for (const std::string_view step : steps) {
+        if (step.empty() || step == "." || step == ".." || step.find('/') != std::string_view::npos)
             return false;
     }
     if (steps.back().back() == '.' || steps.back().back() == ' ')

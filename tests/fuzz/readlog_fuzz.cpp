@@ -105,7 +105,7 @@ struct Mentions {
 
 std::vector<std::u16string> keyPath(std::string_view path) {
     std::vector<std::u16string> components;
-    for (std::string_view step : pathSteps(path)) {
+    for (std::string_view step : pathSteps(path, "\\")) {
         if (!step.empty())
             components.push_back(memory::foldName(step));
     }

@@ -18,6 +18,7 @@
 // the log.
 
 #include "engine/error.h"
+#include "engine/path_safety.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -52,16 +53,10 @@ bool insideFolder(const std::string& path, const std::string& folder) {
 bool needsNoCleanUp(const std::string& path) {
     if (path.find('/') != std::string::npos)
         return false;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string step = path.substr(start, end - start);
+    for (const std::string_view step : pathSteps(path)) {
         // "C:" alone, the drive's root, is no path of the run's.
         if (step.empty() || step == "." || step == "..")
             return false;
-        start = end + 1;
     }
     return true;
 }
@@ -111,7 +106,7 @@ bool insideStartMenu(const std::string& path) {
     const std::string u = upper(path);
     if (!startsWith(u, root) || u.size() == root.size())
         return false;
-    for (std::string_view step : pathSteps(std::string_view(u).substr(root.size()))) {
+    for (std::string_view step : pathSteps(std::string_view(u).substr(root.size()), "\\")) {
         if (step.find_first_not_of(". ") == std::string_view::npos)
             return false;
     }

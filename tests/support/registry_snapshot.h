@@ -117,7 +117,7 @@ inline std::string linesDiff(const std::vector<std::string>& expected,
 // The key below `key` at a relative path of "\\"-separated names, matched
 // without regard to case as the registry does, or nullptr.
 inline const SnapKey* findKey(const SnapKey& key, const std::string& path) {
-    std::vector<std::string_view> steps = pathSteps(path);
+    std::vector<std::string_view> steps = pathSteps(path, "\\");
     // A trailing separator names no further key.
     if (steps.back().empty())
         steps.pop_back();

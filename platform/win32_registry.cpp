@@ -164,9 +164,17 @@ RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& ou
         parked_ = Opened{0, 0, {}};
         return Status::success();
     }
+    // A key the run works on (SharedDLLs, the Uninstall and App Paths lists,
+    // an entry) that is a registry link would have its counts lowered and
+    // its entries deleted in the link's target, outside them. Opened as
+    // itself, a link is refused as one that cannot be opened.
     HKEY opened = nullptr;
-    const LONG status =
-        RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), 0, keyAccess, &opened);
+    LONG status = RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), REG_OPTION_OPEN_LINK,
+                                keyAccess, &opened);
+    if (status == ERROR_SUCCESS && isRegistryLink(opened)) {
+        RegCloseKey(opened);
+        status = ERROR_ACCESS_DENIED;
+    }
     if (status == ERROR_SUCCESS) {
         out = reinterpret_cast<Key>(opened);
         open_.push_back(Opened{out, root, path});

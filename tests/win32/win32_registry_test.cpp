@@ -355,6 +355,14 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
         << "a link asked for by name";
     EXPECT_TRUE(exists(target + L"\\Inside"));
 
+    // Opened for its values or sub-keys (a SharedDLLs key or an Uninstall
+    // list that is a link), it is refused rather than its target handed out.
+    Registry::Key opened = 0;
+    EXPECT_NE(Registry::Status::success(),
+              registry.openKey(Registry::localMachine, text::fromWide(entry + L"\\Link"), opened));
+    if (opened != 0)
+        registry.closeKey(opened);
+
     // Clean up around the link: open it as itself and delete it that way.
     KeyHandle own;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), REG_OPTION_OPEN_LINK, DELETE,

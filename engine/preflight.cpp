@@ -1,5 +1,6 @@
 #include "engine/preflight.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/installlog.h"
 
@@ -15,12 +16,7 @@ namespace {
 // Paths as Windows compares them, close enough for paths that all come from
 // the same listings: ASCII letters folded.
 std::string folded(std::string_view path) {
-    std::string out(path);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
+    return asciiUpper(path);
 }
 
 std::string parentOf(const std::string& path) {

@@ -5,6 +5,7 @@
 #include "engine/run.h"
 #include "engine/system_paths.h"
 #include "tests/faults/faulty_ports.h"
+#include "tests/support/error_text.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -18,15 +19,6 @@ namespace {
 using Paths = std::vector<std::string>;
 
 const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
-
-template <typename Step> std::string errorOf(Step step) {
-    try {
-        step();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;

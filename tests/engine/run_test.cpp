@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include "engine/error.h"
+#include "tests/support/error_text.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,6 @@ using Paths = std::vector<std::string>;
 using Names = std::vector<std::string>;
 
 const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
-
-// The error's text, or a failure note when nothing was thrown.
-template <typename Step> std::string errorOf(Step step) {
-    try {
-        step();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 bool registrationIntact(const MemoryRegistry& registry) {
     return registry.keyExists(sample::uninstallEntry) && registry.keyExists(sample::appPathsEntry);

@@ -3,12 +3,12 @@
 // choices documented in their headers.
 
 #include "engine/error.h"
+#include "tests/support/error_text.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -17,16 +17,8 @@
 namespace uninst {
 namespace {
 
+using test::errorOf;
 using Names = std::vector<std::string>;
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 TEST(MemoryRegistry, HandlesAreCountedAndGoStaleWhenTheirKeyGoes) {
     MemoryRegistry reg;

@@ -11,12 +11,6 @@ namespace uninst {
 
 namespace {
 
-// Names compare without regard to case in both the registry and the file
-// system; ASCII letters are what the paths the run builds differ in.
-std::string upper(std::string_view text) {
-    return asciiUpper(text);
-}
-
 // The folder holding `path`, or empty when that is a drive or nothing: a
 // drive's root is not listed to find out what a folder in it is.
 std::string parentOf(const std::string& path) {
@@ -53,7 +47,7 @@ void PlannedFileSystem::missing(const char* operation, const std::string& path) 
 }
 
 const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
-    const std::string key = upper(path);
+    const std::string key = asciiUpper(path);
     auto found = listings_.find(key);
     if (found == listings_.end())
         found = listings_.emplace(key, inner_.listFolder(path)).first;
@@ -61,7 +55,7 @@ const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
 }
 
 bool PlannedFileSystem::gone(const std::string& path) const {
-    return coveredBy(removed_, upper(path));
+    return coveredBy(removed_, asciiUpper(path));
 }
 
 PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
@@ -76,13 +70,13 @@ PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
     } catch (const Error&) {
         return Kind::missing;
     }
-    const std::string wanted = upper(path);
+    const std::string wanted = asciiUpper(path);
     for (const std::string& file : listing->files) {
-        if (upper(file) == wanted)
+        if (asciiUpper(file) == wanted)
             return Kind::file;
     }
     for (const FolderListing::SubFolder& sub : listing->subFolders) {
-        if (upper(sub.path) == wanted)
+        if (asciiUpper(sub.path) == wanted)
             return sub.isLink ? Kind::link : Kind::folder;
     }
     return Kind::missing;
@@ -96,11 +90,11 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
         return real;
     FolderListing shown;
     for (const std::string& file : real.files) {
-        if (removed_.count(upper(file)) == 0)
+        if (removed_.count(asciiUpper(file)) == 0)
             shown.files.push_back(file);
     }
     for (const FolderListing::SubFolder& sub : real.subFolders) {
-        if (removed_.count(upper(sub.path)) == 0)
+        if (removed_.count(asciiUpper(sub.path)) == 0)
             shown.subFolders.push_back(sub);
     }
     return shown;
@@ -115,7 +109,7 @@ Removal PlannedFileSystem::deleteFile(const std::string& path) {
     case Kind::missing:
         return Removal::notFound;
     case Kind::file:
-        removed_.insert(upper(path));
+        removed_.insert(asciiUpper(path));
         return Removal::removed;
     case Kind::folder:
     case Kind::link:
@@ -141,7 +135,7 @@ bool PlannedFileSystem::removeEmptyFolder(const std::string& path) {
     } catch (const Error&) {
         return false;
     }
-    removed_.insert(upper(path));
+    removed_.insert(asciiUpper(path));
     return true;
 }
 
@@ -187,10 +181,10 @@ bool PlannedFileSystem::removeTree(const std::string& path) {
             continue;
         }
         for (const std::string& file : top.listing.files)
-            removed_.insert(upper(file));
+            removed_.insert(asciiUpper(file));
         remains = top.remains;
         if (!remains)
-            removed_.insert(upper(top.path));
+            removed_.insert(asciiUpper(top.path));
         stack.pop_back();
         if (remains && !stack.empty())
             stack.back().remains = true;
@@ -205,7 +199,7 @@ std::string PlannedRegistry::pathOf(Key key, const std::string& subkey) const {
     const std::string base = found == handles_.end() ? std::string() : found->second.path;
     if (subkey.empty())
         return base;
-    return base.empty() ? upper(subkey) : base + "\\" + upper(subkey);
+    return base.empty() ? asciiUpper(subkey) : base + "\\" + asciiUpper(subkey);
 }
 
 bool PlannedRegistry::deleted(const std::string& upperPath) const {
@@ -221,7 +215,7 @@ bool PlannedRegistry::hasSubKeys(const std::string& upperPath) {
         std::string name;
         if (!inner_.enumKey(key, index, name).isSuccess())
             break;
-        found = !deleted(upperPath + "\\" + upper(name));
+        found = !deleted(upperPath + "\\" + asciiUpper(name));
     }
     inner_.closeKey(key);
     return found;
@@ -247,7 +241,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
     const std::string path = pathOf(key, {});
     if (deleted(path))
         return keyDeleted;
-    const auto written = counts_.find({path, upper(name)});
+    const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
         return inner_.readValue(key, name, out);
     std::string bytes(4, '\0');
@@ -264,7 +258,7 @@ RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
         return Status::invalidHandle();
     if (deleted(path))
         return keyDeleted;
-    counts_[{path, upper(name)}] = value;
+    counts_[{path, asciiUpper(name)}] = value;
     return Status::success();
 }
 
@@ -310,7 +304,7 @@ RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::strin
     while (true) {
         std::string candidate;
         const Status status = inner_.enumKey(key, inner, candidate);
-        if (status.isSuccess() && deleted(handle.path + "\\" + upper(candidate))) {
+        if (status.isSuccess() && deleted(handle.path + "\\" + asciiUpper(candidate))) {
             ++inner;
             continue;
         }

@@ -13,12 +13,6 @@ namespace uninst {
 
 namespace {
 
-// Paths as Windows compares them, close enough for paths that all come from
-// the same listings: ASCII letters folded.
-std::string folded(std::string_view path) {
-    return asciiUpper(path);
-}
-
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.rfind('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -35,8 +29,8 @@ const char* const nothingChanged = "\n\nNothing has been removed.";
 
 PreflightResult preflight(const UninstallState& state, FileSystem& fs,
                           const std::vector<std::string>& files, BlockedFiles* blocked) {
-    const std::string installLog = folded(installLogPath(state.installdir));
-    const std::string logpath = folded(state.logpath);
+    const std::string installLog = asciiUpper(installLogPath(state.installdir));
+    const std::string logpath = asciiUpper(state.logpath);
     PreflightResult result;
     for (const std::string& file : files) {
         for (;;) {
@@ -47,7 +41,7 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
             found.path = file;
             found.reason = check.reason;
             found.inUse = check.answer == Deletable::inUse;
-            const std::string f = folded(file);
+            const std::string f = asciiUpper(file);
             found.isLog = f == installLog || f == logpath;
             if (blocked == nullptr)
                 throw Error(found.reason + nothingChanged);
@@ -69,14 +63,14 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
 
 void scheduleFoldersAtRestart(const UninstallState& state, FileSystem& fs,
                               const std::vector<std::string>& atRestart) {
-    const std::string root = folded(state.installdir);
-    const std::string lastsubpath = folded(state.lastsubpath);
+    const std::string root = asciiUpper(state.installdir);
+    const std::string lastsubpath = asciiUpper(state.lastsubpath);
     std::set<std::string> leaving; // folded: what goes at the restart
     std::vector<std::string> folders;
     for (const std::string& file : atRestart) {
-        leaving.insert(folded(file));
+        leaving.insert(asciiUpper(file));
         for (std::string folder = parentOf(file);
-             folder.size() >= root.size() && folded(folder).compare(0, root.size(), root) == 0;
+             folder.size() >= root.size() && asciiUpper(folder).compare(0, root.size(), root) == 0;
              folder = parentOf(folder)) {
             folders.push_back(folder);
             if (folder.size() == root.size())
@@ -89,19 +83,19 @@ void scheduleFoldersAtRestart(const UninstallState& state, FileSystem& fs,
     });
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     for (const std::string& folder : folders) {
-        if (leaving.count(folded(folder)) != 0 || !fs.folderExists(folder))
+        if (leaving.count(asciiUpper(folder)) != 0 || !fs.folderExists(folder))
             continue;
         const FolderListing listing = fs.listFolder(folder);
         bool onlyLeaving = true;
         for (const std::string& file : listing.files)
-            onlyLeaving = onlyLeaving && leaving.count(folded(file)) != 0;
+            onlyLeaving = onlyLeaving && leaving.count(asciiUpper(file)) != 0;
         for (const FolderListing::SubFolder& sub : listing.subFolders) {
             if (sub.isLink) {
                 onlyLeaving = false;
-            } else if (leaving.count(folded(sub.path)) == 0) {
+            } else if (leaving.count(asciiUpper(sub.path)) == 0) {
                 // The sweep leaves the last folder the inventory entered for
                 // its parent to take, and the parent now goes at the restart.
-                if (onlyLeaving && folded(sub.path) == lastsubpath && isEmpty(fs, sub.path)) {
+                if (onlyLeaving && asciiUpper(sub.path) == lastsubpath && isEmpty(fs, sub.path)) {
                     fs.deleteAtRestart(sub.path);
                     leaving.insert(lastsubpath);
                 } else {
@@ -112,7 +106,7 @@ void scheduleFoldersAtRestart(const UninstallState& state, FileSystem& fs,
         if (!onlyLeaving)
             continue;
         fs.deleteAtRestart(folder);
-        leaving.insert(folded(folder));
+        leaving.insert(asciiUpper(folder));
     }
 }
 

@@ -193,9 +193,7 @@ TEST(StartMenuGroup, TrailingDotsAndBlanksNameTheFolderTheSystemUses) {
 // empty go; what was saved there after start-up stays, and is recorded.
 TEST(Command4Click, EmptyListRemovesOnlyWhatTheListingSaw) {
     SampleWorld w(false);
-    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
-    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", "x\r\n");
-    w.fs.addFile("C:\\Tool\\st6unst.000");
+    addToolWithToolkitFiles(w);
     w.fs.addFile("C:\\Tool\\Setup\\ST6UNST.EXE");
     w.fs.addFolder("C:\\Tool\\Empty");
     w.startUp();
@@ -217,9 +215,7 @@ TEST(Command4Click, EmptyListRemovesOnlyWhatTheListingSaw) {
 // folder stay as a run with more rows leaves them.
 TEST(Command4Click, OneKeptRowKeepsItsFileAndTheToolkitsOtherFiles) {
     SampleWorld w(false);
-    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
-    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", "x\r\n");
-    w.fs.addFile("C:\\Tool\\st6unst.000");
+    addToolWithToolkitFiles(w);
     w.fs.addFile("C:\\Tool\\data.mdb", "records");
     w.startUp();
     ASSERT_EQ(w.list.rows(), Paths{"C:\\Tool\\data.mdb"});

@@ -142,9 +142,7 @@ TEST(Command4Click, InstallFolderAlreadySweptAwayIsNoFailure) {
 
 TEST(Command4Click, EmptyListRemovesTheFolderWithTheToolkitFilesLeft) {
     SampleWorld w(false);
-    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
-    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", "x\r\n");
-    w.fs.addFile("C:\\Tool\\st6unst.000");
+    addToolWithToolkitFiles(w);
     w.startUp();
     w.uninstall();
     EXPECT_FALSE(w.fs.exists("C:\\Tool"));

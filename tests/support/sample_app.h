@@ -86,4 +86,12 @@ public:
     void restart();
 };
 
+// C:\Tool\tool.exe registered, with the setup toolkit's log and st6unst.000
+// in its folder, neither of which the listing shows.
+inline void addToolWithToolkitFiles(SampleWorld& w) {
+    w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
+    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", "x\r\n");
+    w.fs.addFile("C:\\Tool\\st6unst.000");
+}
+
 } // namespace uninst::test

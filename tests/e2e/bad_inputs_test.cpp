@@ -48,16 +48,6 @@ bool contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
 }
 
-// How a run ends. A report that comes up is read and dismissed, since the
-// program waits for it before it ends.
-long finish(Uninstaller& run, std::wstring& report) {
-    if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
-        report = driver::messageText(box);
-        driver::dismiss(box);
-    }
-    return run.exitStatus();
-}
-
 // Answers Cancel to the question about a file that cannot be deleted.
 long cancel(Uninstaller& run, std::wstring& question) {
     if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
@@ -124,19 +114,6 @@ protected:
         EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
     }
 
-    // Starts the program on the application and presses the button with no
-    // row marked; the exit status, with the report's text if one came up.
-    static long uninstallEverything(std::wstring& report) {
-        Uninstaller run(app);
-        HWND form = run.form();
-        if (form == nullptr) {
-            report = run.takeErrorReport(0);
-            return -1;
-        }
-        markAndPress(form, {});
-        return finish(run, report);
-    }
-
 private:
     DWORD sharedValues_ = 0;
 };
@@ -147,7 +124,7 @@ TEST_F(BadInput, EmptyLogCompletesAndTouchesNothingElse) {
     createFile(installDir + L"\\ST6UNST.LOG", "");
 
     std::wstring report;
-    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectApplicationRemoved();
     expectBystandersUntouched();
 }
@@ -169,7 +146,7 @@ TEST_F(BadInput, BinaryLogCompletesAndTouchesNothingElse) {
     createFile(installDir + L"\\ST6UNST.LOG", bytes);
 
     std::wstring report;
-    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectApplicationRemoved();
     expectBystandersUntouched();
 }
@@ -186,7 +163,7 @@ TEST_F(BadInput, MegabyteLinesAreReadAsOneLineEachAndTheNextLinesStillCount) {
               "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
 
     std::wstring report;
-    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectApplicationRemoved();
     EXPECT_FALSE(folderExists(otherMenu));
     EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
@@ -297,7 +274,7 @@ TEST_F(BadInput, FileInUseIsNamedBeforeAnythingChangesAndCancelLeavesAll) {
     expectBystandersUntouched();
 
     std::wstring report;
-    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectApplicationRemoved();
     expectBystandersUntouched();
 }
@@ -324,28 +301,6 @@ TEST_F(BadInput, LogHeldWithoutSharingIsAskedAboutBeforeAnythingIsRemoved) {
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
     expectBystandersUntouched();
 }
-
-// Sets the current folder of this process for its lifetime.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::wstring& path) {
-        const DWORD length = GetCurrentDirectoryW(0, nullptr);
-        previous_.resize(length);
-        previous_.resize(GetCurrentDirectoryW(length, previous_.data()));
-        set_ = SetCurrentDirectoryW(path.c_str()) != FALSE;
-    }
-    ~CurrentFolder() {
-        if (set_)
-            SetCurrentDirectoryW(previous_.c_str());
-    }
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-    bool set() const { return set_; }
-
-private:
-    std::wstring previous_;
-    bool set_ = false;
-};
 
 FileHandle openFolder(const std::wstring& path) {
     return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -466,7 +421,7 @@ TEST_F(BadInput, UninstallEntryNamingALookAlikeIsKept) {
     setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", lookAlikeApp);
 
     std::wstring report;
-    ASSERT_EQ(uninstallEverything(report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectApplicationRemoved();
     EXPECT_TRUE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
     expectBystandersUntouched();

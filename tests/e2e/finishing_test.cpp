@@ -52,7 +52,7 @@ protected:
         createFile(groupFolder + L"\\E2E App.lnk");
         createFile(installDir + L"\\ST6UNST.LOG", bytes);
         std::wstring report;
-        EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+        EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
         EXPECT_FALSE(folderExists(groupFolder));
         EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
         EXPECT_FALSE(folderExists(installDir));
@@ -72,23 +72,6 @@ protected:
         setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
     }
 
-    // Presses the button with no row marked; the exit status and the text
-    // of the report, if one came up.
-    static long uninstallEverything(std::wstring& report) {
-        Uninstaller run(app);
-        HWND form = run.form();
-        if (form == nullptr) {
-            report = run.takeErrorReport(0);
-            return -1;
-        }
-        markAndPress(form, {});
-        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
-            report = driver::messageText(box);
-            driver::dismiss(box);
-        }
-        return run.exitStatus();
-    }
-
     static void expectRegistrationRemoved() {
         EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
         EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
@@ -101,7 +84,7 @@ TEST_F(Finishing, ReadOnlyShortcutInTheGroupIsReportedAndTheRegistrationStillGoe
     setReadOnly(menu + L"\\E2E App.lnk", true);
 
     std::wstring report;
-    EXPECT_EQ(uninstallEverything(report), 1603);
+    EXPECT_EQ(uninstallEverything(app, report), 1603);
     EXPECT_TRUE(contains(report, L"left behind")) << narrow(report);
     EXPECT_TRUE(contains(report, menu + L"\\E2E App.lnk")) << narrow(report);
     EXPECT_TRUE(fileExists(menu + L"\\E2E App.lnk"));
@@ -118,7 +101,7 @@ TEST_F(Finishing, SecondSetupFileAfterTheLogGoesWithTheLogAndTheFolder) {
     createFile(installDir + L"\\Help\\ST6UNST.000");
 
     std::wstring report;
-    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     EXPECT_FALSE(folderExists(installDir));
     EXPECT_FALSE(folderExists(menu));
     expectRegistrationRemoved();
@@ -133,7 +116,7 @@ TEST_F(Finishing, OwnEntriesGoWithTheirSubKeysAndAnotherOneStays) {
     createKey(appPathsKey + L"\\e2eother.exe\\SupportedProtocols");
 
     std::wstring report;
-    EXPECT_EQ(uninstallEverything(report), 0) << narrow(report);
+    EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
     expectRegistrationRemoved();
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe\\SupportedProtocols"));
 }

@@ -30,11 +30,7 @@ protected:
 
     static long pressAndFinish(Uninstaller& run, HWND form, std::wstring& report) {
         markAndPress(form, {});
-        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
-            report = driver::messageText(box);
-            driver::dismiss(box);
-        }
-        return run.exitStatus();
+        return finish(run, report);
     }
 };
 

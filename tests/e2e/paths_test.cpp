@@ -24,41 +24,10 @@ bool contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
 }
 
-long finish(Uninstaller& run, std::wstring& report) {
-    if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
-        report = driver::messageText(box);
-        driver::dismiss(box);
-    }
-    return run.exitStatus();
-}
-
 bool runningUnderWine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
-
-// This process's current folder, which the program inherits, for the
-// lifetime of the object.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::wstring& path) {
-        previous_.resize(GetCurrentDirectoryW(0, nullptr));
-        previous_.resize(
-            GetCurrentDirectoryW(static_cast<DWORD>(previous_.size()), previous_.data()));
-        set_ = SetCurrentDirectoryW(path.c_str()) != FALSE;
-    }
-    ~CurrentFolder() {
-        if (set_)
-            SetCurrentDirectoryW(previous_.c_str());
-    }
-    CurrentFolder(const CurrentFolder&) = delete;
-    CurrentFolder& operator=(const CurrentFolder&) = delete;
-    bool set() const { return set_; }
-
-private:
-    std::wstring previous_;
-    bool set_ = false;
-};
 
 class ResolvedPaths : public Scenario {
 protected:

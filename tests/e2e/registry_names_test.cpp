@@ -31,23 +31,6 @@ protected:
         deleteKeyTree(uninstallKey + L"\\" + tooLongEntry);
         removeTree(accentedDir);
     }
-
-    // Starts the program, presses the button with nothing marked and says
-    // how the run ended.
-    static long uninstallEverything(const std::wstring& typed, std::wstring& report) {
-        Uninstaller run(typed);
-        HWND form = run.form();
-        if (form == nullptr) {
-            report = run.takeErrorReport(0);
-            return -1;
-        }
-        markAndPress(form, {});
-        if (HWND box = driver::waitForMessageBox(run.target(), 30000)) {
-            report = driver::messageText(box);
-            driver::dismiss(box);
-        }
-        return run.exitStatus();
-    }
 };
 
 // Started with the name typed in capitals, the program found the folder

@@ -88,6 +88,66 @@ inline void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
     ASSERT_TRUE(uninst::driver::click(uninst::driver::uninstallButton(form)));
 }
 
+// How a run ends. A report that comes up is read and dismissed, since the
+// program waits for it before it ends.
+inline long finish(Uninstaller& run, std::wstring& report) {
+    if (HWND box = uninst::driver::waitForMessageBox(run.target(), 30000)) {
+        report = uninst::driver::messageText(box);
+        uninst::driver::dismiss(box);
+    }
+    return run.exitStatus();
+}
+
+// Starts the program with `arguments` and presses the button with no row
+// marked; the exit status, with the report's text if one came up. -1, with
+// the start's report, when the window never came.
+inline long uninstallEverything(const std::wstring& arguments, std::wstring& report) {
+    Uninstaller run(arguments);
+    HWND form = run.form();
+    if (form == nullptr) {
+        report = run.takeErrorReport(0);
+        return -1;
+    }
+    markAndPress(form, {});
+    return finish(run, report);
+}
+
+// Starts the program on the application, presses the button with no row
+// marked, and expects a clean end that took the install folder and the App
+// Paths entry.
+inline void expectEverythingUninstalled() {
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    markAndPress(form, {});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// This process's current folder, which the program inherits, for the
+// lifetime of the object.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& path) {
+        previous_.resize(GetCurrentDirectoryW(0, nullptr));
+        previous_.resize(
+            GetCurrentDirectoryW(static_cast<DWORD>(previous_.size()), previous_.data()));
+        set_ = SetCurrentDirectoryW(path.c_str()) != FALSE;
+    }
+    ~CurrentFolder() {
+        if (set_)
+            SetCurrentDirectoryW(previous_.c_str());
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+    bool set() const { return set_; }
+
+private:
+    std::wstring previous_;
+    bool set_ = false;
+};
+
 // A start that cannot go on shows one report, never the window, and ends
 // with a failure status having touched nothing.
 struct FailedStart {

@@ -134,13 +134,7 @@ protected:
     }
 
     static void uninstallEverything() {
-        Uninstaller run(app);
-        HWND form = run.form();
-        ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-        markAndPress(form, {});
-        ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
-        EXPECT_FALSE(folderExists(installDir));
-        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        ASSERT_NO_FATAL_FAILURE(expectEverythingUninstalled());
         EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
     }
 

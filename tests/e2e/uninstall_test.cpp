@@ -162,13 +162,7 @@ TEST_F(Uninstall, ReadOnlyFileIsAskedAboutBeforeAnythingChanges) {
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
 
     setReadOnly(installDir + L"\\b.txt", false);
-    Uninstaller again(app);
-    HWND form = again.form();
-    ASSERT_NE(form, nullptr) << narrow(again.takeErrorReport(0));
-    markAndPress(form, {});
-    ASSERT_EQ(again.exitStatus(), 0) << narrow(again.takeErrorReport(0));
-    EXPECT_FALSE(folderExists(installDir));
-    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    expectEverythingUninstalled();
 }
 
 TEST_F(Uninstall, DirectoryLinkIsNeitherListedNorEntered) {
@@ -222,13 +216,7 @@ TEST_F(Uninstall, MissingStartMenuGroupFolderDoesNotStopTheRun) {
              {"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\""});
     registerApp(app, installDir + L"\\e2eapp.exe");
 
-    Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    markAndPress(form, {});
-    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
-    EXPECT_FALSE(folderExists(installDir));
-    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    expectEverythingUninstalled();
 }
 
 } // namespace

@@ -42,6 +42,22 @@ DWORD grown(DWORD room, DWORD asked) {
     return std::max<DWORD>(asked, room * 2);
 }
 
+// Calls `call` with `raw` given `size` bytes of room, more each round, while
+// it asks for more, at most roomRounds times; `next` makes the next room from
+// the last one and the size the call asked for. The last call's status.
+template <typename Next, typename Call>
+LONG withGrowingRoom(std::string& raw, DWORD& size, Next next, Call call) {
+    LONG status = ERROR_MORE_DATA;
+    DWORD room = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        raw.assign(room, '\0');
+        size = room;
+        status = call();
+        room = next(room, size);
+    }
+    return status;
+}
+
 // The system converts stored text to the code page itself, and where a
 // character has no place there it puts the nearest look-alike: a folder
 // "\u0100pp" (capital a with a macron) reads as "App", which may be another
@@ -198,15 +214,13 @@ RegistryStatus Win32Registry::closeKey(Key key) {
 RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     const std::string ansiSubkey = text::toAnsi(subkey);
     std::string raw;
-    LONG size = 0;
-    LONG status = ERROR_MORE_DATA;
-    DWORD room = firstRoom;
-    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
-        raw.assign(room, '\0');
-        size = static_cast<LONG>(room);
-        status = RegQueryValueA(hkey(key), ansiSubkey.c_str(), raw.data(), &size);
-        room = grown(room, static_cast<DWORD>(size));
-    }
+    DWORD size = 0;
+    const LONG status = withGrowingRoom(raw, size, grown, [&] {
+        LONG asked = static_cast<LONG>(size);
+        const LONG called = RegQueryValueA(hkey(key), ansiSubkey.c_str(), raw.data(), &asked);
+        size = static_cast<DWORD>(asked);
+        return called;
+    });
     if (status != ERROR_SUCCESS)
         return Status(status);
     KeyHandle opened;
@@ -214,7 +228,7 @@ RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subke
             ERROR_SUCCESS ||
         !fitsCodePage(opened.get(), {}))
         return Status(ERROR_NO_UNICODE_TRANSLATION);
-    out = Value{REG_SZ, converted(raw, static_cast<DWORD>(size), REG_SZ)};
+    out = Value{REG_SZ, converted(raw, size, REG_SZ)};
     return Status::success();
 }
 
@@ -223,15 +237,10 @@ RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value&
     std::string raw;
     DWORD type = REG_NONE;
     DWORD size = 0;
-    LONG status = ERROR_MORE_DATA;
-    DWORD room = firstRoom;
-    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
-        raw.assign(room, '\0');
-        size = room;
-        status = RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &type,
-                                  reinterpret_cast<BYTE*>(raw.data()), &size);
-        room = grown(room, size);
-    }
+    const LONG status = withGrowingRoom(raw, size, grown, [&] {
+        return RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(raw.data()), &size);
+    });
     if (status != ERROR_SUCCESS)
         return Status(status);
     if (isText(type) && !fitsCodePage(hkey(key), text::toWide(text::fromAnsi(ansiName))))
@@ -267,15 +276,12 @@ RegistryStatus Win32Registry::enumKey(Key key, std::uint32_t index, std::string&
     // code page: the first room is enough, and the loop is for safety.
     std::string raw;
     DWORD size = 0;
-    LONG status = ERROR_MORE_DATA;
-    DWORD room = firstRoom;
-    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
-        raw.assign(room, '\0');
-        size = room;
-        status =
-            RegEnumKeyExA(hkey(key), index, raw.data(), &size, nullptr, nullptr, nullptr, nullptr);
-        room *= 2;
-    }
+    const LONG status = withGrowingRoom(
+        raw, size, [](DWORD room, DWORD) { return room * 2; },
+        [&] {
+            return RegEnumKeyExA(hkey(key), index, raw.data(), &size, nullptr, nullptr, nullptr,
+                                 nullptr);
+        });
     if (status != ERROR_SUCCESS)
         return Status(status);
     name = converted(raw, size, REG_SZ);

@@ -53,18 +53,25 @@ std::uint32_t lengthOf(const std::string& bytes) {
     return static_cast<std::uint32_t>(bytes.size());
 }
 
-// What a value read returns to an 8-bit caller: a failed read as it failed,
-// else the data laid over the front of `buffer`, or moreData when it does
-// not fit.
-Registry::Status dataOver(Registry& registry, Registry::Status read, const Registry::Value& value,
-                          std::string& buffer) {
+// What a read returns to an 8-bit caller: a failed read as it failed, else
+// the front `makeFront` makes for the room in `buffer` laid over it, or
+// moreData when it does not fit.
+template <typename MakeFront>
+Registry::Status laidOver(Registry::Status read, std::string& buffer, MakeFront makeFront) {
     if (!read.isSuccess())
         return read;
     Front front;
-    if (!dataFront(registry, value, buffer.size(), front))
+    if (!makeFront(buffer.size(), front))
         return Registry::Status::moreData();
     layOver(buffer, front);
     return read;
+}
+
+Registry::Status dataOver(Registry& registry, Registry::Status read, const Registry::Value& value,
+                          std::string& buffer) {
+    return laidOver(read, buffer, [&](std::size_t room, Front& front) {
+        return dataFront(registry, value, room, front);
+    });
 }
 
 } // namespace
@@ -88,14 +95,12 @@ Registry::Status queryValue(Registry& registry, Registry::Key key, const std::st
 Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t index,
                          std::string& name, std::uint32_t& nameLength) {
     std::string found;
-    const Registry::Status status = registry.enumKey(key, index, found);
-    if (!status.isSuccess())
-        return status;
-    Front front;
-    if (!nameFront(registry, found, name.size(), front))
-        return Registry::Status::moreData();
-    layOver(name, front);
-    nameLength = lengthOf(found);
+    const Registry::Status status =
+        laidOver(registry.enumKey(key, index, found), name, [&](std::size_t room, Front& front) {
+            return nameFront(registry, found, room, front);
+        });
+    if (status.isSuccess())
+        nameLength = lengthOf(found);
     return status;
 }
 

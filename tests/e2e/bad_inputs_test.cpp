@@ -98,6 +98,17 @@ protected:
         EXPECT_TRUE(fileExists(outsideFile));
     }
 
+    // Starts the program with `arguments` and expects the refusal a
+    // registration that cannot be used gets: one report naming `named`, no
+    // window, and status 1605.
+    static FailedStart expectRefusal(const std::wstring& arguments, const std::wstring& named) {
+        const FailedStart start = startFailing(arguments);
+        EXPECT_TRUE(contains(start.report, named)) << narrow(start.report);
+        EXPECT_FALSE(start.formShown);
+        EXPECT_EQ(start.status, 1605);
+        return start;
+    }
+
     // The install folder with a few files in two levels, and its
     // registration.
     static void buildApplication() {
@@ -193,11 +204,8 @@ TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
     }
 
     registerApp(app, registeredPath(300));
-    const FailedStart start = startFailing(app);
-    EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
+    const FailedStart start = expectRefusal(app, L"\"" + app + L"\"");
     EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
-    EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1605);
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
@@ -214,10 +222,7 @@ TEST_F(BadInput, QuotedArgumentNamesTheKeyWithItsQuotes) {
     registerApp(unquotedName, installDir + L"\\e2eapp.exe");
     setString(uninstallKey + L"\\" + unquotedName, L"DisplayName", L"E2E Quoted");
 
-    const FailedStart start = startFailing(quotedName);
-    EXPECT_TRUE(contains(start.report, quotedName)) << narrow(start.report);
-    EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1605);
+    expectRefusal(quotedName, quotedName);
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + unquotedName));
 
@@ -381,10 +386,7 @@ TEST_F(BadInput, ArgumentOutsideTheCodePageIsNotTakenForALookAlike) {
     buildApplication();
     writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
 
-    const FailedStart start = startFailing(lookAlikeApp);
-    EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
-    EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1605);
+    expectRefusal(lookAlikeApp, L"App Paths");
     EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
@@ -401,10 +403,7 @@ TEST_F(BadInput, RegisteredFolderOutsideTheCodePageIsNotTakenForALookAlike) {
     writeLog(lookAlikeDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
     registerApp(app, lookAlikeDir + L"\\e2eapp.exe");
 
-    const FailedStart start = startFailing(app);
-    EXPECT_TRUE(contains(start.report, L"\"" + app + L"\"")) << narrow(start.report);
-    EXPECT_FALSE(start.formShown);
-    EXPECT_EQ(start.status, 1605);
+    expectRefusal(app, L"\"" + app + L"\"");
     EXPECT_TRUE(fileExists(installDir + L"\\someone else's.doc"));
     EXPECT_TRUE(fileExists(lookAlikeDir + L"\\e2eapp.exe"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));

@@ -61,6 +61,16 @@ protected:
         setString(appPathsKey + L"\\" + name, L"", exe);
     }
 
+    // The application's App Paths and Uninstall entries, and counts of 3, 1
+    // and 0 for the first three shared files; the fourth has none.
+    static void registerWithSharedCounts() {
+        registerApp(app, installDir + L"\\e2eapp.exe");
+        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        setDword(sharedDllsKey, sharedFiles[0], 3);
+        setDword(sharedDllsKey, sharedFiles[1], 1);
+        setDword(sharedDllsKey, sharedFiles[2], 0);
+    }
+
     // The install log, lines joined with CR LF as the setup toolkit writes.
     static void writeLog(const std::wstring& folder, const std::vector<std::string>& lines) {
         std::string text;

@@ -121,11 +121,7 @@ protected:
                   "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\"",
                   "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX\"",
                   "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL\""});
-        registerApp(app, installDir + L"\\e2eapp.exe");
-        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
-        setDword(sharedDllsKey, sharedFiles[0], 3);
-        setDword(sharedDllsKey, sharedFiles[1], 1);
-        setDword(sharedDllsKey, sharedFiles[2], 0);
+        registerWithSharedCounts();
     }
 
     // Everything a run could change, contents included.

@@ -26,11 +26,7 @@ TEST_F(Uninstall, RoadOfOneRun) {
                           "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\"",
                           "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX\"",
                           "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL\""});
-    registerApp(app, installDir + L"\\e2eapp.exe");
-    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
-    setDword(sharedDllsKey, sharedFiles[0], 3);
-    setDword(sharedDllsKey, sharedFiles[1], 1);
-    setDword(sharedDllsKey, sharedFiles[2], 0);
+    registerWithSharedCounts();
     // Another application's entries, by name and by AppToUninstall.
     registerApp(L"e2eother.exe", L"C:\\Program Files\\E2E Other\\e2eother.exe");
     setString(uninstallKey + L"\\E2E Other App", L"AppToUninstall", L"e2eother.exe");

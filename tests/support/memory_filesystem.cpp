@@ -284,46 +284,34 @@ MemoryFileSystem::Node& MemoryFileSystem::existingForFixture(const std::string& 
     return *node;
 }
 
+template <typename Kind>
+MemoryFileSystem::Node& MemoryFileSystem::entryForFixture(const std::string& path, Kind kind,
+                                                          const char* others) {
+    std::string name;
+    Node& parent = parentForFixture(path, name);
+    auto& slot = parent.children[memory::foldName(name)];
+    if (!slot) {
+        slot = std::make_unique<Node>();
+        slot->kind = kind;
+        slot->name = name;
+    } else if (slot->kind != kind) {
+        throw std::invalid_argument(std::string(others) + " is already there: " + path);
+    }
+    return *slot;
+}
+
 void MemoryFileSystem::addFolder(const std::string& path) {
     if (auto parsed = parse(path); parsed && parsed->names.empty())
         return;
-    std::string name;
-    Node& parent = parentForFixture(path, name);
-    auto& slot = parent.children[memory::foldName(name)];
-    if (!slot) {
-        slot = std::make_unique<Node>();
-        slot->name = name;
-    } else if (slot->kind != Node::Kind::folder) {
-        throw std::invalid_argument("a file or link is already there: " + path);
-    }
+    entryForFixture(path, Node::Kind::folder, "a file or link");
 }
 
 void MemoryFileSystem::addFile(const std::string& path, const std::string& content) {
-    std::string name;
-    Node& parent = parentForFixture(path, name);
-    auto& slot = parent.children[memory::foldName(name)];
-    if (!slot) {
-        slot = std::make_unique<Node>();
-        slot->kind = Node::Kind::file;
-        slot->name = name;
-    } else if (slot->kind != Node::Kind::file) {
-        throw std::invalid_argument("a folder or link is already there: " + path);
-    }
-    slot->content = content;
+    entryForFixture(path, Node::Kind::file, "a folder or link").content = content;
 }
 
 void MemoryFileSystem::addLink(const std::string& path, const std::string& target) {
-    std::string name;
-    Node& parent = parentForFixture(path, name);
-    auto& slot = parent.children[memory::foldName(name)];
-    if (!slot) {
-        slot = std::make_unique<Node>();
-        slot->kind = Node::Kind::link;
-        slot->name = name;
-    } else if (slot->kind != Node::Kind::link) {
-        throw std::invalid_argument("a file or folder is already there: " + path);
-    }
-    slot->target = target;
+    entryForFixture(path, Node::Kind::link, "a file or folder").target = target;
 }
 
 void MemoryFileSystem::setReadOnly(const std::string& path, bool readOnly) {

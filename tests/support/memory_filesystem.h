@@ -93,6 +93,10 @@ private:
     Node* find(const std::string& path, std::string* canonical = nullptr) const;
     // The parent folder of `path`, created as needed, and the last name.
     Node& parentForFixture(const std::string& path, std::string& name);
+    // The item at `path`, made as one of `kind` when missing; an item of
+    // another kind there (`others`) is a mistake in the fixture.
+    template <typename Kind>
+    Node& entryForFixture(const std::string& path, Kind kind, const char* others);
     Node& existingForFixture(const std::string& path) const;
     // Empties and removes `folder`; false when a link inside keeps it.
     bool removeTree(Node& folder, const std::string& folderPath);

@@ -204,6 +204,12 @@ RegistryStatus MemoryRegistry::openKey(Key root, const std::string& path, Key& o
     return Status::success();
 }
 
+RegistryStatus MemoryRegistry::resolveBelow(Key key, const std::string& subkey, Node*& node) const {
+    if (Status status = resolve(key, node); !status.isSuccess())
+        return status;
+    return walk(node, subkey, node);
+}
+
 RegistryStatus MemoryRegistry::closeKey(Key key) {
     if (key == localMachine)
         return Status::success();
@@ -212,9 +218,7 @@ RegistryStatus MemoryRegistry::closeKey(Key key) {
 
 RegistryStatus MemoryRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     Node* node = nullptr;
-    if (Status status = resolve(key, node); !status.isSuccess())
-        return status;
-    if (Status status = walk(node, subkey, node); !status.isSuccess())
+    if (Status status = resolveBelow(key, subkey, node); !status.isSuccess())
         return status;
     const Value* found = node->findValue("", scratch_);
     out = found != nullptr ? *found : Value{typeSz, std::string(1, '\0')};
@@ -243,9 +247,7 @@ RegistryStatus MemoryRegistry::setDwordValue(Key key, const std::string& name,
 
 RegistryStatus MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
     Node* node = nullptr;
-    if (Status status = resolve(key, node); !status.isSuccess())
-        return status;
-    if (Status status = walk(node, subkey, node); !status.isSuccess())
+    if (Status status = resolveBelow(key, subkey, node); !status.isSuccess())
         return status;
     if (node == root_.get() || !node->children.empty())
         return Status::accessDenied();
@@ -258,9 +260,7 @@ RegistryStatus MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
 
 RegistryStatus MemoryRegistry::deleteTree(Key key, const std::string& subkey) {
     Node* node = nullptr;
-    if (Status status = resolve(key, node); !status.isSuccess())
-        return status;
-    if (Status status = walk(node, subkey, node); !status.isSuccess())
+    if (Status status = resolveBelow(key, subkey, node); !status.isSuccess())
         return status;
     if (node == root_.get())
         return Status::accessDenied();

@@ -66,6 +66,8 @@ private:
     // The node behind a handle, or the status a call through it gives.
     Status resolve(Key key, Node*& node) const;
     Status walk(Node* from, const std::string& path, Node*& node) const;
+    // The node at `subkey` below the handle's, or the status either step gives.
+    Status resolveBelow(Key key, const std::string& subkey, Node*& node) const;
 
     std::shared_ptr<Node> root_;
     std::map<Key, std::shared_ptr<Node>> handles_;

@@ -27,11 +27,6 @@ protected:
         writeLog(installDir, logLines);
         registerApp(app, installDir + L"\\e2eapp.exe");
     }
-
-    static long pressAndFinish(Uninstaller& run, HWND form, std::wstring& report) {
-        markAndPress(form, {});
-        return finish(run, report);
-    }
 };
 
 // A group of two steps whose first is a link: removing the group would have
@@ -44,11 +39,8 @@ TEST_F(Links, GroupReachedThroughALinkIsLeftAlone) {
         GTEST_SKIP() << "this system cannot make a directory link for the test";
     buildApplication({"ACTION: ShellLink: \"E2E Link\\E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
 
-    Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     std::wstring report;
-    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
 
     EXPECT_TRUE(fileExists(linkTarget + L"\\E2E App Group\\precious.doc"));
     EXPECT_TRUE(folderExists(groupLink)) << "the link itself is not the application's to remove";
@@ -76,8 +68,9 @@ TEST_F(Links, ListedFolderSwappedForALinkBeforeTheClickIsNotDeletedThrough) {
         << GetLastError();
     if (!createFolderLink(installDir + L"\\data", linkTarget))
         GTEST_SKIP() << "this system cannot make a directory link for the test";
+    markAndPress(form, {});
     std::wstring report;
-    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
 
     EXPECT_TRUE(fileExists(linkTarget + L"\\a.txt"));
     EXPECT_TRUE(fileExists(linkTarget + L"\\b.txt"));
@@ -95,11 +88,8 @@ TEST_F(Links, FileLinkIsListedButItsTargetIsNeverDeleted) {
     if (!createFileLink(fileLink, precious))
         GTEST_SKIP() << "this system cannot make a file link for the test";
 
-    Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     std::wstring report;
-    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
 
     EXPECT_TRUE(fileExists(precious));
     EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
@@ -116,11 +106,8 @@ TEST_F(Links, DeepGroupFolderIsRemovedWhole) {
     createFile(deep + L"\\E2E App.lnk");
     buildApplication({"ACTION: ShellLink: \"E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
 
-    Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
     std::wstring report;
-    ASSERT_EQ(pressAndFinish(run, form, report), 0) << narrow(report);
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
 
     EXPECT_FALSE(folderExists(startMenuRoot + group));
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));

@@ -658,7 +658,11 @@ DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
         return refused(Deletable::refused, GetLastError());
     if ((basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return refused(Deletable::refused, ERROR_ACCESS_DENIED);
-    held_.insert_or_assign(std::move(api), std::move(opened.handle));
+    // Past the limit the file is checked and closed again: its deletion
+    // opens it once more, and a program that takes it in between makes that
+    // deletion fail, which still stops the run before any count is lowered.
+    if (held_.size() < heldFileLimit_)
+        held_.insert_or_assign(std::move(api), std::move(opened.handle));
     return {};
 }
 

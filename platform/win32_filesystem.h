@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,6 +19,14 @@ namespace uninst {
 // followed: on some systems deleting one acts on its target.
 class Win32FileSystem : public FileSystem {
 public:
+    // How many checked files stay open for their deletion at most. Each is
+    // a handle, and under Wine also a descriptor in the one server every
+    // process shares, whose limit a large install would otherwise reach.
+    static constexpr std::size_t defaultHeldFileLimit = 2048;
+
+    explicit Win32FileSystem(std::size_t heldFileLimit = defaultHeldFileLimit)
+        : heldFileLimit_(heldFileLimit) {}
+
     std::string fullPath(const std::string& path) override;
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
@@ -66,6 +75,7 @@ private:
     // Files checkDelete found deletable, by their API path, each held open
     // for deletion until deleteFile uses the handle.
     std::unordered_map<std::wstring, FileHandle> held_;
+    std::size_t heldFileLimit_;
     std::wstring finalScratch_;
     std::vector<LONGLONG> nameBuffer_;
     std::vector<LONGLONG> directoryBuffer_;

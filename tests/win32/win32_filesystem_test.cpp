@@ -256,5 +256,24 @@ TEST_F(Win32FileSystemTest, ACheckedFileIsHeldUntilDeletedAndStaysReadable) {
     EXPECT_FALSE(world_->fileExists(at("App\\st6unst.log")));
 }
 
+// A large install must not run the process, or Wine's shared server, out of
+// handles: past the limit checked files are closed again, and still deleted.
+TEST_F(Win32FileSystemTest, FilesCheckedPastTheHeldLimitAreStillDeleted) {
+    Win32FileSystem fs(2);
+    for (int i = 0; i < 5; ++i)
+        world_->createFile(at("App\\f" + std::to_string(i) + ".txt"), "x");
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(fs.checkDelete(at("App\\f" + std::to_string(i) + ".txt")).answer, Deletable::yes);
+    // The first two are held; the last ones may be opened by others again.
+    const test::FileHandle late(CreateFileW(wide(at("App\\f4.txt")).c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(late);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(fs.deleteFile(at("App\\f" + std::to_string(i) + ".txt")), Removal::removed) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(world_->fileExists(at("App\\f" + std::to_string(i) + ".txt"))) << i;
+}
+
 } // namespace
 } // namespace uninst

@@ -54,7 +54,7 @@ bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
 }
 
 RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& out) {
-    const Status status = inner_.openKey(root, path, out);
+    const Status status = inner().openKey(root, path, out);
     if (status.isSuccess()) {
         const auto parent = paths_.find(root);
         paths_[out] = parent == paths_.end() ? path : parent->second + "\\" + path;
@@ -63,7 +63,7 @@ RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& o
 }
 
 RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value& out) {
-    const Status status = inner_.readValue(key, name, out);
+    const Status status = inner().readValue(key, name, out);
     if (isSharedDlls(key)) {
         lastName_ = name;
         lastRead_ = status.isSuccess();
@@ -74,7 +74,7 @@ RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value
 
 RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,
                                              std::uint32_t value) {
-    const Status status = inner_.setDwordValue(key, name, value);
+    const Status status = inner().setDwordValue(key, name, value);
     if (status.isSuccess() && isSharedDlls(key))
         report_.action("Lower SharedDLLs count: " + name + ", " + lastCount(name) + " -> " +
                        std::to_string(value));
@@ -85,7 +85,7 @@ RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,
 }
 
 RegistryStatus LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
-    const Status status = inner_.deleteKey(key, subkey);
+    const Status status = inner().deleteKey(key, subkey);
     if (isSharedDlls(key)) {
         // The request names a key, which a file path normally is not: the
         // count stays as it is, and the log says so.
@@ -98,7 +98,7 @@ RegistryStatus LoggedRegistry::deleteKey(Key key, const std::string& subkey) {
 }
 
 RegistryStatus LoggedRegistry::deleteTree(Key key, const std::string& subkey) {
-    const Status status = inner_.deleteTree(key, subkey);
+    const Status status = inner().deleteTree(key, subkey);
     reportRemoval(key, subkey, status);
     return status;
 }
@@ -116,7 +116,7 @@ void LoggedRegistry::reportRemoval(Key key, const std::string& subkey, Status st
 
 RegistryStatus LoggedRegistry::closeKey(Key key) {
     paths_.erase(key);
-    return inner_.closeKey(key);
+    return inner().closeKey(key);
 }
 
 bool LoggedRegistry::isSharedDlls(Key key) const {

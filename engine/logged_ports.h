@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "engine/forwarding_ports.h"
 #include "engine/registry.h"
 #include "engine/run_log.h"
 
@@ -36,29 +37,17 @@ private:
     const RunReport& report_;
 };
 
-class LoggedRegistry : public Registry {
+class LoggedRegistry : public ForwardingRegistry {
 public:
-    LoggedRegistry(Registry& inner, const RunReport& report) : inner_(inner), report_(report) {}
+    LoggedRegistry(Registry& inner, const RunReport& report)
+        : ForwardingRegistry(inner), report_(report) {}
 
     Status openKey(Key root, const std::string& path, Key& out) override;
     Status closeKey(Key key) override;
-    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
-        return inner_.readDefaultValue(key, subkey, out);
-    }
     Status readValue(Key key, const std::string& name, Value& out) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;
-    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
-        return inner_.enumKey(key, index, name);
-    }
-    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
-        return inner_.enumValue(key, index, name, value);
-    }
-    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
-    std::size_t codePageLength(std::string_view text) override {
-        return inner_.codePageLength(text);
-    }
 
 private:
     bool isSharedDlls(Key key) const;
@@ -66,7 +55,6 @@ private:
     // "count 3", or "no count" when the last read of `name` found none.
     std::string lastCount(const std::string& name) const;
 
-    Registry& inner_;
     const RunReport& report_;
     // The path each open handle stands for, so that a change can be named.
     std::map<Key, std::string> paths_;

@@ -208,16 +208,16 @@ bool PlannedRegistry::deleted(const std::string& upperPath) const {
 
 bool PlannedRegistry::hasSubKeys(const std::string& upperPath) {
     Key key = 0;
-    if (!inner_.openKey(localMachine, upperPath, key).isSuccess())
+    if (!inner().openKey(localMachine, upperPath, key).isSuccess())
         return false;
     bool found = false;
     for (std::uint32_t index = 0; !found; ++index) {
         std::string name;
-        if (!inner_.enumKey(key, index, name).isSuccess())
+        if (!inner().enumKey(key, index, name).isSuccess())
             break;
         found = !deleted(upperPath + "\\" + asciiUpper(name));
     }
-    inner_.closeKey(key);
+    inner().closeKey(key);
     return found;
 }
 
@@ -225,7 +225,7 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
     const std::string full = pathOf(root, path);
     if (deleted(full))
         return Status::notFound();
-    const Status status = inner_.openKey(root, path, out);
+    const Status status = inner().openKey(root, path, out);
     if (status.isSuccess())
         handles_[out] = Handle{full};
     return status;
@@ -234,7 +234,7 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
 RegistryStatus PlannedRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     if (deleted(pathOf(key, subkey)))
         return Status::notFound();
-    return inner_.readDefaultValue(key, subkey, out);
+    return inner().readDefaultValue(key, subkey, out);
 }
 
 RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Value& out) {
@@ -243,7 +243,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
         return keyDeleted;
     const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
-        return inner_.readValue(key, name, out);
+        return inner().readValue(key, name, out);
     std::string bytes(4, '\0');
     for (std::size_t i = 0; i < 4; ++i)
         bytes[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
@@ -262,14 +262,6 @@ RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
     return Status::success();
 }
 
-RegistryStatus PlannedRegistry::deleteKey(Key key, const std::string& subkey) {
-    return planDelete(key, subkey, false);
-}
-
-RegistryStatus PlannedRegistry::deleteTree(Key key, const std::string& subkey) {
-    return planDelete(key, subkey, true);
-}
-
 RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, bool withSubKeys) {
     if (key != localMachine && handles_.count(key) == 0)
         return Status::invalidHandle();
@@ -277,9 +269,9 @@ RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, b
     if (subkey.empty() || deleted(path))
         return Status::notFound();
     Key probe = 0;
-    if (!inner_.openKey(localMachine, path, probe).isSuccess())
+    if (!inner().openKey(localMachine, path, probe).isSuccess())
         return Status::notFound();
-    inner_.closeKey(probe);
+    inner().closeKey(probe);
     if (!withSubKeys && hasSubKeys(path))
         return Status::accessDenied();
     deleted_.insert(path);
@@ -289,35 +281,35 @@ RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, b
 RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
     const auto found = handles_.find(key);
     if (found == handles_.end() || deleted_.empty())
-        return inner_.enumKey(key, index, name);
+        return inner().enumKey(key, index, name);
     Handle& handle = found->second;
     if (deleted(handle.path))
         return keyDeleted;
     // The sub-keys the run deleted are skipped, so later ones move up one
     // index each, as they do in the real registry.
     std::uint32_t visible = 0;
-    std::uint32_t inner = 0;
+    std::uint32_t innerIndex = 0;
     if (index >= handle.nextIndex) {
         visible = handle.nextIndex;
-        inner = handle.nextInner;
+        innerIndex = handle.nextInner;
     }
     while (true) {
         std::string candidate;
-        const Status status = inner_.enumKey(key, inner, candidate);
+        const Status status = inner().enumKey(key, innerIndex, candidate);
         if (status.isSuccess() && deleted(handle.path + "\\" + asciiUpper(candidate))) {
-            ++inner;
+            ++innerIndex;
             continue;
         }
         if (!status.isSuccess() || visible == index) {
             if (status.isSuccess()) {
                 name = std::move(candidate);
                 handle.nextIndex = index + 1;
-                handle.nextInner = inner + 1;
+                handle.nextInner = innerIndex + 1;
             }
             return status;
         }
         ++visible;
-        ++inner;
+        ++innerIndex;
     }
 }
 
@@ -325,12 +317,12 @@ RegistryStatus PlannedRegistry::enumValue(Key key, std::uint32_t index, std::str
                                           Value& value) {
     if (deleted(pathOf(key, {})))
         return keyDeleted;
-    return inner_.enumValue(key, index, name, value);
+    return inner().enumValue(key, index, name, value);
 }
 
 RegistryStatus PlannedRegistry::closeKey(Key key) {
     handles_.erase(key);
-    return inner_.closeKey(key);
+    return inner().closeKey(key);
 }
 
 } // namespace uninst

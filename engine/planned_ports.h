@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "engine/forwarding_ports.h"
 #include "engine/registry.h"
 
 #include <cstdint>
@@ -59,25 +60,25 @@ private:
     std::set<std::string> removed_;
 };
 
-class PlannedRegistry : public Registry {
+class PlannedRegistry : public ForwardingRegistry {
 public:
-    explicit PlannedRegistry(Registry& inner) : inner_(inner) {}
+    explicit PlannedRegistry(Registry& inner) : ForwardingRegistry(inner) {}
 
     Status openKey(Key root, const std::string& path, Key& out) override;
     Status closeKey(Key key) override;
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
     Status readValue(Key key, const std::string& name, Value& out) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    Status deleteKey(Key key, const std::string& subkey) override;
+    Status deleteKey(Key key, const std::string& subkey) override {
+        return planDelete(key, subkey, false);
+    }
     // Plans the whole tree away. A registry link inside is not told apart:
     // the run would leave it and report the removal as incomplete.
-    Status deleteTree(Key key, const std::string& subkey) override;
+    Status deleteTree(Key key, const std::string& subkey) override {
+        return planDelete(key, subkey, true);
+    }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
-    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
-    std::size_t codePageLength(std::string_view text) override {
-        return inner_.codePageLength(text);
-    }
 
 private:
     static constexpr Status keyDeleted = Status(1018);
@@ -97,7 +98,6 @@ private:
     // share: the key must exist and not be planned away already.
     Status planDelete(Key key, const std::string& subkey, bool withSubKeys);
 
-    Registry& inner_;
     std::map<Key, Handle> handles_;
     std::set<std::string> deleted_;
     // Values the run wrote: upper-cased key path and name -> count.

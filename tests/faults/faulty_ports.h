@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "engine/forwarding_ports.h"
 #include "engine/registry.h"
 #include "tests/support/recording_ports.h"
 
@@ -48,33 +49,54 @@ private:
     bool next(const std::string& operation, const std::string& path);
 };
 
-class FaultyRegistry : public Registry, public CallLog, public FaultPlan {
+class FaultyRegistry : public ForwardingRegistry, public CallLog, public FaultPlan {
 public:
     // What a failing call returns: a status with no name of its own
     // (ERROR_IO_DEVICE).
     static constexpr Status injectedStatus = Status(1117);
 
-    explicit FaultyRegistry(Registry& inner) : inner_(inner) {}
+    explicit FaultyRegistry(Registry& inner) : ForwardingRegistry(inner) {}
 
-    Status openKey(Key root, const std::string& path, Key& out) override;
-    // A close that fails leaves the handle open, as the real service would.
-    Status closeKey(Key key) override;
-    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
-    Status readValue(Key key, const std::string& name, Value& out) override;
-    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
-    Status deleteKey(Key key, const std::string& subkey) override;
-    Status deleteTree(Key key, const std::string& subkey) override;
-    Status enumKey(Key key, std::uint32_t index, std::string& name) override;
-    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
-    // The registry's rules for names ask nothing of the service: they
+    // Every call to the service is logged and may fail; a close that fails
+    // leaves the handle open, as the real service would. The registry's rules
+    // for names (sameName, codePageLength) ask nothing of the service: they
     // neither fail nor count as calls.
-    bool sameName(std::string_view a, std::string_view b) override;
-    std::size_t codePageLength(std::string_view text) override;
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        return next("openKey", path) ? injectedStatus : inner().openKey(root, path, out);
+    }
+    Status closeKey(Key key) override {
+        return next("closeKey", std::to_string(key)) ? injectedStatus : inner().closeKey(key);
+    }
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
+        return next("readDefaultValue", subkey) ? injectedStatus
+                                                : inner().readDefaultValue(key, subkey, out);
+    }
+    Status readValue(Key key, const std::string& name, Value& out) override {
+        return next("readValue", name) ? injectedStatus : inner().readValue(key, name, out);
+    }
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
+        return next("setDwordValue", name) ? injectedStatus
+                                           : inner().setDwordValue(key, name, value);
+    }
+    Status deleteKey(Key key, const std::string& subkey) override {
+        return next("deleteKey", subkey) ? injectedStatus : inner().deleteKey(key, subkey);
+    }
+    Status deleteTree(Key key, const std::string& subkey) override {
+        return next("deleteTree", subkey) ? injectedStatus : inner().deleteTree(key, subkey);
+    }
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        return next("enumKey", "#" + std::to_string(index)) ? injectedStatus
+                                                            : inner().enumKey(key, index, name);
+    }
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
+        return next("enumValue", "#" + std::to_string(index))
+                   ? injectedStatus
+                   : inner().enumValue(key, index, name, value);
+    }
 
 private:
     // Logs the call; true when it is the one to fail.
     bool next(const std::string& operation, const std::string& subject);
-    Registry& inner_;
 };
 
 } // namespace uninst::test

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/registry.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace uninst {
+
+// The base of a decorator: every call passes on unchanged to the port it
+// wraps, so that a decorator overrides only the calls it changes or watches.
+class ForwardingRegistry : public Registry {
+public:
+    explicit ForwardingRegistry(Registry& inner) : inner_(inner) {}
+
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        return inner_.openKey(root, path, out);
+    }
+    Status closeKey(Key key) override { return inner_.closeKey(key); }
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
+        return inner_.readDefaultValue(key, subkey, out);
+    }
+    Status readValue(Key key, const std::string& name, Value& out) override {
+        return inner_.readValue(key, name, out);
+    }
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
+        return inner_.setDwordValue(key, name, value);
+    }
+    Status deleteKey(Key key, const std::string& subkey) override {
+        return inner_.deleteKey(key, subkey);
+    }
+    Status deleteTree(Key key, const std::string& subkey) override {
+        return inner_.deleteTree(key, subkey);
+    }
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        return inner_.enumKey(key, index, name);
+    }
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
+        return inner_.enumValue(key, index, name, value);
+    }
+    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    std::size_t codePageLength(std::string_view text) override {
+        return inner_.codePageLength(text);
+    }
+
+protected:
+    Registry& inner() { return inner_; }
+
+private:
+    Registry& inner_;
+};
+
+} // namespace uninst

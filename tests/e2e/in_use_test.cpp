@@ -3,6 +3,8 @@
 // run leaves the file and its folders to the next restart.
 #include "tests/e2e/scenarios.h"
 
+#include <optional>
+
 namespace e2e {
 namespace {
 
@@ -30,9 +32,25 @@ private:
     HANDLE handle_;
 };
 
+// Every scenario here starts from an install with shared files whose help
+// file another process holds open.
 class InUse : public Scenario {
 protected:
+    void SetUp() override {
+        Scenario::SetUp();
+        installWithSharedFiles();
+        hold_.emplace(held);
+        ASSERT_TRUE(hold_->held());
+    }
+    // The hold goes first, so that the clean-up can remove the file.
+    void cleanUpOwn() override { hold_.reset(); }
+
+    void release() { hold_->release(); }
+
+private:
     static void installWithSharedFiles();
+
+    std::optional<Hold> hold_;
 };
 
 void InUse::installWithSharedFiles() {
@@ -48,14 +66,8 @@ void InUse::installWithSharedFiles() {
 }
 
 TEST_F(InUse, CancelEndsWithNothingChanged) {
-    installWithSharedFiles();
-    Hold hold(held);
-    ASSERT_TRUE(hold.held());
     Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    markAndPress(form, {});
-    HWND box = driver::waitForMessageBox(run.target(), 15000);
+    HWND box = pressAndAwaitQuestion(run);
     ASSERT_NE(box, nullptr);
     const std::wstring text = driver::messageText(box);
     EXPECT_NE(text.find(held), std::wstring::npos) << narrow(text);
@@ -71,21 +83,15 @@ TEST_F(InUse, CancelEndsWithNothingChanged) {
 }
 
 TEST_F(InUse, RetryAfterReleaseFinishesAndLowersEachCountOnce) {
-    installWithSharedFiles();
-    Hold hold(held);
-    ASSERT_TRUE(hold.held());
     Uninstaller run(app);
-    HWND form = run.form();
-    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    markAndPress(form, {});
-    HWND box = driver::waitForMessageBox(run.target(), 15000);
+    HWND box = pressAndAwaitQuestion(run);
     ASSERT_NE(box, nullptr);
     // Retry while it is still held asks again.
     driver::answer(box, IDRETRY);
     Sleep(300);
     box = driver::waitForMessageBox(run.target(), 15000);
     ASSERT_NE(box, nullptr);
-    hold.release();
+    release();
     driver::answer(box, IDRETRY);
     ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
 
@@ -113,9 +119,6 @@ DWORD runAndWait(const std::wstring& commandLine) {
 }
 
 TEST_F(InUse, QuietRunLeavesItToTheRestart) {
-    installWithSharedFiles();
-    Hold hold(held);
-    ASSERT_TRUE(hold.held());
     {
         Uninstaller run(L"/quiet " + app);
         EXPECT_EQ(run.exitStatus(), 3010);
@@ -129,7 +132,7 @@ TEST_F(InUse, QuietRunLeavesItToTheRestart) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 
     // The restart: wineboot carries out the scheduled deletions.
-    hold.release();
+    release();
     runAndWait(L"wineboot.exe -r");
     EXPECT_FALSE(fileExists(held));
     EXPECT_FALSE(folderExists(heldFolder));

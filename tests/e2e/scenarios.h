@@ -98,6 +98,22 @@ inline void markAndPress(HWND form, const std::vector<std::wstring>& keep) {
     ASSERT_TRUE(uninst::driver::click(uninst::driver::uninstallButton(form)));
 }
 
+// Presses the button with no row marked and waits for the question the run
+// asks before it changes anything; null, with the failure recorded, when the
+// window or the question never came.
+inline HWND pressAndAwaitQuestion(Uninstaller& run) {
+    HWND form = run.form();
+    if (form == nullptr) {
+        ADD_FAILURE() << "no window: " << narrow(run.takeErrorReport(0));
+        return nullptr;
+    }
+    markAndPress(form, {});
+    HWND box = uninst::driver::waitForMessageBox(run.target(), 15000);
+    if (box == nullptr)
+        ADD_FAILURE() << "no question came";
+    return box;
+}
+
 // How a run ends. A report that comes up is read and dismissed, since the
 // program waits for it before it ends.
 inline long finish(Uninstaller& run, std::wstring& report) {

@@ -135,14 +135,12 @@ TEST_F(Uninstall, ReadOnlyFileIsAskedAboutBeforeAnythingChanges) {
 
     {
         Uninstaller run(app);
-        HWND form = run.form();
-        ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-        markAndPress(form, {});
-        HWND box = driver::waitForMessageBox(run.target(), 15000);
+        HWND box = pressAndAwaitQuestion(run);
         ASSERT_NE(box, nullptr);
         const std::wstring report = driver::messageText(box);
         EXPECT_NE(report.find(installDir + L"\\b.txt"), std::wstring::npos) << narrow(report);
         // Asked before the log is read: nothing has changed yet.
+        HWND form = run.form();
         EXPECT_EQ(driver::progressPosition(driver::progressBar(form)), 0);
         // A close request while the question is up neither takes it away nor
         // ends the run as one closed unused.

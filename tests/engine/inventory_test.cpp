@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -20,17 +21,17 @@ struct Inventory {
     UninstallState state;
     RecordingList list;
 
+    void addFiles(std::initializer_list<const char*> paths) {
+        for (const char* path : paths)
+            fs.addFile(path);
+    }
     void run(const std::string& path = "C:\\App") { listfolder(state, fs, path, list); }
 };
 
 TEST(Inventory, ListsDepthFirstOwnFilesBeforeEachSubTree) {
     Inventory t;
-    t.fs.addFile("C:\\App\\b.txt");
-    t.fs.addFile("C:\\App\\a.txt");
-    t.fs.addFile("C:\\App\\One\\x.dat");
-    t.fs.addFile("C:\\App\\One\\Deep\\y.dat");
-    t.fs.addFile("C:\\App\\One\\z.dat");
-    t.fs.addFile("C:\\App\\Two\\w.dat");
+    t.addFiles({"C:\\App\\b.txt", "C:\\App\\a.txt", "C:\\App\\One\\x.dat",
+                "C:\\App\\One\\Deep\\y.dat", "C:\\App\\One\\z.dat", "C:\\App\\Two\\w.dat"});
     t.run();
     EXPECT_EQ(t.list.rows(),
               (Rows{"C:\\App\\a.txt", "C:\\App\\b.txt", "C:\\App\\One\\x.dat",
@@ -61,10 +62,8 @@ TEST(Inventory, LeavesOutEveryToolkitFileWhateverItsCase) {
 
 TEST(Inventory, LogpathIsTheLastToolkitFileMetInTheWalk) {
     Inventory t;
-    t.fs.addFile("C:\\App\\ST6UNST.LOG");
-    t.fs.addFile("C:\\App\\st6unst.000");
-    t.fs.addFile("C:\\App\\Sub\\ST6UNST.EXE");
-    t.fs.addFile("C:\\App\\Sub\\tool.exe");
+    t.addFiles({"C:\\App\\ST6UNST.LOG", "C:\\App\\st6unst.000", "C:\\App\\Sub\\ST6UNST.EXE",
+                "C:\\App\\Sub\\tool.exe"});
     t.run();
     EXPECT_EQ(t.state.logpath, "C:\\App\\Sub\\ST6UNST.EXE");
     EXPECT_EQ(t.list.rows(), Rows{"C:\\App\\Sub\\tool.exe"});
@@ -102,9 +101,8 @@ TEST(Inventory, EmptyOrToolkitOnlyFolderGivesAnEmptyList) {
 
 TEST(Inventory, LinkIsNeitherEnteredNorListedNorLastsubpath) {
     Inventory t;
-    t.fs.addFile("C:\\Users\\me\\Documents\\letter.doc");
-    t.fs.addFile("C:\\Users\\me\\Documents\\ST6UNST.LOG");
-    t.fs.addFile("C:\\App\\a.txt");
+    t.addFiles({"C:\\Users\\me\\Documents\\letter.doc", "C:\\Users\\me\\Documents\\ST6UNST.LOG",
+                "C:\\App\\a.txt"});
     t.fs.addFolder("C:\\App\\Real");
     t.fs.addLink("C:\\App\\Zlink", "C:\\Users\\me\\Documents");
     t.run();

@@ -115,8 +115,7 @@ protected:
         createFolder(installDir + L"\\bin");
         for (const wchar_t* name : {L"e2eapp.exe", L"readme.txt", L"bin\\e2eapp.dll"})
             createFile(installDir + L"\\" + name);
-        registerApp(app, installDir + L"\\e2eapp.exe");
-        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
     }
 
     static void expectApplicationRemoved() {

@@ -68,8 +68,7 @@ protected:
         createFolder(menu);
         createFile(menu + L"\\E2E App.lnk");
         setDword(sharedDllsKey, sharedFiles[0], 3);
-        registerApp(app, installDir + L"\\e2eapp.exe");
-        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
     }
 
     static void expectRegistrationRemoved() {

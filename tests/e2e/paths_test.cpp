@@ -190,8 +190,8 @@ TEST_F(ResolvedPaths, EmptyListKeepsFilesSavedAfterTheListing) {
     buildBystanders();
     createFolder(installDir + L"\\Setup");
     writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    createFile(installDir + L"\\st6unst.000");
-    createFile(installDir + L"\\Setup\\ST6UNST.EXE");
+    for (const wchar_t* name : {L"st6unst.000", L"Setup\\ST6UNST.EXE"})
+        createFile(installDir + L"\\" + name);
     registerApp(app, installDir + L"\\e2eapp.exe");
 
     Uninstaller run(app);

@@ -68,8 +68,7 @@ TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
     createFile(accentedBin + L"\\e2eapp.exe");
     createFile(accentedBin + L"\\readme.txt");
     writeLog(accentedBin, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    registerApp(app, accentedBin + L"\\e2eapp.exe");
-    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    registerWithUninstallEntry(accentedBin + L"\\e2eapp.exe");
 
     Uninstaller run(app);
     HWND form = run.form();

@@ -61,11 +61,16 @@ protected:
         setString(appPathsKey + L"\\" + name, L"", exe);
     }
 
+    // The application's App Paths entry naming `exe`, and its Uninstall entry.
+    static void registerWithUninstallEntry(const std::wstring& exe) {
+        registerApp(app, exe);
+        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    }
+
     // The application's App Paths and Uninstall entries, and counts of 3, 1
     // and 0 for the first three shared files; the fourth has none.
     static void registerWithSharedCounts() {
-        registerApp(app, installDir + L"\\e2eapp.exe");
-        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
         setDword(sharedDllsKey, sharedFiles[0], 3);
         setDword(sharedDllsKey, sharedFiles[1], 1);
         setDword(sharedDllsKey, sharedFiles[2], 0);

@@ -129,8 +129,7 @@ protected:
         createFile(installDir + L"\\e2eapp.exe");
         createFile(installDir + L"\\readme.txt");
         writeLog(installDir, lines);
-        registerApp(app, installDir + L"\\e2eapp.exe");
-        setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+        registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
     }
 
     static void uninstallEverything() {

@@ -188,8 +188,7 @@ TEST_F(Uninstall, DirectoryLinkIsNeitherListedNorEntered) {
 TEST_F(Uninstall, InstallFolderHoldingOnlyTheLogIsRemoved) {
     createFolder(installDir);
     writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    registerApp(app, installDir + L"\\e2eapp.exe");
-    setString(uninstallKey + L"\\" + app, L"DisplayName", L"E2E App");
+    registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
 
     Uninstaller run(app);
     HWND form = run.form();

@@ -46,25 +46,37 @@ struct Tree {
     }
 };
 
+// A run with the rows named kept, and what it leaves below C:\App.
+struct KeepCase {
+    const char* what;
+    Paths keep;
+    Paths left;
+};
+
+// The message deletefiles stops with, or empty when it does not stop.
+std::string deleteError(Tree& t) {
+    try {
+        deletefiles(t.state, t.fs, t.list);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return {};
+}
+
 Paths sorted(Paths paths) {
     std::sort(paths.begin(), paths.end());
     return paths;
 }
 
 TEST(DeleteFiles, UnmarkedFilesThenTheLog) {
-    struct Case {
-        const char* what;
-        Paths keep;
-        Paths left;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<KeepCase> cases = {
         {"nothing marked", {}, {"", "Sub\\"}},
         {"everything marked",
          {"a.txt", "b.txt", "Sub\\c.txt"},
          {"", "Sub\\", "Sub\\c.txt", "a.txt", "b.txt"}},
         {"one marked", {"b.txt"}, {"", "Sub\\", "b.txt"}},
     };
-    for (const Case& c : cases) {
+    for (const KeepCase& c : cases) {
         SCOPED_TRACE(c.what);
         Tree t({"a.txt", "b.txt", "ST6UNST.LOG", "Sub\\c.txt"});
         t.inventory();
@@ -132,12 +144,8 @@ TEST(DeleteFiles, FileThatRefusesStopsBeforeTheLogNamingIt) {
             t.fs.setReadOnly("C:\\App\\b.txt");
         else
             t.fs.setInUse("C:\\App\\b.txt");
-        try {
-            deletefiles(t.state, t.fs, t.list);
-            FAIL() << "no error";
-        } catch (const Error& e) {
-            EXPECT_NE(std::string(e.what()).find("C:\\App\\b.txt"), std::string::npos) << e.what();
-        }
+        const std::string error = deleteError(t);
+        EXPECT_NE(error.find("C:\\App\\b.txt"), std::string::npos) << error;
         EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG", "b.txt", "c.txt"}));
     }
 }
@@ -146,24 +154,15 @@ TEST(DeleteFiles, NoLogFoundAtStartUpFailsBeforeAnyFile) {
     Tree t({"a.txt"});
     t.inventory();
     t.fs.addFile("C:\\App\\ST6UNST.LOG");
-    try {
-        deletefiles(t.state, t.fs, t.list);
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find("install log"), std::string::npos) << e.what();
-    }
+    const std::string error = deleteError(t);
+    EXPECT_NE(error.find("install log"), std::string::npos) << error;
     EXPECT_EQ(t.left(), (Paths{"", "ST6UNST.LOG", "a.txt"}));
 }
 
 TEST(SweepFolders, FoldersLeftWithoutFiles) {
-    struct Case {
-        const char* what;
-        Paths keep;
-        Paths left;
-    };
     // Inventory order: a.txt, A\a1.txt, A\Deep\d.txt, B\b.txt, B\Last\l.txt;
     // lastsubpath is C:\App\B\Last.
-    const std::vector<Case> cases = {
+    const std::vector<KeepCase> cases = {
         {"nothing kept: install folder goes, taking the empty last sub-folder", {}, {}},
         {"file kept in the install folder: the empty last sub-folder goes with its parent",
          {"a.txt"},
@@ -178,7 +177,7 @@ TEST(SweepFolders, FoldersLeftWithoutFiles) {
          {"B\\b.txt"},
          {"", "B\\", "B\\Last\\", "B\\b.txt"}},
     };
-    for (const Case& c : cases) {
+    for (const KeepCase& c : cases) {
         SCOPED_TRACE(c.what);
         Tree t(
             {"a.txt", "ST6UNST.LOG", "A\\a1.txt", "A\\Deep\\d.txt", "B\\b.txt", "B\\Last\\l.txt"},

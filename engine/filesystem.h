@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,16 @@ struct DeleteCheck {
     Deletable answer = Deletable::yes;
     // For inUse and refused: what deleteFile would throw, naming the file.
     std::string reason;
+};
+
+// What deleteFiles did with the files it was given.
+struct FileRemovals {
+    // One per file, in the order given: what its deletion came to, or
+    // nothing for a file not reached because a deletion failed.
+    std::vector<std::optional<Removal>> removals;
+    // The first failure in the order given: the message deleteFile would
+    // have thrown for that file.
+    std::optional<std::string> failure;
 };
 
 // The file-system operations the engine uses. Paths are UTF-8, full and
@@ -80,6 +91,15 @@ public:
     // asks: opening the file for deletion without sharing, then closing it.
     // Changes nothing. Throws only when the question cannot be asked at all.
     virtual DeleteCheck checkDelete(const std::string& path) = 0;
+
+    // checkDelete for each path, answered in the same order. A system where
+    // each question is a round trip may ask several at once.
+    virtual std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths);
+
+    // deleteFile for each path, with the same checks, perhaps several at
+    // once: the order in which they go is not fixed. After a failure no
+    // further deletion starts; the ones under way finish.
+    virtual FileRemovals deleteFiles(const std::vector<std::string>& paths);
 
     // Asks the system to delete a file, or a folder once it is empty, at the
     // next restart. Throws when the system refuses the request.

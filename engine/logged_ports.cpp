@@ -34,6 +34,15 @@ Removal LoggedFileSystem::deleteFile(const std::string& path) {
     return removal;
 }
 
+FileRemovals LoggedFileSystem::deleteFiles(const std::vector<std::string>& paths) {
+    FileRemovals removals = inner_.deleteFiles(paths);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (removals.removals[i])
+            report_.action("Delete file: " + paths[i] + alreadyGone(*removals.removals[i]));
+    }
+    return removals;
+}
+
 void LoggedFileSystem::deleteAtRestart(const std::string& path) {
     inner_.deleteAtRestart(path);
     report_.action("Delete at restart: " + path);

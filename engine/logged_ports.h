@@ -30,6 +30,10 @@ public:
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
     DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        return inner_.checkDeletes(paths);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
 
 private:

@@ -2,7 +2,7 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
-#include "engine/installlog.h"
+#include "engine/removal.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -29,20 +29,21 @@ const char* const nothingChanged = "\n\nNothing has been removed.";
 
 PreflightResult preflight(const UninstallState& state, FileSystem& fs,
                           const std::vector<std::string>& files, BlockedFiles* blocked) {
-    const std::string installLog = asciiUpper(installLogPath(state.installdir));
-    const std::string logpath = asciiUpper(state.logpath);
+    // Asked of all at once first: most files can go, and a system that
+    // answers several questions at a time answers them sooner.
+    const std::vector<DeleteCheck> first = fs.checkDeletes(files);
     PreflightResult result;
-    for (const std::string& file : files) {
-        for (;;) {
-            const DeleteCheck check = fs.checkDelete(file);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& file = files[i];
+        for (bool again = false;; again = true) {
+            const DeleteCheck check = again ? fs.checkDelete(file) : first[i];
             if (check.answer == Deletable::yes || check.answer == Deletable::missing)
                 break;
             BlockedFile found;
             found.path = file;
             found.reason = check.reason;
             found.inUse = check.answer == Deletable::inUse;
-            const std::string f = asciiUpper(file);
-            found.isLog = f == installLog || f == logpath;
+            found.isLog = isInstallLog(state, file);
             if (blocked == nullptr)
                 throw Error(found.reason + nothingChanged);
             const BlockedFiles::Answer answer = blocked->blocked(found);

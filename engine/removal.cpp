@@ -46,11 +46,23 @@ std::vector<std::string> filesToDelete(const UninstallState& state, const FileLi
     return files;
 }
 
+bool isInstallLog(const UninstallState& state, const std::string& path) {
+    return sameAsciiCase(path, state.logpath) ||
+           sameAsciiCase(path, installLogPath(state.installdir));
+}
+
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
     // A file that is already gone is as good as deleted: the user may have
-    // removed it by hand, or an earlier run stopped part-way.
-    for (const std::string& file : filesToDelete(state, list))
-        fs.deleteFile(file);
+    // removed it by hand, or an earlier run stopped part-way. The logs go
+    // only once everything else has.
+    std::vector<std::string> rows;
+    std::vector<std::string> logs;
+    for (std::string& file : filesToDelete(state, list))
+        (isInstallLog(state, file) ? logs : rows).push_back(std::move(file));
+    if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
+        throw Error(*removed.failure);
+    for (const std::string& log : logs)
+        fs.deleteFile(log);
 }
 
 namespace {

@@ -18,6 +18,11 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& li
 // deleted, when the inventory found no log.
 std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list);
 
+// Whether `path` is one of the last two files deletefiles deletes: the file
+// at logpath or the install log. While either stays, a second run can finish
+// what a failed one began.
+bool isInstallLog(const UninstallState& state, const std::string& path);
+
 // Removes the folders the deletion left empty.
 // Those below and including `path` that no longer hold any file go,
 // sub-folders before their parent; the folder at lastsubpath is never removed

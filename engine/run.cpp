@@ -135,15 +135,21 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
         return UninstallEnd::cancelled;
     const std::vector<std::string> shared = readlogEntries(state, fs, state.installdir, progress);
     // A file opened between the pre-flight and here still stops the run, but
-    // before any count is lowered: the log stays for a second run, which
-    // then lowers each count once.
+    // before any count is lowered: the logs go last, and while they stay a
+    // second run lowers each count once.
+    std::vector<std::string> rows;
+    std::vector<std::string> logs;
     for (const std::string& file : files) {
-        if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) !=
+        if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) ==
             checked.atRestart.end())
-            fs.deleteAtRestart(file);
-        else
-            fs.deleteFile(file);
+            (isInstallLog(state, file) ? logs : rows).push_back(file);
     }
+    if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
+        throw Error(*removed.failure);
+    for (const std::string& file : checked.atRestart)
+        fs.deleteAtRestart(file);
+    for (const std::string& log : logs)
+        fs.deleteFile(log);
     lowerSharedCounts(registry, shared);
 
     // The log is gone: a second run would be refused, so nothing may stop

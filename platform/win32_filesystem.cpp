@@ -1,11 +1,15 @@
 #include "platform/win32_filesystem.h"
 
 #include "engine/error.h"
+#include "platform/parallel_work.h"
 #include "platform/text_encoding.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
 
+#include <new>
+#include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -373,11 +377,29 @@ DWORD Win32FileSystem::settle(Anchor& anchor) {
             (attributes != INVALID_FILE_ATTRIBUTES && isLink(attributes)))
             anchor.isLink = true;
     }
-    if (const DWORD code = systemName(handle.get(), nameBuffer_, anchor.final);
+    if (const DWORD code = systemName(handle.get(), scratch_.buffer, anchor.final);
         code != ERROR_SUCCESS)
         return code;
     anchor.settled = true;
     return ERROR_SUCCESS;
+}
+
+const Win32FileSystem::Anchor* Win32FileSystem::settledAnchor(const std::wstring& api,
+                                                              DWORD& error) {
+    Anchor* anchor = anchorFor(api);
+    if (anchor == nullptr) {
+        error = ERROR_BAD_PATHNAME;
+        return nullptr;
+    }
+    error = settle(*anchor);
+    return error == ERROR_SUCCESS ? anchor : nullptr;
+}
+
+Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bool folder,
+                                                     DWORD share, DWORD extraAccess) {
+    DWORD rootError = ERROR_SUCCESS;
+    const Anchor* anchor = settledAnchor(api, rootError);
+    return openBelow(anchor, rootError, api, folder, share, extraAccess, scratch_);
 }
 
 // Opens `api` to delete it, and makes sure through that same handle that it
@@ -386,17 +408,14 @@ DWORD Win32FileSystem::settle(Anchor& anchor) {
 // any step below the root, made before or after the listing, gives another
 // name. A folder is also asked whether it is itself a link, which Windows
 // opens as the link and names by its own path.
-Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bool folder,
-                                                     DWORD share, DWORD extraAccess) {
+Win32FileSystem::Opened Win32FileSystem::openBelow(const Anchor* anchor, DWORD rootError,
+                                                   const std::wstring& api, bool folder,
+                                                   DWORD share, DWORD extraAccess,
+                                                   NameScratch& scratch) {
     Opened opened;
-    Anchor* anchor = anchorFor(api);
     if (anchor == nullptr) {
-        opened.error = ERROR_BAD_PATHNAME;
-        return opened;
-    }
-    if (const DWORD code = settle(*anchor); code != ERROR_SUCCESS) {
-        opened.error = code;
-        opened.missing = isNotFound(code);
+        opened.error = rootError;
+        opened.missing = isNotFound(rootError);
         return opened;
     }
     if (anchor->isLink) {
@@ -423,14 +442,14 @@ Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bo
         return opened;
     }
 
-    if (const DWORD code = systemName(opened.handle.get(), nameBuffer_, finalScratch_);
+    if (const DWORD code = systemName(opened.handle.get(), scratch.buffer, scratch.final);
         code != ERROR_SUCCESS) {
         opened.error = code;
         opened.handle.reset();
         return opened;
     }
     const std::wstring_view rest = std::wstring_view(api).substr(anchor->api.size());
-    const std::wstring_view final = finalScratch_;
+    const std::wstring_view final = scratch.final;
     const bool same = final.size() == anchor->final.size() + rest.size() &&
                       sameText(final.substr(0, anchor->final.size()), anchor->final) &&
                       sameText(final.substr(anchor->final.size()), rest);
@@ -439,6 +458,20 @@ Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bo
         opened.handle.reset();
     }
     return opened;
+}
+
+DWORD Win32FileSystem::deleteOpened(const Opened& opened, Removal& removal) {
+    removal = Removal::notFound;
+    if (opened.missing || opened.link)
+        return ERROR_SUCCESS;
+    if (!opened.handle)
+        return opened.error;
+    if (!markForDeletion(opened.handle.get())) {
+        const DWORD code = GetLastError();
+        return isNotFound(code) ? ERROR_SUCCESS : code;
+    }
+    removal = Removal::removed;
+    return ERROR_SUCCESS;
 }
 
 Removal Win32FileSystem::deleteFile(const std::string& path) {
@@ -457,18 +490,74 @@ Removal Win32FileSystem::deleteFile(const std::string& path) {
     }
     // A folder, or a link to one, does not open as a file: some systems
     // delete a directory link's target when asked to delete it as a file.
-    const Opened opened = openChecked(api, false);
-    if (opened.missing || opened.link)
-        return Removal::notFound;
-    if (!opened.handle)
-        fail(operation, path, opened.error);
-    if (!markForDeletion(opened.handle.get())) {
-        const DWORD code = GetLastError();
-        if (isNotFound(code))
-            return Removal::notFound;
+    Removal removal = Removal::notFound;
+    if (const DWORD code = deleteOpened(openChecked(api, false), removal); code != ERROR_SUCCESS)
         fail(operation, path, code);
+    return removal;
+}
+
+FileRemovals Win32FileSystem::deleteFiles(const std::vector<std::string>& paths) {
+    struct Job {
+        std::wstring api;
+        FileHandle held;
+        const Anchor* anchor = nullptr;
+        DWORD rootError = ERROR_SUCCESS;
+        DWORD error = ERROR_SUCCESS;
+        std::optional<Removal> removal;
+    };
+    // Everything that is not safe on several threads is settled here first.
+    std::vector<Job> jobs(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Job& job = jobs[i];
+        if (paths[i].empty()) {
+            job.error = ERROR_PATH_NOT_FOUND;
+            continue;
+        }
+        job.api = apiPath(paths[i]);
+        if (const auto held = held_.find(job.api); held != held_.end()) {
+            job.held = std::move(held->second);
+            held_.erase(held);
+        } else {
+            job.anchor = settledAnchor(job.api, job.rootError);
+        }
     }
-    return Removal::removed;
+
+    forEachInParallel(jobs.size(), [&](std::size_t i) {
+        Job& job = jobs[i];
+        if (job.error != ERROR_SUCCESS)
+            return false;
+        try {
+            if (job.held) {
+                if (!markForDeletion(job.held.get())) {
+                    job.error = GetLastError();
+                    return false;
+                }
+                job.held.reset();
+                job.removal = Removal::removed;
+                return true;
+            }
+            NameScratch scratch;
+            Removal removal = Removal::notFound;
+            job.error = deleteOpened(
+                openBelow(job.anchor, job.rootError, job.api, false, shareAll, 0, scratch),
+                removal);
+            if (job.error == ERROR_SUCCESS)
+                job.removal = removal;
+        } catch (const std::bad_alloc&) {
+            job.error = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        return job.error == ERROR_SUCCESS;
+    });
+
+    FileRemovals result;
+    result.removals.resize(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        result.removals[i] = jobs[i].removal;
+        if (jobs[i].error != ERROR_SUCCESS && !result.failure)
+            result.failure =
+                "Cannot delete file " + shown(paths[i]) + ": " + systemText(jobs[i].error);
+    }
+    return result;
 }
 
 Removal Win32FileSystem::deleteFolder(const std::string& path) {
@@ -628,42 +717,115 @@ void Win32FileSystem::removeTree(Opened top, std::wstring& path) {
     }
 }
 
-// The check is the deletion's own open: the handle is kept, so the deletion
-// costs no second open (a round trip to the server under Wine each), and
-// nobody can take the file between the check and the deletion. Sharing
-// reading only lets the run read its install log meanwhile; whoever opens a
-// held file must leave it to be deleted.
-DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
-    auto refused = [&](Deletable answer, DWORD code) {
-        return DeleteCheck{answer, "Cannot delete file " + shown(path) + ": " + systemText(code)};
-    };
-    if (path.empty())
-        return refused(Deletable::refused, ERROR_PATH_NOT_FOUND);
-    std::wstring api = apiPath(path);
-    held_.erase(api);
-    Opened opened = openChecked(api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES);
+namespace {
+
+DeleteCheck cannotDelete(Deletable answer, const std::string& path, DWORD code) {
+    return DeleteCheck{answer, "Cannot delete file " + shown(path) + ": " + systemText(code)};
+}
+
+} // namespace
+
+DeleteCheck Win32FileSystem::checkOpened(const std::string& path, Opened& opened) {
     // deleteFile leaves a link, or what lies behind one, alone.
     if (opened.missing || opened.link)
         return {Deletable::missing, {}};
     if (!opened.handle) {
         const DWORD code = opened.error;
         if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
-            return refused(Deletable::inUse, code);
-        return refused(Deletable::refused, code);
+            return cannotDelete(Deletable::inUse, path, code);
+        return cannotDelete(Deletable::refused, path, code);
     }
     // The open succeeds on a read-only file, whose deletion the system still
     // refuses; a folder is never a file to delete here.
     FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic, sizeof basic))
-        return refused(Deletable::refused, GetLastError());
-    if ((basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
-        return refused(Deletable::refused, ERROR_ACCESS_DENIED);
+    if (!GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic, sizeof basic)) {
+        const DWORD code = GetLastError();
+        opened.handle.reset();
+        return cannotDelete(Deletable::refused, path, code);
+    }
+    if ((basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        opened.handle.reset();
+        return cannotDelete(Deletable::refused, path, ERROR_ACCESS_DENIED);
+    }
+    return {};
+}
+
+// The check is the deletion's own open: the handle is kept, so the deletion
+// costs no second open (a round trip to the server under Wine each), and
+// nobody can take the file between the check and the deletion. Sharing
+// reading only lets the run read its install log meanwhile; whoever opens a
+// held file must leave it to be deleted.
+DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
+    if (path.empty())
+        return cannotDelete(Deletable::refused, path, ERROR_PATH_NOT_FOUND);
+    std::wstring api = apiPath(path);
+    held_.erase(api);
+    Opened opened = openChecked(api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES);
+    const DeleteCheck check = checkOpened(path, opened);
     // Past the limit the file is checked and closed again: its deletion
     // opens it once more, and a program that takes it in between makes that
     // deletion fail, which still stops the run before any count is lowered.
-    if (held_.size() < heldFileLimit_)
+    if (opened.handle && held_.size() < heldFileLimit_)
         held_.insert_or_assign(std::move(api), std::move(opened.handle));
-    return {};
+    return check;
+}
+
+std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::string>& paths) {
+    struct Job {
+        std::wstring api;
+        const Anchor* anchor = nullptr;
+        DWORD rootError = ERROR_SUCCESS;
+        // The earlier job for the same path: opened once, since a second
+        // open would meet the first one's handle and read as in use.
+        std::size_t sameAs = 0;
+        bool repeated = false;
+        FileHandle kept;
+    };
+    std::vector<Job> jobs(paths.size());
+    std::unordered_map<std::wstring, std::size_t> seen;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Job& job = jobs[i];
+        if (paths[i].empty())
+            continue;
+        job.api = apiPath(paths[i]);
+        held_.erase(job.api);
+        if (const auto [first, inserted] = seen.emplace(job.api, i); !inserted) {
+            job.sameAs = first->second;
+            job.repeated = true;
+            continue;
+        }
+        job.anchor = settledAnchor(job.api, job.rootError);
+    }
+    const std::size_t room = heldFileLimit_ > held_.size() ? heldFileLimit_ - held_.size() : 0;
+
+    std::vector<DeleteCheck> checks(paths.size());
+    forEachInParallel(jobs.size(), [&](std::size_t i) {
+        Job& job = jobs[i];
+        try {
+            if (paths[i].empty()) {
+                checks[i] = cannotDelete(Deletable::refused, paths[i], ERROR_PATH_NOT_FOUND);
+            } else if (!job.repeated) {
+                NameScratch scratch;
+                Opened opened = openBelow(job.anchor, job.rootError, job.api, false,
+                                          FILE_SHARE_READ, FILE_READ_ATTRIBUTES, scratch);
+                checks[i] = checkOpened(paths[i], opened);
+                // See checkDelete; the first files checked are the ones held.
+                if (i < room)
+                    job.kept = std::move(opened.handle);
+            }
+        } catch (const std::bad_alloc&) {
+            checks[i] = DeleteCheck{Deletable::refused, "Cannot delete file: out of memory."};
+        }
+        return true;
+    });
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].repeated)
+            checks[i] = checks[jobs[i].sameAs];
+        else if (jobs[i].kept)
+            held_.insert_or_assign(std::move(jobs[i].api), std::move(jobs[i].kept));
+    }
+    return checks;
 }
 
 void Win32FileSystem::deleteAtRestart(const std::string& path) {

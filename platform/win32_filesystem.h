@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,6 +37,8 @@ public:
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
     DeleteCheck checkDelete(const std::string& path) override;
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override;
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
 
 private:
@@ -62,22 +65,42 @@ private:
         bool link = false;
     };
 
+    // Buffers for the system's name of what a handle holds, one set per
+    // thread that asks.
+    struct NameScratch {
+        std::vector<LONGLONG> buffer;
+        std::wstring final;
+    };
+
     Anchor* anchorFor(const std::wstring& api);
     DWORD settle(Anchor& anchor);
+    // The root `api` lies below, settled; null with the reason in `error`.
+    // Not for several threads at once; what it answers is, until the roots
+    // change.
+    const Anchor* settledAnchor(const std::wstring& api, DWORD& error);
     static constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     Opened openChecked(const std::wstring& api, bool folder, DWORD share = shareAll,
                        DWORD extraAccess = 0);
+    // openChecked with the root found already: safe on several threads.
+    static Opened openBelow(const Anchor* anchor, DWORD rootError, const std::wstring& api,
+                            bool folder, DWORD share, DWORD extraAccess, NameScratch& scratch);
+    // Marks a file opened for deletion: what deleteFile answers, or the code
+    // it fails with.
+    static DWORD deleteOpened(const Opened& opened, Removal& removal);
+    // What checkDelete answers for a file opened as deleteFile opens it. The
+    // handle stays open when the answer is yes, and only then.
+    static DeleteCheck checkOpened(const std::string& path, Opened& opened);
     void removeTree(Opened top, std::wstring& path);
 
     std::vector<Anchor> anchors_;
     // Drives' and shares' roots met so far, for paths below no removal root.
-    std::vector<Anchor> volumes_;
+    // A deque, so that a root found earlier stays where it is.
+    std::deque<Anchor> volumes_;
     // Files checkDelete found deletable, by their API path, each held open
     // for deletion until deleteFile uses the handle.
     std::unordered_map<std::wstring, FileHandle> held_;
     std::size_t heldFileLimit_;
-    std::wstring finalScratch_;
-    std::vector<LONGLONG> nameBuffer_;
+    NameScratch scratch_;
     std::vector<LONGLONG> directoryBuffer_;
 
     // Scratch space reused across calls: listing a large tree converts tens

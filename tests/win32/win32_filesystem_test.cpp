@@ -275,5 +275,74 @@ TEST_F(Win32FileSystemTest, FilesCheckedPastTheHeldLimitAreStillDeleted) {
         EXPECT_FALSE(world_->fileExists(at("App\\f" + std::to_string(i) + ".txt"))) << i;
 }
 
+// A large install is checked and deleted several files at a time. Each file
+// still gets its own answer in order, the same checks hold, and a failure
+// stops the deletions and names its file.
+TEST_F(Win32FileSystemTest, ManyFilesAreCheckedAndDeletedTogetherWithTheSameChecks) {
+    Win32FileSystem fs(150);
+    std::vector<std::string> files;
+    for (int i = 0; i < 300; ++i) {
+        files.push_back(at("App\\f" + std::to_string(i) + ".dll"));
+        world_->createFile(files.back(), "x");
+    }
+    world_->createFile(at("Outside\\victim.txt"), "someone else's");
+    const bool fileLink = world_->createFileLink(at("App\\linked.txt"), at("Outside\\victim.txt"));
+    if (fileLink)
+        files.push_back(at("App\\linked.txt"));
+    files.push_back(at("App\\gone.dll"));
+    files.push_back(files[7]);
+    world_->makeReadOnly(files[200]);
+    const test::FileHandle held(
+        CreateFileW(wide(files[100]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    const std::vector<DeleteCheck> checks = fs.checkDeletes(files);
+    ASSERT_EQ(checks.size(), files.size());
+    for (std::size_t i = 0; i < 300; ++i) {
+        const Deletable expected = i == 100   ? Deletable::inUse
+                                   : i == 200 ? Deletable::refused
+                                              : Deletable::yes;
+        EXPECT_EQ(checks[i].answer, expected) << i;
+    }
+    EXPECT_NE(checks[100].reason.find(files[100]), std::string::npos) << checks[100].reason;
+    EXPECT_EQ(checks[files.size() - 2].answer, Deletable::missing);
+    EXPECT_EQ(checks.back().answer, Deletable::yes) << "a path given twice reads as in use";
+    if (fileLink) {
+        EXPECT_EQ(checks[300].answer, Deletable::missing);
+    }
+
+    std::vector<std::string> deletable;
+    for (std::size_t i = 0; i < files.size() - 1; ++i) {
+        if (i != 100 && i != 200)
+            deletable.push_back(files[i]);
+    }
+    const FileRemovals removed = fs.deleteFiles(deletable);
+    EXPECT_FALSE(removed.failure) << *removed.failure;
+    for (std::size_t i = 0; i < deletable.size(); ++i) {
+        const bool leftAlone =
+            deletable[i] == at("App\\gone.dll") || deletable[i] == at("App\\linked.txt");
+        EXPECT_EQ(removed.removals[i], leftAlone ? Removal::notFound : Removal::removed)
+            << deletable[i];
+        if (!leftAlone) {
+            EXPECT_FALSE(world_->fileExists(deletable[i])) << deletable[i];
+        }
+    }
+    EXPECT_TRUE(world_->fileExists(at("Outside\\victim.txt")));
+
+    for (int i = 0; i < 100; ++i)
+        world_->createFile(files[i], "x");
+    std::vector<std::string> again(files.begin(), files.begin() + 101);
+    const FileRemovals stopped = fs.deleteFiles(again);
+    ASSERT_TRUE(stopped.failure);
+    EXPECT_NE(stopped.failure->find(files[100]), std::string::npos) << *stopped.failure;
+    EXPECT_FALSE(stopped.removals[100]);
+    EXPECT_TRUE(world_->fileExists(files[100]));
+    for (std::size_t i = 0; i < again.size(); ++i) {
+        if (stopped.removals[i]) {
+            EXPECT_FALSE(world_->fileExists(again[i])) << again[i];
+        }
+    }
+}
+
 } // namespace
 } // namespace uninst

@@ -1,0 +1,61 @@
+#include "platform/parallel_work.h"
+
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+namespace uninst {
+
+namespace {
+
+using ThreadHandle = UniqueHandle<HANDLE, &CloseHandle, 0>;
+
+// Enough to keep the server busy while each thread waits on it; more only
+// queue behind one another. Below a small batch, starting threads costs more
+// than it saves.
+constexpr unsigned workerCount = 4;
+constexpr std::size_t smallestShared = 64;
+constexpr SIZE_T workerStack = 256 * 1024;
+
+struct SharedWork {
+    const std::function<bool(std::size_t)>& work;
+    const std::size_t count;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopped{false};
+};
+
+DWORD WINAPI worker(void* parameter) {
+    auto& shared = *static_cast<SharedWork*>(parameter);
+    while (!shared.stopped.load()) {
+        const std::size_t i = shared.next.fetch_add(1);
+        if (i >= shared.count)
+            break;
+        if (!shared.work(i))
+            shared.stopped.store(true);
+    }
+    return 0;
+}
+
+} // namespace
+
+void forEachInParallel(std::size_t count, const std::function<bool(std::size_t)>& work) {
+    SharedWork shared{work, count};
+    std::vector<ThreadHandle> threads;
+    if (count >= smallestShared) {
+        for (unsigned k = 1; k < workerCount; ++k) {
+            // Without a thread the calling one does the work alone.
+            ThreadHandle thread(CreateThread(nullptr, workerStack, &worker, &shared,
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+            if (thread)
+                threads.push_back(std::move(thread));
+        }
+    }
+    worker(&shared);
+    for (const ThreadHandle& thread : threads)
+        WaitForSingleObject(thread.get(), INFINITE);
+}
+
+} // namespace uninst

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace uninst::test {
 namespace {
@@ -11,50 +12,51 @@ std::string errorOf(const std::string& text) {
     return parseCommandLine(text).error;
 }
 
+// The options of a command line that must parse without an error.
+Options optionsOf(const std::string& text) {
+    ParsedCommandLine parsed = parseCommandLine(text);
+    EXPECT_EQ(parsed.error, "") << text;
+    return std::move(parsed.options);
+}
+
 TEST(CommandLine, WithoutOptionsTheWholeTextIsTheName) {
     for (const std::string text :
          {"myapp.exe", "my app.exe", "\"my app.exe\"", "myapp.exe /quiet", "myapp.exe  ", ""}) {
         SCOPED_TRACE(text);
-        const ParsedCommandLine parsed = parseCommandLine(text);
-        EXPECT_EQ(parsed.error, "");
-        EXPECT_EQ(parsed.options.appName, text);
-        EXPECT_FALSE(parsed.options.unattended());
-        EXPECT_TRUE(parsed.options.keep.empty());
+        const Options options = optionsOf(text);
+        EXPECT_EQ(options.appName, text);
+        EXPECT_FALSE(options.unattended());
+        EXPECT_TRUE(options.keep.empty());
     }
 }
 
 TEST(CommandLine, OptionsMatchWithoutRegardToCaseAndTheNameFollowsThemAsTyped) {
-    const ParsedCommandLine parsed =
-        parseCommandLine("/QUIET\t/Keep:*.mdb  /log:u.log e2e spaced app.exe ");
-    EXPECT_EQ(parsed.error, "");
-    EXPECT_TRUE(parsed.options.quiet);
-    EXPECT_TRUE(parsed.options.windowless());
-    ASSERT_EQ(parsed.options.keep.size(), 1u);
-    EXPECT_EQ(parsed.options.keep[0].text(), "*.mdb");
-    EXPECT_EQ(parsed.options.logFile, "u.log");
-    EXPECT_EQ(parsed.options.appName, "e2e spaced app.exe ");
+    const Options options = optionsOf("/QUIET\t/Keep:*.mdb  /log:u.log e2e spaced app.exe ");
+    EXPECT_TRUE(options.quiet);
+    EXPECT_TRUE(options.windowless());
+    ASSERT_EQ(options.keep.size(), 1u);
+    EXPECT_EQ(options.keep[0].text(), "*.mdb");
+    EXPECT_EQ(options.logFile, "u.log");
+    EXPECT_EQ(options.appName, "e2e spaced app.exe ");
 }
 
 TEST(CommandLine, QuotedValuesKeepTheirBlanks) {
-    const ParsedCommandLine parsed =
-        parseCommandLine("/passive /log:\"C:\\My Logs\\u.log\" /keep:\"my data\\*\" myapp.exe");
-    EXPECT_EQ(parsed.error, "");
-    EXPECT_TRUE(parsed.options.passive);
-    EXPECT_FALSE(parsed.options.windowless());
-    EXPECT_EQ(parsed.options.logFile, "C:\\My Logs\\u.log");
-    ASSERT_EQ(parsed.options.keep.size(), 1u);
-    EXPECT_TRUE(parsed.options.keep[0].matches("my data\\x.db"));
-    EXPECT_EQ(parsed.options.appName, "myapp.exe");
+    const Options options =
+        optionsOf("/passive /log:\"C:\\My Logs\\u.log\" /keep:\"my data\\*\" myapp.exe");
+    EXPECT_TRUE(options.passive);
+    EXPECT_FALSE(options.windowless());
+    EXPECT_EQ(options.logFile, "C:\\My Logs\\u.log");
+    ASSERT_EQ(options.keep.size(), 1u);
+    EXPECT_TRUE(options.keep[0].matches("my data\\x.db"));
+    EXPECT_EQ(options.appName, "myapp.exe");
 }
 
 TEST(CommandLine, KeepMayRepeatAndLogMayNot) {
-    const ParsedCommandLine parsed =
-        parseCommandLine("/keep:*.mdb /KEEP:help\\* /keep:data\\* /preview myapp.exe");
-    EXPECT_EQ(parsed.error, "");
-    EXPECT_TRUE(parsed.options.preview);
-    ASSERT_EQ(parsed.options.keep.size(), 3u);
-    EXPECT_EQ(parsed.options.keep[1].text(), "help\\*");
-    EXPECT_EQ(parsed.options.keep[2].text(), "data\\*");
+    const Options options = optionsOf("/keep:*.mdb /KEEP:help\\* /keep:data\\* /preview myapp.exe");
+    EXPECT_TRUE(options.preview);
+    ASSERT_EQ(options.keep.size(), 3u);
+    EXPECT_EQ(options.keep[1].text(), "help\\*");
+    EXPECT_EQ(options.keep[2].text(), "data\\*");
     EXPECT_NE(errorOf("/log:a.log /log:b.log myapp.exe"), "");
 }
 
@@ -93,9 +95,8 @@ TEST(CommandLine, AFaultStillLetsLaterOptionsSayNobodyIsWatching) {
 TEST(CommandLine, HelpNeedsNoName) {
     for (const std::string text : {"/?", "/help", "/HELP /quiet"}) {
         SCOPED_TRACE(text);
-        const ParsedCommandLine parsed = parseCommandLine(text);
-        EXPECT_EQ(parsed.error, "");
-        EXPECT_TRUE(parsed.options.help);
+        const Options options = optionsOf(text);
+        EXPECT_TRUE(options.help);
     }
 }
 

@@ -84,6 +84,14 @@ apt_is_installed() { grep -qxF "$1" "$work/installed"; }
 apt_say() { printf '%s\n' "$*" >>"$work/said"; }
 
 said() { grep -qF -- "$1" "$work/said"; }
+# Installs the packages named after the status apt_install must end with.
+install_exits() {
+    local expected=$1 status
+    shift
+    apt_install "$@" >>"$work/shown"
+    status=$?
+    check "exit $expected" test "$status" -eq "$expected"
+}
 calls_are() {
     local expected
     expected=$(printf '%s\n' "$@")
@@ -126,9 +134,7 @@ answer 100 "$mirror_sync"
 answer 100 "$unresolvable"
 answer 0 "$done_ok"
 apt_update >>"$work/shown"
-apt_install cmake wine32:i386 >>"$work/shown"
-status=$?
-check "exit 0" test $status -eq 0
+install_exits 0 cmake wine32:i386
 check "calls" calls_are "update -q" "update -q" "update -q" \
     "install -y -q cmake wine32:i386" "install -y -q -t bookworm cmake wine32:i386"
 check "two pauses, none after the last update" pauses 2
@@ -143,9 +149,7 @@ answer 100 "$mirror_sync"
 answer 0 "Reading package lists..."
 answer 0 "$done_ok"
 apt_update >>"$work/shown"
-apt_install xvfb >>"$work/shown"
-status=$?
-check "exit 0" test $status -eq 0
+install_exits 0 xvfb
 check "calls" calls_are "update -q" "update -q" "install -y -q xvfb"
 check "one pause" pauses 1
 check "says updated" said "package indexes updated"
@@ -172,9 +176,7 @@ begin "a package apt does not know is left out; the rest install; it is named"
 answer 100 "Reading package lists...
 E: Unable to locate package libclang-rt-14-dev"
 answer 0 "$done_ok"
-apt_install cmake libclang-rt-14-dev ninja-build >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 cmake libclang-rt-14-dev ninja-build
 check "calls" calls_are "install -y -q cmake libclang-rt-14-dev ninja-build" \
     "install -y -q cmake ninja-build"
 check "names the missing one" said "NOT INSTALLED: libclang-rt-14-dev;"
@@ -184,9 +186,7 @@ begin "no installation candidate for an i386 package (no i386 index yet)"
 answer 100 "Package wine32:i386 is not available, but is referred to by another package.
 E: Package 'wine32:i386' has no installation candidate"
 answer 0 "$done_ok"
-apt_install wine wine32:i386 >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 wine wine32:i386
 check "calls" calls_are "install -y -q wine wine32:i386" "install -y -q wine"
 check "names it" said "NOT INSTALLED: wine32:i386;"
 end
@@ -194,9 +194,7 @@ end
 begin "still unresolvable on the release's suite: stops, names everything"
 answer 100 "$unresolvable"
 answer 100 "$unresolvable"
-apt_install wine32:i386 xvfb >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 wine32:i386 xvfb
 check "two installs" calls_are "install -y -q wine32:i386 xvfb" "install -y -q -t bookworm wine32:i386 xvfb"
 check "names both" said "NOT INSTALLED: wine32:i386 xvfb;"
 end
@@ -204,9 +202,7 @@ end
 begin "unresolvable and no codename known: no retarget"
 APT_CODENAME=""
 answer 100 "$unresolvable"
-apt_install wine32:i386 >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 wine32:i386
 check "one install" calls_are "install -y -q wine32:i386"
 end
 
@@ -215,9 +211,7 @@ APT_INSTALL_TRIES=3
 answer 100 "$locked"
 answer 100 "$locked"
 answer 100 "$locked"
-apt_install cmake >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 cmake
 check "three installs" test "$(wc -l <"$work/calls")" -eq 3
 check "pauses between, not after" pauses 2
 end
@@ -226,18 +220,14 @@ begin "a download failure, then success"
 answer 100 "E: Failed to fetch http://deb.debian.org/debian/pool/main/c/cmake/cmake_3.25.1-1_amd64.deb  File has unexpected size (1 != 2)
 E: Unable to fetch some archives, maybe run apt-get update or try with --fix-missing?"
 answer 0 "$done_ok"
-apt_install cmake >>"$work/shown"
-status=$?
-check "exit 0" test $status -eq 0
+install_exits 0 cmake
 check "one pause" pauses 1
 end
 
 begin "a package's own script fails: no retry"
 answer 100 "dpkg: error processing package wine (--configure):
 E: Sub-process /usr/bin/dpkg returned an error code (1)"
-apt_install wine >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 wine
 check "one install" calls_are "install -y -q wine"
 check "quotes apt" said "Sub-process /usr/bin/dpkg returned an error code (1)"
 end
@@ -245,9 +235,7 @@ end
 begin "apt says done but dpkg does not have the package: still named"
 echo wine >"$work/broken"
 answer 0 "$done_ok"
-apt_install cmake wine >>"$work/shown"
-status=$?
-check "exit 1" test $status -eq 1
+install_exits 1 cmake wine
 check "names it" said "NOT INSTALLED: wine;"
 end
 

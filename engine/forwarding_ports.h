@@ -1,16 +1,44 @@
 #pragma once
 
+#include "engine/filesystem.h"
 #include "engine/registry.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace uninst {
 
-// The base of a decorator: every call passes on unchanged to the port it
-// wraps, so that a decorator overrides only the calls it changes or watches.
+// The bases of decorators: every call passes on unchanged to the port they
+// wrap, so that a decorator overrides only the calls it changes or watches.
+class ForwardingFileSystem : public FileSystem {
+public:
+    explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+    FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
+    Removal deleteFile(const std::string& path) override { return inner_.deleteFile(path); }
+    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
+    Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
+    bool removeEmptyFolder(const std::string& path) override {
+        return inner_.removeEmptyFolder(path);
+    }
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+
+protected:
+    FileSystem& inner() { return inner_; }
+
+private:
+    FileSystem& inner_;
+};
+
 class ForwardingRegistry : public Registry {
 public:
     explicit ForwardingRegistry(Registry& inner) : inner_(inner) {}

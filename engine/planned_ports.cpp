@@ -50,7 +50,7 @@ const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
     const std::string key = asciiUpper(path);
     auto found = listings_.find(key);
     if (found == listings_.end())
-        found = listings_.emplace(key, inner_.listFolder(path)).first;
+        found = listings_.emplace(key, inner().listFolder(path)).first;
     return found->second;
 }
 
@@ -63,7 +63,7 @@ PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
         return Kind::missing;
     const std::string parent = parentOf(path);
     if (parent.empty())
-        return inner_.folderExists(path) ? Kind::folder : Kind::missing;
+        return inner().folderExists(path) ? Kind::folder : Kind::missing;
     const FolderListing* listing = nullptr;
     try {
         listing = &realListing(parent);
@@ -101,7 +101,7 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
 }
 
 bool PlannedFileSystem::folderExists(const std::string& path) {
-    return !gone(path) && inner_.folderExists(path);
+    return !gone(path) && inner().folderExists(path);
 }
 
 Removal PlannedFileSystem::deleteFile(const std::string& path) {
@@ -139,12 +139,6 @@ bool PlannedFileSystem::removeEmptyFolder(const std::string& path) {
     return true;
 }
 
-DeleteCheck PlannedFileSystem::checkDelete(const std::string& path) {
-    if (gone(path))
-        return {Deletable::missing, {}};
-    return inner_.checkDelete(path);
-}
-
 void PlannedFileSystem::deleteAtRestart(const std::string& path) {
     if (kindOf(path) == Kind::missing)
         missing("schedule the deletion of", path);
@@ -153,7 +147,7 @@ void PlannedFileSystem::deleteAtRestart(const std::string& path) {
 std::string PlannedFileSystem::readTextFile(const std::string& path) {
     if (gone(path))
         missing("read file", path);
-    return inner_.readTextFile(path);
+    return inner().readTextFile(path);
 }
 
 bool PlannedFileSystem::removeTree(const std::string& path) {

@@ -19,25 +19,23 @@ namespace uninst {
 // What they cannot foresee: a file that refuses deletion (read-only, in
 // use) is planned as deleted; the run itself would stop there.
 
-class PlannedFileSystem : public FileSystem {
+class PlannedFileSystem : public ForwardingFileSystem {
 public:
-    explicit PlannedFileSystem(FileSystem& inner) : inner_(inner) {}
+    // Resolving and setting the removal roots change nothing on disk, so the
+    // preview passes them on and resolves as the run does.
+    explicit PlannedFileSystem(FileSystem& inner) : ForwardingFileSystem(inner) {}
 
-    // Resolving changes nothing, so the preview resolves as the run does.
-    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
-    // Changes nothing on disk, so it is passed on.
-    void setRemovalRoots(const std::vector<std::string>& roots) override {
-        inner_.setRemovalRoots(roots);
-    }
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
-    // Asks the real file system: opening a file and closing it again changes
-    // nothing.
-    DeleteCheck checkDelete(const std::string& path) override;
+    // Asks the real file system about what the preview has not planned away:
+    // opening a file and closing it again changes nothing.
+    DeleteCheck checkDelete(const std::string& path) override {
+        return gone(path) ? DeleteCheck{Deletable::missing, {}} : inner().checkDelete(path);
+    }
     // Planned only; the file is still there until the restart.
     void deleteAtRestart(const std::string& path) override;
 
@@ -54,7 +52,6 @@ private:
     bool removeTree(const std::string& path);
     [[noreturn]] void missing(const char* operation, const std::string& path) const;
 
-    FileSystem& inner_;
     std::map<std::string, FolderListing> listings_;
     // Upper-cased paths of what the run has removed.
     std::set<std::string> removed_;

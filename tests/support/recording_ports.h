@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "engine/forwarding_ports.h"
 #include "engine/ports.h"
 
 #include <cstddef>
@@ -65,34 +66,56 @@ private:
 };
 
 // A file system that forwards every call to another and logs it, so that a
-// test can see which paths reached the platform.
-class RecordingFileSystem : public FileSystem, public CallLog {
+// test can see which paths reached the platform. setRemovalRoots is passed on
+// and neither logged nor failed: it changes nothing on disk, and a run's
+// operations are counted without it.
+class RecordingFileSystem : public ForwardingFileSystem, public CallLog {
 public:
-    explicit RecordingFileSystem(FileSystem& inner) : inner_(inner) {}
+    explicit RecordingFileSystem(FileSystem& inner) : ForwardingFileSystem(inner) {}
 
-    std::string fullPath(const std::string& path) override;
-    FolderListing listFolder(const std::string& path) override;
-    bool folderExists(const std::string& path) override;
-    // Passed on and neither logged nor failed: it changes nothing on disk,
-    // and a run's operations are counted without it.
-    void setRemovalRoots(const std::vector<std::string>& roots) override {
-        inner_.setRemovalRoots(roots);
+    std::string fullPath(const std::string& path) override {
+        before("resolve path", path);
+        return inner().fullPath(path);
     }
-    Removal deleteFile(const std::string& path) override;
-    Removal deleteFolder(const std::string& path) override;
-    bool removeEmptyFolder(const std::string& path) override;
-    std::string readTextFile(const std::string& path) override;
-    DeleteCheck checkDelete(const std::string& path) override;
-    void deleteAtRestart(const std::string& path) override;
+    FolderListing listFolder(const std::string& path) override {
+        before("list folder", path);
+        return inner().listFolder(path);
+    }
+    bool folderExists(const std::string& path) override {
+        before("check folder", path);
+        return inner().folderExists(path);
+    }
+    Removal deleteFile(const std::string& path) override {
+        before("delete file", path);
+        return inner().deleteFile(path);
+    }
+    Removal deleteFolder(const std::string& path) override {
+        before("delete folder", path);
+        return inner().deleteFolder(path);
+    }
+    bool removeEmptyFolder(const std::string& path) override {
+        before("remove empty folder", path);
+        return inner().removeEmptyFolder(path);
+    }
+    std::string readTextFile(const std::string& path) override {
+        before("read file", path);
+        return inner().readTextFile(path);
+    }
+    DeleteCheck checkDelete(const std::string& path) override {
+        before("check delete", path);
+        return inner().checkDelete(path);
+    }
+    void deleteAtRestart(const std::string& path) override {
+        before("delete at restart", path);
+        inner().deleteAtRestart(path);
+    }
 
 protected:
     // Runs before each call is forwarded and logs it. A decorator that makes
     // calls fail overrides it and throws.
-    virtual void before(const std::string& operation, const std::string& path);
-    FileSystem& inner() { return inner_; }
-
-private:
-    FileSystem& inner_;
+    virtual void before(const std::string& operation, const std::string& path) {
+        record(operation, path);
+    }
 };
 
 } // namespace uninst::test

@@ -13,6 +13,11 @@ namespace uninst {
 
 // The bases of decorators: every call passes on unchanged to the port they
 // wrap, so that a decorator overrides only the calls it changes or watches.
+//
+// The batch forms pass on whole, so that the wrapped port may run them
+// together. A decorator that changes checkDelete or deleteFile changes the
+// batch form too, if only by taking FileSystem's own, which makes one call
+// at a time through the decorator: otherwise a batch would go around it.
 class ForwardingFileSystem : public FileSystem {
 public:
     explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
@@ -25,6 +30,12 @@ public:
     }
     Removal deleteFile(const std::string& path) override { return inner_.deleteFile(path); }
     DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        return inner_.checkDeletes(paths);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return inner_.deleteFiles(paths);
+    }
     void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
     Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
     bool removeEmptyFolder(const std::string& path) override {

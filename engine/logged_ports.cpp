@@ -29,13 +29,13 @@ std::uint32_t countFrom(const std::string& data) {
 } // namespace
 
 Removal LoggedFileSystem::deleteFile(const std::string& path) {
-    const Removal removal = inner_.deleteFile(path);
+    const Removal removal = inner().deleteFile(path);
     report_.action("Delete file: " + path + alreadyGone(removal));
     return removal;
 }
 
 FileRemovals LoggedFileSystem::deleteFiles(const std::vector<std::string>& paths) {
-    FileRemovals removals = inner_.deleteFiles(paths);
+    FileRemovals removals = inner().deleteFiles(paths);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (removals.removals[i])
             report_.action("Delete file: " + paths[i] + alreadyGone(*removals.removals[i]));
@@ -44,19 +44,19 @@ FileRemovals LoggedFileSystem::deleteFiles(const std::vector<std::string>& paths
 }
 
 void LoggedFileSystem::deleteAtRestart(const std::string& path) {
-    inner_.deleteAtRestart(path);
+    inner().deleteAtRestart(path);
     report_.action("Delete at restart: " + path);
 }
 
 Removal LoggedFileSystem::deleteFolder(const std::string& path) {
-    const Removal removal = inner_.deleteFolder(path);
+    const Removal removal = inner().deleteFolder(path);
     report_.action((isStartMenuGroup(path) ? "Remove start-menu group: " : "Remove folder: ") +
                    path + alreadyGone(removal));
     return removal;
 }
 
 bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
-    const bool removed = inner_.removeEmptyFolder(path);
+    const bool removed = inner().removeEmptyFolder(path);
     if (removed)
         report_.action("Remove folder: " + path);
     return removed;

@@ -15,29 +15,19 @@ namespace uninst {
 // because a second copy of the rules guesses it. Wrapped around the planning
 // decorators, the same lines describe a preview.
 
-class LoggedFileSystem : public FileSystem {
+class LoggedFileSystem : public ForwardingFileSystem {
 public:
-    LoggedFileSystem(FileSystem& inner, const RunReport& report) : inner_(inner), report_(report) {}
+    LoggedFileSystem(FileSystem& inner, const RunReport& report)
+        : ForwardingFileSystem(inner), report_(report) {}
 
-    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
-    FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
-    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
-    void setRemovalRoots(const std::vector<std::string>& roots) override {
-        inner_.setRemovalRoots(roots);
-    }
     Removal deleteFile(const std::string& path) override;
+    // Each file the batch reached is reported, in the order given.
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
-    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
-    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
-    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
-        return inner_.checkDeletes(paths);
-    }
-    FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
 
 private:
-    FileSystem& inner_;
     const RunReport& report_;
 };
 

@@ -38,6 +38,14 @@ public:
     }
     // Planned only; the file is still there until the restart.
     void deleteAtRestart(const std::string& path) override;
+    // One file at a time through the calls above: a batch must never reach
+    // the real file system.
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        return FileSystem::checkDeletes(paths);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return FileSystem::deleteFiles(paths);
+    }
 
 private:
     // The real folder's listing, read once: the preview never changes it.

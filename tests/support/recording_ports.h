@@ -109,6 +109,13 @@ public:
         before("delete at restart", path);
         inner().deleteAtRestart(path);
     }
+    // One call at a time, so that each is logged and may fail on its own.
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        return FileSystem::checkDeletes(paths);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return FileSystem::deleteFiles(paths);
+    }
 
 protected:
     // Runs before each call is forwarded and logs it. A decorator that makes

@@ -98,6 +98,17 @@ protected:
         EXPECT_TRUE(fileExists(outsideFile));
     }
 
+    // What a refused start leaves: the files and keys named, and everything
+    // of the bystanders.
+    void expectStillThere(const std::vector<std::wstring>& files,
+                          const std::vector<std::wstring>& keys) {
+        for (const std::wstring& file : files)
+            EXPECT_TRUE(fileExists(file)) << narrow(file);
+        for (const std::wstring& key : keys)
+            EXPECT_TRUE(keyExists(key)) << narrow(key);
+        expectBystandersUntouched();
+    }
+
     // Starts the program with `arguments` and expects the refusal a
     // registration that cannot be used gets: one report naming `named`, no
     // window, and status 1605.
@@ -196,8 +207,7 @@ TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
         Uninstaller run(app);
         HWND form = run.form();
         ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-        EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
-                  narrowAll({installDir + L"\\e2eapp.exe"}));
+        EXPECT_EQ(shownRows(form), narrowAll({installDir + L"\\e2eapp.exe"}));
         PostMessageW(form, WM_CLOSE, 0, 0);
         EXPECT_EQ(run.exitStatus(), 1602);
     }
@@ -205,10 +215,8 @@ TEST_F(BadInput, AppPathsValueTooLongForTheBufferCountsAsNotRegistered) {
     registerApp(app, registeredPath(300));
     const FailedStart start = expectRefusal(app, L"\"" + app + L"\"");
     EXPECT_TRUE(contains(start.report, L"App Paths")) << narrow(start.report);
-    EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
-    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
-    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
-    expectBystandersUntouched();
+    expectStillThere({installDir + L"\\e2eapp.exe", installDir + L"\\ST6UNST.LOG"},
+                     {appPathsKey + L"\\" + app});
 }
 
 TEST_F(BadInput, QuotedArgumentNamesTheKeyWithItsQuotes) {
@@ -232,8 +240,7 @@ TEST_F(BadInput, QuotedArgumentNamesTheKeyWithItsQuotes) {
     Uninstaller run(quotedName);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
-              narrowAll({installDir + L"\\e2eapp.exe"}));
+    EXPECT_EQ(shownRows(form), narrowAll({installDir + L"\\e2eapp.exe"}));
     markAndPress(form, {});
     std::wstring report;
     ASSERT_EQ(finish(run, report), 0) << narrow(report);
@@ -386,10 +393,8 @@ TEST_F(BadInput, ArgumentOutsideTheCodePageIsNotTakenForALookAlike) {
     writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
 
     expectRefusal(lookAlikeApp, L"App Paths");
-    EXPECT_TRUE(fileExists(installDir + L"\\e2eapp.exe"));
-    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
-    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + app));
-    expectBystandersUntouched();
+    expectStillThere({installDir + L"\\e2eapp.exe"},
+                     {appPathsKey + L"\\" + app, uninstallKey + L"\\" + app});
 }
 
 TEST_F(BadInput, RegisteredFolderOutsideTheCodePageIsNotTakenForALookAlike) {
@@ -403,10 +408,8 @@ TEST_F(BadInput, RegisteredFolderOutsideTheCodePageIsNotTakenForALookAlike) {
     registerApp(app, lookAlikeDir + L"\\e2eapp.exe");
 
     expectRefusal(app, L"\"" + app + L"\"");
-    EXPECT_TRUE(fileExists(installDir + L"\\someone else's.doc"));
-    EXPECT_TRUE(fileExists(lookAlikeDir + L"\\e2eapp.exe"));
-    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
-    expectBystandersUntouched();
+    expectStillThere({installDir + L"\\someone else's.doc", lookAlikeDir + L"\\e2eapp.exe"},
+                     {appPathsKey + L"\\" + app});
 }
 
 TEST_F(BadInput, UninstallEntryNamingALookAlikeIsKept) {
@@ -440,8 +443,7 @@ TEST_F(BadInput, PathLongerThan260CharactersIsListedAndRemoved) {
     Uninstaller run(app);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
-              narrowAll({installDir + L"\\e2eapp.exe", file}));
+    EXPECT_EQ(shownRows(form), narrowAll({installDir + L"\\e2eapp.exe", file}));
     markAndPress(form, {});
     std::wstring report;
     ASSERT_EQ(finish(run, report), 0) << narrow(report);
@@ -511,9 +513,7 @@ TEST_F(BadInput, NameWithAnUnpairedSurrogateIsRemovedAndItsLookAlikeKept) {
                             "shows U+FFFD)";
     }
     createFile(lookAlike);
-    createFile(installDir + L"\\e2eapp.exe");
-    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    registerApp(app, installDir + L"\\e2eapp.exe");
+    buildSmallInstall();
 
     Uninstaller run(app);
     HWND form = run.form();

@@ -61,6 +61,18 @@ protected:
         setString(appPathsKey + L"\\" + name, L"", exe);
     }
 
+    // The smallest install: the install folder holding the program and the
+    // files named, a log that records only the folder, and the App Paths
+    // entry.
+    static void buildSmallInstall(const std::vector<std::wstring>& files = {}) {
+        createFolder(installDir);
+        createFile(installDir + L"\\e2eapp.exe");
+        for (const std::wstring& name : files)
+            createFile(installDir + L"\\" + name);
+        writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+        registerApp(app, installDir + L"\\e2eapp.exe");
+    }
+
     // The application's App Paths entry naming `exe`, and its Uninstall entry.
     static void registerWithUninstallEntry(const std::wstring& exe) {
         registerApp(app, exe);
@@ -205,6 +217,14 @@ inline std::vector<std::string> narrowAll(const std::vector<std::wstring>& texts
     std::vector<std::string> out;
     for (const std::wstring& text : texts)
         out.push_back(narrow(text));
+    return out;
+}
+
+// The texts of the window's rows, narrowed as narrowAll does.
+inline std::vector<std::string> shownRows(HWND form) {
+    std::vector<std::string> out;
+    for (const uninst::driver::Row& row : uninst::driver::rows(uninst::driver::fileList(form)))
+        out.push_back(narrow(row.text));
     return out;
 }
 

@@ -85,10 +85,7 @@ TEST_F(Uninstall, NamesInAnyScriptAreShownKeptAndRemoved) {
 }
 
 TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {
-    createFolder(installDir);
-    createFile(installDir + L"\\e2eapp.exe");
-    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    registerApp(app, installDir + L"\\e2eapp.exe");
+    buildSmallInstall();
     setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", L"E2EAPP.EXE");
 
     Uninstaller run(app);
@@ -102,11 +99,7 @@ TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {
 }
 
 TEST_F(Uninstall, AltUPressesUninstall) {
-    createFolder(installDir);
-    createFile(installDir + L"\\e2eapp.exe");
-    createFile(installDir + L"\\kept.txt");
-    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
-    registerApp(app, installDir + L"\\e2eapp.exe");
+    buildSmallInstall({L"kept.txt"});
 
     Uninstaller run(app);
     HWND form = run.form();
@@ -174,8 +167,7 @@ TEST_F(Uninstall, DirectoryLinkIsNeitherListedNorEntered) {
     Uninstaller run(app);
     HWND form = run.form();
     ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
-    EXPECT_EQ(narrowAll(texts(driver::rows(driver::fileList(form)))),
-              narrowAll({installDir + L"\\e2eapp.exe"}));
+    EXPECT_EQ(shownRows(form), narrowAll({installDir + L"\\e2eapp.exe"}));
     markAndPress(form, {});
     ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
 

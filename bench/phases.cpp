@@ -3,6 +3,7 @@
 #include "engine/installlog.h"
 #include "engine/inventory.h"
 #include "engine/ports.h"
+#include "engine/preflight.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
 #include "engine/run.h"
@@ -81,6 +82,10 @@ int main(int argc, char** argv) {
         rows.mark(static_cast<std::size_t>(std::atol(argv[2])));
 
         watch.lap("mark");
+        // As the run does: every file is checked, and held, before the log is
+        // read and anything deleted.
+        preflight(state, fs, filesToDelete(state, rows), nullptr);
+        watch.lap("preflight");
         readlog(state, registry, fs, state.installdir, bar);
         watch.lap("readlog");
         deletefiles(state, fs, rows);

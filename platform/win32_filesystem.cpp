@@ -411,7 +411,7 @@ Win32FileSystem::Opened Win32FileSystem::openChecked(const std::wstring& api, bo
 Win32FileSystem::Opened Win32FileSystem::openBelow(const Anchor* anchor, DWORD rootError,
                                                    const std::wstring& api, bool folder,
                                                    DWORD share, DWORD extraAccess,
-                                                   NameScratch& scratch) {
+                                                   NameScratch& scratch, bool named) {
     Opened opened;
     if (anchor == nullptr) {
         opened.error = rootError;
@@ -441,6 +441,8 @@ Win32FileSystem::Opened Win32FileSystem::openBelow(const Anchor* anchor, DWORD r
         opened.missing = isNotFound(opened.error);
         return opened;
     }
+    if (!named)
+        return opened;
 
     if (const DWORD code = systemName(opened.handle.get(), scratch.buffer, scratch.final);
         code != ERROR_SUCCESS) {
@@ -725,7 +727,8 @@ DeleteCheck cannotDelete(Deletable answer, const std::string& path, DWORD code) 
 
 } // namespace
 
-DeleteCheck Win32FileSystem::checkOpened(const std::string& path, Opened& opened) {
+DeleteCheck Win32FileSystem::checkOpened(const std::string& path, const std::wstring& api,
+                                         Opened& opened) {
     // deleteFile leaves a link, or what lies behind one, alone.
     if (opened.missing || opened.link)
         return {Deletable::missing, {}};
@@ -736,18 +739,31 @@ DeleteCheck Win32FileSystem::checkOpened(const std::string& path, Opened& opened
         return cannotDelete(Deletable::refused, path, code);
     }
     // The open succeeds on a read-only file, whose deletion the system still
-    // refuses; a folder is never a file to delete here.
-    FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(opened.handle.get(), FileBasicInfo, &basic, sizeof basic)) {
+    // refuses; a folder is never a file to delete here. Asked by path, which
+    // under Wine needs no round trip to the server as a handle query does;
+    // the deletion goes through the handle, whatever the path shows.
+    const DWORD attributes = GetFileAttributesW(api.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         opened.handle.reset();
         return cannotDelete(Deletable::refused, path, code);
     }
-    if ((basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         opened.handle.reset();
         return cannotDelete(Deletable::refused, path, ERROR_ACCESS_DENIED);
     }
     return {};
+}
+
+DeleteCheck Win32FileSystem::checkFile(const Anchor* anchor, DWORD rootError,
+                                       const std::wstring& api, const std::string& path, bool hold,
+                                       NameScratch& scratch, Opened& opened) {
+    opened = openBelow(anchor, rootError, api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES,
+                       scratch, hold);
+    const DeleteCheck check = checkOpened(path, api, opened);
+    if (!hold)
+        opened.handle.reset();
+    return check;
 }
 
 // The check is the deletion's own open: the handle is kept, so the deletion
@@ -760,12 +776,15 @@ DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
         return cannotDelete(Deletable::refused, path, ERROR_PATH_NOT_FOUND);
     std::wstring api = apiPath(path);
     held_.erase(api);
-    Opened opened = openChecked(api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES);
-    const DeleteCheck check = checkOpened(path, opened);
     // Past the limit the file is checked and closed again: its deletion
     // opens it once more, and a program that takes it in between makes that
     // deletion fail, which still stops the run before any count is lowered.
-    if (opened.handle && held_.size() < heldFileLimit_)
+    const bool hold = held_.size() < heldFileLimit_;
+    DWORD rootError = ERROR_SUCCESS;
+    const Anchor* anchor = settledAnchor(api, rootError);
+    Opened opened;
+    const DeleteCheck check = checkFile(anchor, rootError, api, path, hold, scratch_, opened);
+    if (opened.handle)
         held_.insert_or_assign(std::move(api), std::move(opened.handle));
     return check;
 }
@@ -805,13 +824,12 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
             if (paths[i].empty()) {
                 checks[i] = cannotDelete(Deletable::refused, paths[i], ERROR_PATH_NOT_FOUND);
             } else if (!job.repeated) {
-                NameScratch scratch;
-                Opened opened = openBelow(job.anchor, job.rootError, job.api, false,
-                                          FILE_SHARE_READ, FILE_READ_ATTRIBUTES, scratch);
-                checks[i] = checkOpened(paths[i], opened);
                 // See checkDelete; the first files checked are the ones held.
-                if (i < room)
-                    job.kept = std::move(opened.handle);
+                NameScratch scratch;
+                Opened opened;
+                checks[i] = checkFile(job.anchor, job.rootError, job.api, paths[i], i < room,
+                                      scratch, opened);
+                job.kept = std::move(opened.handle);
             }
         } catch (const std::bad_alloc&) {
             checks[i] = DeleteCheck{Deletable::refused, "Cannot delete file: out of memory."};

@@ -82,14 +82,25 @@ private:
     Opened openChecked(const std::wstring& api, bool folder, DWORD share = shareAll,
                        DWORD extraAccess = 0);
     // openChecked with the root found already: safe on several threads.
+    // Unless `named`, the handle's name is not compared: only for a file
+    // opened to be asked about and closed, never to delete through.
     static Opened openBelow(const Anchor* anchor, DWORD rootError, const std::wstring& api,
-                            bool folder, DWORD share, DWORD extraAccess, NameScratch& scratch);
+                            bool folder, DWORD share, DWORD extraAccess, NameScratch& scratch,
+                            bool named = true);
     // Marks a file opened for deletion: what deleteFile answers, or the code
     // it fails with.
     static DWORD deleteOpened(const Opened& opened, Removal& removal);
     // What checkDelete answers for a file opened as deleteFile opens it. The
     // handle stays open when the answer is yes, and only then.
-    static DeleteCheck checkOpened(const std::string& path, Opened& opened);
+    static DeleteCheck checkOpened(const std::string& path, const std::wstring& api,
+                                   Opened& opened);
+    // The pre-flight's question for one file. One to be held is opened as
+    // its deletion opens it, name compared, and its handle left in
+    // `opened` when it can go. Any other is only opened and closed: its
+    // deletion opens and compares it again.
+    static DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring& api,
+                                 const std::string& path, bool hold, NameScratch& scratch,
+                                 Opened& opened);
     void removeTree(Opened top, std::wstring& path);
 
     std::vector<Anchor> anchors_;

@@ -307,8 +307,11 @@ TEST_F(Win32FileSystemTest, ManyFilesAreCheckedAndDeletedTogetherWithTheSameChec
     EXPECT_NE(checks[100].reason.find(files[100]), std::string::npos) << checks[100].reason;
     EXPECT_EQ(checks[files.size() - 2].answer, Deletable::missing);
     EXPECT_EQ(checks.back().answer, Deletable::yes) << "a path given twice reads as in use";
+    // Past the held limit a file is only asked about and closed, so a link
+    // there may answer yes: its deletion finds it out.
     if (fileLink) {
-        EXPECT_EQ(checks[300].answer, Deletable::missing);
+        EXPECT_TRUE(checks[300].answer == Deletable::missing ||
+                    checks[300].answer == Deletable::yes);
     }
 
     std::vector<std::string> deletable;

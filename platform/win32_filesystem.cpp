@@ -481,19 +481,19 @@ Removal Win32FileSystem::deleteFile(const std::string& path) {
     if (path.empty())
         fail(operation, path, ERROR_PATH_NOT_FOUND);
 
-    std::wstring api = apiPath(path);
-    // Checked and opened already: deleted through that handle as it closes.
-    if (const auto held = held_.find(api); held != held_.end()) {
-        const FileHandle file = std::move(held->second);
-        held_.erase(held);
-        if (!markForDeletion(file.get()))
-            fail(operation, path, GetLastError());
-        return Removal::removed;
-    }
+    // One file at a time is an install log, another setup-toolkit file or a
+    // shortcut. Opened again without sharing, even when held since its
+    // check: a program that opened it meanwhile with leave to delete would
+    // keep a marked file in place until it closes it, and an install log
+    // that outlives its deletion is read again by a later run, which lowers
+    // every count a second time. Refused here, the run stops while the log
+    // is still whole.
+    const std::wstring api = apiPath(path);
+    held_.erase(api);
     // A folder, or a link to one, does not open as a file: some systems
     // delete a directory link's target when asked to delete it as a file.
     Removal removal = Removal::notFound;
-    if (const DWORD code = deleteOpened(openChecked(api, false), removal); code != ERROR_SUCCESS)
+    if (const DWORD code = deleteOpened(openChecked(api, false, 0), removal); code != ERROR_SUCCESS)
         fail(operation, path, code);
     return removal;
 }

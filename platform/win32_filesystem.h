@@ -108,7 +108,8 @@ private:
     // A deque, so that a root found earlier stays where it is.
     std::deque<Anchor> volumes_;
     // Files checkDelete found deletable, by their API path, each held open
-    // for deletion until deleteFile uses the handle.
+    // for deletion until deleteFiles uses the handle (deleteFile lets it go
+    // and opens the file again without sharing).
     std::unordered_map<std::wstring, FileHandle> held_;
     std::size_t heldFileLimit_;
     NameScratch scratch_;

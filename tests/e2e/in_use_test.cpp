@@ -13,25 +13,6 @@ namespace driver = uninst::driver;
 const std::wstring heldFolder = installDir + L"\\help";
 const std::wstring held = heldFolder + L"\\manual.hlp";
 
-// Another process's hold on a file: this test program is not the uninstaller.
-class Hold {
-public:
-    explicit Hold(const std::wstring& path)
-        : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-    ~Hold() { release(); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void release() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 // Every scenario here starts from an install with shared files whose help
 // file another process holds open.
 class InUse : public Scenario {
@@ -99,6 +80,70 @@ TEST_F(InUse, RetryAfterReleaseFinishesAndLowersEachCountOnce) {
     EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
     EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// The run holds the first 2,048 files it checked until it deletes them, and
+// opens the rest again to delete them. One of those, taken by another
+// program while the question about the help file waits, stops the run
+// before any count is lowered, the log kept; a second run lowers each count
+// once.
+TEST_F(InUse, FileTakenPastTheHeldLimitWhileTheQuestionWaitsStopsBeforeAnyCountIsLowered) {
+    createNumberedFiles(installDir + L"\\bulk", pastTheHeldLimit);
+    const std::wstring late = installDir + L"\\bulk\\late\\late.dat";
+    createFolder(installDir + L"\\bulk\\late");
+    createFile(late);
+
+    Uninstaller run(app);
+    HWND box = pressAndAwaitQuestion(run);
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(Hold(installDir + L"\\bulk\\f0001.dat").held()) << "an early file is not held";
+    Hold taken(late);
+    ASSERT_TRUE(taken.held());
+    release();
+    driver::answer(box, IDRETRY);
+    // The report that follows is another box; this one must be gone first.
+    for (int tries = 0; tries < 250 && IsWindow(box); ++tries)
+        Sleep(20);
+    std::wstring report;
+    EXPECT_EQ(finish(run, report), 1603);
+    EXPECT_NE(report.find(late), std::wstring::npos) << narrow(report);
+    EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 3u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 1u);
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+
+    taken.release();
+    Uninstaller second(L"/quiet " + app);
+    EXPECT_EQ(second.exitStatus(), 0);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+}
+
+// A program reading the install log while leaving it to be deleted (a
+// viewer sharing everything) would keep the log in place after its
+// deletion, and a later run would read it again and lower every count a
+// second time. The run stops before any count is lowered instead; once the
+// log is closed a second run lowers each count once.
+TEST_F(InUse, LogReadLeavingItToBeDeletedStopsTheRunBeforeAnyCountIsLowered) {
+    release();
+    const std::wstring log = installDir + L"\\ST6UNST.LOG";
+    {
+        Hold reader(log, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        ASSERT_TRUE(reader.held());
+        Uninstaller run(L"/quiet " + app);
+        EXPECT_EQ(run.exitStatus(), 1603);
+    }
+    EXPECT_TRUE(fileExists(log));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 3u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 1u);
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+
+    Uninstaller second(L"/quiet " + app);
+    EXPECT_EQ(second.exitStatus(), 0);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
 }
 
 // Runs a program of the prefix's system folder and waits for it.

@@ -11,12 +11,16 @@ namespace driver = uninst::driver;
 const std::wstring groupLink = startMenuRoot + L"E2E Link";
 const std::wstring fileLink = installDir + L"\\e2e linked.txt";
 const std::wstring precious = linkTarget + L"\\precious.doc";
+// Listed after more files than the run holds open.
+const std::wstring lateFileLink = installDir + L"\\zlate\\e2e linked.txt";
+const std::wstring lateVictim = linkTarget + L"\\late.doc";
 
 class Links : public Scenario {
 protected:
     // Links first: the common clean-up would delete a file link's target.
     void cleanUpOwn() override {
         removeLink(fileLink);
+        removeLink(lateFileLink);
         removeLink(groupLink);
         removeLink(installDir + L"\\data");
     }
@@ -92,6 +96,46 @@ TEST_F(Links, FileLinkIsListedButItsTargetIsNeverDeleted) {
     ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
 
     EXPECT_TRUE(fileExists(precious));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// A large install: the run holds the first 2,048 files from their check to
+// their deletion and opens the rest again. A folder holding both kinds,
+// swapped for a link while the question about a file in use waits, and file
+// links before and past the limit, lead to nothing being deleted outside.
+TEST_F(Links, LargeInstallSwappedForALinkWhileTheQuestionWaitsIsNotDeletedThrough) {
+    createNumberedFiles(installDir + L"\\data", pastTheHeldLimit);
+    createFolder(linkTarget);
+    for (const wchar_t* name : {L"\\f0001.dat", L"\\f2100.dat"})
+        createFile(linkTarget + name, "someone else's");
+    createFile(precious, "someone else's");
+    createFile(lateVictim, "someone else's");
+    createFolder(installDir + L"\\zlate");
+    buildApplication({"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    if (!createFileLink(fileLink, precious) || !createFileLink(lateFileLink, lateVictim))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    Hold inUse(installDir + L"\\e2eapp.exe");
+    ASSERT_TRUE(inUse.held());
+
+    Uninstaller run(app);
+    HWND box = pressAndAwaitQuestion(run);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(MoveFileW((installDir + L"\\data").c_str(), (installDir + L"\\moved").c_str()))
+        << GetLastError();
+    if (!createFolderLink(installDir + L"\\data", linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    inUse.release();
+    driver::answer(box, IDRETRY);
+    for (int tries = 0; tries < 250 && IsWindow(box); ++tries)
+        Sleep(20);
+    std::wstring report;
+    EXPECT_EQ(finish(run, report), 0) << narrow(report);
+
+    for (const std::wstring& file :
+         {linkTarget + L"\\f0001.dat", linkTarget + L"\\f2100.dat", precious, lateVictim})
+        EXPECT_TRUE(fileExists(file)) << narrow(file);
+    EXPECT_TRUE(folderExists(installDir + L"\\data")) << "the link was removed";
     EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,40 @@ inline const std::vector<std::wstring> registeredNames = {
 inline const std::vector<std::wstring> sharedFiles = {
     L"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL", L"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL",
     L"C:\\WINDOWS\\SYSTEM\\E2ESHR0.OCX", L"C:\\WINDOWS\\SYSTEM\\E2ENONE.DLL"};
+
+// Another process's hold on a file (this test program is not the
+// uninstaller): reading it, sharing as `share` says, until released.
+class Hold {
+public:
+    explicit Hold(const std::wstring& path, DWORD share = 0)
+        : handle_(
+              CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~Hold() { release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void release() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// More files than the run holds open from its check to their deletion
+// (2,048), "f0001.dat" on, in `folder`: the listing's order puts them before
+// any sub-folder of `folder`.
+inline constexpr int pastTheHeldLimit = 2100;
+inline void createNumberedFiles(const std::wstring& folder, int count) {
+    createFolder(folder);
+    for (int i = 1; i <= count; ++i) {
+        wchar_t name[16];
+        swprintf(name, 16, L"\\f%04d.dat", i);
+        createFile(folder + name);
+    }
+}
 
 // Clean up, run, clean up: every scenario starts from and leaves a world
 // without any of its names.

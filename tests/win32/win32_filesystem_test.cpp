@@ -256,6 +256,38 @@ TEST_F(Win32FileSystemTest, ACheckedFileIsHeldUntilDeletedAndStaysReadable) {
     EXPECT_FALSE(world_->fileExists(at("App\\st6unst.log")));
 }
 
+// Another program that has a file open, even with leave to delete it, makes
+// the deletion of that one file fail: marked, the file would outlive the
+// deletion until that program closes it, and an install log that outlives
+// its deletion is read again by a later run, which lowers the shared counts
+// a second time.
+TEST_F(Win32FileSystemTest, AFileSomeoneElseStillHasOpenIsNotLeftPendingDeletion) {
+    world_->createFile(at("App\\st6unst.log"), "log text");
+    world_->createFile(at("App\\st6unst.000"), "log text");
+    const auto readLeavingDeletion = [&](const std::string& path) {
+        return test::FileHandle(CreateFileW(wide(path).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    };
+    {
+        const test::FileHandle reader = readLeavingDeletion(at("App\\st6unst.log"));
+        ASSERT_TRUE(reader);
+        EXPECT_THROW(fs_.deleteFile(at("App\\st6unst.log")), Error);
+    }
+    EXPECT_TRUE(world_->fileExists(at("App\\st6unst.log")));
+
+    // Held since its check, it still lets such a reader in meanwhile.
+    ASSERT_EQ(fs_.checkDelete(at("App\\st6unst.000")).answer, Deletable::yes);
+    {
+        const test::FileHandle reader = readLeavingDeletion(at("App\\st6unst.000"));
+        ASSERT_TRUE(reader);
+        EXPECT_THROW(fs_.deleteFile(at("App\\st6unst.000")), Error);
+    }
+    EXPECT_TRUE(world_->fileExists(at("App\\st6unst.000")));
+    EXPECT_EQ(fs_.deleteFile(at("App\\st6unst.000")), Removal::removed);
+    EXPECT_FALSE(world_->fileExists(at("App\\st6unst.000")));
+}
+
 // A large install must not run the process, or Wine's shared server, out of
 // handles: past the limit checked files are closed again, and still deleted.
 TEST_F(Win32FileSystemTest, FilesCheckedPastTheHeldLimitAreStillDeleted) {
@@ -269,8 +301,13 @@ TEST_F(Win32FileSystemTest, FilesCheckedPastTheHeldLimitAreStillDeleted) {
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(late);
+    std::vector<std::string> files;
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(fs.deleteFile(at("App\\f" + std::to_string(i) + ".txt")), Removal::removed) << i;
+        files.push_back(at("App\\f" + std::to_string(i) + ".txt"));
+    const FileRemovals removed = fs.deleteFiles(files);
+    EXPECT_FALSE(removed.failure) << *removed.failure;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(removed.removals[i], Removal::removed) << i;
     for (int i = 0; i < 4; ++i)
         EXPECT_FALSE(world_->fileExists(at("App\\f" + std::to_string(i) + ".txt"))) << i;
 }

@@ -439,27 +439,53 @@ Win32FileSystem::Opened Win32FileSystem::openBelow(const Anchor* anchor, DWORD r
     if (!opened.handle) {
         opened.error = GetLastError();
         opened.missing = isNotFound(opened.error);
+        // A refusal does not say what stands at the path: under Wine a host
+        // link to another program's file in use is refused as that file is,
+        // and taken for an application file in use it would be left to the
+        // restart, which deletes the file behind it.
+        if (!opened.missing && leadsElsewhere(*anchor, api, scratch))
+            opened.link = true;
         return opened;
     }
     if (!named)
         return opened;
 
-    if (const DWORD code = systemName(opened.handle.get(), scratch.buffer, scratch.final);
-        code != ERROR_SUCCESS) {
+    DWORD code = ERROR_SUCCESS;
+    if (!namesItself(*anchor, api, opened.handle.get(), folder, scratch, code)) {
         opened.error = code;
-        opened.handle.reset();
-        return opened;
-    }
-    const std::wstring_view rest = std::wstring_view(api).substr(anchor->api.size());
-    const std::wstring_view final = scratch.final;
-    const bool same = final.size() == anchor->final.size() + rest.size() &&
-                      sameText(final.substr(0, anchor->final.size()), anchor->final) &&
-                      sameText(final.substr(anchor->final.size()), rest);
-    if (!same || (folder && hasReparseTag(opened.handle.get()))) {
-        opened.link = true;
+        opened.link = code == ERROR_SUCCESS;
         opened.handle.reset();
     }
     return opened;
+}
+
+// Whether `handle`, opened on `api`, holds the item at that path itself.
+// False with `error` set when the system cannot name what it holds.
+bool Win32FileSystem::namesItself(const Anchor& anchor, const std::wstring& api, HANDLE handle,
+                                  bool folder, NameScratch& scratch, DWORD& error) {
+    error = systemName(handle, scratch.buffer, scratch.final);
+    if (error != ERROR_SUCCESS)
+        return false;
+    const std::wstring_view rest = std::wstring_view(api).substr(anchor.api.size());
+    const std::wstring_view final = scratch.final;
+    const bool same = final.size() == anchor.final.size() + rest.size() &&
+                      sameText(final.substr(0, anchor.final.size()), anchor.final) &&
+                      sameText(final.substr(anchor.final.size()), rest);
+    return same && !(folder && hasReparseTag(handle));
+}
+
+// Whether what stands at `api` is a link, or is reached through one. Opened
+// for its attributes only, which no program's sharing refuses; false when
+// even that open fails, as nothing can then be told.
+bool Win32FileSystem::leadsElsewhere(const Anchor& anchor, const std::wstring& api,
+                                     NameScratch& scratch) {
+    const FileHandle probe(CreateFileW(
+        api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, shareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe)
+        return false;
+    DWORD error = ERROR_SUCCESS;
+    return !namesItself(anchor, api, probe.get(), true, scratch, error) && error == ERROR_SUCCESS;
 }
 
 DWORD Win32FileSystem::deleteOpened(const Opened& opened, Removal& removal) {
@@ -851,6 +877,13 @@ void Win32FileSystem::deleteAtRestart(const std::string& path) {
         fail("schedule the deletion of", path, ERROR_PATH_NOT_FOUND);
     const std::wstring api = apiPath(path);
     held_.erase(api);
+    // The restart deletes by path, following whatever links stand on it
+    // then; one standing there now is never handed over.
+    DWORD rootError = ERROR_SUCCESS;
+    const Anchor* anchor = settledAnchor(api, rootError);
+    if (anchor != nullptr && (anchor->isLink || leadsElsewhere(*anchor, api, scratch_)))
+        refuse("schedule the deletion of", path,
+               "It is a link, or lies behind one, and what it leads to is never deleted.");
     if (!MoveFileExW(api.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         fail("schedule the deletion of", path, GetLastError());
 }

@@ -87,6 +87,9 @@ private:
     static Opened openBelow(const Anchor* anchor, DWORD rootError, const std::wstring& api,
                             bool folder, DWORD share, DWORD extraAccess, NameScratch& scratch,
                             bool named = true);
+    static bool namesItself(const Anchor& anchor, const std::wstring& api, HANDLE handle,
+                            bool folder, NameScratch& scratch, DWORD& error);
+    static bool leadsElsewhere(const Anchor& anchor, const std::wstring& api, NameScratch& scratch);
     // Marks a file opened for deletion: what deleteFile answers, or the code
     // it fails with.
     static DWORD deleteOpened(const Opened& opened, Removal& removal);

@@ -12,6 +12,7 @@ namespace driver = uninst::driver;
 
 const std::wstring heldFolder = installDir + L"\\help";
 const std::wstring held = heldFolder + L"\\manual.hlp";
+const std::wstring linked = installDir + L"\\e2e linked.doc";
 
 // Every scenario here starts from an install with shared files whose help
 // file another process holds open.
@@ -24,7 +25,10 @@ protected:
         ASSERT_TRUE(hold_->held());
     }
     // The hold goes first, so that the clean-up can remove the file.
-    void cleanUpOwn() override { hold_.reset(); }
+    void cleanUpOwn() override {
+        hold_.reset();
+        removeLink(linked);
+    }
 
     void release() { hold_->release(); }
 
@@ -182,6 +186,30 @@ TEST_F(InUse, QuietRunLeavesItToTheRestart) {
     EXPECT_FALSE(fileExists(held));
     EXPECT_FALSE(folderExists(heldFolder));
     EXPECT_FALSE(folderExists(installDir));
+}
+
+// Under Wine a host link to a file opens as its target, so a link to
+// another program's file in use looked like an application file in use: a
+// quiet run left it to the restart, which deleted the file behind it.
+TEST_F(InUse, LinkToAnotherProgramsFileInUseIsNotLeftToTheRestart) {
+    release();
+    const std::wstring precious = linkTarget + L"\\precious.doc";
+    createFolder(linkTarget);
+    createFile(precious, "someone else's");
+    if (!createFileLink(linked, precious))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    Hold other(precious);
+    ASSERT_TRUE(other.held());
+    {
+        Uninstaller run(L"/quiet " + app);
+        EXPECT_EQ(run.exitStatus(), 0);
+    }
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+
+    other.release();
+    runAndWait(L"wineboot.exe -r");
+    EXPECT_TRUE(fileExists(precious));
 }
 
 } // namespace

@@ -71,7 +71,7 @@ TEST_F(Win32FileSystemTest, LinksAreNeverDeletedNorTheirTargetsTouched) {
 
     // Deleting a directory link as a file, or removing one as an empty
     // folder, acts on its target on some systems.
-    EXPECT_THROW(fs_.deleteFile(at("App\\ToData")), Error);
+    EXPECT_EQ(Removal::notFound, fs_.deleteFile(at("App\\ToData")));
     EXPECT_EQ(Removal::notFound, fs_.deleteFolder(at("App\\ToEmpty")));
     EXPECT_EQ(Removal::removed, fs_.deleteFolder(at("App")));
 
@@ -286,6 +286,31 @@ TEST_F(Win32FileSystemTest, AFileSomeoneElseStillHasOpenIsNotLeftPendingDeletion
     EXPECT_TRUE(world_->fileExists(at("App\\st6unst.000")));
     EXPECT_EQ(fs_.deleteFile(at("App\\st6unst.000")), Removal::removed);
     EXPECT_FALSE(world_->fileExists(at("App\\st6unst.000")));
+}
+
+// Under Wine a host link to a file opens as its target, so one to another
+// program's file in use is refused as that file is. It is still a link: not
+// an application file in use, and never handed to the restart, which would
+// delete the file behind it.
+TEST_F(Win32FileSystemTest, LinkToAFileInUseIsNoFileInUseNorLeftToTheRestart) {
+    world_->createFile(at("Outside\\victim.txt"), "someone else's");
+    world_->createFile(at("App\\own.txt"), "x");
+    if (!world_->createFileLink(at("App\\linked.txt"), at("Outside\\victim.txt")))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    const test::FileHandle inUse(CreateFileW(wide(at("Outside\\victim.txt")).c_str(), GENERIC_READ,
+                                             0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(inUse);
+    fs_.setRemovalRoots({at("App")});
+
+    EXPECT_EQ(fs_.checkDelete(at("App\\linked.txt")).answer, Deletable::missing);
+    Win32FileSystem unnamed(0);
+    unnamed.setRemovalRoots({at("App")});
+    const std::vector<DeleteCheck> checks =
+        unnamed.checkDeletes({at("App\\own.txt"), at("App\\linked.txt")});
+    EXPECT_EQ(checks[1].answer, Deletable::missing) << "checked past the held limit";
+    EXPECT_EQ(fs_.deleteFile(at("App\\linked.txt")), Removal::notFound);
+    EXPECT_THROW(fs_.deleteAtRestart(at("App\\linked.txt")), Error);
+    EXPECT_TRUE(world_->fileExists(at("Outside\\victim.txt")));
 }
 
 // A large install must not run the process, or Wine's shared server, out of

@@ -37,11 +37,21 @@ std::vector<std::string> filesToDelete(const UninstallState& state, const FileLi
     files.push_back(state.logpath);
     // logpath is only the last setup-toolkit file the inventory met; when
     // that was another one (Help\ST6UNST.000), the log that was read would
-    // stay and keep the install folder with it.
+    // stay and keep the install folder with it. Both paths start with the
+    // same install folder text, so only the case of the toolkit file's ASCII
+    // name can differ. The log goes as the listing met it: a folder that
+    // tells letter case apart may hold twins (ST6UNST.LOG beside
+    // st6unst.log), and the one left would be read again by a later run,
+    // which would lower every count a second time.
     std::string installLog = installLogPath(state.installdir);
-    // Both paths start with the same install folder text, so only the case of
-    // the toolkit file's ASCII name can differ.
-    if (!sameAsciiCase(state.logpath, installLog))
+    bool listed = sameAsciiCase(state.logpath, installLog);
+    for (const std::string& file : state.toolkitFiles) {
+        if (file != state.logpath && sameAsciiCase(file, installLog)) {
+            files.push_back(file);
+            listed = true;
+        }
+    }
+    if (!listed)
         files.push_back(std::move(installLog));
     return files;
 }

@@ -4,12 +4,15 @@
 # as a path to a file outside it. A quiet run must leave that file, and the
 # folder outside, exactly as they were.
 #
-#   host_names_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE
+# With "twins", the install log twice in one folder, in two letter cases.
+#
+#   host_names_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE [twins]
 set -euo pipefail
 
 wine_run=$1
 prefix=${UNINST_WINEPREFIX:-$2}
 exe=$3
+scenario=${4:-backslash}
 run() { "$wine_run" --prefix-default "$prefix" "$@"; }
 
 run --prepare
@@ -17,25 +20,19 @@ drive=$prefix/drive_c
 app="$drive/E2E Host App"
 outside="$drive/E2E Host Outside"
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\e2ehostapp.exe'
+twins="$drive/E2E Host Twins"
+twin_keys=("${key%\\*}\\e2ehosttwins.exe" "${key%\\*}\\e2ehosttwins2.exe")
+shared='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
+shared_file='C:\WINDOWS\SYSTEM\E2EHOSTSHR.DLL'
 clean() {
-    rm -rf "$app" "$outside"
-    run reg delete "$key" /f >/dev/null 2>&1 || true
+    rm -rf "$app" "$outside" "$twins"
+    for k in "$key" "${twin_keys[@]}"; do
+        run reg delete "$k" /f >/dev/null 2>&1 || true
+    done
+    run reg delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
 }
 trap clean EXIT
 clean
-
-mkdir -p "$app/sub" "$outside/inner"
-echo user >"$outside/keep.txt"
-echo user >"$outside/inner/more.txt"
-echo x >"$app/e2ehostapp.exe"
-echo x >"$app/sub/file.txt"
-echo host >"$app/..\\E2E Host Outside\\keep.txt"
-mkdir "$app/..\\E2E Host Outside\\inner"
-printf 'ACTION: CreateDir: "C:\\E2E Host App"\r\n' >"$app/ST6UNST.LOG"
-run reg add "$key" /ve /d 'C:\E2E Host App\e2ehostapp.exe' /f >/dev/null
-
-status=0
-run "$exe" /quiet e2ehostapp.exe >/dev/null || status=$?
 
 failed=0
 check() {
@@ -44,10 +41,54 @@ check() {
         failed=1
     fi
 }
-check '[[ $status == 0 ]]' "the quiet run ended with status $status"
-check '[[ -f $outside/keep.txt && -f $outside/inner/more.txt ]]' \
-    "a file outside the install folder was deleted through a name holding \\"
-check '[[ -f $app/..\\E2E\ Host\ Outside\\keep.txt ]]' "the host-named file itself was deleted"
-check '[[ ! -e $app/e2ehostapp.exe && ! -e $app/sub/file.txt ]]' "the application's own files stayed"
-check '! run reg query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
+
+if [[ $scenario == backslash ]]; then
+    mkdir -p "$app/sub" "$outside/inner"
+    echo user >"$outside/keep.txt"
+    echo user >"$outside/inner/more.txt"
+    echo x >"$app/e2ehostapp.exe"
+    echo x >"$app/sub/file.txt"
+    echo host >"$app/..\\E2E Host Outside\\keep.txt"
+    mkdir "$app/..\\E2E Host Outside\\inner"
+    printf 'ACTION: CreateDir: "C:\\E2E Host App"\r\n' >"$app/ST6UNST.LOG"
+    run reg add "$key" /ve /d 'C:\E2E Host App\e2ehostapp.exe' /f >/dev/null
+
+    status=0
+    run "$exe" /quiet e2ehostapp.exe >/dev/null || status=$?
+
+    check '[[ $status == 0 ]]' "the quiet run ended with status $status"
+    check '[[ -f $outside/keep.txt && -f $outside/inner/more.txt ]]' \
+        "a file outside the install folder was deleted through a name holding \\"
+    check '[[ -f $app/..\\E2E\ Host\ Outside\\keep.txt ]]' \
+        "the host-named file itself was deleted"
+    check '[[ ! -e $app/e2ehostapp.exe && ! -e $app/sub/file.txt ]]' \
+        "the application's own files stayed"
+    check '! run reg query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
+fi
+
+if [[ $scenario == twins ]]; then
+    # Install log twins: a host folder tells letter case apart, so ST6UNST.LOG
+    # and st6unst.log are two files. Both go with the first run: the twin left
+    # would be read by a later run for another name registered for the same
+    # folder, which would lower the count a second time.
+    mkdir -p "$twins"
+    echo x >"$twins/e2ehosttwins.exe"
+    printf 'ACTION: SystemFile: "%s"\r\n' "$shared_file" >"$twins/ST6UNST.LOG"
+    cp "$twins/ST6UNST.LOG" "$twins/st6unst.log"
+    for k in "${twin_keys[@]}"; do
+        run reg add "$k" /ve /d 'C:\E2E Host Twins\e2ehosttwins.exe' /f >/dev/null
+    done
+    run reg add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
+    count() {
+        run reg query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EHOSTSHR/ {print $3}'
+    }
+
+    status=0
+    run "$exe" /quiet e2ehosttwins.exe >/dev/null || status=$?
+    check '[[ $status == 0 ]]' "the run with log twins ended with status $status"
+    check '[[ ! -e $twins/ST6UNST.LOG && ! -e $twins/st6unst.log ]]' "an install log twin stayed"
+    check '[[ $(count) == 0x2 ]]' "the first run left the count at $(count)"
+    run "$exe" /quiet e2ehosttwins2.exe >/dev/null || true
+    check '[[ $(count) == 0x2 ]]' "a second run lowered the count again, to $(count)"
+fi
 exit $failed

@@ -126,6 +126,24 @@ TEST(DeleteFiles, InstallLogGoesEvenWhenLogpathNamesAnotherToolkitFile) {
     }
 }
 
+// A folder that tells letter case apart (the host side under Wine, or a
+// Windows folder with case sensitivity turned on) may hold the install log
+// twice. Both go, as listed: the twin left would be read by a later run,
+// which would lower every count a second time.
+TEST(DeleteFiles, InstallLogTwinsInAnotherLetterCaseBothGo) {
+    UninstallState state;
+    state.installdir = "C:\\App";
+    state.toolkitFiles = {"C:\\App\\ST6UNST.LOG", "C:\\App\\st6unst.log",
+                          "C:\\App\\Sub\\ST6UNST.000"};
+    state.logpath = "C:\\App\\Sub\\ST6UNST.000";
+    const RecordingList list;
+    EXPECT_EQ(filesToDelete(state, list),
+              (Paths{"C:\\App\\Sub\\ST6UNST.000", "C:\\App\\ST6UNST.LOG", "C:\\App\\st6unst.log"}));
+    state.toolkitFiles.pop_back();
+    state.logpath = "C:\\App\\st6unst.log";
+    EXPECT_EQ(filesToDelete(state, list), (Paths{"C:\\App\\st6unst.log", "C:\\App\\ST6UNST.LOG"}));
+}
+
 TEST(DeleteFiles, FilesAlreadyGoneCountAsDeleted) {
     Tree t({"a.txt", "b.txt", "ST6UNST.LOG"});
     t.inventory();

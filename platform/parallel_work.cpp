@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
 #include <vector>
 
 namespace uninst {
@@ -25,6 +26,10 @@ struct SharedWork {
     const std::size_t count;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stopped{false};
+    // The first exception a call let out, for the calling thread to rethrow
+    // once every thread has ended; the flag says who may write it.
+    std::atomic<bool> caught{false};
+    std::exception_ptr exception;
 };
 
 DWORD WINAPI worker(void* parameter) {
@@ -33,8 +38,14 @@ DWORD WINAPI worker(void* parameter) {
         const std::size_t i = shared.next.fetch_add(1);
         if (i >= shared.count)
             break;
-        if (!shared.work(i))
+        try {
+            if (!shared.work(i))
+                shared.stopped.store(true);
+        } catch (...) {
             shared.stopped.store(true);
+            if (!shared.caught.exchange(true))
+                shared.exception = std::current_exception();
+        }
     }
     return 0;
 }
@@ -42,7 +53,7 @@ DWORD WINAPI worker(void* parameter) {
 } // namespace
 
 void forEachInParallel(std::size_t count, const std::function<bool(std::size_t)>& work) {
-    SharedWork shared{work, count};
+    SharedWork shared{work, count, {}, {}, {}, {}};
     std::vector<ThreadHandle> threads;
     if (count >= smallestShared) {
         for (unsigned k = 1; k < workerCount; ++k) {
@@ -56,6 +67,8 @@ void forEachInParallel(std::size_t count, const std::function<bool(std::size_t)>
     worker(&shared);
     for (const ThreadHandle& thread : threads)
         WaitForSingleObject(thread.get(), INFINITE);
+    if (shared.exception)
+        std::rethrow_exception(shared.exception);
 }
 
 } // namespace uninst

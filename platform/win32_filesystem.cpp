@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include <new>
+#include <atomic>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -554,26 +554,21 @@ FileRemovals Win32FileSystem::deleteFiles(const std::vector<std::string>& paths)
         Job& job = jobs[i];
         if (job.error != ERROR_SUCCESS)
             return false;
-        try {
-            if (job.held) {
-                if (!markForDeletion(job.held.get())) {
-                    job.error = GetLastError();
-                    return false;
-                }
-                job.held.reset();
-                job.removal = Removal::removed;
-                return true;
+        if (job.held) {
+            if (!markForDeletion(job.held.get())) {
+                job.error = GetLastError();
+                return false;
             }
-            NameScratch scratch;
-            Removal removal = Removal::notFound;
-            job.error = deleteOpened(
-                openBelow(job.anchor, job.rootError, job.api, false, shareAll, 0, scratch),
-                removal);
-            if (job.error == ERROR_SUCCESS)
-                job.removal = removal;
-        } catch (const std::bad_alloc&) {
-            job.error = ERROR_NOT_ENOUGH_MEMORY;
+            job.held.reset();
+            job.removal = Removal::removed;
+            return true;
         }
+        NameScratch scratch;
+        Removal removal = Removal::notFound;
+        job.error = deleteOpened(
+            openBelow(job.anchor, job.rootError, job.api, false, shareAll, 0, scratch), removal);
+        if (job.error == ERROR_SUCCESS)
+            job.removal = removal;
         return job.error == ERROR_SUCCESS;
     });
 
@@ -809,7 +804,11 @@ DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
     DWORD rootError = ERROR_SUCCESS;
     const Anchor* anchor = settledAnchor(api, rootError);
     Opened opened;
-    const DeleteCheck check = checkFile(anchor, rootError, api, path, hold, scratch_, opened);
+    DeleteCheck check = checkFile(anchor, rootError, api, path, hold, scratch_, opened);
+    if (hold && opened.error == ERROR_TOO_MANY_OPEN_FILES) {
+        stopHolding();
+        check = checkFile(anchor, rootError, api, path, false, scratch_, opened);
+    }
     if (opened.handle)
         held_.insert_or_assign(std::move(api), std::move(opened.handle));
     return check;
@@ -825,6 +824,8 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
         std::size_t sameAs = 0;
         bool repeated = false;
         FileHandle kept;
+        // Refused a handle to hold because the system had none left.
+        bool exhausted = false;
     };
     std::vector<Job> jobs(paths.size());
     std::unordered_map<std::wstring, std::size_t> seen;
@@ -844,24 +845,34 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
     const std::size_t room = heldFileLimit_ > held_.size() ? heldFileLimit_ - held_.size() : 0;
 
     std::vector<DeleteCheck> checks(paths.size());
-    forEachInParallel(jobs.size(), [&](std::size_t i) {
+    std::atomic<bool> exhausted{false};
+    const auto check = [&](std::size_t i, bool hold) {
         Job& job = jobs[i];
-        try {
-            if (paths[i].empty()) {
-                checks[i] = cannotDelete(Deletable::refused, paths[i], ERROR_PATH_NOT_FOUND);
-            } else if (!job.repeated) {
-                // See checkDelete; the first files checked are the ones held.
-                NameScratch scratch;
-                Opened opened;
-                checks[i] = checkFile(job.anchor, job.rootError, job.api, paths[i], i < room,
-                                      scratch, opened);
-                job.kept = std::move(opened.handle);
-            }
-        } catch (const std::bad_alloc&) {
-            checks[i] = DeleteCheck{Deletable::refused, "Cannot delete file: out of memory."};
+        if (paths[i].empty()) {
+            checks[i] = cannotDelete(Deletable::refused, paths[i], ERROR_PATH_NOT_FOUND);
+        } else if (!job.repeated) {
+            NameScratch scratch;
+            Opened opened;
+            checks[i] =
+                checkFile(job.anchor, job.rootError, job.api, paths[i], hold, scratch, opened);
+            job.kept = std::move(opened.handle);
+            job.exhausted = hold && opened.error == ERROR_TOO_MANY_OPEN_FILES;
+            if (job.exhausted)
+                exhausted.store(true);
         }
         return true;
-    });
+    };
+    // See checkDelete; the first files checked are the ones held.
+    forEachInParallel(jobs.size(), [&](std::size_t i) { return check(i, i < room); });
+    if (exhausted.load()) {
+        stopHolding();
+        for (Job& job : jobs)
+            job.kept.reset();
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (jobs[i].exhausted)
+                check(i, false);
+        }
+    }
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (jobs[i].repeated)
@@ -870,6 +881,15 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
             held_.insert_or_assign(std::move(jobs[i].api), std::move(jobs[i].kept));
     }
     return checks;
+}
+
+// Under Wine every held file is a descriptor of the one server all programs
+// share. Should the system allow fewer than the limit, the run gives back
+// every one it holds at the first refusal rather than starve other programs,
+// and checks without holding from then on.
+void Win32FileSystem::stopHolding() {
+    held_.clear();
+    heldFileLimit_ = 0;
 }
 
 void Win32FileSystem::deleteAtRestart(const std::string& path) {

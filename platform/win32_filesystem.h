@@ -104,6 +104,7 @@ private:
     static DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring& api,
                                  const std::string& path, bool hold, NameScratch& scratch,
                                  Opened& opened);
+    void stopHolding();
     void removeTree(Opened top, std::wstring& path);
 
     std::vector<Anchor> anchors_;

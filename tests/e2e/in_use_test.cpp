@@ -188,6 +188,21 @@ TEST_F(InUse, QuietRunLeavesItToTheRestart) {
     EXPECT_FALSE(folderExists(installDir));
 }
 
+// With the window but nobody at it, a file in use is not asked about: it
+// waits for the restart as in a quiet run, and no message box stops the run.
+TEST_F(InUse, PassiveRunLeavesItToTheRestartWithoutAsking) {
+    {
+        Uninstaller run(L"/passive " + app);
+        EXPECT_EQ(run.exitStatus(), 3010);
+    }
+    EXPECT_TRUE(fileExists(held));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(fileExists(installDir + L"\\ST6UNST.LOG"));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
 // Under Wine a host link to a file opens as its target, so a link to
 // another program's file in use looked like an application file in use: a
 // quiet run left it to the restart, which deleted the file behind it.

@@ -784,6 +784,11 @@ DeleteCheck Win32FileSystem::checkFile(const Anchor* anchor, DWORD rootError,
     const DeleteCheck check = checkOpened(path, api, opened);
     if (!hold)
         opened.handle.reset();
+    // Unnamed, a link to someone else's read-only file would read as a file
+    // that refuses, and stop the run over what it never deletes.
+    if (!hold && check.answer == Deletable::refused && anchor != nullptr &&
+        leadsElsewhere(*anchor, api, scratch))
+        return {Deletable::missing, {}};
     return check;
 }
 

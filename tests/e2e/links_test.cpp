@@ -103,7 +103,8 @@ TEST_F(Links, FileLinkIsListedButItsTargetIsNeverDeleted) {
 // A large install: the run holds the first 2,048 files from their check to
 // their deletion and opens the rest again. A folder holding both kinds,
 // swapped for a link while the question about a file in use waits, and file
-// links before and past the limit, lead to nothing being deleted outside.
+// links before and past the limit, lead to nothing being deleted outside
+// and stop nothing.
 TEST_F(Links, LargeInstallSwappedForALinkWhileTheQuestionWaitsIsNotDeletedThrough) {
     createNumberedFiles(installDir + L"\\data", pastTheHeldLimit);
     createFolder(linkTarget);
@@ -111,6 +112,9 @@ TEST_F(Links, LargeInstallSwappedForALinkWhileTheQuestionWaitsIsNotDeletedThroug
         createFile(linkTarget + name, "someone else's");
     createFile(precious, "someone else's");
     createFile(lateVictim, "someone else's");
+    // Read-only: past the limit the link reads as a file that refuses
+    // unless it is found out, and every run stops over it.
+    setReadOnly(lateVictim, true);
     createFolder(installDir + L"\\zlate");
     buildApplication({"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
     if (!createFileLink(fileLink, precious) || !createFileLink(lateFileLink, lateVictim))

@@ -313,6 +313,24 @@ TEST_F(Win32FileSystemTest, LinkToAFileInUseIsNoFileInUseNorLeftToTheRestart) {
     EXPECT_TRUE(world_->fileExists(at("Outside\\victim.txt")));
 }
 
+// Past the held limit a checked file's name is not compared; a link there
+// to someone else's read-only file is still no file that refuses, which
+// would stop every run over what it never deletes.
+TEST_F(Win32FileSystemTest, LinkToAReadOnlyFileIsNoFileThatRefuses) {
+    world_->createFile(at("Outside\\locked.txt"), "someone else's");
+    world_->makeReadOnly(at("Outside\\locked.txt"));
+    world_->createFile(at("App\\own.txt"), "x");
+    world_->makeReadOnly(at("App\\own.txt"));
+    if (!world_->createFileLink(at("App\\linked.txt"), at("Outside\\locked.txt")))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    Win32FileSystem unheld(0);
+    unheld.setRemovalRoots({at("App")});
+    const std::vector<DeleteCheck> checks =
+        unheld.checkDeletes({at("App\\own.txt"), at("App\\linked.txt")});
+    EXPECT_EQ(checks[0].answer, Deletable::refused);
+    EXPECT_EQ(checks[1].answer, Deletable::missing);
+}
+
 // A large install must not run the process, or Wine's shared server, out of
 // handles: past the limit checked files are closed again, and still deleted.
 TEST_F(Win32FileSystemTest, FilesCheckedPastTheHeldLimitAreStillDeleted) {

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -829,6 +828,7 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
         std::size_t sameAs = 0;
         bool repeated = false;
         FileHandle kept;
+        bool checked = false;
         // Refused a handle to hold because the system had none left.
         bool exhausted = false;
     };
@@ -850,9 +850,9 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
     const std::size_t room = heldFileLimit_ > held_.size() ? heldFileLimit_ - held_.size() : 0;
 
     std::vector<DeleteCheck> checks(paths.size());
-    std::atomic<bool> exhausted{false};
     const auto check = [&](std::size_t i, bool hold) {
         Job& job = jobs[i];
+        job.checked = true;
         if (paths[i].empty()) {
             checks[i] = cannotDelete(Deletable::refused, paths[i], ERROR_PATH_NOT_FOUND);
         } else if (!job.repeated) {
@@ -862,21 +862,27 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
                 checkFile(job.anchor, job.rootError, job.api, paths[i], hold, scratch, opened);
             job.kept = std::move(opened.handle);
             job.exhausted = hold && opened.error == ERROR_TOO_MANY_OPEN_FILES;
-            if (job.exhausted)
-                exhausted.store(true);
         }
-        return true;
+        return !job.exhausted;
     };
-    // See checkDelete; the first files checked are the ones held.
+    // See checkDelete; the first files checked are the ones held. The first
+    // refusal for want of handles stops the pass at once, so that the
+    // system stays out of handles only for as long as the few opens under
+    // way take; everything held is then given back in one go and the rest
+    // is checked without holding.
     forEachInParallel(jobs.size(), [&](std::size_t i) { return check(i, i < room); });
-    if (exhausted.load()) {
+    std::vector<std::size_t> rest;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].exhausted || !jobs[i].checked)
+            rest.push_back(i);
+    }
+    if (!rest.empty()) {
         stopHolding();
-        for (Job& job : jobs)
-            job.kept.reset();
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            if (jobs[i].exhausted)
-                check(i, false);
-        }
+        forEachInParallel(jobs.size(), [&](std::size_t i) {
+            jobs[i].kept.reset();
+            return true;
+        });
+        forEachInParallel(rest.size(), [&](std::size_t k) { return check(rest[k], false); });
     }
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -32,6 +32,21 @@ protected:
 
     void release() { hold_->release(); }
 
+    // A run nobody watches: everything else goes, counts included, and the
+    // held file and its folders wait for the restart.
+    void runLeavingTheHeldFileToTheRestart(const std::wstring& options) {
+        {
+            Uninstaller run(options + app);
+            EXPECT_EQ(run.exitStatus(), 3010);
+        }
+        EXPECT_TRUE(fileExists(held));
+        EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+        EXPECT_FALSE(fileExists(installDir + L"\\ST6UNST.LOG"));
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    }
+
 private:
     static void installWithSharedFiles();
 
@@ -168,17 +183,7 @@ DWORD runAndWait(const std::wstring& commandLine) {
 }
 
 TEST_F(InUse, QuietRunLeavesItToTheRestart) {
-    {
-        Uninstaller run(L"/quiet " + app);
-        EXPECT_EQ(run.exitStatus(), 3010);
-    }
-    // Everything else went; the held file and its folders wait.
-    EXPECT_TRUE(fileExists(held));
-    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
-    EXPECT_FALSE(fileExists(installDir + L"\\ST6UNST.LOG"));
-    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
-    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
-    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    runLeavingTheHeldFileToTheRestart(L"/quiet ");
 
     // The restart: wineboot carries out the scheduled deletions.
     release();
@@ -191,16 +196,7 @@ TEST_F(InUse, QuietRunLeavesItToTheRestart) {
 // With the window but nobody at it, a file in use is not asked about: it
 // waits for the restart as in a quiet run, and no message box stops the run.
 TEST_F(InUse, PassiveRunLeavesItToTheRestartWithoutAsking) {
-    {
-        Uninstaller run(L"/passive " + app);
-        EXPECT_EQ(run.exitStatus(), 3010);
-    }
-    EXPECT_TRUE(fileExists(held));
-    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
-    EXPECT_FALSE(fileExists(installDir + L"\\ST6UNST.LOG"));
-    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
-    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
-    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    runLeavingTheHeldFileToTheRestart(L"/passive ");
 }
 
 // Under Wine a host link to a file opens as its target, so a link to

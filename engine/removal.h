@@ -10,11 +10,12 @@
 namespace uninst {
 
 // Deletes the files the user did not keep, then the install log.
-// Every unmarked row's file goes in index order, then the file at logpath,
+// Every unmarked row's file goes (the file system may take several at once,
+// in no fixed order; a failure stops the rest), then the file at logpath,
 // then the install log that was read when logpath named another toolkit file.
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
 
-// The files deletefiles deletes, in its order. Throws, before anything is
+// The files deletefiles deletes: the rows in index order, then the logs. Throws, before anything is
 // deleted, when the inventory found no log.
 std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list);
 

@@ -15,8 +15,8 @@ namespace uninst {
 // then the install log that was read when logpath named another toolkit file.
 void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
 
-// The files deletefiles deletes: the rows in index order, then the logs. Throws, before anything is
-// deleted, when the inventory found no log.
+// The files deletefiles deletes: the rows in index order, then the logs.
+// Throws, before anything is deleted, when the inventory found no log.
 std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list);
 
 // Whether `path` is one of the last two files deletefiles deletes: the file

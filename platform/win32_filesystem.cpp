@@ -791,33 +791,20 @@ DeleteCheck Win32FileSystem::checkFile(const Anchor* anchor, DWORD rootError,
     return check;
 }
 
+// One file is a batch of one: checked on this thread, and held as the
+// batch holds it.
+DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
+    return checkDeletes({path}).front();
+}
+
 // The check is the deletion's own open: the handle is kept, so the deletion
 // costs no second open (a round trip to the server under Wine each), and
 // nobody can take the file between the check and the deletion. Sharing
 // reading only lets the run read its install log meanwhile; whoever opens a
-// held file must leave it to be deleted.
-DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
-    if (path.empty())
-        return cannotDelete(Deletable::refused, path, ERROR_PATH_NOT_FOUND);
-    std::wstring api = apiPath(path);
-    held_.erase(api);
-    // Past the limit the file is checked and closed again: its deletion
-    // opens it once more, and a program that takes it in between makes that
-    // deletion fail, which still stops the run before any count is lowered.
-    const bool hold = held_.size() < heldFileLimit_;
-    DWORD rootError = ERROR_SUCCESS;
-    const Anchor* anchor = settledAnchor(api, rootError);
-    Opened opened;
-    DeleteCheck check = checkFile(anchor, rootError, api, path, hold, scratch_, opened);
-    if (hold && opened.error == ERROR_TOO_MANY_OPEN_FILES) {
-        stopHolding();
-        check = checkFile(anchor, rootError, api, path, false, scratch_, opened);
-    }
-    if (opened.handle)
-        held_.insert_or_assign(std::move(api), std::move(opened.handle));
-    return check;
-}
-
+// held file must leave it to be deleted. Past the limit a file is checked and
+// closed again: its deletion opens it once more, and a program that takes it
+// in between makes that deletion fail, which still stops the run before any
+// count is lowered.
 std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::string>& paths) {
     struct Job {
         std::wstring api;
@@ -865,11 +852,11 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
         }
         return !job.exhausted;
     };
-    // See checkDelete; the first files checked are the ones held. The first
-    // refusal for want of handles stops the pass at once, so that the
-    // system stays out of handles only for as long as the few opens under
-    // way take; everything held is then given back in one go and the rest
-    // is checked without holding.
+    // The first files checked are the ones held. The first refusal for want
+    // of handles stops the pass at once, so that the system stays out of
+    // handles only for as long as the few opens under way take; everything
+    // held is then given back in one go and the rest is checked without
+    // holding.
     forEachInParallel(jobs.size(), [&](std::size_t i) { return check(i, i < room); });
     std::vector<std::size_t> rest;
     for (std::size_t i = 0; i < jobs.size(); ++i) {

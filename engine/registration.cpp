@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace uninst {
 
@@ -48,9 +49,13 @@ void scankeys(Registry& registry, const std::string& keypath, const std::string&
     ScopedKey key(registry);
     if (!key.open(Registry::localMachine, keypath))
         return;
+    // A reinstall by another version of a setup leaves an entry named after
+    // the application beside one that names it by AppToUninstall, and every
+    // one of them must go. Deleting while walking by index would move the
+    // next entry into the deleted one's place, unseen: the walk names them
+    // all first, then each is judged and deleted as before.
+    std::vector<std::string> entries;
     std::string name;
-    // After a deletion the next index skips the entry that moved into the
-    // deleted one's place; only one entry per application is expected.
     for (std::uint32_t index = 0;; ++index) {
         name.assign(nameCapacity, ' ');
         std::uint32_t nameLength = 0;
@@ -63,13 +68,15 @@ void scankeys(Registry& registry, const std::string& keypath, const std::string&
             continue;
         if (!status.isSuccess())
             break;
-        const std::string_view entry = std::string_view(name).substr(0, nameLength);
-        const std::string keyname = keypath + "\\" + std::string(entry);
-        if (registry.sameName(entry, target)) {
+        entries.emplace_back(std::string_view(name).substr(0, nameLength));
+    }
+    for (const std::string& entry : entries) {
+        const std::string keyname = keypath + "\\" + entry;
+        // An entry that refuses deletion stays; the others still go.
+        if (registry.sameName(entry, target))
             registry.deleteTree(Registry::localMachine, keyname);
-            break;
-        }
-        scanvalues(registry, keyname, target);
+        else
+            scanvalues(registry, keyname, target);
     }
 }
 

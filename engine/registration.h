@@ -11,8 +11,8 @@ namespace uninst {
 // by an AppToUninstall value equal to `cmdline`.
 void removeentries(Registry& registry, const std::string& cmdline);
 
-// Deletes the sub-keys of `keypath` that belong to `target`: any whose
-// AppToUninstall value names it, up to and including the one named after it.
+// Deletes every sub-key of `keypath` that belongs to `target`: the ones named
+// after it and the ones whose AppToUninstall value names it.
 void scankeys(Registry& registry, const std::string& keypath, const std::string& target);
 // Deletes the key `keyname` when its AppToUninstall value names `target`.
 void scanvalues(Registry& registry, const std::string& keyname, const std::string& target);

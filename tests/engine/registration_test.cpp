@@ -41,14 +41,21 @@ std::string repeated(const std::string& text, int times) {
     return result;
 }
 
-TEST(RemoveEntries, EntryNamedLikeTheArgumentGoesAndEndsTheScan) {
+// A reinstall by another version of a setup leaves an entry named after the
+// application beside one that names it by AppToUninstall. Before, the scan
+// ended at the first, and "My App (2)" stayed listed as installed for ever.
+TEST(RemoveEntries, EveryEntryOfTheApplicationGoesByNameOrByValue) {
     Entries t;
     t.entry("myapp.exe");
+    t.entry("Other", "other.exe");
     t.entry("zzz", "myapp.exe");
+    t.entry("{5A8E2C41-0D7B-4E55-9F0A-3C1B2D4E6F70}", "MYAPP.EXE");
+    t.entry("{6B9F3D52-1E8C-4F66-A01B-4D2C3E5F7081}");
     t.registry.createKey(appPaths + "\\MYAPP.EXE");
     t.registry.createKey(appPaths + "\\other.exe");
+    t.registry.setString(appPaths + "\\Second", "AppToUninstall", "myapp.exe");
     removeentries(t.registry, "MyApp.EXE");
-    EXPECT_EQ(t.left(), Names{"zzz"});
+    EXPECT_EQ(t.left(), (Names{"Other", "{6B9F3D52-1E8C-4F66-A01B-4D2C3E5F7081}"}));
     EXPECT_EQ(t.registry.subKeyNames(appPaths), Names{"other.exe"});
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
@@ -79,9 +86,8 @@ TEST(RemoveEntries, EntryFoundByItsAppToUninstallValue) {
         t.registry.setValue(uninstall + "\\a", c.valueName, Registry::typeSz, c.data);
         t.entry("b", "myapp.exe");
         removeentries(t.registry, "myapp.exe");
-        // The scan goes on whatever "a" held; after a deletion "b" moves into
-        // its place and is passed over.
-        EXPECT_EQ(t.left(), c.removed ? Names{"b"} : Names{"a"});
+        // The scan goes on whatever "a" held, and "b" goes either way.
+        EXPECT_EQ(t.left(), c.removed ? Names{} : Names{"a"});
         EXPECT_EQ(t.registry.openHandleCount(), 0u);
     }
 }
@@ -95,13 +101,18 @@ TEST(RemoveEntries, EmptyArgumentRemovesNothingEvenBesideEmptyValues) {
     EXPECT_EQ(t.left(), (Names{"a", "b", "c"}));
 }
 
-TEST(RemoveEntries, EntryTakingTheDeletedOnesPlaceIsNotLookedAt) {
+// Deleting while walking by index moved the next entry into the deleted
+// one's place, where the walk passed it over.
+TEST(RemoveEntries, EntriesAfterADeletedOneAreStillLookedAt) {
     Entries t;
     t.entry("a", "myapp.exe");
     t.entry("b", "myapp.exe");
     t.entry("c", "myapp.exe");
+    t.entry("d", "other.exe");
+    t.entry("myapp.exe");
+    t.entry("z", "myapp.exe");
     removeentries(t.registry, "myapp.exe");
-    EXPECT_EQ(t.left(), Names{"b"});
+    EXPECT_EQ(t.left(), Names{"d"});
 }
 
 // The registry found the application by its name in any letter case, in
@@ -182,10 +193,11 @@ TEST(RemoveEntries, LargeValueEndsTheScanOfItsEntry) {
     EXPECT_EQ(t.left(), Names{"a"});
 }
 
-TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStillEndsTheScan) {
+TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStaysAndTheOthersStillGo) {
     auto build = [](Entries& t) {
         t.registry.createKey(uninstall + "\\myapp.exe");
         t.entry("x", "myapp.exe");
+        t.entry("y", "other.exe");
     };
     Entries plain;
     build(plain);
@@ -202,7 +214,7 @@ TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStillEndsTheScan) {
     faulty.failAt(static_cast<std::size_t>(deletion - calls.begin()));
     removeentries(faulty, "myapp.exe");
     EXPECT_TRUE(t.registry.keyExists(uninstall + "\\myapp.exe"));
-    EXPECT_TRUE(t.registry.keyExists(uninstall + "\\x"));
+    EXPECT_EQ(t.left(), (Names{"myapp.exe", "y"}));
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 

@@ -13,7 +13,8 @@ namespace uninst {
 // Reads the install log for the start-menu group and the shared files.
 // Reads installdir\st6unst.log: sets groupname and menupath, lowers the
 // SharedDLLs count of every shared file it names and advances the bar by 2
-// per line.
+// per line. Throws, naming the log, when it cannot be read or its
+// encoding cannot be told.
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress);
 

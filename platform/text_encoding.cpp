@@ -1,5 +1,7 @@
 #include "platform/text_encoding.h"
 
+#include "engine/text_file.h"
+
 #include <windows.h>
 
 #include <climits>
@@ -187,26 +189,30 @@ std::string fromAnsi(std::string_view ansi) {
     return fromWide(wide);
 }
 
-std::string fromTextFile(std::string_view bytes) {
-    constexpr std::string_view utf8Mark = "\xEF\xBB\xBF";
-    constexpr std::string_view utf16Mark = "\xFF\xFE";
-    if (bytes.substr(0, utf8Mark.size()) == utf8Mark) {
+std::optional<std::string> fromTextFile(std::string_view bytes) {
+    const RecognisedText text = recogniseText(bytes);
+    std::string out;
+    switch (text.encoding) {
+    case TextEncoding::utf8:
+        if (!text.marked)
+            return std::string(text.body);
         // Through UTF-16 and back, so that a damaged sequence arrives as
         // U+FFFD like the system shows it, never as a stray byte.
-        bytes.remove_prefix(utf8Mark.size());
-        std::wstring wide;
-        appendMultiToWide(wide, bytes, CP_UTF8);
-        return fromWide(wide);
+        {
+            std::wstring wide;
+            appendMultiToWide(wide, text.body, CP_UTF8);
+            return fromWide(wide);
+        }
+    case TextEncoding::utf16le:
+    case TextEncoding::utf16be:
+        appendUtf16AsUtf8(out, text.body, text.encoding == TextEncoding::utf16be);
+        return out;
+    case TextEncoding::codePage:
+        return fromAnsi(text.body);
+    case TextEncoding::unknown:
+        break;
     }
-    if (bytes.substr(0, utf16Mark.size()) == utf16Mark) {
-        bytes.remove_prefix(utf16Mark.size());
-        std::wstring wide(bytes.size() / 2, L'\0');
-        for (std::size_t i = 0; i < wide.size(); ++i)
-            wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                           static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-        return fromWide(wide);
-    }
-    return fromAnsi(bytes);
+    return std::nullopt;
 }
 
 } // namespace uninst::text

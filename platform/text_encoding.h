@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,10 +22,11 @@ std::string fromWide(std::wstring_view wide);
 std::string toAnsi(std::string_view utf8);
 std::string fromAnsi(std::string_view ansi);
 
-// A text file's bytes as UTF-8: after a UTF-8 or UTF-16LE byte-order mark in
-// that encoding, the mark dropped; anything else in the ANSI code page. An odd
-// last byte of UTF-16 is no character and is dropped.
-std::string fromTextFile(std::string_view bytes);
+// A text file's bytes as UTF-8, read in the encoding engine/text_file.h
+// recognises: a mark is dropped, a damaged sequence after a UTF-8 mark becomes
+// U+FFFD, and text in the code page is converted from the ANSI code page.
+// Nothing when the encoding cannot be told.
+std::optional<std::string> fromTextFile(std::string_view bytes);
 
 // Appends to `out` instead of returning, so that hot loops can reuse one
 // buffer.

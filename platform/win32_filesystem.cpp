@@ -1,6 +1,7 @@
 #include "platform/win32_filesystem.h"
 
 #include "engine/error.h"
+#include "engine/text_file.h"
 #include "platform/parallel_work.h"
 #include "platform/text_encoding.h"
 #include "platform/unique_handle.h"
@@ -935,7 +936,10 @@ std::string Win32FileSystem::readTextFile(const std::string& path) {
         filled += got;
     }
     bytes.resize(filled);
-    return text::fromTextFile(bytes);
+    std::optional<std::string> text = text::fromTextFile(bytes);
+    if (!text)
+        refuse(operation, path, unknownEncodingReason);
+    return std::move(*text);
 }
 
 } // namespace uninst

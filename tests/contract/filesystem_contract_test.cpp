@@ -284,7 +284,7 @@ TEST_F(FileSystemContract, RemoveEmptyFolderTakesNothingButAnEmptyFolder) {
 }
 
 TEST_F(FileSystemContract, TextFileArrivesByteForByte) {
-    const char raw[] = "ACTION: CreateDir: \"C:\\App\"\r\nline\nfeed\rcr\0nul\r\n\r\n";
+    const char raw[] = "ACTION: CreateDir: \"C:\\App\"\r\nline\nfeed\rcr\r\n\r\n";
     const std::string content(raw, sizeof raw - 1);
     world_->createFile(at("st6unst.log"), content);
 
@@ -294,6 +294,52 @@ TEST_F(FileSystemContract, TextFileArrivesByteForByte) {
     EXPECT_TRUE(thrown.threw) << "reading a missing file did not throw";
     EXPECT_NE(std::string::npos, thrown.message.find(at("absent.log")))
         << "expected the message to name the file, got: " << thrown.message;
+}
+
+// A log copied or saved by another tool comes in UTF-8 or UTF-16 of either
+// byte order, marked or not; one with NULs that is none of them cannot be
+// read, and is refused naming it rather than read as nothing.
+TEST_F(FileSystemContract, TextFileIsReadInTheEncodingItIsFoundIn) {
+    const std::string text = "ACTION: CreateDir: \"C:\\B\xC3\xBC"
+                             "cher \xE6\x97\xA5\"\r\n";
+    static constexpr char asciiPrefix[] = "ACTION: ";
+    auto utf16 = [&](bool bigEndian) {
+        std::string out;
+        std::vector<unsigned> units(std::begin(asciiPrefix), std::end(asciiPrefix) - 1);
+        units.insert(units.end(), {0x42u, 0xFCu, 0x65E5u, 0xD83Du, 0xDE00u, 0x0Au});
+        for (const unsigned unit : units) {
+            const char high = static_cast<char>(unit >> 8);
+            const char low = static_cast<char>(unit & 0xFF);
+            out += bigEndian ? high : low;
+            out += bigEndian ? low : high;
+        }
+        return out;
+    };
+    const std::string wideText =
+        std::string(asciiPrefix) + "B\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {"UTF-8 without a mark", text, text},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + text, text},
+        {"UTF-16LE without a mark", utf16(false), wideText},
+        {"UTF-16LE with a mark", "\xFF\xFE" + utf16(false), wideText},
+        {"UTF-16BE without a mark", utf16(true), wideText},
+        {"UTF-16BE with a mark", "\xFE\xFF" + utf16(true), wideText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        world_->createFileOfBytes(at("st6unst.log"), c.bytes);
+        EXPECT_EQ(c.text, fs().readTextFile(at("st6unst.log")));
+    }
+
+    world_->createFileOfBytes(at("binary.log"), std::string("ACTION\0\0\0: x\r\n", 14));
+    const Thrown thrown = capture([&] { fs().readTextFile(at("binary.log")); });
+    EXPECT_TRUE(thrown.threw) << "text of no known encoding was read";
+    EXPECT_NE(std::string::npos, thrown.message.find(at("binary.log"))) << thrown.message;
+    EXPECT_NE(std::string::npos, thrown.message.find("NUL bytes")) << thrown.message;
 }
 
 // Only fullPath cleans a path up, as the system would; every other operation

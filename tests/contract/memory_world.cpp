@@ -32,6 +32,9 @@ public:
     void createFile(const std::string& path, const std::string& content) override {
         files_.addFile(path, content);
     }
+    void createFileOfBytes(const std::string& path, const std::string& bytes) override {
+        files_.addFile(path, bytes);
+    }
     void makeReadOnly(const std::string& path) override { files_.setReadOnly(path); }
     void createFolderLink(const std::string& link, const std::string& target) override {
         files_.addLink(link, target);

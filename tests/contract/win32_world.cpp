@@ -140,12 +140,15 @@ public:
     }
 
     void createFile(const std::string& path, const std::string& content) override {
+        createFileOfBytes(path, text::toAnsi(content));
+    }
+
+    void createFileOfBytes(const std::string& path, const std::string& bytes) override {
         createParent(path);
         FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             fixtureFailed("create file", path, GetLastError());
-        const std::string bytes = text::toAnsi(content);
         DWORD written = 0;
         if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                        nullptr) ||

@@ -33,7 +33,10 @@ public:
 
     // File-system fixtures; paths are full.
     virtual void createFolder(const std::string& path) = 0;
+    // `content` is text, written in the code page the file system reads
+    // text files in; `bytes` are written exactly as they are.
     virtual void createFile(const std::string& path, const std::string& content) = 0;
+    virtual void createFileOfBytes(const std::string& path, const std::string& bytes) = 0;
     virtual void makeReadOnly(const std::string& path) = 0;
     // A directory link at `link` whose target is the existing folder `target`.
     virtual void createFolderLink(const std::string& link, const std::string& target) = 0;

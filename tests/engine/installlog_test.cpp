@@ -5,6 +5,7 @@
 #include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
+#include "tests/support/text_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -233,23 +234,13 @@ TEST(InstallLog, LineEnds) {
     }
 }
 
-// UTF-16LE of text that is all below U+0800, as a test writes it.
-std::string utf16(const std::string& utf8) {
-    std::string out;
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        auto c = static_cast<unsigned char>(utf8[i]);
-        unsigned unit = c;
-        if (c >= 0xC0)
-            unit = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
-        out += static_cast<char>(unit & 0xFF);
-        out += static_cast<char>(unit >> 8);
-    }
-    return out;
-}
-
-TEST(InstallLog, ByteOrderMarksChooseTheEncoding) {
+// A log read in the wrong encoding names no group and no shared file, and the
+// run would then remove the registration while both stayed.
+TEST(InstallLog, EveryEncodingTheLogComesInIsRead) {
     const std::string text = lines(
         {createDir("C:\\WINDOWS\\Start Menu\\Programs\\Bücher"), systemFile("C:\\W\\lib.dll")});
+    const std::string lineFeeds = createDir("C:\\WINDOWS\\Start Menu\\Programs\\Bücher") + "\n" +
+                                  systemFile("C:\\W\\lib.dll") + "\n";
     struct Case {
         const char* what;
         std::string bytes;
@@ -257,9 +248,12 @@ TEST(InstallLog, ByteOrderMarksChooseTheEncoding) {
     const std::vector<Case> cases = {
         {"UTF-8 with a mark", "\xEF\xBB\xBF" + text},
         {"UTF-16LE with a mark", "\xFF\xFE" + utf16(text)},
-        {"UTF-16LE with a mark and LF alone",
-         "\xFF\xFE" + utf16(createDir("C:\\WINDOWS\\Start Menu\\Programs\\Bücher") + "\n" +
-                            systemFile("C:\\W\\lib.dll") + "\n")},
+        {"UTF-16LE with a mark and LF alone", "\xFF\xFE" + utf16(lineFeeds)},
+        {"UTF-8 without a mark", text},
+        {"UTF-16LE without a mark", utf16(text)},
+        {"UTF-16BE with a mark", "\xFE\xFF" + utf16(text, true)},
+        {"UTF-16BE without a mark", utf16(text, true)},
+        {"UTF-16BE without a mark and LF alone", utf16(lineFeeds, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -269,6 +263,49 @@ TEST(InstallLog, ByteOrderMarksChooseTheEncoding) {
         EXPECT_EQ(t.state.groupname, "Bücher");
         EXPECT_EQ(t.registry.dword(shared, "C:\\W\\lib.dll"), 2u);
         EXPECT_EQ(t.progress.history(), (std::vector<float>{0, 2, 4}));
+    }
+}
+
+// No log in the code page holds a NUL byte, and UTF-16 holds them where its
+// ASCII characters put them. A log with NULs anywhere else cannot be read in
+// any encoding, and read as nothing the run would end "done" with the group
+// and the counts left: it is refused before anything changes.
+TEST(InstallLog, LogWhoseEncodingCannotBeToldIsRefusedNamingIt) {
+    const std::string text = lines(
+        {createDir("C:\\WINDOWS\\Start Menu\\Programs\\Tools"), systemFile("C:\\W\\lib.dll")});
+    std::string binary(512, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>(i % 7 == 0 ? 0 : (i * 37 + 11) % 251);
+    std::string utf32;
+    for (char c : text)
+        utf32 += std::string(1, c) + std::string(3, '\0');
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"a NUL in text of the code page", text + std::string("x\0y\r\n", 5)},
+        {"zeros where the end was never written", text + std::string(64, '\0')},
+        {"UTF-32", utf32},
+        {"UTF-16 cut short by one byte", utf16(text).substr(1)},
+        {"UTF-16 with zeros after it", utf16(text) + std::string(8, '\0')},
+        {"UTF-16 with as many ASCII characters in either order", utf16("ab") + utf16("cd", true)},
+        {"binary data", binary},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogRun t;
+        t.registry.setDword(shared, "C:\\W\\lib.dll", 3);
+        try {
+            t.read(c.bytes);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("C:\\App\\st6unst.log"), std::string::npos) << message;
+            EXPECT_NE(message.find("NUL bytes"), std::string::npos) << message;
+        }
+        EXPECT_EQ(t.state.groupname, "");
+        EXPECT_EQ(t.registry.dword(shared, "C:\\W\\lib.dll"), 3u);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "tests/support/memory_filesystem.h"
 
 #include "engine/error.h"
+#include "engine/text_file.h"
 #include "tests/support/memory_names.h"
 
 #include <algorithm>
@@ -162,48 +163,6 @@ std::string listingPrefix(const std::string& path) {
     while (prefix.size() > 2 && isSeparator(prefix.back()))
         prefix.pop_back();
     return prefix;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// UTF-16LE to UTF-8; a surrogate without its partner becomes U+FFFD and an
-// odd last byte is dropped.
-std::string fromUtf16(std::string_view bytes) {
-    std::string out;
-    const std::size_t units = bytes.size() / 2;
-    auto unit = [&](std::size_t i) {
-        return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-    };
-    for (std::size_t i = 0; i < units; ++i) {
-        const char32_t c = unit(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 &&
-            unit(i + 1) < 0xE000) {
-            appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            appendUtf8(out, 0xFFFD);
-        } else {
-            appendUtf8(out, c);
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -551,12 +510,20 @@ std::string MemoryFileSystem::readTextFile(const std::string& path) {
         fail("open file", path, path.empty() ? pathNotFound : fileNotFound);
     if (node->kind != Node::Kind::file)
         fail("open file", path, accessDenied);
-    const std::string_view bytes = node->content;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        return std::string(bytes.substr(3));
-    if (bytes.substr(0, 2) == "\xFF\xFE")
-        return fromUtf16(bytes.substr(2));
-    return node->content;
+    const RecognisedText text = recogniseText(node->content);
+    std::string out;
+    switch (text.encoding) {
+    case TextEncoding::utf8:
+    case TextEncoding::codePage:
+        return std::string(text.body);
+    case TextEncoding::utf16le:
+    case TextEncoding::utf16be:
+        appendUtf16AsUtf8(out, text.body, text.encoding == TextEncoding::utf16be);
+        return out;
+    case TextEncoding::unknown:
+        break;
+    }
+    fail("open file", path, std::string(unknownEncodingReason).c_str());
 }
 
 } // namespace uninst

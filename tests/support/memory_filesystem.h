@@ -30,9 +30,10 @@ namespace uninst {
 // whatever it removed before that stays removed. An empty path is no path:
 // listFolder, deleteFile, deleteFolder and readTextFile throw when given one,
 // and folderExists answers false.
-// readTextFile returns the file's bytes as they were added, the code page
-// being UTF-8 here; after a UTF-8 byte-order mark they come without it, and
-// after a UTF-16LE one converted to UTF-8.
+// readTextFile recognises the encoding as the real file system does
+// (engine/text_file.h) and refuses the same texts; text in the code page
+// arrives as it was added, the code page being UTF-8 here, and so does UTF-8,
+// without its mark; UTF-16 is converted to UTF-8.
 //
 // fullPath resolves as the system does (as Wine 8's GetFullPathNameW was
 // measured to): against a current folder, C:\\ unless set, and one

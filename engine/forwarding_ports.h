@@ -80,6 +80,9 @@ public:
         return inner_.enumValue(key, index, name, value);
     }
     bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    int compareNames(std::string_view a, std::string_view b) override {
+        return inner_.compareNames(a, b);
+    }
     std::size_t codePageLength(std::string_view text) override {
         return inner_.codePageLength(text);
     }

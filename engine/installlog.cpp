@@ -2,9 +2,11 @@
 
 #include "engine/system_paths.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -179,9 +181,26 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
     lowerSharedCounts(registry, readlogEntries(state, fs, installdir, progress));
 }
 
+// A setup counts a file once, however many lines name it (a shared control
+// is copied, then registered); lowering it once per line would take another
+// application's reference, and at zero the next uninstaller may delete a file
+// that application still needs. Sorted by the registry's own rule, repeats
+// sit side by side, and the first line naming a file is the one that counts.
 void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names) {
-    for (const std::string& name : names)
-        lowerCount(registry, name);
+    std::vector<std::size_t> order(names.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return registry.compareNames(names[a], names[b]) < 0;
+    });
+    std::vector<bool> repeated(names.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        if (registry.compareNames(names[order[i - 1]], names[order[i]]) == 0)
+            repeated[order[i]] = true;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!repeated[i])
+            lowerCount(registry, names[i]);
+    }
 }
 
 std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,

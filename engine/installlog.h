@@ -12,8 +12,8 @@ namespace uninst {
 
 // Reads the install log for the start-menu group and the shared files.
 // Reads installdir\st6unst.log: sets groupname and menupath, lowers the
-// SharedDLLs count of every shared file it names and advances the bar by 2
-// per line. Throws, naming the log, when it cannot be read or its
+// SharedDLLs count of every shared file it names, once per file, and advances
+// the bar by 2 per line. Throws, naming the log, when it cannot be read or its
 // encoding cannot be told.
 void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
              const std::string& installdir, Progress& progress);
@@ -24,8 +24,9 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
 std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
                                         const std::string& installdir, Progress& progress);
 
-// The changing half: lowers each named file's SharedDLLs count, as readlog
-// does. The run calls it only once the install log is gone, so that no later
+// The changing half: lowers each named file's SharedDLLs count once, however
+// many of the names are that file's as the registry compares names, as
+// readlog does. The run calls it only once the install log is gone, so that no later
 // run can read the same log and lower the counts a second time.
 void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names);
 

@@ -95,6 +95,12 @@ public:
     // the code page holds, not only a-z.
     virtual bool sameName(std::string_view a, std::string_view b) = 0;
 
+    // Orders two names by the rule sameName compares them by: negative, zero
+    // exactly when sameName takes them for the same, or positive, and always
+    // the same order, so that many names can be sorted and their repeats
+    // found side by side rather than each compared with every other.
+    virtual int compareNames(std::string_view a, std::string_view b) = 0;
+
     // How many characters of the 8-bit code page `text` takes: the unit in
     // which the 8-bit entry points measure names, data and their buffers.
     virtual std::size_t codePageLength(std::string_view text) = 0;

@@ -150,15 +150,18 @@ bool isAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool asciiSameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; };
+// The system's ordinal comparison without case, on ASCII: a-z folded, and
+// nothing else.
+int asciiCompareNames(std::string_view a, std::string_view b) {
+    auto fold = [](char c) {
+        return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+    };
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
         if (fold(a[i]) != fold(b[i]))
-            return false;
+            return fold(a[i]) < fold(b[i]) ? -1 : 1;
     }
-    return true;
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 } // namespace
@@ -317,17 +320,25 @@ RegistryStatus Win32Registry::enumValue(Key key, std::uint32_t index, std::strin
 }
 
 bool Win32Registry::sameName(std::string_view a, std::string_view b) {
+    return compareNames(a, b) == 0;
+}
+
+int Win32Registry::compareNames(std::string_view a, std::string_view b) {
     // Nearly every name is ASCII, where the system folds a-z and nothing
-    // else.
+    // else; the system's comparison below orders ASCII the same way, so both
+    // together still give one order.
     if (isAscii(a) && isAscii(b))
-        return asciiSameName(a, b);
+        return asciiCompareNames(a, b);
     // Folded as the registry folds names: the system's ordinal comparison
     // without case. A character the code page lacks matches only itself,
     // never the replacement character the 8-bit calls would have sent.
     const std::wstring wideA = text::toWide(a);
     const std::wstring wideB = text::toWide(b);
-    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
-                                static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+    const int order = CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()),
+                                           wideB.data(), static_cast<int>(wideB.size()), TRUE);
+    if (order == 0)
+        return wideA.compare(wideB) < 0 ? -1 : (wideA == wideB ? 0 : 1);
+    return order - CSTR_EQUAL;
 }
 
 std::size_t Win32Registry::codePageLength(std::string_view text) {

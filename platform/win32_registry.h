@@ -36,6 +36,7 @@ public:
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
     bool sameName(std::string_view a, std::string_view b) override;
+    int compareNames(std::string_view a, std::string_view b) override;
     std::size_t codePageLength(std::string_view text) override;
 
 private:

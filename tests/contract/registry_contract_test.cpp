@@ -349,6 +349,30 @@ TEST_F(RegistryContract, NamesCompareWithoutCaseAsTheRegistryMatchesThem) {
     EXPECT_TRUE(reg().sameName("", ""));
 }
 
+// Sorting by compareNames brings the names sameName takes for the same side
+// by side, so the order must agree with it and hold across ASCII and other
+// names alike.
+TEST_F(RegistryContract, NamesOrderAsTheyCompare) {
+    const std::vector<std::string> names = {
+        "MyApp.exe", "MYAPP.EXE", "myapp.ex", "myapp.exe2", "übung.dll", "ÜBUNG.DLL", "ubung.dll",
+        "Zeta",      "_under",    "[x]",      "a",          "B",         "",          "日本.dll",
+        "ÿ",         "Ÿ",         "é",        "É",          "e",         "z\u00e9"};
+    auto sign = [](int order) { return order < 0 ? -1 : (order > 0 ? 1 : 0); };
+    for (const std::string& a : names) {
+        for (const std::string& b : names) {
+            SCOPED_TRACE(a + " | " + b);
+            const int ab = sign(reg().compareNames(a, b));
+            EXPECT_EQ(ab == 0, reg().sameName(a, b));
+            EXPECT_EQ(ab, -sign(reg().compareNames(b, a)));
+            for (const std::string& c : names) {
+                if (ab <= 0 && sign(reg().compareNames(b, c)) <= 0) {
+                    EXPECT_LE(sign(reg().compareNames(a, c)), 0) << c;
+                }
+            }
+        }
+    }
+}
+
 // Every buffer is measured in characters of the code page, however many bytes
 // they take in UTF-8.
 TEST_F(RegistryContract, BuffersHoldCodePageCharacters) {

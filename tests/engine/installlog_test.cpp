@@ -1,6 +1,8 @@
 #include "engine/installlog.h"
 
 #include "engine/error.h"
+#include "engine/forwarding_ports.h"
+#include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
 #include "tests/support/recording_ports.h"
@@ -9,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst::test {
@@ -152,6 +156,63 @@ TEST(InstallLog, SharedFileCountsAreLowered) {
     EXPECT_EQ(t.registry.dword(shared, "C:\\W\\self.ocx"), 1u);
     EXPECT_EQ(t.registry.dword(shared, "C:\\W\\untouched.dll"), 5u);
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+// The setup counted a file once, however many lines name it: a shared
+// control is copied, then registered. Lowering its count once per line takes
+// another application's reference.
+TEST(InstallLog, EachFileIsLoweredOnceHoweverManyLinesNameIt) {
+    LogRun t;
+    t.registry.setDword(shared, "C:\\W\\grid32.ocx", 3);
+    t.registry.setDword(shared, "C:\\W\\Übung.dll", 3);
+    t.registry.setDword(shared, "C:\\W\\other.dll", 3);
+    t.registry.setDword(shared, "C:\\W\\Ubung.dll", 3);
+    t.registry.setDword(shared, "C:\\W\\spent.dll", 0);
+    FaultyRegistry recorder(t.registry);
+    t.fs.addFile("C:\\App\\ST6UNST.LOG",
+                 lines({systemFile("C:\\W\\grid32.ocx"), selfRegister("C:\\W\\grid32.ocx"),
+                        systemFile("C:\\W\\Übung.dll"), systemFile("c:\\w\\GRID32.OCX"),
+                        selfRegister("C:\\W\\übung.DLL"), systemFile("C:\\W\\other.dll"),
+                        systemFile("C:\\W\\spent.dll"), selfRegister("C:\\W\\spent.dll")}));
+    readlog(t.state, recorder, t.fs, "C:\\App", t.progress);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\grid32.ocx"), 2u);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\Übung.dll"), 2u) << "case beyond a-z";
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\other.dll"), 2u);
+    EXPECT_EQ(t.registry.dword(shared, "C:\\W\\Ubung.dll"), 3u) << "another name";
+    const auto& calls = recorder.history();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "deleteKey C:\\W\\spent.dll"), 1)
+        << "a spent count is asked about once too";
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "setDwordValue C:\\W\\grid32.ocx"), 1)
+        << "the first spelling is the one written";
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+// Logs of large suites name thousands of shared files, several lines each;
+// finding the repeats must not cost a comparison of every name with every
+// other.
+TEST(InstallLog, RepeatsAmongThousandsOfFilesAreFoundInFewComparisons) {
+    class CountingRegistry : public ForwardingRegistry {
+    public:
+        using ForwardingRegistry::ForwardingRegistry;
+        int compareNames(std::string_view a, std::string_view b) override {
+            ++comparisons;
+            return ForwardingRegistry::compareNames(a, b);
+        }
+        std::size_t comparisons = 0;
+    };
+    MemoryRegistry registry;
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = "C:\\WINDOWS\\SYSTEM\\shared" + std::to_string(i) + ".dll";
+        registry.setDword(shared, name, 5);
+        names.push_back(name);
+        names.push_back(upper(name));
+    }
+    CountingRegistry counting(registry);
+    lowerSharedCounts(counting, names);
+    for (int i = 0; i < 2000; i += 397)
+        EXPECT_EQ(registry.dword(shared, names[2 * static_cast<std::size_t>(i)]), 4u);
+    EXPECT_LT(counting.comparisons, names.size() * 40) << "about n log n, not n squared";
 }
 
 TEST(InstallLog, ZeroNegativeOrMissingCountAsksToDeleteAKeyAndWritesNothing) {

@@ -306,6 +306,12 @@ bool MemoryRegistry::sameName(std::string_view a, std::string_view b) {
     return memory::foldName(a) == memory::foldName(b);
 }
 
+int MemoryRegistry::compareNames(std::string_view a, std::string_view b) {
+    const std::u16string foldedA = memory::foldName(a);
+    const std::u16string foldedB = memory::foldName(b);
+    return foldedA < foldedB ? -1 : (foldedB < foldedA ? 1 : 0);
+}
+
 std::size_t MemoryRegistry::codePageLength(std::string_view text) {
     return memory::foldName(text).size();
 }

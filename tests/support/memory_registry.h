@@ -55,6 +55,7 @@ public:
     // Letter case folds as memory_names.h folds it: ASCII, Latin-1 and the
     // other scripts names in tests use, as code page 1252 and Wine fold them.
     bool sameName(std::string_view a, std::string_view b) override;
+    int compareNames(std::string_view a, std::string_view b) override;
     // One character of the code page for each UTF-16 unit, whatever its
     // UTF-8 length: a code page that holds every character.
     std::size_t codePageLength(std::string_view text) override;

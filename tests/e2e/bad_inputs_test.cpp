@@ -150,7 +150,10 @@ TEST_F(BadInput, EmptyLogCompletesAndTouchesNothingElse) {
     expectBystandersUntouched();
 }
 
-TEST_F(BadInput, BinaryLogCompletesAndTouchesNothingElse) {
+// Random bytes with NULs are text in no encoding: read as nothing, the run
+// would end "done" with whatever group and counts the log named left behind.
+// It is refused naming the log, before anything changes.
+TEST_F(BadInput, BinaryLogIsRefusedNamingItAndChangesNothing) {
     buildBystanders();
     buildApplication();
     // 64 KiB from a fixed generator: NULs, lone CRs and LFs, bytes of every
@@ -167,9 +170,12 @@ TEST_F(BadInput, BinaryLogCompletesAndTouchesNothingElse) {
     createFile(installDir + L"\\ST6UNST.LOG", bytes);
 
     std::wstring report;
-    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
-    expectApplicationRemoved();
-    expectBystandersUntouched();
+    ASSERT_EQ(uninstallEverything(app, report), 1603) << narrow(report);
+    EXPECT_TRUE(contains(report, installDir + L"\\st6unst.log")) << narrow(report);
+    EXPECT_TRUE(contains(report, L"NUL bytes")) << narrow(report);
+    expectStillThere({installDir + L"\\e2eapp.exe", installDir + L"\\bin\\e2eapp.dll",
+                      installDir + L"\\ST6UNST.LOG"},
+                     {appPathsKey + L"\\" + app, uninstallKey + L"\\" + app});
 }
 
 TEST_F(BadInput, MegabyteLinesAreReadAsOneLineEachAndTheNextLinesStillCount) {

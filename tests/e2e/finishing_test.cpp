@@ -26,28 +26,50 @@ const std::string umlautGroupLine =
     "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E B\xC3\xBC"
     "cher\"";
 
-std::string utf16le(const std::string& utf8) {
+// A shared file whose name the code page and UTF-8 spell differently, and the
+// name that reading the UTF-8 in the code page makes of it.
+const std::wstring umlautShared = L"C:\\WINDOWS\\SYSTEM\\E2E B\u00fccher.dll";
+const std::wstring misreadShared = L"C:\\WINDOWS\\SYSTEM\\E2E B\u00c3\u00bccher.dll";
+const std::string umlautCountLine = "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2E B\xC3\xBC"
+                                    "cher.dll\"";
+
+std::string utf16(const std::string& utf8, bool bigEndian = false) {
     std::wstring wide(utf8.size(), L'\0');
     wide.resize(static_cast<std::size_t>(
         MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
                             static_cast<int>(wide.size()))));
     std::string bytes;
     for (wchar_t c : wide) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
+        const char low = static_cast<char>(c & 0xFF);
+        const char high = static_cast<char>((c >> 8) & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
     }
     return bytes;
 }
 
+std::string umlautLog() {
+    return umlautGroupLine + "\r\n" + countLine + "\r\n" + umlautCountLine + "\r\n";
+}
+
 class Finishing : public Scenario {
 protected:
-    void cleanUpOwn() override { removeTree(umlautMenu); }
+    void cleanUpOwn() override {
+        removeTree(umlautMenu);
+        deleteValue(sharedDllsKey, umlautShared);
+        deleteValue(sharedDllsKey, misreadShared);
+    }
 
     // A log as another tool may have written it: the start-menu group, then
     // a shared count. The group named and the count lowered show that both
     // lines were read.
-    void expectLogRead(const std::string& bytes, const std::wstring& groupFolder) {
+    // With `umlautCounted`, the log also names umlautShared: its count is
+    // lowered, and that of the name a wrong reading makes of it is not.
+    void expectLogRead(const std::string& bytes, const std::wstring& groupFolder,
+                       bool umlautCounted = false) {
         buildApplication();
+        setDword(sharedDllsKey, umlautShared, 3);
+        setDword(sharedDllsKey, misreadShared, 3);
         createFolder(groupFolder);
         createFile(groupFolder + L"\\E2E App.lnk");
         createFile(installDir + L"\\ST6UNST.LOG", bytes);
@@ -55,6 +77,8 @@ protected:
         EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
         EXPECT_FALSE(folderExists(groupFolder));
         EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+        EXPECT_EQ(dwordValue(sharedDllsKey, umlautShared), umlautCounted ? 2u : 3u);
+        EXPECT_EQ(dwordValue(sharedDllsKey, misreadShared), 3u);
         EXPECT_FALSE(folderExists(installDir));
         expectRegistrationRemoved();
     }
@@ -125,7 +149,21 @@ TEST_F(Finishing, Utf8LogWithAByteOrderMarkNamesItsGroupInUtf8) {
 }
 
 TEST_F(Finishing, Utf16LogWithAByteOrderMarkIsRead) {
-    expectLogRead("\xFF\xFE" + utf16le(umlautGroupLine + "\r\n" + countLine + "\r\n"), umlautMenu);
+    expectLogRead("\xFF\xFE" + utf16(umlautGroupLine + "\r\n" + countLine + "\r\n"), umlautMenu);
+}
+
+// Logs another tool saved: before, each was read in the code page and named
+// no group and no count (or BÃ¼cher), and the run reported success.
+TEST_F(Finishing, Utf8LogWithoutAMarkNamesItsGroupAndCountInUtf8) {
+    expectLogRead(umlautLog(), umlautMenu, true);
+}
+
+TEST_F(Finishing, Utf16LogWithoutAMarkIsRead) {
+    expectLogRead(utf16(umlautLog()), umlautMenu, true);
+}
+
+TEST_F(Finishing, Utf16BigEndianLogWithAMarkIsRead) {
+    expectLogRead("\xFE\xFF" + utf16(umlautLog(), true), umlautMenu, true);
 }
 
 TEST_F(Finishing, LogWithLineFeedsAloneIsRead) {

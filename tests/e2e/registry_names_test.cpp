@@ -54,6 +54,29 @@ TEST_F(RegistryNames, NameTypedInAnotherCaseBeyondAToZRemovesTheEntries) {
     EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
 }
 
+// A reinstall by another version of a setup leaves an entry named after the
+// application and one that names it by AppToUninstall. Before, the first went,
+// the scan stopped, and the second stayed listed as installed for ever.
+TEST_F(RegistryNames, EveryEntryOfTheApplicationGoesAndAnotherStays) {
+    buildSmallInstall();
+    registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\{E2E-APP-ID}", L"DisplayName", L"E2E App (2)");
+    setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", L"E2EAPP.EXE");
+    setString(appPathsKey + L"\\E2E Other App", L"AppToUninstall", app);
+    registerApp(L"e2eother.exe", L"C:\\Program Files\\E2E Other\\e2eother.exe");
+    setString(uninstallKey + L"\\E2E Other App", L"AppToUninstall", L"e2eother.exe");
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\E2E Other App"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
+}
+
 // Every limit counts characters of the code page: a folder, and another
 // application's key name, of well over 128 accented letters fit the
 // 255-character buffers, though they take more than 255 bytes in UTF-8; a name that does not fit is

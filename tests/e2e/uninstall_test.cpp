@@ -57,6 +57,29 @@ TEST_F(Uninstall, RoadOfOneRun) {
     EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
 }
 
+// A shared control is copied, then registered: two lines name one file,
+// which its setup counted once. Lowered twice, 3 became 1 and took another
+// application's reference.
+TEST_F(Uninstall, FileOnTwoLinesLosesOneReference) {
+    buildSmallInstall();
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\"",
+                          "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\e2eshr3.dll\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\"",
+                          "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
+    registerWithSharedCounts();
+    setDword(sharedDllsKey, sharedFiles[3], 3);
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[2]), 0u);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[3]), 3u) << "named by no line";
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
 TEST_F(Uninstall, NamesInAnyScriptAreShownKeptAndRemoved) {
     const std::wstring folder = installDir + L"\\Ünïcode";
     const std::vector<std::wstring> names = {L"Café.txt", L"日本語.txt", L"Ελληνικά.txt"};

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace uninst {
@@ -91,8 +92,9 @@ TEST(TextEncoding, AnsiCodePageRoundTrip) {
         << "the default character, not the look-alike \"a\" that names another application";
 }
 
-// An install log comes in the code page, or after a byte-order mark in UTF-8
-// or UTF-16LE. The mark is no character of the first line.
+// An install log comes in the code page, or in UTF-8 or UTF-16 of either byte
+// order, with a byte-order mark or without. The mark is no character of the
+// first line.
 TEST(TextEncoding, TextFileEncodingFollowsItsByteOrderMark) {
     EXPECT_EQ("G\xC3\xBC\r\n\0x\n"s, text::fromTextFile("\xEF\xBB\xBFG\xC3\xBC\r\n\0x\n"s));
     EXPECT_EQ("a\xEF\xBF\xBD"
@@ -108,7 +110,9 @@ TEST(TextEncoding, TextFileEncodingFollowsItsByteOrderMark) {
         << "an odd last byte of UTF-16";
     EXPECT_EQ(""s, text::fromTextFile("\xFF\xFE"s));
     EXPECT_EQ(""s, text::fromTextFile(""s));
-    EXPECT_EQ("\0a"s, text::fromTextFile("\0a"s)) << "no mark: as it is";
+    EXPECT_EQ("G\xC3\xBC\r\n\xF0\x9F\x98\x80"s,
+              text::fromTextFile("\xFE\xFF\0G\0\xFC\0\r\0\n\xD8\x3D\xDE\x00"s))
+        << "UTF-16BE after its mark";
     if (GetACP() != 1252)
         GTEST_SKIP() << "code page " << GetACP() << " is not 1252";
     EXPECT_EQ("B\xC3\xBC"
@@ -118,6 +122,30 @@ TEST(TextEncoding, TextFileEncodingFollowsItsByteOrderMark) {
         << "no mark: the code page";
     EXPECT_EQ("\xC3\xAF\xC2\xBB"s, text::fromTextFile("\xEF\xBB"s))
         << "half a mark is text in the code page";
+}
+
+// Without a mark: UTF-16 by where its NULs fall, UTF-8 when the bytes are
+// valid UTF-8 beyond ASCII, the code page otherwise; NULs anywhere else leave
+// the encoding unknown, and nothing is read.
+TEST(TextEncoding, TextFileWithoutAMarkIsRecognisedByItsBytes) {
+    EXPECT_EQ("Ab\xC3\xBC\r\n"s, text::fromTextFile("A\0b\0\xFC\0\r\0\n\0"s)) << "UTF-16LE";
+    EXPECT_EQ("Ab\xC3\xBC\r\n"s, text::fromTextFile("\0A\0b\0\xFC\0\r\0\n"s)) << "UTF-16BE";
+    EXPECT_EQ("a"s, text::fromTextFile("\0a"s)) << "one character of UTF-16BE";
+    EXPECT_EQ("B\xC3\xBC"
+              "cher \xE6\x97\xA5"s,
+              text::fromTextFile("B\xC3\xBC"
+                                 "cher \xE6\x97\xA5"s))
+        << "valid UTF-8 arrives as it is";
+    EXPECT_EQ(std::nullopt, text::fromTextFile("ab\0cd"s)) << "a NUL in the code page";
+    EXPECT_EQ(std::nullopt, text::fromTextFile("A\0b\0c"s)) << "UTF-16 of an odd length";
+    EXPECT_EQ(std::nullopt, text::fromTextFile("A\0\0\0b\0\0\0"s)) << "UTF-32";
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "code page " << GetACP() << " is not 1252";
+    EXPECT_EQ("B\xC3\x83\xC2\xBC"
+              "cher \xC3\xBC"s,
+              text::fromTextFile("B\xC3\xBC"
+                                 "cher \xFC"s))
+        << "not all of it UTF-8: the code page";
 }
 
 int closes = 0;

@@ -117,10 +117,11 @@ public:
     // the caller to find out the ordinary way. Never throws.
     virtual bool removeEmptyFolder(const std::string& path) = 0;
 
-    // The whole content of a text file converted to UTF-8: after a UTF-8 or
-    // UTF-16LE byte-order mark in that encoding, the mark dropped; otherwise
-    // in the 8-bit code page. Carriage returns, line feeds and NULs arrive
-    // unchanged.
+    // The whole content of a text file converted to UTF-8 from the encoding
+    // recogniseText (engine/text_file.h) finds in it: UTF-8 or UTF-16 of
+    // either byte order, with a byte-order mark (dropped) or without, or the
+    // 8-bit code page. Carriage returns, line feeds and NULs arrive
+    // unchanged. Throws, naming the file, when its encoding cannot be told.
     virtual std::string readTextFile(const std::string& path) = 0;
 };
 

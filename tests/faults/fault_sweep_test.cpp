@@ -94,6 +94,13 @@ struct World {
     Marks marks;
 
     explicit World(Marks m = Marks::some) : marks(m) {
+        // Two files named on a second line each, as a shared control is
+        // copied and then registered: each count still goes down by one.
+        w.fs.addFile(s::log, s::logText() +
+                                 s::lines({
+                                     "ACTION: DllSelfRegister: \"C:\\WINDOWS\\SYSTEM\\MYLIB.DLL\"",
+                                     "ACTION: SystemFile: \"" + s::sharedControl + "\"",
+                                 }));
         w.fs.addLink(linkPath, linkTarget);
         w.fs.addFile(linkedFile, "plan");
         w.fs.addFile(linkedNested, "numbers");
@@ -239,6 +246,13 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
         EXPECT_TRUE(mayChangeInRegistry(line)) << "registry now holds: " << line;
     for (const std::string& line : minus(registryBefore, registryAfter))
         EXPECT_TRUE(mayChangeInRegistry(line)) << "registry lost: " << line;
+
+    // However the run ended, no count went down by more than one.
+    for (const auto& [name, before] : countsBefore) {
+        if (before > 0) {
+            EXPECT_GE(world.count(name) + 1, before) << name << " lowered twice";
+        }
+    }
 
     // 2. Kept files and what a link points at are untouched.
     for (const std::string& path : marked)

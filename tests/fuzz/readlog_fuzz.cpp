@@ -1,10 +1,14 @@
 // The install log is text anyone who can write to the install folder can
 // change. Whatever it holds, reading it may only lower the counts of the
-// shared files it names (or ask for the removal of a key named like one),
-// must keep the progress bar in range and must neither crash nor throw.
+// shared files it names, each file's once however many lines name it (or ask
+// for the removal of a key named like one), must keep the progress bar in
+// range and must not crash. It throws only for a log whose encoding cannot be
+// told, naming the log, and then changes nothing.
 
+#include "engine/error.h"
 #include "engine/installlog.h"
 #include "engine/state.h"
+#include "engine/text_file.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/memory_filesystem.h"
@@ -198,8 +202,9 @@ void checkValue(const SnapValue& before, const SnapValue& after, const Mentions&
         check(now <= static_cast<std::int64_t>(fromLe(before.data)), what + " was raised");
         return;
     }
-    const std::int64_t most = count - std::min<std::int64_t>(exact, count);
-    const std::int64_t least = count - std::min<std::int64_t>(exact + maybe, count);
+    // One lowering per file, however many lines name it.
+    const std::int64_t most = count - (exact > 0 ? 1 : 0);
+    const std::int64_t least = count - (exact + maybe > 0 ? 1 : 0);
     check(now >= least && now <= most, what + " went from " + std::to_string(count) + " to " +
                                            std::to_string(now) + " with " + std::to_string(exact) +
                                            " mentions");
@@ -215,14 +220,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const SnapKey before = snapshotTree(registry);
     const auto filesBefore = fs.snapshot("C:");
-    const std::string text = fs.readTextFile(installdir + "\\st6unst.log");
-    const auto lines = splitLines(text);
-    const Mentions mentions = mentionsOf(lines);
-
     UninstallState state;
     state.installdir = installdir;
     RecordingProgress progress;
     FaultyRegistry recorder(registry); // never fails: it only records the calls
+    if (recogniseText(log).encoding == TextEncoding::unknown) {
+        try {
+            readlog(state, recorder, fs, installdir, progress);
+            propertyFailed("a log of no known encoding was read");
+        } catch (const Error& e) {
+            check(std::string(e.what()).find(installdir + "\\st6unst.log") != std::string::npos,
+                  std::string("the refusal does not name the log: ") + e.what());
+        }
+        check(recorder.history().empty(), "a refused log still reached the registry");
+        check(state.groupname.empty() && state.menupath.empty(), "a refused log named a group");
+        check(fs.snapshot("C:") == filesBefore, "readlog changed the file system");
+        check(flatten(snapshotTree(registry)) == flatten(before),
+              "a refused log changed the registry");
+        return 0;
+    }
+    const std::string text = fs.readTextFile(installdir + "\\st6unst.log");
+    const auto lines = splitLines(text);
+    const Mentions mentions = mentionsOf(lines);
     try {
         readlog(state, recorder, fs, installdir, progress);
     } catch (const std::exception& e) {

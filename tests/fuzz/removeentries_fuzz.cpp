@@ -1,7 +1,8 @@
 // The Uninstall and App Paths lists hold entries of every program on the
 // machine, written by setups of every quality. Whatever they hold, the
 // registration removal must delete exactly the keys a plain reading of the
-// rules picks, nothing else, and never crash or throw.
+// rules picks (every entry of the application, by name or by AppToUninstall,
+// and no other), nothing else, and never crash or throw.
 //
 // The world is built from the input: per scanned key up to five entries with
 // names near the target or near the 255-character limit, each with up to four
@@ -213,22 +214,12 @@ std::vector<std::string> predictDeleted(MemoryRegistry& registry, const SnapKey&
         e.valueMatches = valuesMatch(registry, path + "\\" + child.name, target);
         entries.push_back(e);
     }
+    // Every entry of the application goes, with its sub-keys, by its name or
+    // by its AppToUninstall value; a name that does not fit is passed over.
     std::vector<std::string> deleted;
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        const Entry& e = entries[index];
-        // A name that does not fit is passed over.
-        if (!e.enumerable)
-            continue;
-        // An entry goes with its sub-keys.
-        if (sameName(e.name, target)) {
+    for (const Entry& e : entries) {
+        if (e.enumerable && (sameName(e.name, target) || e.valueMatches))
             deleted.push_back(e.name);
-            break;
-        }
-        if (e.valueMatches) {
-            deleted.push_back(e.name);
-            // The next entry moves into this index and is passed over.
-            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
-        }
     }
     return deleted;
 }

@@ -21,6 +21,7 @@
 #include "engine/path_safety.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
+#include "engine/text_file.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/registry_snapshot.h"
@@ -30,8 +31,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -164,12 +167,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         w.fs.addFile(toolkitHelper);
     if (files & 32)
         w.fs.addFolder(s::installdir + "\\Empty");
-    w.fs.addFile(s::log, input.rest());
+    const std::string log = input.rest();
+    w.fs.addFile(s::log, log);
     w.fs.addLink(linkPath, linkTarget);
     w.fs.addFile(linkedFile, "plan");
     w.fs.addFile(startMenuRoot + std::string("Accessories\\Notepad.lnk"));
     const auto diskBefore = w.fs.snapshot("C:");
     const auto registryBefore = snapshotLines(w.registry);
+    const std::vector<std::pair<std::string, std::uint32_t>> countsBefore = {{s::sharedLib, 3},
+                                                                             {s::otherShared, 4}};
 
     RecordingFileSystem fs(w.fs);
     bool started = false;
@@ -297,5 +303,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(registryLineMayChange(line), "registry now holds: " + line);
     for (const auto& line : minus(registryBefore, registryAfter))
         check(registryLineMayChange(line), "registry lost: " + line);
+
+    // However many lines name a shared file, its count goes down by one at
+    // most: the setup counted it once.
+    for (const auto& [name, count] : countsBefore) {
+        const std::optional<std::uint32_t> now = w.registry.dword(s::sharedDllsKey, name);
+        check(now && *now + 1 >= count, "the count of " + name + " went from " +
+                                            std::to_string(count) + " to " +
+                                            (now ? std::to_string(*now) : std::string("nothing")));
+    }
+    // A log whose encoding cannot be told is refused before anything changes.
+    if (started && recogniseText(log).encoding == TextEncoding::unknown) {
+        check(!completed, "a log of no known encoding was taken for read");
+        check(registryAfter == registryBefore, "a refused log left the registry changed");
+        for (const std::string& call : fs.history()) {
+            for (const std::string operation :
+                 {"delete file ", "delete folder ", "remove empty folder ", "delete at restart "})
+                check(!startsWith(call, operation),
+                      "a refused log still let this happen: " + detail::printable(call));
+        }
+    }
     return 0;
 }

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <numeric>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace uninst {
@@ -184,21 +184,27 @@ void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
 // A setup counts a file once, however many lines name it (a shared control
 // is copied, then registered); lowering it once per line would take another
 // application's reference, and at zero the next uninstaller may delete a file
-// that application still needs. Sorted by the registry's own rule, repeats
-// sit side by side, and the first line naming a file is the one that counts.
+// that application still needs. Repeats of one spelling are set aside first,
+// cheaply; the spellings left are sorted by the registry's own rule, so that
+// names it takes for the same sit side by side. The first line naming a file
+// is the one that counts.
 void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names) {
-    std::vector<std::size_t> order(names.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::unordered_set<std::string_view> spellings;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (spellings.insert(names[i]).second)
+            order.push_back(i);
+    }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return registry.compareNames(names[a], names[b]) < 0;
     });
-    std::vector<bool> repeated(names.size(), false);
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        if (registry.compareNames(names[order[i - 1]], names[order[i]]) == 0)
-            repeated[order[i]] = true;
+    std::vector<bool> lowered(names.size(), false);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i == 0 || registry.compareNames(names[order[i - 1]], names[order[i]]) != 0)
+            lowered[order[i]] = true;
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!repeated[i])
+        if (lowered[i])
             lowerCount(registry, names[i]);
     }
 }

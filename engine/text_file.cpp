@@ -1,6 +1,7 @@
 #include "engine/text_file.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -20,17 +21,38 @@ bool isContinuation(std::string_view text, std::size_t at) {
     return at < text.size() && (byteAt(text, at) & 0xC0) == 0x80;
 }
 
-// Whether `text` is UTF-8 that holds at least one multi-byte sequence: no
-// overlong form, no surrogate, nothing past U+10FFFF. Text in the code page
-// with letters beyond ASCII almost never reads as such: a letter there is one
-// byte of 0x80 or more, and UTF-8 wants each such lead followed by the right
-// number of continuation bytes.
-bool isMultiByteUtf8(std::string_view text) {
+struct Scan {
+    bool nul = false;
+    bool valid = true;
     bool multiByte = false;
+};
+
+// Whether `text` holds a NUL and whether it is UTF-8 (no overlong form, no
+// surrogate, nothing past U+10FFFF) with at least one multi-byte sequence, in
+// one pass. Text in the code page with letters beyond ASCII almost never
+// reads as such: a letter there is one byte of 0x80 or more, and UTF-8 wants
+// each such lead followed by the right number of continuation bytes.
+Scan scan(std::string_view text) {
+    constexpr std::uint64_t highBits = 0x8080808080808080u;
+    constexpr std::uint64_t lowBits = 0x0101010101010101u;
+    Scan found;
     std::size_t i = 0;
     while (i < text.size()) {
+        // Logs are nearly all ASCII: eight bytes at a time where they are,
+        // none of them a NUL.
+        if (std::uint64_t eight = 0; i + sizeof eight <= text.size()) {
+            std::memcpy(&eight, text.data() + i, sizeof eight);
+            if ((eight & highBits) == 0 && ((eight - lowBits) & ~eight & highBits) == 0) {
+                i += sizeof eight;
+                continue;
+            }
+        }
         const unsigned lead = byteAt(text, i);
-        if (lead < 0x80) {
+        if (lead == 0) {
+            found.nul = true;
+            return found;
+        }
+        if (lead < 0x80 || !found.valid) {
             ++i;
             continue;
         }
@@ -51,19 +73,20 @@ bool isMultiByteUtf8(std::string_view text) {
                 low = 0x90;
             if (lead == 0xF4)
                 high = 0x8F;
-        } else {
-            return false;
         }
-        if (i + 1 >= text.size() || byteAt(text, i + 1) < low || byteAt(text, i + 1) > high)
-            return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (!isContinuation(text, i + k))
-                return false;
+        bool whole = length != 0 && i + 1 < text.size() && byteAt(text, i + 1) >= low &&
+                     byteAt(text, i + 1) <= high;
+        for (std::size_t k = 2; whole && k < length; ++k)
+            whole = isContinuation(text, i + k);
+        if (!whole) {
+            found.valid = false;
+            ++i;
+            continue;
         }
-        multiByte = true;
+        found.multiByte = true;
         i += length;
     }
-    return multiByte;
+    return found;
 }
 
 // UTF-16 of text that is mostly ASCII has a NUL in every other byte, and a
@@ -119,9 +142,11 @@ RecognisedText recogniseText(std::string_view bytes) {
         if (bytes.substr(0, mark.size()) == mark)
             return {encoding, true, bytes.substr(mark.size())};
     }
-    if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr)
+    const Scan found = scan(bytes);
+    if (found.nul)
         return {utf16Order(bytes), false, bytes};
-    return {isMultiByteUtf8(bytes) ? TextEncoding::utf8 : TextEncoding::codePage, false, bytes};
+    const bool utf8 = found.valid && found.multiByte;
+    return {utf8 ? TextEncoding::utf8 : TextEncoding::codePage, false, bytes};
 }
 
 void appendUtf16AsUtf8(std::string& out, std::string_view bytes, bool bigEndian) {

@@ -153,11 +153,6 @@ std::size_t depthOf(std::string_view steps) {
     return depth;
 }
 
-// Whether `path` is `folder` or lies below it, as the two are spelled.
-bool atOrBelow(std::string_view path, std::string_view folder) {
-    return samePath(path, folder) || below(path, folder).has_value();
-}
-
 // A caption names a file in its group's folder: one step, which a file could
 // be named.
 bool isCaption(std::string_view caption) {
@@ -218,41 +213,44 @@ private:
 
     // The steps as the system reads them ("Tools " is the folder Tools),
     // resolved once below the fixed root: nothing for steps that would leave
-    // a root or that no folder could be named.
-    std::optional<std::string> resolved(std::string_view steps) {
-        const std::string key = asciiUpper(steps);
+    // a root, that no folder could be named, or that cannot be resolved.
+    const std::optional<std::string>& resolved(std::string_view steps) {
+        std::string key = asciiUpper(steps);
         if (const auto known = resolved_.find(key); known != resolved_.end())
             return known->second;
         std::optional<std::string> result;
         if (isGroupInsideStartMenu(steps)) {
             const std::string root = startMenuRoot;
-            const std::string full = fs_.fullPath(root + std::string(steps));
-            if (isStrictlyInside(full, root))
-                result = full.substr(root.size());
+            try {
+                const std::string full = fs_.fullPath(root + std::string(steps));
+                if (isStrictlyInside(full, root))
+                    result = full.substr(root.size());
+            } catch (const Error& error) {
+                fail(error);
+            }
         }
-        resolved_.emplace(key, result);
-        return result;
+        return resolved_.emplace(std::move(key), std::move(result)).first->second;
     }
 
     void cleanRoot(const std::string& root, const std::vector<std::string_view>& written) {
         named_.clear();
         namedShortcuts_.clear();
+        listings_.clear();
         std::vector<std::pair<std::size_t, std::string>> groups;
+        for (const std::string_view steps : written) {
+            const auto& inside = resolved(steps);
+            if (!inside)
+                continue;
+            std::string folder = root + "\\" + *inside;
+            if (named_.insert(asciiUpper(folder)).second)
+                groups.emplace_back(depthOf(*inside), std::move(folder));
+        }
+        for (const auto& shortcut : state_.shortcuts) {
+            const auto& inside = resolved(shortcut.group);
+            if (inside && isCaption(shortcut.caption))
+                namedShortcuts_.insert(asciiUpper(root + "\\" + *inside + "\\" + shortcut.caption));
+        }
         try {
-            for (const std::string_view steps : written) {
-                const auto inside = resolved(steps);
-                if (!inside)
-                    continue;
-                std::string folder = root + "\\" + *inside;
-                if (named_.insert(asciiUpper(folder)).second)
-                    groups.emplace_back(depthOf(*inside), std::move(folder));
-            }
-            for (const auto& shortcut : state_.shortcuts) {
-                const auto inside = resolved(shortcut.group);
-                if (inside && isCaption(shortcut.caption))
-                    namedShortcuts_.insert(
-                        asciiUpper(root + "\\" + *inside + "\\" + shortcut.caption));
-            }
             if (groups.empty() || !fs_.folderExists(root))
                 return;
         } catch (const Error& error) {
@@ -264,34 +262,48 @@ private:
         // one below it.
         std::stable_sort(groups.begin(), groups.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<std::string> settled;
+        std::set<std::string> settled;
         for (const auto& [depth, folder] : groups) {
-            const bool done = std::any_of(settled.begin(), settled.end(), [&](const auto& outer) {
-                return atOrBelow(folder, outer);
-            });
-            if (done)
+            if (isSettled(settled, root, folder))
                 continue;
             try {
                 std::string reached;
                 if (find(root, folder.substr(root.size() + 1), reached))
                     clean(reached);
-                settled.push_back(std::move(reached));
+                settled.insert(asciiUpper(reached));
             } catch (const Error& error) {
                 fail(error);
             }
         }
     }
 
+    // Whether `folder` or a folder above it, below the root, is settled.
+    static bool isSettled(const std::set<std::string>& settled, const std::string& root,
+                          const std::string& folder) {
+        const std::string upper = asciiUpper(folder);
+        for (std::size_t at = upper.find('\\', root.size() + 1); at != std::string::npos;
+             at = upper.find('\\', at + 1)) {
+            if (settled.count(upper.substr(0, at)) != 0)
+                return true;
+        }
+        return settled.count(upper) != 0;
+    }
+
     // Reaches the folder one step at a time, so that no link on the way is
     // entered, and sets `reached` to it as the file system spells it. When a
     // step is missing or is a link, sets `reached` to that step's path and
-    // answers false.
+    // answers false. The folders on the way are listed once for all groups:
+    // a walk through a group changes only what lies inside it, and every
+    // folder there is settled by then.
     bool find(const std::string& root, std::string_view steps, std::string& reached) {
         reached = root;
         for (const std::string_view step : pathSteps(steps)) {
-            const FolderListing listing = fs_.listFolder(reached);
+            std::string key = asciiUpper(reached);
+            auto listing = listings_.find(key);
+            if (listing == listings_.end())
+                listing = listings_.emplace(std::move(key), fs_.listFolder(reached)).first;
             const FolderListing::SubFolder* next = nullptr;
-            for (const auto& sub : listing.subFolders) {
+            for (const auto& sub : listing->second.subFolders) {
                 if (samePath(lastName(sub.path), step))
                     next = &sub;
             }
@@ -430,6 +442,7 @@ private:
     std::vector<std::string> roots_;
     std::vector<std::string> systemFolders_;
     std::map<std::string, std::optional<std::string>> resolved_;
+    std::map<std::string, FolderListing> listings_; // upper-cased folder -> listing
     // Upper-cased, for the root being cleaned: the folders the log names,
     // and its named shortcuts' paths without their extensions.
     std::set<std::string> named_;

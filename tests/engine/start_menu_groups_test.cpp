@@ -7,6 +7,7 @@
 #include "engine/unattended.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_shell.h"
+#include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -382,6 +383,29 @@ TEST(StartMenuGroups, GroupOfOnlyThisApplicationsShortcutsGoesWhole) {
     EXPECT_FALSE(w.fs.exists(sample::groupFolder));
     EXPECT_EQ(w.fs.snapshot(sample::otherGroupFolder), others);
     EXPECT_TRUE(w.fs.exists(classic));
+}
+
+// A log naming thousands of folders, none of them there: each folder on the
+// way is listed once, not once per folder named below it.
+TEST(StartMenuGroups, ManyNamedFoldersCostOneListingPerFolderOnTheWay) {
+    ShellWorld w;
+    std::string log = sample::logText();
+    for (int i = 0; i < 3000; ++i)
+        log += createDir(classic + "\\Acme\\Tool " + std::to_string(i)) + "\r\n" +
+               shellLink("Vendor " + std::to_string(i) + "\\Tools", "Tool") + "\r\n";
+    w.fs.addFile(sample::log, log);
+    w.fs.addFolder(classic + "\\Acme");
+    RecordingFileSystem fs(w.fs);
+    formLoad(w.state, w.registry, fs, w.shell, sample::exe, w.list);
+    const std::size_t before = fs.calls();
+    command4Click(w.state, w.registry, fs, w.shell, w.list, w.progress);
+    std::size_t listings = 0;
+    for (std::size_t i = before; i < fs.calls(); ++i)
+        listings += fs.history()[i].rfind("list folder C:\\WINDOWS\\Start Menu", 0) == 0 ? 1 : 0;
+    // The root, Acme and the group MyApp.
+    EXPECT_EQ(listings, 3u);
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(w.fs.exists(classic + "\\Acme"));
 }
 
 TEST(ExpandableAppPath, ExpandedValueNamesTheInstallFolder) {

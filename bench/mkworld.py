@@ -98,9 +98,12 @@ def main():
         lambda i: "ACTION: SharedFile: \"%s\\common%d.dll\"" % (INSTALL, i),
         lambda i: "",
     ]
-    # The start-menu group first, then shared-file lines spread evenly
-    # through the other kinds.
+    # The start-menu group first, with a line for each of its shortcuts (only
+    # shortcuts the log names, or that lead into the install folder, go),
+    # then shared-file lines spread evenly through the other kinds.
     lines = ['ACTION: CreateDir: "%s"' % GROUP]
+    lines += ['ACTION: ShellLink: "%s","%s","%s\\%s",""' % (APP, caption, INSTALL, EXE)
+              for caption in ("BenchApp", "Read Me", "Uninstall BenchApp")]
     s = 0
     for i in range(1, log_lines):
         if s < shared and (i * shared) // (log_lines - 1) != ((i - 1) * shared) // (log_lines - 1):

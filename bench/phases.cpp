@@ -7,6 +7,7 @@
 #include "engine/registration.h"
 #include "engine/removal.h"
 #include "engine/run.h"
+#include "engine/start_menu_groups.h"
 #include "engine/state.h"
 #include "engine/system_paths.h"
 #include "platform/win32_filesystem.h"
@@ -92,8 +93,7 @@ int main(int argc, char** argv) {
         watch.lap("deletefiles");
         sweepfolders(state, fs, state.installdir, true);
         watch.lap("sweepfolders");
-        if (!state.groupname.empty())
-            fs.deleteFolder(startMenuRoot + state.groupname);
+        removeStartMenuGroups(state, fs, nullptr);
         watch.lap("group");
         removeentries(registry, state.cmdline.empty() ? argv[1] : state.cmdline);
         watch.lap("removeentries");

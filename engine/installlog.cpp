@@ -1,5 +1,6 @@
 #include "engine/installlog.h"
 
+#include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
 #include <algorithm>
@@ -100,30 +101,42 @@ public:
 private:
     void directoryCreated(std::string_view l) {
         const std::string_view path = from(l, createDirPayload);
-        if (const auto folder = dropLast(path))
+        const auto folder = dropLast(path);
+        if (folder)
             state_.createdfolders.emplace_back(*folder);
         if (from(path, windowsAt).substr(0, windowsName.size()) != windowsName) {
             state_.menupath.assign(path);
             return;
         }
-        const std::size_t slash = l.rfind('\\');
-        const auto group = dropLast(slash == std::string_view::npos ? l : l.substr(slash + 1));
-        const auto folder = dropLast(path);
-        if (!group || !folder)
+        // A setup creates the vendor's folder, then the group inside it: the
+        // group is the whole of the folder below the start-menu root. Any
+        // other folder of the system's is no group at all.
+        const auto steps = folder ? classicStartMenuSteps(*folder) : std::nullopt;
+        if (!steps)
             return;
-        state_.groupname.assign(*group);
+        state_.groupname.assign(*steps);
         state_.menupath.assign(*folder);
         groupfound_ = true;
     }
 
     void shortcutCreated(std::string_view l) {
-        if (groupfound_)
-            return;
         const std::string_view fields = from(l, shellLinkPayload);
         if (fields.empty())
             return;
-        const auto group = dropLast(fields.substr(0, fields.find(',')));
+        const std::size_t comma = fields.find(',');
+        const auto group = dropLast(fields.substr(0, comma));
         if (!group)
+            return;
+        // The caption, between the next two quotes, names the shortcut's
+        // file in the group: the application's own wherever it leads.
+        if (comma != std::string_view::npos) {
+            const std::string_view rest = fields.substr(comma + 1);
+            const std::size_t close = rest.empty() || rest[0] != '"' ? 0 : rest.find('"', 1);
+            if (close > 1 && close != std::string_view::npos)
+                state_.shortcuts.push_back(
+                    {std::string(*group), std::string(rest.substr(1, close - 1))});
+        }
+        if (groupfound_)
             return;
         state_.groupname.assign(*group);
         state_.menupath.assign(startMenuRoot);

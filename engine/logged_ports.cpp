@@ -58,7 +58,8 @@ Removal LoggedFileSystem::deleteFolder(const std::string& path) {
 bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
     const bool removed = inner().removeEmptyFolder(path);
     if (removed)
-        report_.action("Remove folder: " + path);
+        report_.action((isStartMenuGroup(path) ? "Remove start-menu group: " : "Remove folder: ") +
+                       path);
     return removed;
 }
 

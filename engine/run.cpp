@@ -167,25 +167,13 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
     });
     if (!checked.atRestart.empty())
         left.run([&] { scheduleFoldersAtRestart(state, fs, checked.atRestart); });
-    // A group that would lead outside the start menu is left alone rather
-    // than stopping the run: by now the files and the log are gone, and the
-    // registration must still go, or nothing could remove it later.
-    left.run([&] {
-        if (!state.menupath.empty() && !state.groupname.empty() &&
-            isGroupInsideStartMenu(state.groupname)) {
-            // The system drops a trailing dot or blank from the group's last
-            // step ("Tools " is the folder Tools); the file system takes
-            // paths as they stand, so the group is resolved first.
-            const std::string group = fs.fullPath(startMenuRoot + state.groupname);
-            if (isStrictlyInside(group, startMenuRoot)) {
-                state.menupath = group;
-                // A group folder the user already removed is not a failure.
-                fs.deleteFolder(state.menupath);
-            }
-        }
-    });
-    if (shell != nullptr)
-        left.run([&] { removeProgramsGroups(state, fs, *shell); });
+    // Only this application's shortcuts go from the start menu, then the
+    // folders that left empty: the roots are shared with other applications
+    // and the system, and the log may name any folder in them. A group that
+    // would lead outside the start menu is left alone rather than stopping
+    // the run: by now the files and the log are gone, and the registration
+    // must still go, or nothing could remove it later.
+    left.run([&] { removeStartMenuGroups(state, fs, shell); });
     left.run([&] { list.refresh(); });
     left.run([&] { removeentries(registry, state.cmdline); });
     left.throwIfAny();

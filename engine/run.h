@@ -47,9 +47,9 @@ enum class UninstallEnd {
 UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs,
                            FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
 
-// The same on a system with a desktop shell: after the group under the fixed
-// start-menu root, this application's shortcuts in the shell's Programs
-// folders go too (removeProgramsGroups).
+// The same on a system with a desktop shell: the shell's Programs folders are
+// start-menu roots too, and a shortcut that leads into the install folder is
+// this application's as well as one the log names (removeStartMenuGroups).
 UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
                            FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
 

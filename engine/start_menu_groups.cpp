@@ -3,9 +3,14 @@
 #include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/path_safety.h"
+#include "engine/system_paths.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace uninst {
@@ -141,80 +146,244 @@ std::optional<std::string> fileUrlPath(std::string_view url) {
     return std::nullopt;
 }
 
+std::size_t depthOf(std::string_view steps) {
+    std::size_t depth = 0;
+    for (const char c : steps)
+        depth += separator(c) ? 1 : 0;
+    return depth;
+}
+
+// A caption names a file in its group's folder: one step, which a file could
+// be named.
+bool isCaption(std::string_view caption) {
+    return caption.find_first_of("\\/") == std::string_view::npos &&
+           isGroupInsideStartMenu(caption);
+}
+
 class GroupCleaner {
 public:
-    GroupCleaner(const UninstallState& state, FileSystem& fs, Shell& shell)
-        : installdir_(state.installdir), fs_(fs), shell_(shell), roots_(shell.programsFolders()),
-          systemFolders_(shell.systemFolders()) {}
-
-    void run(const UninstallState& state) {
-        std::vector<std::pair<std::string, std::string>> groups;
-        const auto add = [&](const std::string& root, std::string_view steps) {
-            if (!isGroupInsideStartMenu(steps))
-                return;
-            for (const auto& [knownRoot, knownSteps] : groups) {
-                if (samePath(knownRoot, root) && samePath(knownSteps, steps))
-                    return;
-            }
-            groups.emplace_back(root, steps);
-        };
-        for (const std::string& root : roots_) {
-            if (!state.groupname.empty())
-                add(root, state.groupname);
-            for (const std::string& folder : state.createdfolders) {
-                if (const auto steps = below(folder, root))
-                    add(root, *steps);
-            }
+    GroupCleaner(const UninstallState& state, FileSystem& fs, Shell* shell)
+        : state_(state), fs_(fs), shell_(shell) {
+        addRoot(std::string(withoutTrailingSeparators(startMenuRoot)));
+        if (shell != nullptr) {
+            for (const std::string& root : shell->programsFolders())
+                addRoot(std::string(withoutTrailingSeparators(root)));
+            systemFolders_ = shell->systemFolders();
         }
-        for (const auto& [root, steps] : groups) {
-            if (const auto folder = find(root, steps))
-                clean(*folder, true);
+    }
+
+    void run() {
+        // Steps that name a folder below whichever root holds it.
+        std::vector<std::string_view> anywhere;
+        if (!state_.groupname.empty())
+            anywhere.push_back(state_.groupname);
+        for (const std::string& folder : state_.createdfolders) {
+            if (const auto steps = classicStartMenuSteps(folder))
+                anywhere.push_back(*steps);
+        }
+        for (const auto& shortcut : state_.shortcuts)
+            anywhere.push_back(shortcut.group);
+
+        for (const std::string& root : roots_) {
+            std::vector<std::string_view> steps = anywhere;
+            for (const std::string& folder : state_.createdfolders) {
+                if (const auto inside = below(folder, root))
+                    steps.push_back(*inside);
+            }
+            cleanRoot(root, steps);
         }
         if (!failures_.empty())
             throw Error(failures_);
     }
 
 private:
-    // The group folder as the file system spells it, reached one step at a
-    // time so that no link on the way is entered. Nothing when a step is
-    // missing or is a link.
-    std::optional<std::string> find(const std::string& root, std::string_view steps) {
-        if (!fs_.folderExists(root))
-            return std::nullopt;
-        std::string folder = root;
+    void addRoot(std::string root) {
+        if (root.empty())
+            return;
+        for (const std::string& known : roots_) {
+            if (samePath(known, root))
+                return;
+        }
+        roots_.push_back(std::move(root));
+    }
+
+    void fail(const Error& error) {
+        failures_.append(failures_.empty() ? "" : "\n").append(error.what());
+    }
+
+    // The steps as the system reads them ("Tools " is the folder Tools),
+    // resolved once below the fixed root: nothing for steps that would leave
+    // a root, that no folder could be named, or that cannot be resolved.
+    const std::optional<std::string>& resolved(std::string_view steps) {
+        std::string key = asciiUpper(steps);
+        if (const auto known = resolved_.find(key); known != resolved_.end())
+            return known->second;
+        std::optional<std::string> result;
+        if (isGroupInsideStartMenu(steps)) {
+            const std::string root = startMenuRoot;
+            try {
+                const std::string full = fs_.fullPath(root + std::string(steps));
+                if (isStrictlyInside(full, root))
+                    result = full.substr(root.size());
+            } catch (const Error& error) {
+                fail(error);
+            }
+        }
+        return resolved_.emplace(std::move(key), std::move(result)).first->second;
+    }
+
+    void cleanRoot(const std::string& root, const std::vector<std::string_view>& written) {
+        named_.clear();
+        namedShortcuts_.clear();
+        listings_.clear();
+        std::vector<std::pair<std::size_t, std::string>> groups;
+        for (const std::string_view steps : written) {
+            const auto& inside = resolved(steps);
+            if (!inside)
+                continue;
+            std::string folder = root + "\\" + *inside;
+            if (named_.insert(asciiUpper(folder)).second)
+                groups.emplace_back(depthOf(*inside), std::move(folder));
+        }
+        for (const auto& shortcut : state_.shortcuts) {
+            const auto& inside = resolved(shortcut.group);
+            if (inside && isCaption(shortcut.caption))
+                namedShortcuts_.insert(asciiUpper(root + "\\" + *inside + "\\" + shortcut.caption));
+        }
+        try {
+            if (groups.empty() || !fs_.folderExists(root))
+                return;
+        } catch (const Error& error) {
+            fail(error);
+            return;
+        }
+        // Outer folders first: one walk through a group settles the folders
+        // the log named inside it, and a folder found missing settles every
+        // one below it.
+        std::stable_sort(groups.begin(), groups.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::set<std::string> settled;
+        for (const auto& [depth, folder] : groups) {
+            if (isSettled(settled, root, folder))
+                continue;
+            try {
+                std::string reached;
+                if (find(root, folder.substr(root.size() + 1), reached))
+                    clean(reached);
+                settled.insert(asciiUpper(reached));
+            } catch (const Error& error) {
+                fail(error);
+            }
+        }
+    }
+
+    // Whether `folder` or a folder above it, below the root, is settled.
+    static bool isSettled(const std::set<std::string>& settled, const std::string& root,
+                          const std::string& folder) {
+        const std::string upper = asciiUpper(folder);
+        for (std::size_t at = upper.find('\\', root.size() + 1); at != std::string::npos;
+             at = upper.find('\\', at + 1)) {
+            if (settled.count(upper.substr(0, at)) != 0)
+                return true;
+        }
+        return settled.count(upper) != 0;
+    }
+
+    // Reaches the folder one step at a time, so that no link on the way is
+    // entered, and sets `reached` to it as the file system spells it. When a
+    // step is missing or is a link, sets `reached` to that step's path and
+    // answers false. The folders on the way are listed once for all groups:
+    // a walk through a group changes only what lies inside it, and every
+    // folder there is settled by then.
+    bool find(const std::string& root, std::string_view steps, std::string& reached) {
+        reached = root;
         for (const std::string_view step : pathSteps(steps)) {
-            const FolderListing listing = fs_.listFolder(folder);
+            std::string key = asciiUpper(reached);
+            auto listing = listings_.find(key);
+            if (listing == listings_.end())
+                listing = listings_.emplace(std::move(key), fs_.listFolder(reached)).first;
             const FolderListing::SubFolder* next = nullptr;
-            for (const auto& sub : listing.subFolders) {
+            for (const auto& sub : listing->second.subFolders) {
                 if (samePath(lastName(sub.path), step))
                     next = &sub;
             }
-            if (next == nullptr || next->isLink)
-                return std::nullopt;
-            folder = next->path;
+            if (next == nullptr || next->isLink) {
+                reached.append("\\").append(step);
+                return false;
+            }
+            reached = next->path;
         }
-        return folder;
+        return true;
     }
 
-    // Removes this application's shortcuts in `folder` and below, then the
-    // folders this left empty, and `folder` itself when the log named it and
-    // it is empty. Says whether anything was removed.
-    bool clean(const std::string& folder, bool named) {
-        const FolderListing listing = fs_.listFolder(folder);
-        bool removed = false;
-        for (const auto& sub : listing.subFolders) {
-            if (!sub.isLink)
-                removed = clean(sub.path, false) || removed;
+    // Removes this application's shortcuts in `top` and below it, then each
+    // folder left empty that this emptied or the log named, deepest first.
+    // An explicit stack: a group may be as deep as a path allows.
+    void clean(const std::string& top) {
+        struct Frame {
+            std::string path;
+            FolderListing listing;
+            std::size_t nextSub = 0;
+            bool remains = false; // something stays in it
+            bool removed = false; // this run removed something from it
+        };
+        std::vector<Frame> stack;
+        const auto enter = [&](const std::string& path) {
+            try {
+                stack.push_back(Frame{path, fs_.listFolder(path)});
+                return true;
+            } catch (const Error& error) {
+                fail(error);
+                return false;
+            }
+        };
+        if (!enter(top))
+            return;
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            if (frame.nextSub < frame.listing.subFolders.size()) {
+                const FolderListing::SubFolder sub = frame.listing.subFolders[frame.nextSub++];
+                if (sub.isLink || !enter(sub.path))
+                    stack.back().remains = true;
+                continue;
+            }
+            for (const std::string& file : frame.listing.files) {
+                if (isOurShortcut(file) && deleteShortcut(file))
+                    frame.removed = true;
+                else
+                    frame.remains = true;
+            }
+            // A folder the log did not name and this run did not empty may be
+            // another application's, even when it is empty.
+            const bool named = named_.count(asciiUpper(frame.path)) != 0;
+            const bool gone = !frame.remains && (named || frame.removed) &&
+                              !systemOwned(frame.path) && removeFolder(frame.path);
+            const bool removed = frame.removed || gone;
+            stack.pop_back();
+            if (!stack.empty()) {
+                stack.back().remains = stack.back().remains || !gone;
+                stack.back().removed = stack.back().removed || removed;
+            }
         }
-        for (const std::string& file : listing.files) {
-            if (isOurShortcut(file) && deleteShortcut(file))
-                removed = true;
+    }
+
+    // The one call first; when it refuses, the folder is looked at the
+    // ordinary way, as the folder sweep does.
+    bool removeFolder(const std::string& folder) {
+        if (fs_.removeEmptyFolder(folder))
+            return true;
+        try {
+            if (!fs_.folderExists(folder))
+                return true;
+            const FolderListing listing = fs_.listFolder(folder);
+            if (!listing.files.empty() || !listing.subFolders.empty())
+                return false;
+            fs_.deleteFolder(folder);
+            return true;
+        } catch (const Error& error) {
+            fail(error);
+            return false;
         }
-        // A folder the log did not name and this run did not empty may be
-        // another application's, even when it is empty.
-        if ((named || removed) && !systemOwned(folder))
-            removed = fs_.removeEmptyFolder(folder) || removed;
-        return removed;
     }
 
     // A shortcut that refuses is told at the end; the others still go.
@@ -222,29 +391,33 @@ private:
         try {
             return fs_.deleteFile(file) == Removal::removed;
         } catch (const Error& error) {
-            failures_.append(failures_.empty() ? "" : "\n").append(error.what());
+            fail(error);
             return false;
         }
     }
 
     bool isOurShortcut(const std::string& file) {
-        std::optional<std::string> target;
-        switch (kindOf(file)) {
-        case ShortcutKind::none:
+        const ShortcutKind kind = kindOf(file);
+        if (kind == ShortcutKind::none)
             return false;
-        case ShortcutKind::shellLink:
-            target = shell_.shortcutTarget(file);
-            break;
-        case ShortcutKind::internet:
+        // The kind comes from the name's extension, so the last dot is in
+        // the name.
+        if (namedShortcuts_.count(asciiUpper(std::string_view(file).substr(0, file.rfind('.')))) !=
+            0)
+            return true;
+        std::optional<std::string> target;
+        if (kind == ShortcutKind::shellLink) {
+            if (shell_ != nullptr)
+                target = shell_->shortcutTarget(file);
+        } else {
             // One that cannot be read cannot be shown to be ours.
             try {
                 target = internetShortcutTarget(fs_.readTextFile(file));
             } catch (const Error&) {
                 return false;
             }
-            break;
         }
-        return target && leadsInto(*target, installdir_);
+        return target && !state_.installdir.empty() && leadsInto(*target, state_.installdir);
     }
 
     bool systemOwned(const std::string& folder) const {
@@ -256,23 +429,43 @@ private:
             if (samePath(withoutTrailingSeparators(owned), folder))
                 return true;
         }
+        for (const std::string& root : roots_) {
+            if (samePath(root, folder))
+                return true;
+        }
         return false;
     }
 
-    const std::string& installdir_;
+    const UninstallState& state_;
     FileSystem& fs_;
-    Shell& shell_;
+    Shell* shell_;
     std::vector<std::string> roots_;
     std::vector<std::string> systemFolders_;
+    std::map<std::string, std::optional<std::string>> resolved_;
+    std::map<std::string, FolderListing> listings_; // upper-cased folder -> listing
+    // Upper-cased, for the root being cleaned: the folders the log names,
+    // and its named shortcuts' paths without their extensions.
+    std::set<std::string> named_;
+    std::set<std::string> namedShortcuts_;
     std::string failures_;
 };
 
 } // namespace
 
-void removeProgramsGroups(const UninstallState& state, FileSystem& fs, Shell& shell) {
-    if (state.installdir.empty())
-        return;
-    GroupCleaner(state, fs, shell).run(state);
+std::optional<std::string_view> classicStartMenuSteps(std::string_view folder) {
+    constexpr std::string_view windows = "WINDOWS";
+    constexpr std::string_view programs = "\\Start Menu\\Programs\\";
+    const bool drive = folder.size() > 3 && folder[1] == ':' && folder[2] == '\\';
+    if (!drive || folder.substr(3, windows.size()) != windows)
+        return std::nullopt;
+    const std::string_view rest = folder.substr(3 + windows.size());
+    if (rest.size() <= programs.size() || !samePath(rest.substr(0, programs.size()), programs))
+        return std::nullopt;
+    return rest.substr(programs.size());
+}
+
+void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell* shell) {
+    GroupCleaner(state, fs, shell).run();
 }
 
 std::optional<std::string> internetShortcutTarget(std::string_view text) {

@@ -8,22 +8,33 @@
 #include <string>
 #include <string_view>
 
-// Today's systems keep start-menu groups in an all-users and a per-user
-// Programs folder, shared with other applications and with the system
-// itself. Unlike the fixed start-menu root, where the whole group folder
-// goes, only this application's shortcuts are removed there.
+// Start-menu groups live below a start-menu root: the fixed one, and on
+// today's systems an all-users and a per-user Programs folder. Every root is
+// shared with other applications and with the system itself, so only this
+// application's shortcuts are removed there, then the folders that left
+// empty.
 
 namespace uninst {
 
-// Looks for the group the log named (state.groupname), and for every folder a
-// directory-created line named inside a Programs folder, in each of the
-// shell's Programs folders. Removes the shortcuts (.lnk, .pif, .url) in them
-// that lead into state.installdir, then each such folder that is left empty,
-// unless the system owns it. Links are never entered; nothing that is not a
-// shortcut is removed. Throws Error when a folder cannot be listed; a
-// shortcut that cannot be deleted does not stop the others, and one Error at
-// the end names every such shortcut.
-void removeProgramsGroups(const UninstallState& state, FileSystem& fs, Shell& shell);
+// The steps below the start-menu root of a folder named as a setup writes it
+// on the systems the fixed root belongs to: for
+// "C:\WINDOWS\Start Menu\Programs\Acme\Tools" (any drive, WINDOWS in
+// capitals) they are "Acme\Tools". Nothing for any other folder, the root
+// itself included.
+std::optional<std::string_view> classicStartMenuSteps(std::string_view folder);
+
+// Looks, below the fixed start-menu root and, given a shell, in each of its
+// Programs folders, for every folder the log names: the group
+// (state.groupname), the group of every shortcut line, every folder of a
+// directory-created line in the fixed root's form, and every folder of one
+// inside that Programs folder. Removes the shortcuts (.lnk, .pif, .url) in
+// them and below them that are this application's (named by a shortcut line
+// of the log, or leading into state.installdir), then each folder that this
+// left empty, and each folder the log named that is empty; a folder the
+// system owns and a root always stay. Links are never entered; nothing that
+// is not a shortcut is removed. A failure does not stop the others; one Error
+// at the end names every one.
+void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell* shell);
 
 // The file an Internet shortcut's text (.url) leads to: its URL= line in the
 // [InternetShortcut] section when that is a file: URL, as a path. Nothing for

@@ -13,11 +13,23 @@ struct UninstallState {
     std::string installdir;  // the install folder as the system resolves it, no trailing separator
     std::string logpath;     // the install log: the last setup-toolkit file listing met
     std::string lastsubpath; // the last sub-folder listing entered; the sweep leaves it
-    std::string groupname;   // the start-menu group the install log names
-    std::string menupath;    // that group's start-menu folder, as last set by the log
+    // The start-menu group the install log names: every step of it below the
+    // start-menu root ("Acme\Tools"), as the log spells it.
+    std::string groupname;
+    std::string menupath; // that group's start-menu folder, as last set by the log
     // Every folder a directory-created line of the log named, without its
-    // closing quote: those inside today's Programs folders name the group too.
+    // closing quote: those inside a start-menu root name folders of the
+    // group too, which go once this run has emptied them.
     std::vector<std::string> createdfolders;
+    // Every shortcut a shortcut line of the log named, by its group's steps
+    // below the start-menu root and its caption (the file's name without
+    // its extension): wherever it lies, and whatever it leads to, it is the
+    // application's own.
+    struct NamedShortcut {
+        std::string group;
+        std::string caption;
+    };
+    std::vector<NamedShortcut> shortcuts;
     // Every setup-toolkit file the inventory met, in listing order: with no
     // row listed, these and the folders left empty are all that goes.
     std::vector<std::string> toolkitFiles;

@@ -69,15 +69,17 @@ protected:
     }
 
     // What belongs to someone else: another application's registration,
-    // shared counts and a start-menu group the log does not name, a file
-    // outside the install folder. Every run must leave all of it as it was.
+    // shared counts and a start-menu group the log does not name (its
+    // shortcut leads into the install folder, so a run that takes a group
+    // the log did not name takes it), a file outside the install folder.
+    // Every run must leave all of it as it was.
     void buildBystanders() {
         registerApp(otherApp, L"C:\\Program Files\\E2E Other\\e2eother.exe");
         setString(uninstallKey + L"\\" + otherEntry, L"AppToUninstall", otherApp);
         for (const std::wstring& file : sharedFiles)
             setDword(sharedDllsKey, file, 3);
         createFolder(otherMenu);
-        createFile(otherMenu + L"\\E2E App.lnk");
+        createShortcut(otherMenu + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
         createFolder(linkTarget);
         createFile(outsideFile);
         sharedValues_ = valueCount(sharedDllsKey);
@@ -349,7 +351,7 @@ template <typename Hold> void heldInstallFolderStopsTheRun(Hold hold) {
     createFile(installDir + L"\\a.txt");
     createFile(installDir + L"\\sub\\b.txt");
     createFolder(otherMenu);
-    createFile(otherMenu + L"\\E2E App.lnk");
+    createShortcut(otherMenu + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
     createFile(installDir + L"\\ST6UNST.LOG",
                "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"\r\n");
     setString(appPathsKey + L"\\" + app, L"", installDir + L"\\e2eapp.exe");

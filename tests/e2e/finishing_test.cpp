@@ -71,7 +71,7 @@ protected:
         setDword(sharedDllsKey, umlautShared, 3);
         setDword(sharedDllsKey, misreadShared, 3);
         createFolder(groupFolder);
-        createFile(groupFolder + L"\\E2E App.lnk");
+        createShortcut(groupFolder + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
         createFile(installDir + L"\\ST6UNST.LOG", bytes);
         std::wstring report;
         EXPECT_EQ(uninstallEverything(app, report), 0) << narrow(report);
@@ -90,7 +90,7 @@ protected:
         createFile(installDir + L"\\e2eapp.exe");
         createFile(installDir + L"\\bin\\e2eapp.dll");
         createFolder(menu);
-        createFile(menu + L"\\E2E App.lnk");
+        createShortcut(menu + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
         setDword(sharedDllsKey, sharedFiles[0], 3);
         registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
     }

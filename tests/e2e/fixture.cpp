@@ -2,6 +2,11 @@
 
 #include "tests/support/win32_handles.h"
 
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <array>
 #include <stdexcept>
 
 namespace e2e {
@@ -14,6 +19,36 @@ namespace {
     throw std::runtime_error("fixture: " + std::string(what) + " " + narrow(subject) +
                              " failed with error " + std::to_string(code));
 }
+
+// shell32 and ole32 are loaded, not imported, as the program itself does.
+class Library {
+public:
+    explicit Library(const wchar_t* name)
+        : module_(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
+    ~Library() {
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    template <typename Function> Function get(const char* name) const {
+        const auto entry = module_ == nullptr ? nullptr : GetProcAddress(module_, name);
+        if (entry == nullptr)
+            throw std::runtime_error(std::string("fixture: no entry point ") + name);
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+    }
+
+private:
+    HMODULE module_;
+};
+
+template <typename Interface> struct Released {
+    Interface* pointer = nullptr;
+    ~Released() {
+        if (pointer != nullptr)
+            pointer->Release();
+    }
+};
 
 using uninst::test::FileHandle;
 using uninst::test::FindHandle;
@@ -362,6 +397,43 @@ long Uninstaller::exitStatus(DWORD timeoutMs) {
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
     return static_cast<long>(code);
+}
+
+std::wstring folderPath(int id) {
+    const Library shell32(L"shell32.dll");
+    const auto getFolderPath =
+        shell32.get<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR)>("SHGetFolderPathW");
+    std::array<wchar_t, MAX_PATH> path{};
+    if (getFolderPath(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path.data()) != S_OK)
+        throw std::runtime_error("fixture: SHGetFolderPathW " + std::to_string(id) + " failed");
+    return path.data();
+}
+
+void createShortcut(const std::wstring& path, const std::wstring& target) {
+    const Library ole32(L"ole32.dll");
+    const auto initialize = ole32.get<HRESULT(WINAPI*)(LPVOID, DWORD)>("CoInitializeEx");
+    const auto uninitialize = ole32.get<void(WINAPI*)()>("CoUninitialize");
+    const auto create = ole32.get<HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)>(
+        "CoCreateInstance");
+    const HRESULT apartment = initialize(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT result = E_FAIL;
+    {
+        Released<IShellLinkW> link;
+        Released<IPersistFile> file;
+        result = create(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                        reinterpret_cast<void**>(&link.pointer));
+        if (SUCCEEDED(result))
+            result = link.pointer->SetPath(target.c_str());
+        if (SUCCEEDED(result))
+            result = link.pointer->QueryInterface(IID_IPersistFile,
+                                                  reinterpret_cast<void**>(&file.pointer));
+        if (SUCCEEDED(result))
+            result = file.pointer->Save(path.c_str(), TRUE);
+    }
+    if (SUCCEEDED(apartment))
+        uninitialize();
+    if (FAILED(result) || !fileExists(path))
+        throw std::runtime_error("fixture: shortcut " + narrow(path) + " not written");
 }
 
 } // namespace e2e

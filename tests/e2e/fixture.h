@@ -34,6 +34,13 @@ bool folderExists(const std::wstring& path);
 // link, never through it.
 void removeTree(const std::wstring& path);
 
+// The shell's folder of CSIDL `id`, as SHGetFolderPathW names it now.
+std::wstring folderPath(int id);
+
+// A shell link at `path` to `target`, written by the system's own
+// IShellLinkW; the target need not exist.
+void createShortcut(const std::wstring& path, const std::wstring& target);
+
 // A directory link at `link` to the existing folder `target`. Under Wine,
 // whose CreateSymbolicLinkW makes nothing, it is a host symbolic link, which
 // Wine reports as a reparse point. False when neither could be made.

@@ -144,15 +144,22 @@ TEST_F(Links, LargeInstallSwappedForALinkWhileTheQuestionWaitsIsNotDeletedThroug
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 }
 
-// The group folder is removed whole, however deep: one level per step of a
-// path as long as the system allows would exhaust a recursive removal.
+// A group the setup made level by level goes whole, however deep: one level
+// per step of a path as long as the system allows would exhaust a recursive
+// walk.
 TEST_F(Links, DeepGroupFolderIsRemovedWhole) {
     std::wstring deep = L"\\\\?\\" + startMenuRoot + group;
-    for (int level = 0; level < 150; ++level)
+    std::string steps = narrow(group);
+    std::vector<std::string> log = {"ACTION: CreateDir: \"" + narrow(startMenuRoot) + steps + "\""};
+    for (int level = 0; level < 150; ++level) {
         deep += L"\\d";
+        steps += "\\d";
+        log.push_back("ACTION: CreateDir: \"" + narrow(startMenuRoot) + steps + "\"");
+    }
+    log.push_back("ACTION: ShellLink: \"" + steps + "\",\"E2E App\",\"e2eapp.exe\"");
     createFolder(deep);
     createFile(deep + L"\\E2E App.lnk");
-    buildApplication({"ACTION: ShellLink: \"E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
+    buildApplication(log);
 
     std::wstring report;
     ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);

@@ -2,84 +2,12 @@
 // from folders it shares with other applications and with the system.
 #include "tests/e2e/scenarios.h"
 
-#include <objbase.h>
-#include <objidl.h>
 #include <shlobj.h>
 
-#include <array>
 #include <stdexcept>
 
 namespace e2e {
 namespace {
-
-// shell32 and ole32 are loaded, not imported, as the program itself does.
-class Library {
-public:
-    explicit Library(const wchar_t* name)
-        : module_(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
-    ~Library() {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    template <typename Function> Function get(const char* name) const {
-        const auto entry = module_ == nullptr ? nullptr : GetProcAddress(module_, name);
-        if (entry == nullptr)
-            throw std::runtime_error(std::string("fixture: no entry point ") + name);
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
-    }
-
-private:
-    HMODULE module_;
-};
-
-std::wstring folderPath(int id) {
-    const Library shell32(L"shell32.dll");
-    const auto getFolderPath =
-        shell32.get<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR)>("SHGetFolderPathW");
-    std::array<wchar_t, MAX_PATH> path{};
-    if (getFolderPath(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path.data()) != S_OK)
-        throw std::runtime_error("fixture: SHGetFolderPathW " + std::to_string(id) + " failed");
-    return path.data();
-}
-
-template <typename Interface> struct Released {
-    Interface* pointer = nullptr;
-    ~Released() {
-        if (pointer != nullptr)
-            pointer->Release();
-    }
-};
-
-// A shell link at `path` to `target`, written by the system's own
-// IShellLinkW; the target need not exist.
-void createShortcut(const std::wstring& path, const std::wstring& target) {
-    const Library ole32(L"ole32.dll");
-    const auto initialize = ole32.get<HRESULT(WINAPI*)(LPVOID, DWORD)>("CoInitializeEx");
-    const auto uninitialize = ole32.get<void(WINAPI*)()>("CoUninitialize");
-    const auto create = ole32.get<HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)>(
-        "CoCreateInstance");
-    const HRESULT apartment = initialize(nullptr, COINIT_APARTMENTTHREADED);
-    HRESULT result = E_FAIL;
-    {
-        Released<IShellLinkW> link;
-        Released<IPersistFile> file;
-        result = create(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                        reinterpret_cast<void**>(&link.pointer));
-        if (SUCCEEDED(result))
-            result = link.pointer->SetPath(target.c_str());
-        if (SUCCEEDED(result))
-            result = link.pointer->QueryInterface(IID_IPersistFile,
-                                                  reinterpret_cast<void**>(&file.pointer));
-        if (SUCCEEDED(result))
-            result = file.pointer->Save(path.c_str(), TRUE);
-    }
-    if (SUCCEEDED(apartment))
-        uninitialize();
-    if (FAILED(result) || !fileExists(path))
-        throw std::runtime_error("fixture: shortcut " + narrow(path) + " not written");
-}
 
 void setExpandString(const std::wstring& path, const std::wstring& value) {
     createKey(path);
@@ -205,6 +133,148 @@ TEST_F(StartMenu, ExpandableRegistrationNamesTheExpandedFolder) {
     EXPECT_FALSE(folderExists(installDir));
     EXPECT_FALSE(folderExists(commonPrograms + L"\\" + group));
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// The fixed root as older systems have it, with folders of the system's and
+// of other applications in it: a log may name any of them.
+const std::wstring classicRoot = startMenuRoot.substr(0, startMenuRoot.size() - 1);
+const std::wstring acme = startMenuRoot + L"E2E Acme";
+const std::wstring otherTools = startMenuRoot + L"E2E Tools";
+const std::wstring otherAppGroup = startMenuRoot + L"E2E Other App";
+const std::wstring otherTarget = L"C:\\Program Files\\E2E Other\\other.exe";
+const std::wstring notes = L"E2E notes.txt";
+
+std::string contentOf(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "(unreadable)";
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// Every file below the fixed root with its content, but those below
+// `except`.
+std::vector<std::string> classicWorld(const std::wstring& except = L"") {
+    std::vector<std::string> seen;
+    for (const std::wstring& file : filesInListingOrder(classicRoot)) {
+        if (except.empty() || file.rfind(except + L"\\", 0) != 0)
+            seen.push_back(narrow(file) + " = " + contentOf(file));
+    }
+    return seen;
+}
+
+class ClassicRoot : public StartMenu {
+protected:
+    void SetUp() override {
+        createFolder(classicRoot);
+        for (const wchar_t* name : {L"Startup", L"Accessories"}) {
+            const std::wstring folder = startMenuRoot + name;
+            if (!folderExists(folder)) {
+                createFolder(folder);
+                madeFolders_.push_back(folder);
+            }
+        }
+        StartMenu::SetUp();
+    }
+    void cleanUpOwn() override {
+        for (const std::wstring& folder : {acme, otherTools, otherAppGroup})
+            removeTree(folder);
+        for (const wchar_t* name : {L"Startup", L"Accessories"}) {
+            for (const std::wstring& file : {ourShortcut, otherShortcut, notes})
+                DeleteFileW((startMenuRoot + name + L"\\" + file).c_str());
+        }
+    }
+    void TearDown() override {
+        StartMenu::TearDown();
+        for (const std::wstring& folder : madeFolders_)
+            RemoveDirectoryW(folder.c_str());
+    }
+
+    // Another program's shortcut and a user's file in `folder`.
+    static void putOthersInto(const std::wstring& folder) {
+        createFolder(folder);
+        createShortcut(folder + L"\\" + otherShortcut, otherTarget);
+        createFile(folder + L"\\" + notes, "my notes");
+    }
+
+    static std::string shortcutLine(const std::wstring& groupSteps) {
+        return "ACTION: ShellLink: \"" + narrow(groupSteps) + "\",\"E2E App\",\"" +
+               narrow(installDir) + "\\e2eapp.exe\",\"\"";
+    }
+
+private:
+    std::vector<std::wstring> madeFolders_;
+};
+
+// The vendor's folder, then the product's group in it: the group is both
+// steps, and another vendor's group named as the last step stays whole.
+TEST_F(ClassicRoot, GroupOfTwoStepsLeavesAnotherApplicationsGroupOfTheSameName) {
+    install({"ACTION: CreateDir: \"" + narrow(installDir) + "\"",
+             "ACTION: CreateDir: \"" + narrow(acme) + "\"",
+             "ACTION: CreateDir: \"" + narrow(acme) + "\\E2E Tools\"",
+             shortcutLine(L"E2E Acme\\E2E Tools"),
+             "ACTION: CreateDir: \"C:\\WINDOWS\\SYSTEM\\E2E Tools\""});
+    createFolder(acme + L"\\E2E Tools");
+    createShortcut(acme + L"\\E2E Tools\\" + ourShortcut, installDir + L"\\e2eapp.exe");
+    putOthersInto(otherTools);
+    const std::vector<std::string> before = classicWorld(acme);
+
+    Uninstaller run(L"/quiet " + app);
+    ASSERT_EQ(run.exitStatus(), 0);
+    EXPECT_FALSE(folderExists(acme));
+    EXPECT_EQ(classicWorld(), before);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// Startup and Accessories are the system's, "E2E Other App" another
+// application's group: only this application's shortcut goes from each.
+TEST_F(ClassicRoot, FolderAShortcutLineNamesLosesOnlyThisApplicationsShortcut) {
+    for (const std::wstring& name :
+         {std::wstring(L"Startup"), std::wstring(L"Accessories"), std::wstring(L"E2E Other App")}) {
+        SCOPED_TRACE(narrow(name));
+        const std::wstring folder = startMenuRoot + name;
+        install({shortcutLine(name)});
+        putOthersInto(folder);
+        createShortcut(folder + L"\\" + ourShortcut, installDir + L"\\e2eapp.exe");
+        const std::vector<std::string> others = classicWorld();
+
+        std::wstring report;
+        ASSERT_EQ(e2e::uninstallEverything(app, report), 0) << narrow(report);
+        EXPECT_FALSE(fileExists(folder + L"\\" + ourShortcut));
+        std::vector<std::string> expected;
+        for (const std::string& line : others) {
+            if (line.rfind(narrow(folder + L"\\" + ourShortcut) + " = ", 0) != 0)
+                expected.push_back(line);
+        }
+        EXPECT_EQ(classicWorld(), expected);
+        EXPECT_TRUE(fileExists(folder + L"\\" + otherShortcut));
+        EXPECT_TRUE(fileExists(folder + L"\\" + notes));
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    }
+}
+
+// A group holding only this application's shortcuts, found by where they
+// lead, goes whole, as it always did.
+TEST_F(ClassicRoot, GroupOfOnlyThisApplicationsShortcutsGoesWhole) {
+    const std::wstring menu = startMenuRoot + group;
+    install({"ACTION: CreateDir: \"" + narrow(menu) + "\""});
+    createFolder(menu + L"\\Help");
+    createShortcut(menu + L"\\" + ourShortcut, installDir + L"\\e2eapp.exe");
+    createShortcut(menu + L"\\E2E Read Me.lnk", installDir + L"\\readme.txt");
+    createShortcut(menu + L"\\Help\\E2E Folder.lnk", installDir);
+    putOthersInto(otherAppGroup);
+    const std::vector<std::string> before = classicWorld(menu);
+
+    uninstallEverything();
+    EXPECT_FALSE(folderExists(menu));
+    EXPECT_EQ(classicWorld(), before);
 }
 
 } // namespace

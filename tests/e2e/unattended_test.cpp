@@ -113,7 +113,7 @@ protected:
         for (const wchar_t* name : {L"e2eapp.exe", L"data.mdb", L"readme.txt", L"bin\\e2eapp.dll",
                                     L"help\\manual.hlp", L"help\\img\\logo.bmp"})
             createFile(installDir + L"\\" + name, narrow(name));
-        createFile(menu + L"\\E2E App.lnk");
+        createShortcut(menu + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
         writeLog(installDir,
                  {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
                   "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",

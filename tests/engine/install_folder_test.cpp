@@ -162,7 +162,11 @@ TEST(InstallFolder, ListedNamesAreDeletedExactlyAsListed) {
             if (startsWith(call, "resolve path "))
                 continue;
             const std::string path = pathOf(call);
-            EXPECT_TRUE(startsWith(path, sample::installdir) || startsWith(path, programs + "\\"))
+            // The group is reached from the root down, so the root is read.
+            const bool readsTheRoot = path == programs && (startsWith(call, "list folder ") ||
+                                                           startsWith(call, "check folder "));
+            EXPECT_TRUE(startsWith(path, sample::installdir) || startsWith(path, programs + "\\") ||
+                        readsTheRoot)
                 << call;
             EXPECT_EQ(path.find('/'), std::string::npos) << call;
             EXPECT_EQ(path.find("\\\\"), std::string::npos) << call;
@@ -177,11 +181,11 @@ TEST(StartMenuGroup, TrailingDotsAndBlanksNameTheFolderTheSystemUses) {
         SampleWorld w;
         w.fs.addFile(sample::log,
                      sample::lines({"ACTION: ShellLink: \"" + std::string(group) + "\",\"x\""}));
-        w.fs.addFile(programs + "\\Tools\\Sub\\a.lnk");
+        const bool sub = std::string(group).find("Sub") != std::string::npos;
+        w.fs.addFile(programs + (sub ? "\\Tools\\Sub\\x.lnk" : "\\Tools\\x.lnk"));
         w.fs.addFile(programs + "\\Other\\b.lnk");
         w.startUp();
         w.uninstall();
-        const bool sub = std::string(group).find("Sub") != std::string::npos;
         EXPECT_EQ(w.fs.exists(programs + "\\Tools"), sub);
         EXPECT_FALSE(w.fs.exists(programs + "\\Tools\\Sub"));
         EXPECT_TRUE(w.fs.fileExists(programs + "\\Other\\b.lnk"));

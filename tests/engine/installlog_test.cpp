@@ -75,10 +75,24 @@ TEST(InstallLog, StartMenuGroup) {
          {createDir("D:\\windows\\Start Menu\\Programs\\G")},
          "",
          "D:\\windows\\Start Menu\\Programs\\G\""},
-        {"any drive and any folder under WINDOWS",
+        {"any drive",
+         {createDir("D:\\WINDOWS\\Start Menu\\Programs\\G")},
+         "G",
+         "D:\\WINDOWS\\Start Menu\\Programs\\G"},
+        {"a folder of the system's outside the start menu is no group",
          {createDir("C:\\WINDOWS\\SYSTEM\\Foo")},
-         "Foo",
-         "C:\\WINDOWS\\SYSTEM\\Foo"},
+         "",
+         ""},
+        {"the vendor's folder, then the group inside it, is a group of two steps",
+         {createDir(root + "Acme"), createDir(root + "Acme\\Tools"), shellLink("Acme\\Tools")},
+         "Acme\\Tools",
+         root + "Acme\\Tools"},
+        {"a later folder of the system's does not re-aim the group",
+         {createDir(root + "Acme\\Tools"), createDir("C:\\WINDOWS\\SYSTEM\\Foo"),
+          createDir("C:\\WINDOWS\\Start Menu")},
+         "Acme\\Tools",
+         root + "Acme\\Tools"},
+        {"the start-menu root itself is no group", {createDir(root)}, "", ""},
         {"later ordinary directory keeps group but sets menupath",
          {createDir(root + "G"), createDir("C:\\App")},
          "G",
@@ -115,6 +129,20 @@ TEST(InstallLog, StartMenuGroup) {
         EXPECT_EQ(t.state.groupname, c.groupname);
         EXPECT_EQ(t.state.menupath, c.menupath);
     }
+}
+
+TEST(InstallLog, EveryShortcutLineNamesItsGroupAndCaption) {
+    LogRun t;
+    t.read(lines({createDir("C:\\WINDOWS\\Start Menu\\Programs\\Acme"),
+                  "ACTION: ShellLink: \"Acme\\Tools\",\"Tool\",\"C:\\App\\a.exe\",\"\"",
+                  "ACTION: ShellLink: \"Startup\",\"Tool Agent\"", "ACTION: ShellLink: \"G\",\"\"",
+                  "ACTION: ShellLink: \"G\",Bare", "ACTION: ShellLink: \"G\",\"Open",
+                  "ACTION: ShellLink: \"G\""}));
+    std::vector<std::string> named;
+    for (const auto& shortcut : t.state.shortcuts)
+        named.push_back(shortcut.group + "|" + shortcut.caption);
+    EXPECT_EQ(named, (std::vector<std::string>{"Acme\\Tools|Tool", "Startup|Tool Agent"}));
+    EXPECT_EQ(t.state.groupname, "Acme");
 }
 
 TEST(InstallLog, DamagedLinesOnlyAdvanceTheBar) {

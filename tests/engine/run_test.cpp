@@ -129,7 +129,7 @@ TEST(Command4Click, InstallFolderAlreadySweptAwayIsNoFailure) {
     SampleWorld w(false);
     w.registry.setString(sample::appPathsEntry, "", "C:\\Tool\\tool.exe");
     w.registry.setString(sample::uninstallKey + "\\Tool", "AppToUninstall", "myapp.exe");
-    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", sample::lines({"ACTION: ShellLink: \"Tool\",\"x\""}));
+    w.fs.addFile("C:\\Tool\\ST6UNST.LOG", sample::lines({"ACTION: ShellLink: \"Tool\",\"Tool\""}));
     w.fs.addFile(programs + "\\Tool\\Tool.lnk");
     w.startUp();
     ASSERT_EQ(w.list.rowCount(), 0u);
@@ -161,21 +161,33 @@ TEST(Command4Click, StartMenuGroupAlreadyGoneIsNoFailure) {
 TEST(Command4Click, WhichStartMenuFolderGoes) {
     struct Case {
         const char* what;
-        std::string logLine;
+        std::vector<std::string> log;
         std::string removed; // empty: nothing under the start menu goes
     };
+    const std::string link = "ACTION: ShellLink: \"Tools\\Sub\",\"a\"";
     const std::vector<Case> cases = {
         {"no group information, ordinary folder in menupath",
-         "ACTION: CreateDir: \"C:\\Program Files\\MyApp\"", ""},
+         {"ACTION: CreateDir: \"C:\\Program Files\\MyApp\""},
+         ""},
         {"group found on another drive is looked for under the fixed root",
-         "ACTION: CreateDir: \"D:\\WINDOWS\\Start Menu\\Programs\\Tools\"", programs + "\\Tools"},
-        {"nested group named by a shortcut", "ACTION: ShellLink: \"Tools\\Sub\",\"x\"",
-         programs + "\\Tools\\Sub"},
+         {"ACTION: CreateDir: \"D:\\WINDOWS\\Start Menu\\Programs\\Tools\"", link},
+         programs + "\\Tools"},
+        {"nested group named by a shortcut", {link}, programs + "\\Tools\\Sub"},
+        {"a folder of the system's outside the start menu is no group",
+         {"ACTION: CreateDir: \"C:\\WINDOWS\\SYSTEM\\Tools\""},
+         ""},
+        {"the group holding no shortcut the log names",
+         {"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\Tools\"",
+          "ACTION: ShellLink: \"Tools\\Sub\",\"b\""},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SampleWorld w;
-        w.fs.addFile(sample::log, sample::lines({c.logLine}));
+        std::string text;
+        for (const std::string& line : c.log)
+            text += line + "\r\n";
+        w.fs.addFile(sample::log, text);
         w.fs.addFile(programs + "\\Tools\\Sub\\a.lnk");
         const Paths before = w.fs.snapshot(programs);
         w.startUp();

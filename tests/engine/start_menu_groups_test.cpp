@@ -7,6 +7,7 @@
 #include "engine/unattended.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_shell.h"
+#include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -254,6 +255,157 @@ TEST(ProgramsGroups, RunWithoutAWindowPlansThenRemovesTheGroup) {
     options.quiet = true;
     ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, nullptr, &w.shell), exitRemoved);
     EXPECT_FALSE(w.fs.exists(common + "\\MyApp"));
+}
+
+const std::string classic = "C:\\WINDOWS\\Start Menu\\Programs";
+
+std::string shellLink(const std::string& group, const std::string& caption) {
+    return "ACTION: ShellLink: \"" + group + "\",\"" + caption + "\",\"" + sample::exeFile +
+           "\",\"\"";
+}
+std::string createDir(const std::string& folder) {
+    return "ACTION: CreateDir: \"" + folder + "\"";
+}
+
+// The window's run and the same run on a system without a shell, which can
+// tell this application's shortcuts only by the names the log gives them.
+template <typename Check> void withAndWithoutAShell(Check check) {
+    for (const bool withShell : {true, false}) {
+        SCOPED_TRACE(withShell ? "with a shell" : "without a shell");
+        ShellWorld w;
+        check(w, [&] {
+            if (withShell) {
+                w.run();
+            } else {
+                w.startUp();
+                w.uninstall();
+            }
+        });
+    }
+}
+
+TEST(StartMenuGroups, GroupOfTwoStepsLeavesAnotherVendorsGroupOfTheLastStepsName) {
+    withAndWithoutAShell([](ShellWorld& w, auto run) {
+        w.writeLog({createDir(sample::installdir), createDir(classic + "\\Acme"),
+                    createDir(classic + "\\Acme\\Tools"), shellLink("Acme\\Tools", "Tool"),
+                    // A folder of the system's, later on, names no group.
+                    createDir("C:\\WINDOWS\\SYSTEM\\Foo")});
+        w.fs.addFile(classic + "\\Acme\\Tools\\Tool.lnk", "C:\\Elsewhere\\tool.exe");
+        w.shell.addShortcut(classic + "\\Tools\\Other.lnk", sample::otherInstalldir);
+        w.fs.addFile(classic + "\\Tools\\notes.txt", "mine");
+        w.shell.addShortcut(classic + "\\Foo\\Foo.lnk", sample::otherInstalldir);
+        w.shell.addShortcut(common + "\\Acme\\Tools\\Tool.lnk", sample::exeFile);
+        const Paths tools = w.fs.snapshot(classic + "\\Tools");
+        run();
+        EXPECT_FALSE(w.fs.exists(classic + "\\Acme"));
+        EXPECT_EQ(w.fs.snapshot(classic + "\\Tools"), tools);
+        EXPECT_TRUE(w.fs.fileExists(classic + "\\Foo\\Foo.lnk"));
+        EXPECT_TRUE(w.fs.fileExists(sample::otherGroupFolder + "\\Other.lnk"));
+        EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    });
+}
+
+TEST(StartMenuGroups, VendorFolderStaysWhileItHoldsAnotherProductsGroup) {
+    withAndWithoutAShell([](ShellWorld& w, auto run) {
+        w.writeLog({createDir(classic + "\\Acme"), createDir(classic + "\\Acme\\Tools"),
+                    shellLink("Acme\\Tools", "Tool")});
+        w.fs.addFile(classic + "\\Acme\\Tools\\Tool.lnk", "C:\\Elsewhere\\tool.exe");
+        w.shell.addShortcut(classic + "\\Acme\\Viewer\\Viewer.lnk", "C:\\Acme\\viewer.exe");
+        w.fs.addFolder(classic + "\\Acme\\Empty Before");
+        run();
+        EXPECT_EQ(w.fs.snapshot(classic + "\\Acme"),
+                  (Paths{classic + "\\Acme\\", classic + "\\Acme\\Empty Before\\",
+                         classic + "\\Acme\\Viewer\\", classic + "\\Acme\\Viewer\\Viewer.lnk"}));
+    });
+}
+
+TEST(StartMenuGroups, FolderAShortcutLineNamesLosesOnlyThisApplicationsShortcuts) {
+    for (const std::string group : {"Startup", "Accessories", "Other App"}) {
+        SCOPED_TRACE(group);
+        withAndWithoutAShell([&](ShellWorld& w, auto run) {
+            const std::string folder = classic + "\\" + group;
+            w.writeLog({shellLink(group, "MyApp")});
+            w.fs.addFile(folder + "\\MyApp.lnk", "C:\\Elsewhere\\myapp.exe");
+            w.shell.addShortcut(folder + "\\Other.lnk", sample::otherInstalldir + "\\other.exe");
+            w.fs.addFile(folder + "\\notes.txt", "mine");
+            run();
+            EXPECT_EQ(w.fs.snapshot(folder),
+                      (Paths{folder + "\\", folder + "\\Other.lnk", folder + "\\notes.txt"}));
+            EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+        });
+    }
+}
+
+TEST(StartMenuGroups, NamedFolderLeftEmptyGoesUnlessTheSystemOwnsIt) {
+    for (const std::string group : {"Startup", "Accessories", "Other App"}) {
+        SCOPED_TRACE(group);
+        ShellWorld w;
+        const std::string folder = classic + "\\" + group;
+        w.writeLog({shellLink(group, "MyApp")});
+        w.fs.addFile(folder + "\\MyApp.lnk", "C:\\Elsewhere\\myapp.exe");
+        w.run();
+        EXPECT_EQ(w.fs.exists(folder), group != "Other App");
+        EXPECT_FALSE(w.fs.exists(folder + "\\MyApp.lnk"));
+        EXPECT_TRUE(w.fs.exists(classic));
+    }
+}
+
+// Older systems: the shell's own Programs folder is the fixed root, and its
+// Startup, under whatever name, is the system's.
+TEST(StartMenuGroups, ShellFoldersThatAreTheFixedRootKeepTheSystemsStartup) {
+    for (const bool another : {true, false}) {
+        SCOPED_TRACE(another ? "beside another program's shortcut" : "alone");
+        ShellWorld w;
+        w.shell.setProgramsFolders({classic + "\\"});
+        w.shell.setSystemFolders({classic + "\\Autostart"});
+        w.writeLog({shellLink("Autostart", "MyApp")});
+        w.shell.addShortcut(classic + "\\Autostart\\MyApp.lnk", sample::exeFile);
+        if (another)
+            w.shell.addShortcut(classic + "\\Autostart\\Other.lnk", sample::otherInstalldir);
+        w.run();
+        Paths expected{classic + "\\Autostart\\"};
+        if (another)
+            expected.push_back(classic + "\\Autostart\\Other.lnk");
+        EXPECT_EQ(w.fs.snapshot(classic + "\\Autostart"), expected);
+    }
+}
+
+TEST(StartMenuGroups, GroupOfOnlyThisApplicationsShortcutsGoesWhole) {
+    ShellWorld w;
+    w.writeLog({createDir(sample::groupFolder), shellLink("MyApp", "MyApp")});
+    w.fs.addFile(sample::groupFolder + "\\MyApp.lnk", "C:\\Elsewhere\\myapp.exe");
+    w.shell.addShortcut(sample::groupFolder + "\\Read Me.lnk", sample::readme);
+    w.shell.addShortcut(sample::groupFolder + "\\Help\\Help.pif", sample::helpFile);
+    w.fs.addFile(sample::groupFolder + "\\Help\\Site.url",
+                 "[InternetShortcut]\r\nURL=file:///C:/Program%20Files/MyApp/readme.txt\r\n");
+    const Paths others = w.fs.snapshot(sample::otherGroupFolder);
+    w.run();
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_EQ(w.fs.snapshot(sample::otherGroupFolder), others);
+    EXPECT_TRUE(w.fs.exists(classic));
+}
+
+// A log naming thousands of folders, none of them there: each folder on the
+// way is listed once, not once per folder named below it.
+TEST(StartMenuGroups, ManyNamedFoldersCostOneListingPerFolderOnTheWay) {
+    ShellWorld w;
+    std::string log = sample::logText();
+    for (int i = 0; i < 1000; ++i)
+        log += createDir(classic + "\\Acme\\Tool " + std::to_string(i)) + "\r\n" +
+               shellLink("Vendor " + std::to_string(i) + "\\Tools", "Tool") + "\r\n";
+    w.fs.addFile(sample::log, log);
+    w.fs.addFolder(classic + "\\Acme");
+    RecordingFileSystem fs(w.fs);
+    formLoad(w.state, w.registry, fs, w.shell, sample::exe, w.list);
+    const std::size_t before = fs.calls();
+    command4Click(w.state, w.registry, fs, w.shell, w.list, w.progress);
+    std::size_t listings = 0;
+    for (std::size_t i = before; i < fs.calls(); ++i)
+        listings += fs.history()[i].rfind("list folder C:\\WINDOWS\\Start Menu", 0) == 0 ? 1 : 0;
+    // The root, Acme and the group MyApp.
+    EXPECT_EQ(listings, 3u);
+    EXPECT_FALSE(w.fs.exists(sample::groupFolder));
+    EXPECT_TRUE(w.fs.exists(classic + "\\Acme"));
 }
 
 TEST(ExpandableAppPath, ExpandedValueNamesTheInstallFolder) {

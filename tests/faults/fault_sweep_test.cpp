@@ -6,6 +6,7 @@
 #include "engine/error.h"
 #include "engine/run.h"
 #include "engine/state.h"
+#include "engine/system_paths.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -66,11 +67,19 @@ std::vector<std::string> minus(const std::vector<std::string>& a,
     return out;
 }
 
-// What the uninstall may touch on disk: the install tree and the group.
+// A folder of the system's that a shortcut line of the log names as well:
+// only the shortcut the line names is the application's.
+const std::string accessories = std::string(startMenuRoot) + "Accessories";
+const std::string ourTool = accessories + "\\MyApp Tool.lnk";
+const std::vector<std::string> accessoriesBystanders = {accessories + "\\Notepad.lnk",
+                                                        accessories + "\\notes.txt"};
+
+// What the uninstall may touch on disk: the install tree, the group, and the
+// application's shortcut among the accessories.
 bool mayChangeOnDisk(const std::string& line) {
     const std::string u = upper(line);
     return startsWith(u, upper(s::installdir + "\\")) ||
-           startsWith(u, upper(s::groupFolder + "\\"));
+           startsWith(u, upper(s::groupFolder + "\\")) || u == upper(ourTool);
 }
 
 // What it may touch in the registry: the application's two entries and the
@@ -104,6 +113,12 @@ struct World {
         w.fs.addLink(linkPath, linkTarget);
         w.fs.addFile(linkedFile, "plan");
         w.fs.addFile(linkedNested, "numbers");
+        w.fs.addFile(s::log, s::logText() +
+                                 s::lines({"ACTION: ShellLink: \"Accessories\",\"MyApp "
+                                           "Tool\",\"C:\\Program Files\\MyApp\\myapp.exe\",\"\""}));
+        w.fs.addFile(ourTool);
+        for (const std::string& path : accessoriesBystanders)
+            w.fs.addFile(path, "theirs");
     }
 
     void markRows() {
@@ -409,6 +424,9 @@ TEST_P(FaultSweep, FaultFreeRunRemovesTheApplicationAndKeepsTheLinkedFiles) {
         EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), row) != b.disk.end(), kept) << row;
     }
     EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), s::groupFolder + "\\"), b.disk.end());
+    EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), ourTool), b.disk.end());
+    for (const std::string& path : accessoriesBystanders)
+        EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), path), b.disk.end()) << path;
     for (const std::string& call : b.fsCalls)
         EXPECT_EQ(call.find(linkTarget), std::string::npos) << "walked behind the link: " << call;
 }

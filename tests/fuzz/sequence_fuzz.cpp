@@ -8,9 +8,11 @@
 // no "/", no empty, "." or ".." step), no path handed to the file system may
 // hold a NUL (the system would act on the shorter path before it), kept
 // files and what a link points at survive, and the run ends normally or with
-// the program's own error. A run that completes leaves exactly the files a
-// model predicts: the marked rows, the toolkit's files but the log (and the
-// last one met) when a row was listed, and every file saved after start-up.
+// the program's own error. In the start menu only the shortcuts the log
+// names go, and the folders left empty, never the root or Startup. A run
+// that completes leaves exactly the files a model predicts: the marked rows,
+// the toolkit's files but the log (and the last one met) when a row was
+// listed, and every file saved after start-up.
 //
 // Input: the files byte, the marks byte (bit i marks row i), the
 // registration byte (below 16 a form from the table, above it a value of
@@ -104,6 +106,17 @@ std::set<std::string> filesBelow(MemoryFileSystem& fs, const std::string& folder
 }
 
 // Strictly below the root, and not by way of a "." or ".." step.
+// The log's text as the run reads it, so that names a UTF-16 log holds can
+// be looked for in it.
+std::string logAsRead(const std::string& bytes) {
+    const RecognisedText text = recogniseText(bytes);
+    if (text.encoding != TextEncoding::utf16le && text.encoding != TextEncoding::utf16be)
+        return std::string(text.body);
+    std::string out;
+    appendUtf16AsUtf8(out, text.body, text.encoding == TextEncoding::utf16be);
+    return out;
+}
+
 bool insideStartMenu(const std::string& path) {
     const std::string root = upper(startMenuRoot);
     const std::string u = upper(path);
@@ -172,6 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     w.fs.addLink(linkPath, linkTarget);
     w.fs.addFile(linkedFile, "plan");
     w.fs.addFile(startMenuRoot + std::string("Accessories\\Notepad.lnk"));
+    w.fs.addFile(startMenuRoot + std::string("Accessories\\notes.txt"), "mine");
+    w.fs.addFile(s::groupFolder + "\\notes.txt", "mine");
+    w.fs.addFolder(startMenuRoot + std::string("Startup"));
     const auto diskBefore = w.fs.snapshot("C:");
     const auto registryBefore = snapshotLines(w.registry);
     const std::vector<std::pair<std::string, std::uint32_t>> countsBefore = {{s::sharedLib, 3},
@@ -239,8 +255,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!startsWith(call, operation))
                 continue;
             const std::string path = call.substr(operation.size());
-            check(inside(path), "outside the install folder " + detail::printable(installdir) +
-                                    " and the start menu: " + detail::printable(call));
+            // The group is reached from the start-menu root down.
+            const bool readsTheRoot =
+                (operation == "list folder " || operation == "check folder ") &&
+                upper(path + "\\") == upper(startMenuRoot);
+            check(inside(path) || readsTheRoot,
+                  "outside the install folder " + detail::printable(installdir) +
+                      " and the start menu: " + detail::printable(call));
             check(needsNoCleanUp(path),
                   "a path the system would clean up: " + detail::printable(call));
             check(!startsWith(upper(path), upper(linkPath + "\\")),
@@ -261,7 +282,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!path.empty() && path.back() == '\\')
             path.pop_back();
         check(started && inside(path), "removed from disk: " + detail::printable(line));
+        // In the start menu only shortcuts go that a shortcut line names (no
+        // shortcut here leads anywhere), then folders left empty.
+        if (insideStartMenu(path) && line.back() != '\\') {
+            const std::string name = path.substr(path.rfind('\\') + 1);
+            const std::size_t dot = name.rfind('.');
+            const std::string extension = dot == std::string::npos ? "" : upper(name.substr(dot));
+            check(extension == ".LNK" || extension == ".PIF" || extension == ".URL",
+                  "a start-menu file that is no shortcut went: " + detail::printable(line));
+            check(upper(logAsRead(log)).find(upper(name.substr(0, dot))) != std::string::npos,
+                  "a shortcut the log does not name went: " + detail::printable(line));
+        }
     }
+    check(w.fs.exists(startMenuRoot) && w.fs.exists(startMenuRoot + std::string("Startup")),
+          "the start-menu root or the system's Startup went");
     for (const std::string& path : kept)
         check(w.fs.fileExists(path), "a kept file was deleted: " + path);
     check(w.fs.exists(linkPath) && w.fs.fileExists(linkedFile), "the link or its files went");

@@ -7,6 +7,7 @@
 #include "engine/path_safety.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
+#include "engine/shared_folders.h"
 #include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
@@ -118,6 +119,11 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
     }
     refuseUnsafeInstallFolder(state);
     state.installdir = resolvedInstallFolder(state, fs);
+    // Before anything is listed: the window would offer every application in
+    // "C:\Program Files" for deletion, and a quiet run would take them all.
+    if (shell != nullptr)
+        refuseSharedFolder(state, registry, *shell);
+    findOtherApplications(state, registry, fs, shell);
     listfolder(state, fs, state.installdir, list);
 }
 
@@ -178,6 +184,11 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
             // paths as they stand, so the group is resolved first.
             const std::string group = fs.fullPath(startMenuRoot + state.groupname);
             if (isStrictlyInside(group, startMenuRoot)) {
+                // The group goes whole, so it must hold no other
+                // application's registered folder.
+                if (const std::string other = registeredFolderIn(state, group); !other.empty())
+                    throw Error("The start-menu group " + group + " was left in place: it holds " +
+                                other + ", the folder of another registered application.");
                 state.menupath = group;
                 // A group folder the user already removed is not a failure.
                 fs.deleteFolder(state.menupath);

@@ -3,6 +3,7 @@
 #include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/path_safety.h"
+#include "engine/shared_folders.h"
 
 #include <array>
 #include <cstddef>
@@ -144,8 +145,8 @@ std::optional<std::string> fileUrlPath(std::string_view url) {
 class GroupCleaner {
 public:
     GroupCleaner(const UninstallState& state, FileSystem& fs, Shell& shell)
-        : installdir_(state.installdir), fs_(fs), shell_(shell), roots_(shell.programsFolders()),
-          systemFolders_(shell.systemFolders()) {}
+        : state_(state), installdir_(state.installdir), fs_(fs), shell_(shell),
+          roots_(shell.programsFolders()), systemFolders_(shell.systemFolders()) {}
 
     void run(const UninstallState& state) {
         std::vector<std::pair<std::string, std::string>> groups;
@@ -212,7 +213,8 @@ private:
         }
         // A folder the log did not name and this run did not empty may be
         // another application's, even when it is empty.
-        if ((named || removed) && !systemOwned(folder))
+        if ((named || removed) && !systemOwned(folder) &&
+            registeredFolderIn(state_, folder).empty())
             removed = fs_.removeEmptyFolder(folder) || removed;
         return removed;
     }
@@ -259,6 +261,7 @@ private:
         return false;
     }
 
+    const UninstallState& state_;
     const std::string& installdir_;
     FileSystem& fs_;
     Shell& shell_;

@@ -21,6 +21,11 @@ class Win32Shell : public Shell {
 public:
     std::vector<std::string> programsFolders() override;
     std::vector<std::string> systemFolders() override;
+    // The shell's folders by number (SHGetFolderPathW) and, from Vista on,
+    // by identifier (SHGetKnownFolderPath); the 64-bit Program Files folders
+    // from the environment, as a 32-bit program is given the 32-bit ones;
+    // every profile from the system's profile list.
+    std::vector<SharedFolder> sharedFolders() override;
     // Shell links through IShellLinkW. A program information file the shell
     // cannot read as a link (Wine reads none) is read directly: it names its
     // program in the OEM code page at a fixed place.

@@ -220,7 +220,12 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
     plan.failAt(k);
     RunResult run = runOnce(world, registry, fs);
     run.injected = plan.injected();
-    if (run.outcome == Outcome::errorAtStartUp && world.w.state.installdir.empty())
+    // A registration that cannot be read, this one's or another
+    // application's, refuses start-up: the list cannot be told apart from
+    // another application's folder then.
+    if (run.outcome == Outcome::errorAtStartUp &&
+        (world.w.state.installdir.empty() ||
+         run.message.find("cannot tell another application's folder") != std::string::npos))
         run.outcome = Outcome::refusedAtStartUp;
     const std::string label = std::string(port == Port::fileSystem ? "fs" : "registry") + " #" +
                               std::to_string(k) + " (" + run.injected + ")";

@@ -148,10 +148,18 @@ void findOtherApplications(UninstallState& state, Registry& registry, FileSystem
         if (value.type == Registry::typeExpandSz && shell != nullptr)
             text = shell->expandEnvironment(text);
         std::string folder = registeredFolder(text);
-        // A folder read against a current folder, or through a step back,
-        // is not one the listing can meet by its steps.
-        if (!isFullyQualified(folder) || hasDotStep(folder))
+        // A folder read against a current folder is nobody's in particular.
+        if (!isFullyQualified(folder))
             continue;
+        // A step back is the system's to resolve, as it resolves the
+        // install folder; what it cannot resolve names no folder.
+        if (hasDotStep(folder)) {
+            try {
+                folder = fs.fullPath(folder);
+            } catch (const Error&) {
+                continue;
+            }
+        }
         const std::vector<std::string_view> steps = folderSteps(folder);
         if (steps.size() > installSteps.size() &&
             isSameOrBelow(registry, folder, state.installdir)) {

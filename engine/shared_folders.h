@@ -36,7 +36,8 @@ void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& 
 
 // One pass over App Paths: records the folder of every entry but the
 // application's own (a REG_EXPAND_SZ value expanded as apath expands it, when
-// there is a shell) in state.registeredFolders, and each of them strictly
+// there is a shell; a "." or ".." step resolved by the system) in
+// state.registeredFolders, and each of them strictly
 // inside the install folder that exists there, reached one step at a time
 // and no link on the way, in state.otherApplications. Throws when the list
 // or one of its entries cannot be read: a folder that cannot be told apart

@@ -28,14 +28,15 @@ bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
     return true;
 }
 
-// The resolved install folder against one shared folder: the message that
-// refuses it, or nothing.
+// One name of the resolved install folder against one shared folder: the
+// message that refuses it, or nothing.
 std::optional<std::string> refusal(Registry& registry, const UninstallState& state,
-                                   const SharedFolder& shared) {
-    const std::string& folder = state.installdir;
+                                   const std::string& folder, const SharedFolder& shared) {
     if (!isSameOrBelow(registry, shared.path, folder))
         return std::nullopt;
-    const std::string intro = "The install folder of " + state.cmdline + ", " + folder + ", ";
+    std::string intro = "The install folder of " + state.cmdline + ", " + state.installdir + ", ";
+    if (folder != state.installdir)
+        intro += "which is " + folder + ", ";
     if (isSameOrBelow(registry, folder, shared.path))
         return intro + "is " + shared.role +
                ", shared by the system and other applications: the uninstaller will not list or "
@@ -90,17 +91,24 @@ bool isSameOrBelowAscii(std::string_view inner, std::string_view outer) {
 }
 
 void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& shell) {
-    // The folder itself first: "C:\Program Files" is refused as the Program
-    // Files folder, not as the holder of its Common Files.
     const std::vector<SharedFolder> shared = shell.sharedFolders();
-    for (const SharedFolder& folder : shared) {
-        if (isSameOrBelow(registry, state.installdir, folder.path) &&
-            isSameOrBelow(registry, folder.path, state.installdir))
-            throw Error(*refusal(registry, state, folder));
-    }
-    for (const SharedFolder& folder : shared) {
-        if (auto message = refusal(registry, state, folder))
-            throw Error(*message);
+    // "C:\PROGRA~1", or a path through "C:\Documents and Settings", is the
+    // shared folder under another name: it is judged by both names.
+    std::vector<std::string> names{state.installdir};
+    if (auto final = shell.finalFolder(state.installdir); final && *final != state.installdir)
+        names.push_back(std::move(*final));
+    for (const std::string& name : names) {
+        // The folder itself first: "C:\Program Files" is refused as the
+        // Program Files folder, not as the holder of its Common Files.
+        for (const SharedFolder& folder : shared) {
+            if (isSameOrBelow(registry, name, folder.path) &&
+                isSameOrBelow(registry, folder.path, name))
+                throw Error(*refusal(registry, state, name, folder));
+        }
+        for (const SharedFolder& folder : shared) {
+            if (auto message = refusal(registry, state, name, folder))
+                throw Error(*message);
+        }
     }
 }
 

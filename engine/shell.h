@@ -37,6 +37,12 @@ public:
     // cannot name is left out; never throws.
     virtual std::vector<SharedFolder> sharedFolders() = 0;
 
+    // The existing folder `path` names, as the system names it once every
+    // short (8.3) step is spelled in full and every link on the way is
+    // followed ("C:\PROGRA~1" is "C:\Program Files"); nothing when it
+    // cannot be told. Never throws.
+    virtual std::optional<std::string> finalFolder(const std::string& path) = 0;
+
     // The file a shell link (.lnk) or a program information file (.pif)
     // starts, as stored in it; nothing when the file cannot be read as one.
     // Never throws.

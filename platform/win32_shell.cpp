@@ -322,6 +322,39 @@ std::vector<SharedFolder> Win32Shell::sharedFolders() {
     return found;
 }
 
+std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
+    std::wstring named = text::toWide(path);
+    std::wstring longForm(named.size() + MAX_PATH, L'\0');
+    DWORD length =
+        GetLongPathNameW(named.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    if (length > 0 && length < longForm.size()) {
+        longForm.resize(length);
+        named = std::move(longForm);
+    }
+    // No access asked: any folder can be opened so, whoever holds it.
+    FileHandle folder(CreateFileW(named.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (folder) {
+        std::wstring final(named.size() + MAX_PATH, L'\0');
+        length =
+            GetFinalPathNameByHandleW(folder.get(), final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length > 0 && length < final.size()) {
+            final.resize(length);
+            if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+                named = L"\\\\" + final.substr(8);
+            else if (final.rfind(L"\\\\?\\", 0) == 0)
+                named = final.substr(4);
+            else
+                named = std::move(final);
+        }
+    } else if (length == 0) {
+        return std::nullopt;
+    }
+    return text::fromWide(named);
+}
+
 std::vector<std::string> Win32Shell::folders(const std::vector<int>& ids) {
     const auto getFolderPath =
         entryPoint<GetFolderPath>(loaded(shell32_, L"shell32.dll"), "SHGetFolderPathW");

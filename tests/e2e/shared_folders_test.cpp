@@ -143,6 +143,21 @@ TEST_F(SharedFolders, ExpandedProgramFilesIsRefusedToo) {
     EXPECT_EQ(readFile(otherApp + L"\\customer.db"), "records");
 }
 
+// The same folder by its short (8.3) name, which the system resolves.
+TEST_F(SharedFolders, ShortNameOfProgramFilesIsRefused) {
+    std::wstring shortName(MAX_PATH, L'\0');
+    shortName.resize(GetShortPathNameW(programFiles.c_str(), shortName.data(), MAX_PATH));
+    if (shortName.empty() || shortName == programFiles)
+        GTEST_SKIP() << "no short name for " << narrow(programFiles);
+    createFolder(otherApp);
+    createFile(otherApp + L"\\customer.db", "records");
+    plantIn(programFiles);
+    registerApp(app, shortName + L"\\e2eapp.exe");
+    expectRefused(shortName, programFiles,
+                  "which is C:\\Program Files, is the system's Program Files folder");
+    EXPECT_EQ(readFile(otherApp + L"\\customer.db"), "records");
+}
+
 TEST_F(SharedFolders, UserProfileIsRefused) {
     const std::wstring profile = environment(L"USERPROFILE");
     ASSERT_FALSE(profile.empty());

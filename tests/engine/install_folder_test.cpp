@@ -283,6 +283,9 @@ TEST(SharedFolder, InstallFolderThatIsOrHoldsOneIsRefusedBeforeAnythingIsListed)
          "is a user's profile folder"},
         {"C:\\Users\\J\xC3\xB6rg\\Documents\\myapp.exe", Registry::typeSz,
          "C:\\Users\\J\xC3\xB6rg\\Documents", "is the shell's Documents folder"},
+        // Another name of the same folder, which the shell resolves.
+        {"C:\\PROGRA~1\\myapp.exe", Registry::typeSz, "C:\\PROGRA~1",
+         "which is C:\\Program Files, is the system's Program Files folder"},
         {"C:\\ProgramData\\Microsoft\\myapp.exe", Registry::typeSz, "C:\\ProgramData\\Microsoft",
          "holds C:\\ProgramData\\Microsoft\\Windows\\Start Menu, the shell's all-users Start "
          "Menu folder"},
@@ -290,6 +293,7 @@ TEST(SharedFolder, InstallFolderThatIsOrHoldsOneIsRefusedBeforeAnythingIsListed)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.registered);
         ShellWorld t;
+        t.shell.setFinalFolder("C:\\PROGRA~1", "C:\\Program Files");
         plantLog(t.w, c.folder);
         t.w.fs.addFile(std::string(c.folder) + "\\Another App\\customer.db", "records");
         registerAs(t.w.registry, sample::appPathsEntry, c.type, c.registered);

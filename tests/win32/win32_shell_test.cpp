@@ -144,6 +144,19 @@ TEST_F(Win32ShellTest, SharedFoldersNameTheSystemsFoldersAndEveryProfile) {
     }
 }
 
+TEST_F(Win32ShellTest, FinalFolderSpellsShortStepsInFull) {
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_EQ(
+        SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles),
+        S_OK);
+    wchar_t shortName[MAX_PATH];
+    ASSERT_NE(GetShortPathNameW(programFiles, shortName, MAX_PATH), 0u);
+    Win32Shell shell;
+    EXPECT_EQ(shell.finalFolder(text::fromWide(shortName)), text::fromWide(programFiles));
+    EXPECT_EQ(shell.finalFolder(text::fromWide(folder_)), text::fromWide(folder_));
+    EXPECT_EQ(shell.finalFolder(text::fromWide(folder_ + L"\\missing")), std::nullopt);
+}
+
 TEST_F(Win32ShellTest, ShellLinkLeadsToItsStoredTargetWhetherOrNotItExists) {
     const std::wstring target = L"C:\\Program Files\\B\u00fccher \u0416\\app.exe";
     writeShortcut(at(L"app.lnk"), target);

@@ -15,6 +15,8 @@ namespace uninst {
 
 namespace {
 
+constexpr Registry::Status noUnicodeTranslation{1113};
+
 template <typename Same>
 bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
     const std::vector<std::string_view> in = folderSteps(inner);
@@ -138,15 +140,18 @@ void findOtherApplications(UninstallState& state, Registry& registry, FileSystem
         if (const Registry::Status open =
                 registry.openKey(Registry::localMachine, entryPath, opened);
             !open.isSuccess()) {
-            // Gone since the list was read: nobody's folder any more.
-            if (open.isNotFound())
+            // Gone since the list was read: nobody's folder any more. One
+            // that even an administrator may not open, or whose name the
+            // code page cannot hold, is the system's own or no setup's.
+            if (open.isNotFound() || open == Registry::Status::accessDenied() ||
+                open == noUnicodeTranslation)
                 continue;
             throw unreadable("the registration of " + name, open);
         }
         const ScopedKey entry(registry, opened);
         Registry::Value value;
         const Registry::Status read = registry.readValue(entry.get(), "", value);
-        if (read.isNotFound())
+        if (read.isNotFound() || read == noUnicodeTranslation)
             continue;
         if (!read.isSuccess())
             throw unreadable("the registration of " + name, read);

@@ -2,6 +2,7 @@
 // every path the run hands the file system is built from those resolved
 // folders, and nothing the user was never shown is deleted.
 #include "engine/error.h"
+#include "engine/forwarding_ports.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
 #include "engine/unattended.h"
@@ -429,6 +430,46 @@ TEST(OtherApplication, FolderIsTheOneTheSystemResolves) {
     w.uninstall();
     EXPECT_EQ(w.fs.snapshot(sample::installdir),
               (Paths{sample::installdir + "\\", sample::samplesFolder + "\\", sample::sampleData}));
+}
+
+// An entry that refuses to be opened as the system's own keys do, or whose
+// name the code page cannot hold, is passed over; one that fails otherwise
+// cannot be told apart from another application's, and nothing is listed.
+TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt) {
+    class Refusing : public ForwardingRegistry {
+    public:
+        Refusing(Registry& inner, Status status) : ForwardingRegistry(inner), status_(status) {}
+        Status openKey(Key root, const std::string& path, Key& out) override {
+            if (path == tool2Entry)
+                return status_;
+            return ForwardingRegistry::openKey(root, path, out);
+        }
+
+    private:
+        Status status_;
+    };
+    struct Case {
+        long status;
+        bool refused;
+    };
+    for (const Case& c : std::vector<Case>{{5, false}, {1113, false}, {2, false}, {1117, true}}) {
+        SCOPED_TRACE(c.status);
+        SampleWorld w;
+        w.registry.setString(tool2Entry, "", sample::samplesFolder + "\\t.exe");
+        Refusing registry(w.registry, Registry::Status(c.status));
+        const std::string message =
+            errorOf([&] { formLoad(w.state, registry, w.fs, sample::exe, w.list); });
+        if (c.refused) {
+            EXPECT_NE(message.find("Cannot read the registration of tool2.exe (1117), so the "
+                                   "uninstaller cannot tell another application's folder"),
+                      std::string::npos)
+                << message;
+            EXPECT_EQ(w.list.rowCount(), 0u);
+        } else {
+            EXPECT_EQ(message, "(no error)");
+            EXPECT_EQ(w.list.rowCount(), 6u);
+        }
+    }
 }
 
 // The classic root's group goes whole; a group holding another registered

@@ -262,22 +262,16 @@ std::vector<SharedFolder> Win32Shell::sharedFolders() {
                 add(buffer.data(), folder.role);
         }
     }
-    using GetKnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
-    using FreeTaskMemory = void(WINAPI*)(LPVOID);
-    const auto getKnownFolderPath = entryPoint<GetKnownFolderPath>(shell32, "SHGetKnownFolderPath");
-    const auto free =
-        getKnownFolderPath != nullptr
-            ? entryPoint<FreeTaskMemory>(loaded(ole32_, L"ole32.dll"), "CoTaskMemFree")
-            : nullptr;
-    if (getKnownFolderPath != nullptr && free != nullptr) {
+    // The form that fills the caller's buffer: the one that allocates would
+    // need ole32 loaded only to free its answers.
+    using GetKnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, LPWSTR, UINT);
+    if (const auto getKnownFolderPath =
+            entryPoint<GetKnownFolderPath>(shell32, "SHGetFolderPathEx")) {
         for (const IdentifiedFolder& folder : identifiedFolders) {
-            PWSTR path = nullptr;
-            const HRESULT result =
-                getKnownFolderPath(*folder.id, KF_FLAG_DONT_VERIFY, nullptr, &path);
-            if (SUCCEEDED(result) && path != nullptr)
-                add(path, folder.role);
-            // Freed whether the call succeeded or not.
-            free(path);
+            std::array<wchar_t, MAX_PATH> buffer{};
+            if (SUCCEEDED(getKnownFolderPath(*folder.id, KF_FLAG_DONT_VERIFY, nullptr,
+                                             buffer.data(), static_cast<UINT>(buffer.size()))))
+                add(buffer.data(), folder.role);
         }
     }
     for (const VariableFolder& variable : variableFolders) {

@@ -22,7 +22,8 @@ public:
     std::vector<std::string> programsFolders() override;
     std::vector<std::string> systemFolders() override;
     // The shell's folders by number (SHGetFolderPathW) and, from Vista on,
-    // by identifier (SHGetKnownFolderPath); the 64-bit Program Files folders
+    // by identifier (SHGetFolderPathEx, SHGetKnownFolderPath's form with the
+    // caller's buffer); the 64-bit Program Files folders
     // from the environment, as a 32-bit program is given the 32-bit ones;
     // every profile from the system's profile list.
     std::vector<SharedFolder> sharedFolders() override;

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -138,6 +139,11 @@ TEST_F(Win32ShellTest, SharedFoldersNameTheSystemsFoldersAndEveryProfile) {
         SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop),
         S_OK);
     EXPECT_EQ(roleOf(shared, desktop), "the shell's Desktop folder");
+    PWSTR downloads = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_DONT_VERIFY, nullptr, &downloads),
+              S_OK);
+    EXPECT_EQ(roleOf(shared, downloads), "the shell's Downloads folder");
+    CoTaskMemFree(downloads);
     for (const SharedFolder& folder : shared) {
         EXPECT_FALSE(folder.path.empty());
         EXPECT_FALSE(folder.role.empty()) << folder.path;

@@ -166,6 +166,24 @@ TEST_F(SharedFolders, UserProfileIsRefused) {
     expectRefused(profile, profile, "is the profile folder of the current user");
 }
 
+TEST_F(SharedFolders, WindowsAndAllUsersFoldersAreRefused) {
+    struct Case {
+        const wchar_t* variable;
+        const char* says;
+    };
+    for (const Case& c : {Case{L"SystemRoot", "is the Windows folder"},
+                          Case{L"ALLUSERSPROFILE", "is the system's ProgramData folder"}}) {
+        SCOPED_TRACE(narrow(c.variable));
+        const std::wstring folder = environment(c.variable);
+        ASSERT_FALSE(folder.empty());
+        plantIn(folder);
+        setExpandString(appPathsKey + L"\\" + app,
+                        L"%" + std::wstring(c.variable) + L"%\\e2eapp.exe");
+        expectRefused(folder, folder, c.says);
+        cleanUpOwn();
+    }
+}
+
 TEST_F(SharedFolders, FolderHoldingTheStartMenuIsRefused) {
     const std::wstring common = environment(L"ProgramData");
     ASSERT_FALSE(common.empty());

@@ -26,6 +26,31 @@ std::string_view unquote(std::string_view text) {
     return text.substr(1, text.size() - 2);
 }
 
+} // namespace
+
+std::string registeredFolder(std::string_view value) {
+    // The registered path ends at its terminator, which the read leaves right
+    // after it: a separator after a NUL inside the value would make a folder
+    // name with a NUL in it, which the system reads as the shorter path
+    // before the NUL ("C:\" for "C:\<NUL>\App"). Cutting there also puts a
+    // closing quote at the end, where unquote looks for it.
+    std::string_view text = trimSpaces(value);
+    text = unquote(text.substr(0, text.find('\0')));
+
+    // Joining every part but the last is the text before the last separator.
+    // The system reads "/" as one too: "C:\App/a.exe" is a.exe in C:\App, not
+    // a file "App/a.exe" in C:\.
+    const auto lastSeparator = text.find_last_of("\\/");
+    if (lastSeparator == std::string_view::npos)
+        return {};
+    // Doubled separators before the file name ("C:\App\\a.exe") belong to
+    // no folder name.
+    const auto end = text.find_last_not_of("\\/", lastSeparator);
+    return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+}
+
+namespace {
+
 void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
                        const std::string& afile) {
     ScopedKey key(registry);
@@ -40,25 +65,7 @@ void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
             buffer = std::move(*expanded);
     }
 
-    // The registered path ends at its terminator, which the read leaves right
-    // after it: a separator after a NUL inside the value would make a folder
-    // name with a NUL in it, which the system reads as the shorter path
-    // before the NUL ("C:\" for "C:\<NUL>\App"). Cutting there also puts a
-    // closing quote at the end, where unquote looks for it.
-    std::string_view text = trimSpaces(buffer);
-    text = unquote(text.substr(0, text.find('\0')));
-
-    // Joining every part but the last is the text before the last separator.
-    // The system reads "/" as one too: "C:\App/a.exe" is a.exe in C:\App, not
-    // a file "App/a.exe" in C:\.
-    const auto lastSeparator = text.find_last_of("\\/");
-    if (lastSeparator == std::string_view::npos)
-        return;
-    // Doubled separators before the file name ("C:\App\\a.exe") belong to
-    // no folder name.
-    const auto end = text.find_last_not_of("\\/", lastSeparator);
-    state.installdir =
-        end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+    state.installdir = registeredFolder(buffer);
 }
 
 } // namespace

@@ -5,8 +5,14 @@
 #include "engine/state.h"
 
 #include <string>
+#include <string_view>
 
 namespace uninst {
+
+// The folder an App Paths value names, as text: the value up to its first
+// NUL, without surrounding blanks and quotes, cut before its last "\" or
+// "/". Empty when it holds no separator.
+std::string registeredFolder(std::string_view value);
 
 // Finds the install folder from the App Paths registration.
 // Sets state.installdir to the folder holding the executable registered as

@@ -1,6 +1,7 @@
 #include "engine/inventory.h"
 
 #include "engine/ascii_case.h"
+#include "engine/shared_folders.h"
 
 #include <cstddef>
 #include <string_view>
@@ -51,7 +52,9 @@ void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, 
         for (auto it = listing.subFolders.rbegin(); it != listing.subFolders.rend(); ++it) {
             // A link's contents belong to whatever it points at, not to the
             // application: listing them would offer them for deletion.
-            if (!it->isLink)
+            // Another registered application's folder is as much not this
+            // application's.
+            if (!it->isLink && !isOtherApplication(state, it->path))
                 pending.push_back(std::move(it->path));
         }
     }

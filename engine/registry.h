@@ -146,6 +146,8 @@ class ScopedKey {
 public:
     ScopedKey() = default;
     explicit ScopedKey(Registry& registry) : registry_(&registry) {}
+    // Takes over a key the caller opened itself, to see the open's status.
+    ScopedKey(Registry& registry, Registry::Key key) : registry_(&registry), key_(key) {}
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
     ScopedKey(ScopedKey&& other) noexcept : registry_(other.registry_), key_(other.key_) {

@@ -3,6 +3,7 @@
 #include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/installlog.h"
+#include "engine/shared_folders.h"
 
 #include <cstddef>
 #include <string_view>
@@ -114,7 +115,7 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
         Frame& top = stack.back();
         if (recurse && top.next < top.subFolders.size()) {
             FolderListing::SubFolder& sub = top.subFolders[top.next++];
-            if (sub.isLink) {
+            if (sub.isLink || isOtherApplication(state, sub.path)) {
                 top.remains = true;
                 continue;
             }
@@ -133,7 +134,8 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
         bool remains = top.remains;
         if (!recurse && !remains) {
             for (const FolderListing::SubFolder& sub : top.subFolders) {
-                if (sub.isLink || holdsAnything(fs, sub.path)) {
+                if (sub.isLink || isOtherApplication(state, sub.path) ||
+                    holdsAnything(fs, sub.path)) {
                     remains = true;
                     break;
                 }
@@ -171,7 +173,7 @@ void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs) {
         Frame& top = stack.back();
         if (top.next < top.subFolders.size()) {
             FolderListing::SubFolder& sub = top.subFolders[top.next++];
-            if (sub.isLink)
+            if (sub.isLink || isOtherApplication(state, sub.path))
                 top.remains = true;
             else
                 enter(std::move(sub.path));

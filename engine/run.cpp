@@ -7,6 +7,7 @@
 #include "engine/path_safety.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
+#include "engine/shared_folders.h"
 #include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
@@ -118,6 +119,11 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* s
     }
     refuseUnsafeInstallFolder(state);
     state.installdir = resolvedInstallFolder(state, fs);
+    // Before anything is listed: the window would offer every application in
+    // "C:\Program Files" for deletion, and a quiet run would take them all.
+    if (shell != nullptr)
+        refuseSharedFolder(state, registry, *shell);
+    findOtherApplications(state, registry, fs, shell);
     listfolder(state, fs, state.installdir, list);
 }
 

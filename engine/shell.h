@@ -6,6 +6,13 @@
 
 namespace uninst {
 
+// A folder the system or every application shares, and what it is: `role`
+// completes "C:\Program Files is ..." ("the system's Program Files folder").
+struct SharedFolder {
+    std::string path;
+    std::string role;
+};
+
 // What the engine asks of the desktop shell: where today's start-menu groups
 // live, where a shortcut leads, and environment strings expanded as the
 // system expands them. Text is UTF-8; paths are full, with "\" separators and
@@ -22,6 +29,19 @@ public:
     // (Startup, Administrative Tools, for both scopes), under whatever names
     // this system gives them. Never throws.
     virtual std::vector<std::string> systemFolders() = 0;
+
+    // Every folder that belongs to the system or to all applications and
+    // users together: the Windows folder, both Program Files folders and their
+    // Common Files, ProgramData, the users' folder and each user's profile,
+    // and the shell's known folders, as this system names them. A folder it
+    // cannot name is left out; never throws.
+    virtual std::vector<SharedFolder> sharedFolders() = 0;
+
+    // The existing folder `path` names, as the system names it once every
+    // short (8.3) step is spelled in full and every link on the way is
+    // followed ("C:\PROGRA~1" is "C:\Program Files"); nothing when it
+    // cannot be told. Never throws.
+    virtual std::optional<std::string> finalFolder(const std::string& path) = 0;
 
     // The file a shell link (.lnk) or a program information file (.pif)
     // starts, as stored in it; nothing when the file cannot be read as one.

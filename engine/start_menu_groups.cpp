@@ -4,6 +4,7 @@
 #include "engine/error.h"
 #include "engine/path_safety.h"
 #include "engine/system_paths.h"
+#include "engine/shared_folders.h"
 
 #include <algorithm>
 #include <array>
@@ -357,7 +358,9 @@ private:
             // another application's, even when it is empty.
             const bool named = named_.count(asciiUpper(frame.path)) != 0;
             const bool gone = !frame.remains && (named || frame.removed) &&
-                              !systemOwned(frame.path) && removeFolder(frame.path);
+                              !systemOwned(frame.path) &&
+                              registeredFolderIn(state_, frame.path).empty() &&
+                              removeFolder(frame.path);
             const bool removed = frame.removed || gone;
             stack.pop_back();
             if (!stack.empty()) {

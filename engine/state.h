@@ -33,6 +33,12 @@ struct UninstallState {
     // Every setup-toolkit file the inventory met, in listing order: with no
     // row listed, these and the folders left empty are all that goes.
     std::vector<std::string> toolkitFiles;
+    // The folder of every other application App Paths registers, as its
+    // value names it: no start-menu step removes one, or a folder holding one.
+    std::vector<std::string> registeredFolders;
+    // Those of them inside the install folder, as the listing spells them:
+    // left out of the list and of every removal, as a link is.
+    std::vector<std::string> otherApplications;
     // Files found in the install folder at the end that were never listed
     // (saved there after start-up): kept, and recorded for a report.
     std::vector<std::string> keptUnlisted;

@@ -66,6 +66,13 @@ int startFailureCode(const UninstallState& state) {
     return state.cmdline.empty() ? exitBadCommandLine : exitNotRegistered;
 }
 
+void reportStartUp(const RunReport& report, const UninstallState& state) {
+    report.fact("Install folder: " + state.installdir);
+    for (const std::string& folder : state.otherApplications)
+        report.fact("Left out: " + folder +
+                    ", the folder of another registered application, stays as it is.");
+}
+
 UninstallEnd uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs,
                                FileList& list, Progress& progress,
                                const std::vector<KeepPattern>& keep, const RunReport& report,
@@ -114,7 +121,7 @@ int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs,
                 formLoad(state, loggedRegistry, loggedFs, options.appName, list);
         }))
         return startFailureCode(state);
-    report.fact("Install folder: " + state.installdir);
+    reportStartUp(report, state);
 
     UnseenProgress progress;
     DeleteAtRestartWhenInUse inUse;

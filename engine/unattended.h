@@ -33,6 +33,10 @@ private:
 // is told apart from a registered application the run cannot act on.
 int startFailureCode(const UninstallState& state);
 
+// What start-up found, for the log: the install folder, and each other
+// application's folder inside it, which the run leaves as it is.
+void reportStartUp(const RunReport& report, const UninstallState& state);
+
 // The uninstall as the button runs it, with the log told first which files
 // stay and why (a pattern, or the user's mark). With a shell, the group in
 // its Programs folders goes too.

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -12,12 +13,14 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <utility>
 
 namespace uninst {
 
 namespace {
 
 using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
+using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
 
 using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
@@ -124,7 +127,227 @@ std::optional<std::string> pifTarget(const std::string& path) {
     return text::fromWide(wide);
 }
 
+// The folders the shell names by number, on every system from XP on.
+struct NumberedFolder {
+    int id;
+    const char* role;
+};
+constexpr std::array<NumberedFolder, 41> numberedFolders = {{
+    {CSIDL_WINDOWS, "the Windows folder"},
+    {CSIDL_SYSTEM, "the Windows system folder"},
+    {CSIDL_SYSTEMX86, "the Windows system folder of 32-bit programs"},
+    {CSIDL_FONTS, "the system's Fonts folder"},
+    {CSIDL_RESOURCES, "the system's Resources folder"},
+    {CSIDL_PROGRAM_FILES, "the system's Program Files folder"},
+    {CSIDL_PROGRAM_FILESX86, "the system's Program Files folder of 32-bit programs"},
+    {CSIDL_PROGRAM_FILES_COMMON, "the system's Common Files folder"},
+    {CSIDL_PROGRAM_FILES_COMMONX86, "the system's Common Files folder of 32-bit programs"},
+    {CSIDL_COMMON_APPDATA, "the system's ProgramData folder"},
+    {CSIDL_PROFILE, "the profile folder of the current user"},
+    {CSIDL_APPDATA, "the shell's AppData (Roaming) folder"},
+    {CSIDL_LOCAL_APPDATA, "the shell's Local AppData folder"},
+    {CSIDL_DESKTOPDIRECTORY, "the shell's Desktop folder"},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, "the shell's Public Desktop folder"},
+    {CSIDL_PERSONAL, "the shell's Documents folder"},
+    {CSIDL_COMMON_DOCUMENTS, "the shell's Public Documents folder"},
+    {CSIDL_MYMUSIC, "the shell's Music folder"},
+    {CSIDL_COMMON_MUSIC, "the shell's Public Music folder"},
+    {CSIDL_MYPICTURES, "the shell's Pictures folder"},
+    {CSIDL_COMMON_PICTURES, "the shell's Public Pictures folder"},
+    {CSIDL_MYVIDEO, "the shell's Videos folder"},
+    {CSIDL_COMMON_VIDEO, "the shell's Public Videos folder"},
+    {CSIDL_FAVORITES, "the shell's Favorites folder"},
+    {CSIDL_COMMON_FAVORITES, "the shell's common Favorites folder"},
+    {CSIDL_STARTMENU, "the shell's Start Menu folder"},
+    {CSIDL_COMMON_STARTMENU, "the shell's all-users Start Menu folder"},
+    {CSIDL_PROGRAMS, "the shell's Programs folder"},
+    {CSIDL_COMMON_PROGRAMS, "the shell's all-users Programs folder"},
+    {CSIDL_STARTUP, "the shell's Startup folder"},
+    {CSIDL_COMMON_STARTUP, "the shell's all-users Startup folder"},
+    {CSIDL_ADMINTOOLS, "the shell's Administrative Tools folder"},
+    {CSIDL_COMMON_ADMINTOOLS, "the shell's all-users Administrative Tools folder"},
+    {CSIDL_TEMPLATES, "the shell's Templates folder"},
+    {CSIDL_COMMON_TEMPLATES, "the shell's common Templates folder"},
+    {CSIDL_SENDTO, "the shell's SendTo folder"},
+    {CSIDL_RECENT, "the shell's Recent folder"},
+    {CSIDL_NETHOOD, "the shell's Network Shortcuts folder"},
+    {CSIDL_PRINTHOOD, "the shell's Printer Shortcuts folder"},
+    {CSIDL_INTERNET_CACHE, "the shell's Temporary Internet Files folder"},
+    {CSIDL_HISTORY, "the shell's History folder"},
+}};
+
+// The folders that only systems from Vista on name, by identifier.
+struct IdentifiedFolder {
+    const KNOWNFOLDERID* id;
+    const char* role;
+};
+const std::array<IdentifiedFolder, 10> identifiedFolders = {{
+    {&FOLDERID_UserProfiles, "the users' folder"},
+    {&FOLDERID_Public, "the public profile folder"},
+    {&FOLDERID_ProgramData, "the system's ProgramData folder"},
+    {&FOLDERID_Downloads, "the shell's Downloads folder"},
+    {&FOLDERID_PublicDownloads, "the shell's Public Downloads folder"},
+    {&FOLDERID_SavedGames, "the shell's Saved Games folder"},
+    {&FOLDERID_Links, "the shell's Links folder"},
+    {&FOLDERID_Contacts, "the shell's Contacts folder"},
+    {&FOLDERID_SavedSearches, "the shell's Searches folder"},
+    {&FOLDERID_LocalAppDataLow, "the shell's LocalLow AppData folder"},
+}};
+
+// A 32-bit program on a 64-bit system is given the 32-bit folders by the
+// shell; the 64-bit ones are only in these variables.
+struct VariableFolder {
+    const wchar_t* name;
+    const char* role;
+};
+constexpr std::array<VariableFolder, 12> variableFolders = {{
+    {L"SystemRoot", "the Windows folder"},
+    {L"windir", "the Windows folder"},
+    {L"ProgramFiles", "the system's Program Files folder"},
+    {L"ProgramW6432", "the system's Program Files folder"},
+    {L"ProgramFiles(x86)", "the system's Program Files folder of 32-bit programs"},
+    {L"CommonProgramFiles", "the system's Common Files folder"},
+    {L"CommonProgramW6432", "the system's Common Files folder"},
+    {L"CommonProgramFiles(x86)", "the system's Common Files folder of 32-bit programs"},
+    {L"ProgramData", "the system's ProgramData folder"},
+    {L"ALLUSERSPROFILE", "the all-users profile folder"},
+    {L"PUBLIC", "the public profile folder"},
+    {L"USERPROFILE", "the profile folder of the current user"},
+}};
+
+// Read with the wide calls: a profile named in a script the code page lacks
+// would otherwise come back with "?" in it and match no install folder.
+std::optional<std::wstring> textValue(HKEY key, const wchar_t* name) {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+        return std::nullopt;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    text.resize(text.find(L'\0'));
+    return text;
+}
+
+std::wstring expanded(const std::wstring& text) {
+    const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (size == 0)
+        return text;
+    std::wstring out(size, L'\0');
+    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), out.data(), size);
+    if (written == 0 || written > size)
+        return text;
+    out.resize(written - 1);
+    return out;
+}
+
 } // namespace
+
+std::vector<SharedFolder> Win32Shell::sharedFolders() {
+    std::vector<SharedFolder> found;
+    const auto add = [&](const std::wstring& path, const char* role) {
+        if (!path.empty())
+            found.push_back(SharedFolder{text::fromWide(path), role});
+    };
+
+    const SystemLibrary& shell32 = loaded(shell32_, L"shell32.dll");
+    if (const auto getFolderPath = entryPoint<GetFolderPath>(shell32, "SHGetFolderPathW")) {
+        for (const NumberedFolder& folder : numberedFolders) {
+            std::array<wchar_t, MAX_PATH> buffer{};
+            // S_FALSE names a folder that does not exist yet: still the system's.
+            if (SUCCEEDED(
+                    getFolderPath(nullptr, folder.id, nullptr, SHGFP_TYPE_CURRENT, buffer.data())))
+                add(buffer.data(), folder.role);
+        }
+    }
+    // The form that fills the caller's buffer: the one that allocates would
+    // need ole32 loaded only to free its answers.
+    using GetKnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, LPWSTR, UINT);
+    if (const auto getKnownFolderPath =
+            entryPoint<GetKnownFolderPath>(shell32, "SHGetFolderPathEx")) {
+        for (const IdentifiedFolder& folder : identifiedFolders) {
+            std::array<wchar_t, MAX_PATH> buffer{};
+            if (SUCCEEDED(getKnownFolderPath(*folder.id, KF_FLAG_DONT_VERIFY, nullptr,
+                                             buffer.data(), static_cast<UINT>(buffer.size()))))
+                add(buffer.data(), folder.role);
+        }
+    }
+    for (const VariableFolder& variable : variableFolders) {
+        std::array<wchar_t, 32768> buffer{};
+        const DWORD length = GetEnvironmentVariableW(variable.name, buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()));
+        if (length > 0 && length < buffer.size())
+            add(buffer.data(), variable.role);
+    }
+
+    // Every profile, not only the current user's: the system's list of them.
+    KeyHandle profiles;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                      KEY_READ | KEY_WOW64_64KEY, profiles.put()) != ERROR_SUCCESS)
+        return found;
+    for (const auto& [name, role] : std::array<std::pair<const wchar_t*, const char*>, 4>{{
+             {L"ProfilesDirectory", "the users' folder"},
+             {L"Default", "the default profile folder"},
+             {L"Public", "the public profile folder"},
+             {L"ProgramData", "the system's ProgramData folder"},
+         }}) {
+        if (const auto path = textValue(profiles.get(), name))
+            add(expanded(*path), role);
+    }
+    for (DWORD index = 0;; ++index) {
+        std::array<wchar_t, 256> name{};
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG status = RegEnumKeyExW(profiles.get(), index, name.data(), &length, nullptr,
+                                          nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        KeyHandle profile;
+        if (RegOpenKeyExW(profiles.get(), name.data(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                          profile.put()) != ERROR_SUCCESS)
+            continue;
+        if (const auto path = textValue(profile.get(), L"ProfileImagePath"))
+            add(expanded(*path), "a user's profile folder");
+    }
+    return found;
+}
+
+std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
+    std::wstring named = text::toWide(path);
+    std::wstring longForm(named.size() + MAX_PATH, L'\0');
+    DWORD length =
+        GetLongPathNameW(named.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    if (length > 0 && length < longForm.size()) {
+        longForm.resize(length);
+        named = std::move(longForm);
+    }
+    // No access asked: any folder can be opened so, whoever holds it.
+    FileHandle folder(CreateFileW(named.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (folder) {
+        std::wstring final(named.size() + MAX_PATH, L'\0');
+        length =
+            GetFinalPathNameByHandleW(folder.get(), final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length > 0 && length < final.size()) {
+            final.resize(length);
+            if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+                named = L"\\\\" + final.substr(8);
+            else if (final.rfind(L"\\\\?\\", 0) == 0)
+                named = final.substr(4);
+            else
+                named = std::move(final);
+        }
+    } else if (length == 0) {
+        return std::nullopt;
+    }
+    return text::fromWide(named);
+}
 
 std::vector<std::string> Win32Shell::folders(const std::vector<int>& ids) {
     const auto getFolderPath =

@@ -21,6 +21,16 @@ class Win32Shell : public Shell {
 public:
     std::vector<std::string> programsFolders() override;
     std::vector<std::string> systemFolders() override;
+    // The shell's folders by number (SHGetFolderPathW) and, from Vista on,
+    // by identifier (SHGetFolderPathEx, SHGetKnownFolderPath's form with the
+    // caller's buffer); the 64-bit Program Files folders
+    // from the environment, as a 32-bit program is given the 32-bit ones;
+    // every profile from the system's profile list.
+    std::vector<SharedFolder> sharedFolders() override;
+    // GetLongPathNameW, then the name of the opened folder
+    // (GetFinalPathNameByHandleW); Wine 8 names the folder by the path it was
+    // opened with, so there only short steps are resolved.
+    std::optional<std::string> finalFolder(const std::string& path) override;
     // Shell links through IShellLinkW. A program information file the shell
     // cannot read as a link (Wine reads none) is read directly: it names its
     // program in the OEM code page at a fixed place.

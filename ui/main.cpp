@@ -133,7 +133,7 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         return exitRunFailed;
     if (!window.Form_Load(load))
         return startFailureCode(state);
-    report.fact("Install folder: " + state.installdir);
+    reportStartUp(report, state);
     if (!runHandler(nullptr, [&] { window.keepAndReport(options.keep, report); }))
         return exitRunFailed;
     window.show(showCommand);

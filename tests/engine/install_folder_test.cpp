@@ -2,14 +2,18 @@
 // every path the run hands the file system is built from those resolved
 // folders, and nothing the user was never shown is deleted.
 #include "engine/error.h"
+#include "engine/forwarding_ports.h"
 #include "engine/run.h"
 #include "engine/system_paths.h"
+#include "engine/unattended.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/error_text.h"
+#include "tests/support/memory_shell.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -228,6 +232,280 @@ TEST(Command4Click, OneKeptRowKeepsItsFileAndTheToolkitsOtherFiles) {
     EXPECT_EQ(w.fs.snapshot("C:\\Tool"),
               (Paths{"C:\\Tool\\", "C:\\Tool\\data.mdb", "C:\\Tool\\st6unst.000"}));
     EXPECT_TRUE(w.state.keptUnlisted.empty());
+}
+
+// The folders the system and every application share, as the shell of a
+// system of today names them.
+std::vector<SharedFolder> sharedFolders() {
+    return {{"C:\\WINDOWS", "the Windows folder"},
+            {"C:\\Program Files", "the system's Program Files folder"},
+            {"C:\\Program Files\\Common Files", "the system's Common Files folder"},
+            {"C:\\ProgramData", "the system's ProgramData folder"},
+            {"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
+             "the shell's all-users Start Menu folder"},
+            {"C:\\Users", "the users' folder"},
+            {"C:\\Users\\J\xC3\xB6rg", "a user's profile folder"},
+            {"C:\\Users\\J\xC3\xB6rg\\Documents\\", "the shell's Documents folder"}};
+}
+
+struct ShellWorld {
+    SampleWorld w;
+    MemoryShell shell{w.fs};
+
+    ShellWorld() {
+        shell.setSharedFolders(sharedFolders());
+        shell.setVariable("ProgramFiles", "C:\\Program Files");
+        shell.setVariable("ACME", "C:\\Acme");
+    }
+    void startUp(FileSystem& fs) { formLoad(w.state, w.registry, fs, shell, sample::exe, w.list); }
+    void startUp() { startUp(w.fs); }
+    void uninstall() { command4Click(w.state, w.registry, w.fs, shell, w.list, w.progress); }
+};
+
+void registerAs(MemoryRegistry& registry, const std::string& entry, std::uint32_t type,
+                const std::string& path) {
+    registry.setValue(entry, "", type, path + '\0');
+}
+
+TEST(SharedFolder, InstallFolderThatIsOrHoldsOneIsRefusedBeforeAnythingIsListed) {
+    struct Case {
+        const char* registered;
+        std::uint32_t type;
+        const char* folder;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"C:\\Program Files\\myapp.exe", Registry::typeSz, "C:\\Program Files",
+         "is the system's Program Files folder, shared by"},
+        {"%ProgramFiles%\\myapp.exe", Registry::typeExpandSz, "C:\\Program Files",
+         "is the system's Program Files folder"},
+        {"c:\\PROGRAM FILES\\Common Files.\\myapp.exe", Registry::typeSz,
+         "c:\\PROGRAM FILES\\Common Files", "is the system's Common Files folder"},
+        {"C:\\WINDOWS\\myapp.exe", Registry::typeSz, "C:\\WINDOWS", "is the Windows folder"},
+        {"C:\\Users\\myapp.exe", Registry::typeSz, "C:\\Users", "is the users' folder"},
+        // Letter case as the system folds it, beyond ASCII.
+        {"C:\\USERS\\J\xC3\x96RG\\myapp.exe", Registry::typeSz, "C:\\USERS\\J\xC3\x96RG",
+         "is a user's profile folder"},
+        {"C:\\Users\\J\xC3\xB6rg\\Documents\\myapp.exe", Registry::typeSz,
+         "C:\\Users\\J\xC3\xB6rg\\Documents", "is the shell's Documents folder"},
+        // Another name of the same folder, which the shell resolves.
+        {"C:\\PROGRA~1\\myapp.exe", Registry::typeSz, "C:\\PROGRA~1",
+         "which is C:\\Program Files, is the system's Program Files folder"},
+        {"C:\\ProgramData\\Microsoft\\myapp.exe", Registry::typeSz, "C:\\ProgramData\\Microsoft",
+         "holds C:\\ProgramData\\Microsoft\\Windows\\Start Menu, the shell's all-users Start "
+         "Menu folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.registered);
+        ShellWorld t;
+        t.shell.setFinalFolder("C:\\PROGRA~1", "C:\\Program Files");
+        plantLog(t.w, c.folder);
+        t.w.fs.addFile(std::string(c.folder) + "\\Another App\\customer.db", "records");
+        registerAs(t.w.registry, sample::appPathsEntry, c.type, c.registered);
+        const Paths before = t.w.fs.snapshot("C:");
+        FaultyFileSystem fs(t.w.fs);
+        const std::string message = errorOf([&] { t.startUp(fs); });
+        EXPECT_NE(message.find(std::string(c.folder) + ", " + c.says), std::string::npos)
+            << message;
+        EXPECT_NE(message.find("will not list or remove it"), std::string::npos) << message;
+        EXPECT_EQ(t.w.list.rowCount(), 0u);
+        for (const std::string& call : fs.history())
+            EXPECT_FALSE(startsWith(call, "list folder ")) << call;
+        EXPECT_EQ(t.w.fs.snapshot("C:"), before);
+        EXPECT_TRUE(t.w.registry.keyExists(sample::appPathsEntry));
+    }
+}
+
+// Inside a shared folder, or beside one with a name that only begins like
+// it, is where applications live.
+TEST(SharedFolder, FolderInsideOrBesideOneIsListed) {
+    for (const std::string& folder :
+         {sample::installdir, std::string("C:\\Program Files Extra"),
+          std::string("C:\\Users\\J\xC3\xB6rg\\Documents\\MyApp"), std::string("C:\\WINDOWSX")}) {
+        SCOPED_TRACE(folder);
+        ShellWorld t;
+        t.w.fs.addFile(folder + "\\ST6UNST.LOG", "x\r\n");
+        t.w.fs.addFile(folder + "\\myapp.exe");
+        t.w.registry.setString(sample::appPathsEntry, "", folder + "\\myapp.exe");
+        t.startUp();
+        EXPECT_EQ(t.w.state.installdir, folder);
+        EXPECT_GT(t.w.list.rowCount(), 0u);
+    }
+}
+
+const std::string suite = "C:\\Acme";
+const std::string tool2Entry = sample::appPathsKey + "\\tool2.exe";
+const std::string tool3Entry = sample::appPathsKey + "\\tool3.exe";
+
+// A suite in C:\Acme with two more products registered inside it: Tool2 with
+// its files and an empty folder, Tool3 an empty folder alone.
+void installSuite(MemoryRegistry& registry, MemoryFileSystem& fs, bool withRows = true) {
+    fs.addFile(suite + "\\ST6UNST.LOG", "x\r\n");
+    if (withRows) {
+        fs.addFile(suite + "\\suite.exe");
+        fs.addFile(suite + "\\Help\\suite.hlp");
+    }
+    fs.addFile(suite + "\\Tool2\\tool2.exe");
+    fs.addFile(suite + "\\Tool2\\Data\\customer.db", "records");
+    fs.addFolder(suite + "\\Tool2\\Cache");
+    fs.addFolder(suite + "\\Tool3");
+    registry.setString(sample::appPathsEntry, "", suite + "\\suite.exe");
+    registry.setString(tool3Entry, "", "\"C:\\Acme\\Tool3\\tool3.exe\"");
+}
+
+// The last folder the listing entered stays when empty, as it always has;
+// here nothing else takes it along.
+const Paths suiteLeft = {"C:\\Acme\\",
+                         "C:\\Acme\\Help\\",
+                         "C:\\Acme\\Tool2\\",
+                         "C:\\Acme\\Tool2\\Cache\\",
+                         "C:\\Acme\\Tool2\\Data\\",
+                         "C:\\Acme\\Tool2\\Data\\customer.db",
+                         "C:\\Acme\\Tool2\\tool2.exe",
+                         "C:\\Acme\\Tool3\\"};
+
+TEST(OtherApplication, FolderInsideTheInstallFolderIsLeftOutOfTheListAndOfEveryRemoval) {
+    struct Case {
+        const char* registered;
+        std::uint32_t type;
+    };
+    for (const Case& c : std::vector<Case>{{"C:\\Acme\\Tool2\\tool2.exe", Registry::typeSz},
+                                           {"c:/acme//TOOL2 /tool2.exe", Registry::typeSz},
+                                           {"%ACME%\\Tool2\\tool2.exe", Registry::typeExpandSz}}) {
+        for (const bool withRows : {true, false}) {
+            SCOPED_TRACE(std::string(c.registered) + (withRows ? ", rows" : ", no row"));
+            ShellWorld t;
+            installSuite(t.w.registry, t.w.fs, withRows);
+            registerAs(t.w.registry, tool2Entry, c.type, c.registered);
+            t.startUp();
+            EXPECT_EQ(t.w.list.rows(),
+                      withRows ? (Paths{suite + "\\suite.exe", suite + "\\Help\\suite.hlp"})
+                               : Paths{});
+            Paths others = t.w.state.otherApplications;
+            std::sort(others.begin(), others.end());
+            EXPECT_EQ(others, (Paths{suite + "\\Tool2", suite + "\\Tool3"}));
+            t.uninstall();
+            Paths left = suiteLeft;
+            if (!withRows)
+                left.erase(left.begin() + 1);
+            EXPECT_EQ(t.w.fs.snapshot(suite), left);
+            EXPECT_TRUE(t.w.state.keptUnlisted.empty());
+            EXPECT_TRUE(t.w.registry.keyExists(tool2Entry));
+            EXPECT_TRUE(t.w.registry.keyExists(tool3Entry));
+            EXPECT_FALSE(t.w.registry.keyExists(sample::appPathsEntry));
+        }
+    }
+}
+
+// Without a shell, too: the App Paths list is the registry's.
+TEST(OtherApplication, LeftOutWithoutAShellAndNamedInTheRunLog) {
+    class Lines : public RunLog {
+    public:
+        void write(std::string_view line) override { lines.emplace_back(line); }
+        std::vector<std::string> lines;
+    };
+    SampleWorld w;
+    installSuite(w.registry, w.fs);
+    w.registry.setString(tool2Entry, "", suite + "\\Tool2\\tool2.exe");
+    Options options;
+    options.quiet = true;
+    options.appName = sample::exe;
+    Lines log;
+    EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, &log), 0)
+        << ::testing::PrintToString(log.lines);
+    EXPECT_EQ(w.fs.snapshot(suite), suiteLeft);
+    for (const char* tool : {"Tool2", "Tool3"}) {
+        const std::string line = "Left out: " + suite + "\\" + tool +
+                                 ", the folder of another registered application, stays as it is.";
+        EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), line), log.lines.end())
+            << ::testing::PrintToString(log.lines);
+    }
+}
+
+// A registered folder is the one the system makes of it, a step back
+// resolved; one that is missing leaves nothing out.
+TEST(OtherApplication, FolderIsTheOneTheSystemResolves) {
+    SampleWorld w;
+    w.registry.setString(tool2Entry, "", sample::installdir + "\\Missing\\tool2.exe");
+    w.registry.setString(tool3Entry, "", sample::installdir + "\\Help\\..\\Samples\\t.exe");
+    w.startUp();
+    EXPECT_EQ(w.state.otherApplications, Paths{sample::samplesFolder});
+    EXPECT_EQ(w.list.rowCount(), 5u);
+    w.uninstall();
+    EXPECT_EQ(w.fs.snapshot(sample::installdir),
+              (Paths{sample::installdir + "\\", sample::samplesFolder + "\\", sample::sampleData}));
+}
+
+// An entry that refuses to be opened as the system's own keys do, or whose
+// name the code page cannot hold, is passed over; one that fails otherwise
+// cannot be told apart from another application's, and nothing is listed.
+TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt) {
+    class Refusing : public ForwardingRegistry {
+    public:
+        Refusing(Registry& inner, Status status) : ForwardingRegistry(inner), status_(status) {}
+        Status openKey(Key root, const std::string& path, Key& out) override {
+            if (path == tool2Entry)
+                return status_;
+            return ForwardingRegistry::openKey(root, path, out);
+        }
+
+    private:
+        Status status_;
+    };
+    struct Case {
+        long status;
+        bool refused;
+    };
+    for (const Case& c : std::vector<Case>{{5, false}, {1113, false}, {2, false}, {1117, true}}) {
+        SCOPED_TRACE(c.status);
+        SampleWorld w;
+        w.registry.setString(tool2Entry, "", sample::samplesFolder + "\\t.exe");
+        Refusing registry(w.registry, Registry::Status(c.status));
+        const std::string message =
+            errorOf([&] { formLoad(w.state, registry, w.fs, sample::exe, w.list); });
+        if (c.refused) {
+            EXPECT_NE(message.find("Cannot read the registration of tool2.exe (1117), so the "
+                                   "uninstaller cannot tell another application's folder"),
+                      std::string::npos)
+                << message;
+            EXPECT_EQ(w.list.rowCount(), 0u);
+        } else {
+            EXPECT_EQ(message, "(no error)");
+            EXPECT_EQ(w.list.rowCount(), 6u);
+        }
+    }
+}
+
+// The classic root's group goes whole; a group holding another registered
+// application's folder is left, and the run says so after removing the rest.
+TEST(OtherApplication, StartMenuGroupHoldingOneIsLeftInPlace) {
+    SampleWorld w;
+    w.fs.addFile(sample::groupFolder + "\\Bin\\tool.exe");
+    w.registry.setString(tool2Entry, "", sample::groupFolder + "\\Bin\\tool.exe");
+    w.startUp();
+    const std::string message = errorOf([&] { w.uninstall(); });
+    EXPECT_NE(message.find("The start-menu group " + sample::groupFolder +
+                           " was left in place: it holds " + sample::groupFolder + "\\Bin"),
+              std::string::npos)
+        << message;
+    EXPECT_TRUE(w.fs.fileExists(sample::groupFolder + "\\Bin\\tool.exe"));
+    EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+    EXPECT_TRUE(w.registry.keyExists(tool2Entry));
+}
+
+// In a Programs folder only emptied folders go; one that is another
+// application's registered folder stays even when empty.
+TEST(OtherApplication, EmptyRegisteredFolderInAProgramsFolderStays) {
+    ShellWorld t;
+    const std::string group = MemoryShell::userPrograms + "\\MyApp";
+    t.shell.addShortcut(group + "\\My App.lnk", sample::exeFile);
+    t.w.fs.addFolder(group + "\\Tool");
+    t.w.registry.setString(tool2Entry, "", group + "\\Tool\\tool.exe");
+    t.startUp();
+    t.uninstall();
+    EXPECT_FALSE(t.w.fs.exists(group + "\\My App.lnk"));
+    EXPECT_TRUE(t.w.fs.exists(group + "\\Tool"));
 }
 
 } // namespace

@@ -111,6 +111,20 @@ TEST(Inventory, LinkIsNeitherEnteredNorListedNorLastsubpath) {
     EXPECT_EQ(t.state.logpath, "");
 }
 
+// Another registered application's folder is left out as a link is, its
+// toolkit log with it: that log is the other application's to read.
+TEST(Inventory, OtherApplicationsFolderIsNeitherEnteredNorListedNorLastsubpath) {
+    Inventory t;
+    t.addFiles({"C:\\App\\a.txt", "C:\\App\\ST6UNST.LOG", "C:\\App\\Real\\r.txt",
+                "C:\\App\\Tool2\\tool2.exe", "C:\\App\\Tool2\\ST6UNST.LOG"});
+    t.state.otherApplications = {"C:\\APP\\tool2"};
+    t.run();
+    EXPECT_EQ(t.list.rows(), (Rows{"C:\\App\\a.txt", "C:\\App\\Real\\r.txt"}));
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\Real");
+    EXPECT_EQ(t.state.logpath, "C:\\App\\ST6UNST.LOG");
+    EXPECT_EQ(t.state.toolkitFiles, Rows{"C:\\App\\ST6UNST.LOG"});
+}
+
 TEST(Inventory, MissingOrEmptyFolderThrows) {
     Inventory t;
     EXPECT_THROW(t.run("C:\\Nowhere"), Error);

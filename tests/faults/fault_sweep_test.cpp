@@ -8,6 +8,7 @@
 #include "engine/state.h"
 #include "engine/system_paths.h"
 #include "tests/faults/faulty_ports.h"
+#include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 #include "tests/support/text_helpers.h"
@@ -33,6 +34,11 @@ const std::string linkPath = s::installdir + "\\Shared";
 const std::string linkTarget = "C:\\Users\\Shared\\Projects";
 const std::string linkedFile = linkTarget + "\\plan.doc";
 const std::string linkedNested = linkTarget + "\\2024\\budget.xls";
+
+// Another application registered in a folder inside the install folder,
+// with a toolkit log of its own: none of it is this run's.
+const std::string pluginDir = s::installdir + "\\Plugin";
+const std::string pluginEntry = s::appPathsKey + "\\plugin.exe";
 
 // Which rows the user marks to keep: two of them, none, or every one.
 enum class Marks { some, none, all };
@@ -74,10 +80,13 @@ const std::string ourTool = accessories + "\\MyApp Tool.lnk";
 const std::vector<std::string> accessoriesBystanders = {accessories + "\\Notepad.lnk",
                                                         accessories + "\\notes.txt"};
 
-// What the uninstall may touch on disk: the install tree, the group, and the
-// application's shortcut among the accessories.
+// What the uninstall may touch on disk: the install tree but the other
+// application's folder, the group, and the application's shortcut among the
+// accessories.
 bool mayChangeOnDisk(const std::string& line) {
     const std::string u = upper(line);
+    if (startsWith(u, upper(pluginDir + "\\")))
+        return false;
     return startsWith(u, upper(s::installdir + "\\")) ||
            startsWith(u, upper(s::groupFolder + "\\")) || u == upper(ourTool);
 }
@@ -100,6 +109,9 @@ bool mayChangeInRegistry(const std::string& line) {
 
 struct World {
     SampleWorld w;
+    // A shell that names the shared folders around the install folder, and no
+    // Programs folder, so that the group step stays the fixed root's.
+    MemoryShell shell{w.fs};
     Marks marks;
 
     explicit World(Marks m = Marks::some) : marks(m) {
@@ -119,6 +131,14 @@ struct World {
         w.fs.addFile(ourTool);
         for (const std::string& path : accessoriesBystanders)
             w.fs.addFile(path, "theirs");
+        w.fs.addFile(pluginDir + "\\plugin.exe");
+        w.fs.addFile(pluginDir + "\\ST6UNST.LOG", "x\r\n");
+        w.fs.addFolder(pluginDir + "\\Cache");
+        w.registry.setString(pluginEntry, "", pluginDir + "\\plugin.exe");
+        shell.setProgramsFolders({});
+        shell.setSharedFolders({{"C:\\Program Files", "the system's Program Files folder"},
+                                {"C:\\Users", "the users' folder"},
+                                {"C:\\WINDOWS", "the Windows folder"}});
     }
 
     void markRows() {
@@ -162,10 +182,10 @@ RunResult runOnce(World& world, Registry& registry, FileSystem& fs) {
     RunResult run;
     bool started = false;
     try {
-        formLoad(world.w.state, registry, fs, s::exe, world.w.list);
+        formLoad(world.w.state, registry, fs, world.shell, s::exe, world.w.list);
         started = true;
         world.markRows();
-        command4Click(world.w.state, registry, fs, world.w.list, world.w.progress);
+        command4Click(world.w.state, registry, fs, world.shell, world.w.list, world.w.progress);
     } catch (const Error& e) {
         run.message = e.what();
         run.outcome = started ? Outcome::errorInUninstall : Outcome::errorAtStartUp;
@@ -184,7 +204,7 @@ struct Baseline {
 std::vector<std::string> listedRows() {
     static const std::vector<std::string> rows = [] {
         World world;
-        formLoad(world.w.state, world.w.registry, world.w.fs, s::exe, world.w.list);
+        formLoad(world.w.state, world.w.registry, world.w.fs, world.shell, s::exe, world.w.list);
         return world.w.list.rows();
     }();
     return rows;
@@ -242,7 +262,12 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
     plan.failAt(k);
     RunResult run = runOnce(world, registry, fs);
     run.injected = plan.injected();
-    if (run.outcome == Outcome::errorAtStartUp && world.w.state.installdir.empty())
+    // A registration that cannot be read, this one's or another
+    // application's, refuses start-up: the list cannot be told apart from
+    // another application's folder then.
+    if (run.outcome == Outcome::errorAtStartUp &&
+        (world.w.state.installdir.empty() ||
+         run.message.find("cannot tell another application's folder") != std::string::npos))
         run.outcome = Outcome::refusedAtStartUp;
     const std::string label = std::string(port == Port::fileSystem ? "fs" : "registry") + " #" +
                               std::to_string(k) + " (" + run.injected + ")";
@@ -419,6 +444,9 @@ TEST_P(FaultSweep, FaultFreeRunRemovesTheApplicationAndKeepsTheLinkedFiles) {
     for (const std::string& path : marked)
         EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), path), b.disk.end()) << path;
     EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), linkedFile), b.disk.end());
+    for (const std::string& path :
+         {pluginDir + "\\plugin.exe", pluginDir + "\\ST6UNST.LOG", pluginDir + "\\Cache\\"})
+        EXPECT_NE(std::find(b.disk.begin(), b.disk.end(), path), b.disk.end()) << path;
     for (const std::string& row : b.rows) {
         const bool kept = std::find(marked.begin(), marked.end(), row) != marked.end();
         EXPECT_EQ(std::find(b.disk.begin(), b.disk.end(), row) != b.disk.end(), kept) << row;

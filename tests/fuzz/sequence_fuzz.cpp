@@ -15,9 +15,12 @@
 // listed, and every file saved after start-up.
 //
 // Input: the files byte, the marks byte (bit i marks row i), the
-// registration byte (below 16 a form from the table, above it a value of
-// that many bytes less 16 from the input), the current-folder byte, then
-// the log.
+// registration byte (below the table's size a form from it, above it a value
+// of that many bytes less the table's size from the input), the current-folder byte, then
+// the log. The registration byte's forms past the first sixteen are folders
+// the system and every application share; files bit 128 registers another
+// application in a folder inside the install folder, which must stay whole,
+// and folders bit 8 stores the registration as REG_EXPAND_SZ.
 
 #include "engine/error.h"
 #include "engine/path_safety.h"
@@ -25,6 +28,7 @@
 #include "engine/system_paths.h"
 #include "engine/text_file.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/memory_shell.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -83,7 +87,24 @@ const std::vector<std::string> registrations = {
     "C:\\Program Files/myapp.exe",
     s::installdir + "\\\\\\myapp.exe",
     s::installdir + "\\Help/..\\myapp.exe",
+    "%ProgramFiles%\\myapp.exe",
+    "%ProgramFiles%\\MyApp\\myapp.exe",
+    "C:\\Users\\Shared\\myapp.exe",
+    "c:\\program files\\COMMON FILES.\\myapp.exe",
 };
+
+// What the shell names as shared by the system and every application.
+const std::vector<SharedFolder> sharedFolders = {
+    {"C:\\Program Files", "the system's Program Files folder"},
+    {"C:\\Program Files\\Common Files", "the system's Common Files folder"},
+    {"C:\\Users\\Shared", "the public profile folder"},
+    {"C:\\WINDOWS", "the Windows folder"}};
+
+// Another application registered inside the install folder.
+const std::string pluginDir = s::installdir + "\\Plugin";
+const std::string pluginEntry = s::appPathsKey + "\\plugin.exe";
+const std::vector<std::string> pluginFiles = {pluginDir + "\\plugin.exe",
+                                              pluginDir + "\\ST6UNST.LOG"};
 
 const std::vector<std::string> currentFolders = {"C:\\", "C:\\Program Files", s::installdir,
                                                  "D:\\Elsewhere"};
@@ -163,7 +184,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                        : input.bytes(registration - registrations.size());
 
     SampleWorld w;
-    w.registry.setString(s::appPathsEntry, "", registered);
+    MemoryShell shell(w.fs);
+    shell.setProgramsFolders({});
+    shell.setSharedFolders(sharedFolders);
+    shell.setVariable("ProgramFiles", "C:\\Program Files");
+    w.registry.setValue(s::appPathsEntry, "",
+                        folders & 8 ? Registry::typeExpandSz : Registry::typeSz, registered + '\0');
+    if (files & 128) {
+        for (const std::string& path : pluginFiles)
+            w.fs.addFile(path, "plug-in");
+        w.fs.addFolder(pluginDir + "\\Cache");
+        w.registry.setString(pluginEntry, "", pluginDir + "\\plugin.exe");
+    }
     w.fs.setDriveFolder(folders & 4 ? "C:\\Program Files" : "C:\\WINDOWS");
     w.fs.setCurrentFolder(currentFolders[folders % currentFolders.size()]);
     if (files & 1) {
@@ -199,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> kept;
     std::set<std::string> expected;
     try {
-        formLoad(w.state, w.registry, fs, s::exe, w.list);
+        formLoad(w.state, w.registry, fs, shell, s::exe, w.list);
         started = true;
         for (std::size_t i = 0; i < w.list.rowCount() && i < 8; ++i) {
             if (marks & (1u << i)) {
@@ -224,7 +256,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 expected.insert(upper(path));
             }
         }
-        command4Click(w.state, w.registry, fs, w.list, w.progress);
+        if (files & 128) {
+            for (const std::string& path : pluginFiles) {
+                if (insideFolder(path, w.state.installdir))
+                    expected.insert(upper(path));
+            }
+        }
+        command4Click(w.state, w.registry, fs, shell, w.list, w.progress);
         completed = true;
     } catch (const Error&) {
         // The program's own report; what it left is checked below.
@@ -298,6 +336,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the start-menu root or the system's Startup went");
     for (const std::string& path : kept)
         check(w.fs.fileExists(path), "a kept file was deleted: " + path);
+    if (started) {
+        for (const SharedFolder& shared : sharedFolders)
+            check(!insideFolder(shared.path, installdir), "listed a folder that is or holds " +
+                                                              shared.path + ": " +
+                                                              detail::printable(installdir));
+    }
+    if (files & 128) {
+        for (const std::string& path : pluginFiles)
+            check(w.fs.fileExists(path), "the other application's file went: " + path);
+        check(w.fs.exists(pluginDir + "\\Cache"), "the other application's folder went");
+        for (const std::string& call : fs.history()) {
+            const auto space = call.rfind(" C:");
+            check(space == std::string::npos || !insideFolder(call.substr(space + 1), pluginDir) ||
+                      startsWith(call, "resolve path "),
+                  "acted inside the other application's folder: " + detail::printable(call));
+        }
+    }
     check(w.fs.exists(linkPath) && w.fs.fileExists(linkedFile), "the link or its files went");
 
     // The model: after a completed run, the install folder holds exactly the

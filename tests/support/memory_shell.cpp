@@ -31,6 +31,11 @@ void MemoryShell::addShortcut(const std::string& path, const std::string& target
     fs_.addFile(path, target);
 }
 
+std::optional<std::string> MemoryShell::finalFolder(const std::string& path) {
+    const auto found = finals_.find(path);
+    return found == finals_.end() ? path : found->second;
+}
+
 std::optional<std::string> MemoryShell::shortcutTarget(const std::string& path) {
     try {
         std::string target = fs_.readTextFile(path);

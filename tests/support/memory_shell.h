@@ -28,12 +28,21 @@ public:
 
     void setProgramsFolders(std::vector<std::string> folders) { programs_ = std::move(folders); }
     void setSystemFolders(std::vector<std::string> folders) { system_ = std::move(folders); }
+    // None until a test sets them.
+    void setSharedFolders(std::vector<SharedFolder> folders) { shared_ = std::move(folders); }
+    // What finalFolder answers for `path` (a short name, a link on the way);
+    // any other folder is named as given.
+    void setFinalFolder(const std::string& path, const std::string& final) {
+        finals_[path] = final;
+    }
     void setVariable(const std::string& name, const std::string& value);
     // A shortcut file in the file system leading to `target`.
     void addShortcut(const std::string& path, const std::string& target);
 
     std::vector<std::string> programsFolders() override { return programs_; }
     std::vector<std::string> systemFolders() override { return system_; }
+    std::vector<SharedFolder> sharedFolders() override { return shared_; }
+    std::optional<std::string> finalFolder(const std::string& path) override;
     std::optional<std::string> shortcutTarget(const std::string& path) override;
     std::string expandEnvironment(const std::string& text) override;
 
@@ -41,6 +50,8 @@ private:
     MemoryFileSystem& fs_;
     std::vector<std::string> programs_;
     std::vector<std::string> system_;
+    std::vector<SharedFolder> shared_;
+    std::map<std::string, std::string> finals_;
     std::map<std::string, std::string> variables_; // by upper-case name
 };
 

@@ -7,13 +7,16 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace uninst {
 namespace {
@@ -86,6 +89,78 @@ TEST_F(Win32ShellTest, ProgramsFoldersAreTheAllUsersAndThePerUserOne) {
         EXPECT_NE(folder.back(), '\\') << folder;
     }
     EXPECT_FALSE(shell_.systemFolders().empty());
+}
+
+// The role of `path` among the shared folders, or nothing.
+std::optional<std::string> roleOf(const std::vector<SharedFolder>& shared,
+                                  const std::wstring& path) {
+    for (const SharedFolder& folder : shared) {
+        if (lstrcmpiW(text::toWide(folder.path).c_str(), path.c_str()) == 0)
+            return folder.role;
+    }
+    return std::nullopt;
+}
+
+std::wstring variable(const wchar_t* name) {
+    std::wstring value(32768, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+// Every profile of the system's list counts, not only the current user's:
+// one added to the list for the test, with its path to be expanded, is named.
+TEST_F(Win32ShellTest, SharedFoldersNameTheSystemsFoldersAndEveryProfile) {
+    const std::wstring list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    const std::wstring entry = list + L"\\S-1-5-21-0-0-0-4242";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring stored = L"%SystemDrive%\\users\\shell test \u00e9l\u00e8ve";
+    RegSetValueExW(key, L"ProfileImagePath", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(stored.c_str()),
+                   static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+
+    const std::vector<SharedFolder> shared = Win32Shell().sharedFolders();
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, entry.c_str());
+
+    wchar_t windows[MAX_PATH];
+    ASSERT_NE(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    EXPECT_EQ(roleOf(shared, windows), "the Windows folder");
+    EXPECT_EQ(roleOf(shared, variable(L"ProgramFiles")), "the system's Program Files folder");
+    EXPECT_TRUE(roleOf(shared, variable(L"CommonProgramFiles")));
+    EXPECT_TRUE(roleOf(shared, variable(L"ProgramData")));
+    EXPECT_TRUE(roleOf(shared, variable(L"USERPROFILE")));
+    EXPECT_EQ(roleOf(shared, variable(L"SystemDrive") + L"\\users\\shell test \u00e9l\u00e8ve"),
+              "a user's profile folder");
+    wchar_t desktop[MAX_PATH];
+    ASSERT_EQ(
+        SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop),
+        S_OK);
+    EXPECT_EQ(roleOf(shared, desktop), "the shell's Desktop folder");
+    PWSTR downloads = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_DONT_VERIFY, nullptr, &downloads),
+              S_OK);
+    EXPECT_EQ(roleOf(shared, downloads), "the shell's Downloads folder");
+    CoTaskMemFree(downloads);
+    for (const SharedFolder& folder : shared) {
+        EXPECT_FALSE(folder.path.empty());
+        EXPECT_FALSE(folder.role.empty()) << folder.path;
+    }
+}
+
+TEST_F(Win32ShellTest, FinalFolderSpellsShortStepsInFull) {
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_EQ(
+        SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles),
+        S_OK);
+    wchar_t shortName[MAX_PATH];
+    ASSERT_NE(GetShortPathNameW(programFiles, shortName, MAX_PATH), 0u);
+    Win32Shell shell;
+    EXPECT_EQ(shell.finalFolder(text::fromWide(shortName)), text::fromWide(programFiles));
+    EXPECT_EQ(shell.finalFolder(text::fromWide(folder_)), text::fromWide(folder_));
+    EXPECT_EQ(shell.finalFolder(text::fromWide(folder_ + L"\\missing")), std::nullopt);
 }
 
 TEST_F(Win32ShellTest, ShellLinkLeadsToItsStoredTargetWhetherOrNotItExists) {

@@ -1,0 +1,205 @@
+#include "engine/shared_folders.h"
+
+#include "engine/ascii_case.h"
+#include "engine/error.h"
+#include "engine/installdir.h"
+#include "engine/path_safety.h"
+#include "engine/system_paths.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace uninst {
+
+namespace {
+
+constexpr Registry::Status noUnicodeTranslation{1113};
+
+template <typename Same>
+bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
+    const std::vector<std::string_view> in = folderSteps(inner);
+    const std::vector<std::string_view> out = folderSteps(outer);
+    if (out.empty() || in.size() < out.size())
+        return false;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!same(in[i], out[i]))
+            return false;
+    }
+    return true;
+}
+
+// One name of the resolved install folder against one shared folder: the
+// message that refuses it, or nothing.
+std::optional<std::string> refusal(Registry& registry, const UninstallState& state,
+                                   const std::string& folder, const SharedFolder& shared) {
+    if (!isSameOrBelow(registry, shared.path, folder))
+        return std::nullopt;
+    std::string intro = "The install folder of " + state.cmdline + ", " + state.installdir + ", ";
+    if (folder != state.installdir)
+        intro += "which is " + folder + ", ";
+    if (isSameOrBelow(registry, folder, shared.path))
+        return intro + "is " + shared.role +
+               ", shared by the system and other applications: the uninstaller will not list or "
+               "remove it.";
+    return intro + "holds " + shared.path + ", " + shared.role +
+           ", which the system and other applications share: the uninstaller will not list or "
+           "remove it.";
+}
+
+// The folder below `root` whose steps are `steps`, as the listing spells it,
+// each step found by the registry's comparison; nothing when a step is
+// missing or is a link, whose contents the listing never enters anyway.
+std::optional<std::string> spelledBelow(Registry& registry, FileSystem& fs, const std::string& root,
+                                        const std::vector<std::string_view>& steps) {
+    std::string folder = root;
+    for (const std::string_view step : steps) {
+        const FolderListing listing = fs.listFolder(folder);
+        const FolderListing::SubFolder* next = nullptr;
+        for (const FolderListing::SubFolder& sub : listing.subFolders) {
+            const std::vector<std::string_view> name = folderSteps(sub.path);
+            if (!name.empty() && registry.sameName(name.back(), step))
+                next = &sub;
+        }
+        if (next == nullptr || next->isLink)
+            return std::nullopt;
+        folder = next->path;
+    }
+    return folder;
+}
+
+} // namespace
+
+std::vector<std::string_view> folderSteps(std::string_view path) {
+    std::vector<std::string_view> steps;
+    for (std::string_view step : pathSteps(path)) {
+        while (!step.empty() && (step.back() == '.' || step.back() == ' '))
+            step.remove_suffix(1);
+        if (!step.empty())
+            steps.push_back(step);
+    }
+    return steps;
+}
+
+bool isSameOrBelow(Registry& registry, std::string_view inner, std::string_view outer) {
+    return sameOrBelow(inner, outer, [&](std::string_view a, std::string_view b) {
+        return registry.sameName(a, b);
+    });
+}
+
+bool isSameOrBelowAscii(std::string_view inner, std::string_view outer) {
+    return sameOrBelow(inner, outer, sameAsciiCase);
+}
+
+void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& shell) {
+    const std::vector<SharedFolder> shared = shell.sharedFolders();
+    // "C:\PROGRA~1", or a path through "C:\Documents and Settings", is the
+    // shared folder under another name: it is judged by both names.
+    std::vector<std::string> names{state.installdir};
+    if (auto final = shell.finalFolder(state.installdir); final && *final != state.installdir)
+        names.push_back(std::move(*final));
+    for (const std::string& name : names) {
+        // The folder itself first: "C:\Program Files" is refused as the
+        // Program Files folder, not as the holder of its Common Files.
+        for (const SharedFolder& folder : shared) {
+            if (isSameOrBelow(registry, name, folder.path) &&
+                isSameOrBelow(registry, folder.path, name))
+                throw Error(*refusal(registry, state, name, folder));
+        }
+        for (const SharedFolder& folder : shared) {
+            if (auto message = refusal(registry, state, name, folder))
+                throw Error(*message);
+        }
+    }
+}
+
+void findOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
+                           Shell* shell) {
+    const auto unreadable = [](const std::string& what, Registry::Status status) {
+        return Error("Cannot read " + what + " (" + std::to_string(status.code()) +
+                     "), so the uninstaller cannot tell another application's folder from this "
+                     "one's: nothing has been changed.");
+    };
+    ScopedKey list(registry);
+    if (!list.open(Registry::localMachine, appPathsKeyPath))
+        throw unreadable("the list of registered applications (App Paths)",
+                         Registry::Status::notFound());
+    const std::vector<std::string_view> installSteps = folderSteps(state.installdir);
+    std::string name;
+    for (std::uint32_t index = 0;; ++index) {
+        const Registry::Status status = registry.enumKey(list.get(), index, name);
+        if (status.isNoMoreItems())
+            break;
+        if (!status.isSuccess())
+            throw unreadable("the list of registered applications (App Paths)", status);
+        if (registry.sameName(name, state.cmdline))
+            continue;
+        const std::string entryPath = std::string(appPathsKeyPath) + "\\" + name;
+        Registry::Key opened = 0;
+        if (const Registry::Status open =
+                registry.openKey(Registry::localMachine, entryPath, opened);
+            !open.isSuccess()) {
+            // Gone since the list was read: nobody's folder any more. One
+            // that even an administrator may not open, or whose name the
+            // code page cannot hold, is the system's own or no setup's.
+            if (open.isNotFound() || open == Registry::Status::accessDenied() ||
+                open == noUnicodeTranslation)
+                continue;
+            throw unreadable("the registration of " + name, open);
+        }
+        const ScopedKey entry(registry, opened);
+        Registry::Value value;
+        const Registry::Status read = registry.readValue(entry.get(), "", value);
+        if (read.isNotFound() || read == noUnicodeTranslation)
+            continue;
+        if (!read.isSuccess())
+            throw unreadable("the registration of " + name, read);
+        if (value.type != Registry::typeSz && value.type != Registry::typeExpandSz)
+            continue;
+        std::string text = value.data.substr(0, value.data.find('\0'));
+        if (value.type == Registry::typeExpandSz && shell != nullptr)
+            text = shell->expandEnvironment(text);
+        std::string folder = registeredFolder(text);
+        // A folder read against a current folder is nobody's in particular.
+        if (!isFullyQualified(folder))
+            continue;
+        // A step back is the system's to resolve, as it resolves the
+        // install folder; what it cannot resolve names no folder.
+        if (hasDotStep(folder)) {
+            try {
+                folder = fs.fullPath(folder);
+            } catch (const Error&) {
+                continue;
+            }
+        }
+        const std::vector<std::string_view> steps = folderSteps(folder);
+        if (steps.size() > installSteps.size() &&
+            isSameOrBelow(registry, folder, state.installdir)) {
+            const std::vector<std::string_view> below(steps.begin() + installSteps.size(),
+                                                      steps.end());
+            if (auto spelled = spelledBelow(registry, fs, state.installdir, below);
+                spelled && !isOtherApplication(state, *spelled))
+                state.otherApplications.push_back(std::move(*spelled));
+        }
+        state.registeredFolders.push_back(std::move(folder));
+    }
+}
+
+bool isOtherApplication(const UninstallState& state, std::string_view path) {
+    for (const std::string& other : state.otherApplications) {
+        if (sameAsciiCase(other, path))
+            return true;
+    }
+    return false;
+}
+
+std::string registeredFolderIn(const UninstallState& state, std::string_view folder) {
+    for (const std::string& registered : state.registeredFolders) {
+        if (isSameOrBelowAscii(registered, folder))
+            return registered;
+    }
+    return {};
+}
+
+} // namespace uninst

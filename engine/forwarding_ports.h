@@ -36,6 +36,9 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
         return inner_.deleteFiles(paths);
     }
+    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override {
+        return inner_.filesStillThere(paths);
+    }
     void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
     Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
     bool removeEmptyFolder(const std::string& path) override {

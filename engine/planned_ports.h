@@ -46,6 +46,10 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
         return FileSystem::deleteFiles(paths);
     }
+    // Through the planned listings: what the preview removed is gone.
+    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(paths);
+    }
 
 private:
     // The real folder's listing, read once: the preview never changes it.

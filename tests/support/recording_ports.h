@@ -109,6 +109,11 @@ public:
         before("delete at restart", path);
         inner().deleteAtRestart(path);
     }
+    // Through the calls above, so that each folder's question is logged and
+    // may fail on its own.
+    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(paths);
+    }
     // One call at a time, so that each is logged and may fail on its own.
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return FileSystem::checkDeletes(paths);

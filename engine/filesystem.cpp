@@ -3,7 +3,6 @@
 #include "engine/error.h"
 
 #include <cstddef>
-#include <map>
 #include <set>
 
 namespace uninst {
@@ -30,37 +29,40 @@ FileRemovals FileSystem::deleteFiles(const std::vector<std::string>& paths) {
     return result;
 }
 
-std::vector<std::string> FileSystem::filesStillThere(const std::vector<std::string>& paths) {
-    // Most files share a folder, and once the run is through most folders
-    // are gone: one question per folder, not per file.
-    std::map<std::string, std::vector<std::size_t>> byFolder;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::size_t slash = paths[i].rfind('\\');
-        if (slash != std::string::npos && slash > 0)
-            byFolder[paths[i].substr(0, slash)].push_back(i);
-    }
-    std::vector<bool> there(paths.size(), false);
-    for (const auto& [folder, members] : byFolder) {
-        if (!folderExists(folder))
-            continue;
-        FolderListing listing;
-        try {
-            listing = listFolder(folder);
-        } catch (const Error&) {
-            // A link, or a folder nobody can read: the sweep that met it has
-            // said so, and what is behind a link is not the application's.
-            continue;
-        }
-        // Exactly as listed: "data.mdb." is not "data.mdb", and a folder
-        // that tells letter case apart may hold both "a.txt" and "A.txt".
-        const std::set<std::string> present(listing.files.begin(), listing.files.end());
-        for (const std::size_t i : members)
-            there[i] = present.count(paths[i]) != 0;
-    }
+std::vector<std::string> FileSystem::filesStillThere(const std::string& folder,
+                                                     const std::vector<std::string>& paths) {
     std::vector<std::string> left;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (there[i])
-            left.push_back(paths[i]);
+    if (paths.empty() || !folderExists(folder))
+        return left;
+    // Only the folders that held a listed file, and those on the way to
+    // them, are listed: most are gone by now, and what else stays (a folder
+    // of kept files) need not be read. A link is never entered.
+    std::set<std::string> wanted;
+    for (const std::string& path : paths) {
+        for (std::size_t slash = path.rfind('\\');
+             slash != std::string::npos && slash > folder.size();
+             slash = path.rfind('\\', slash - 1)) {
+            if (!wanted.insert(path.substr(0, slash)).second)
+                break;
+        }
+    }
+    std::set<std::string> present;
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        FolderListing listing = listFolder(pending.back());
+        pending.pop_back();
+        for (std::string& file : listing.files)
+            present.insert(std::move(file));
+        for (FolderListing::SubFolder& sub : listing.subFolders) {
+            if (!sub.isLink && wanted.count(sub.path) != 0)
+                pending.push_back(std::move(sub.path));
+        }
+    }
+    // Exactly as listed: "data.mdb." is not "data.mdb", and a folder that
+    // tells letter case apart may hold both "a.txt" and "A.txt".
+    for (const std::string& path : paths) {
+        if (present.count(path) != 0)
+            left.push_back(path);
     }
     return left;
 }

@@ -104,14 +104,15 @@ public:
     // further deletion starts; the ones under way finish.
     virtual FileRemovals deleteFiles(const std::vector<std::string>& paths);
 
-    // Of the files given, those that still stand at their path as items of
-    // their own, in the order given: what a deletion that answered removed
+    // Of the files given, all below `folder`, those that still stand at
+    // their path, in the order given: what a deletion that answered removed
     // or notFound may yet have left (a name the system reads as another, a
     // file put back since). A link, or what lies behind one, is no file of
-    // the application's and is not named; neither is what stands in a folder
-    // that cannot be listed. The default lists each folder once, and asks
-    // nothing when the folder is gone.
-    virtual std::vector<std::string> filesStillThere(const std::vector<std::string>& paths);
+    // the application's and is not named. The default lists, through the
+    // calls above, each folder that held one of them and still exists, and
+    // nothing when `folder` is gone.
+    virtual std::vector<std::string> filesStillThere(const std::string& folder,
+                                                     const std::vector<std::string>& paths);
 
     // Asks the system to delete a file, or a folder once it is empty, at the
     // next restart. Throws when the system refuses the request.

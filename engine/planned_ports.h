@@ -47,8 +47,9 @@ public:
         return FileSystem::deleteFiles(paths);
     }
     // Through the planned listings: what the preview removed is gone.
-    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override {
-        return FileSystem::filesStillThere(paths);
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(folder, paths);
     }
 
 private:

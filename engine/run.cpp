@@ -202,7 +202,7 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
                 checked.atRestart.end())
                 deleted.push_back(file);
         }
-        for (const std::string& file : fs.filesStillThere(deleted))
+        for (const std::string& file : fs.filesStillThere(state.installdir, deleted))
             left.add("File " + file + " is still there after its deletion.");
     });
     left.throwIfAny();

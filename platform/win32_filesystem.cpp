@@ -530,9 +530,10 @@ bool Win32FileSystem::standsAsItself(const Anchor& anchor, const std::wstring& a
            sameText(final.substr(anchor.final.size()), rest);
 }
 
-std::vector<std::string> Win32FileSystem::filesStillThere(const std::vector<std::string>& paths) {
+std::vector<std::string> Win32FileSystem::filesStillThere(const std::string& folder,
+                                                          const std::vector<std::string>& paths) {
     std::vector<std::string> left;
-    for (std::string& path : FileSystem::filesStillThere(paths)) {
+    for (std::string& path : FileSystem::filesStillThere(folder, paths)) {
         const std::wstring api = apiPath(path);
         DWORD rootError = ERROR_SUCCESS;
         const Anchor* anchor = settledAnchor(api, rootError);

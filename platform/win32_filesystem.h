@@ -42,7 +42,8 @@ public:
     void deleteAtRestart(const std::string& path) override;
     // The listing's answer, less what is a link or lies behind one (Wine 8
     // shows a host link to a file as an ordinary file).
-    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override;
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override;
 
 private:
     using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;

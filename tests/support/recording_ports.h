@@ -111,8 +111,9 @@ public:
     }
     // Through the calls above, so that each folder's question is logged and
     // may fail on its own.
-    std::vector<std::string> filesStillThere(const std::vector<std::string>& paths) override {
-        return FileSystem::filesStillThere(paths);
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(folder, paths);
     }
     // One call at a time, so that each is logged and may fail on its own.
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {

@@ -293,9 +293,9 @@ TEST_F(Win32FileSystemTest, FilesStillThereAreThoseTheListingShowsExactlyAsListe
     world_->createFile(at("App\\kept.mdb"), "kept");
     world_->createFile(at("App\\Sub\\left.txt"), "left");
     world_->createFolder(at("Gone"));
-    const std::vector<std::string> left =
-        fs_.filesStillThere({at("App\\kept.mdb"), at("App\\KEPT.MDB"), at("App\\gone.txt"),
-                             at("App\\Sub\\left.txt"), at("Gone\\a.txt"), at("Missing\\b.txt")});
+    const std::vector<std::string> left = fs_.filesStillThere(
+        root_, {at("App\\kept.mdb"), at("App\\KEPT.MDB"), at("App\\gone.txt"),
+                at("App\\Sub\\left.txt"), at("Gone\\a.txt"), at("Missing\\b.txt")});
     EXPECT_EQ(left, (std::vector<std::string>{at("App\\kept.mdb"), at("App\\Sub\\left.txt")}));
 }
 

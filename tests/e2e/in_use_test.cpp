@@ -372,16 +372,32 @@ TEST_F(Mapped, UninstallerRunFromTheInstallFolderLeavesItselfToTheRestart) {
     wchar_t saved[MAX_PATH * 2] = {};
     const bool wasSet = GetEnvironmentVariableW(L"UNINST_EXE", saved, MAX_PATH * 2) > 0;
     SetEnvironmentVariableW(L"UNINST_EXE", copy.c_str());
-    {
-        Uninstaller run(L"/quiet " + app);
-        EXPECT_EQ(run.exitStatus(), 3010);
+    // Quiet, and with the window, where asking the user to close the
+    // program that asks would leave only Cancel: it is not asked about.
+    for (const bool quiet : {true, false}) {
+        SCOPED_TRACE(quiet ? "quiet" : "with the window");
+        if (!quiet) {
+            writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+            createFile(installDir + L"\\readme.txt");
+            setString(appPathsKey + L"\\" + app, L"", installDir + L"\\e2eapp.exe");
+        }
+        {
+            Uninstaller run(quiet ? L"/quiet " + app : app);
+            if (!quiet) {
+                HWND form = run.form();
+                ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+                markAndPress(form, {});
+            }
+            EXPECT_EQ(run.exitStatus(), 3010) << narrow(run.takeErrorReport(0));
+        }
+        EXPECT_TRUE(fileExists(copy));
+        for (const std::wstring& name :
+             {plugin, installDir + L"\\e2eapp.exe", held, installDir + L"\\readme.txt",
+              installDir + L"\\ST6UNST.LOG"})
+            EXPECT_FALSE(fileExists(name)) << narrow(name);
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     }
     SetEnvironmentVariableW(L"UNINST_EXE", wasSet ? saved : nullptr);
-    EXPECT_TRUE(fileExists(copy));
-    for (const std::wstring& name :
-         {plugin, installDir + L"\\e2eapp.exe", held, installDir + L"\\ST6UNST.LOG"})
-        EXPECT_FALSE(fileExists(name)) << narrow(name);
-    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     runAndWait(L"wineboot.exe -r");
     EXPECT_FALSE(folderExists(installDir));
 }

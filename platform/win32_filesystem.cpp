@@ -219,12 +219,15 @@ bool markForDeletion(HANDLE handle) {
 // What the system answers when asked to delete the file a handle holds, the
 // request taken back at once. A file another process has mapped (a loaded
 // DLL, a running program, a mapped view of data) opens for deletion without
-// trouble: Windows refuses only the request (STATUS_CANNOT_DELETE, checked
-// against the file's image and user-mapped sections), and so does Wine 8
-// (any mapping of the file). Windows 10's POSIX deletion would unlink a
-// mapped data file, but deleteFile never asks for it. Nobody else can mark
-// or unmark the file meanwhile: the handle shares reading only, so no other
-// handle with delete access can be open beside it.
+// trouble, and only the request is refused: Windows documents
+// STATUS_CANNOT_DELETE for a read-only file or one with a mapped view, and
+// Wine 8 refuses it while any mapping of the file exists (measured, image
+// and data alike). The POSIX deletion of newer Windows may pass over the
+// image check unless told to force it; nothing here asks for it. Nobody
+// else can mark or unmark the file meanwhile: the handle shares reading
+// only, so no other handle with delete access can be open beside it, and
+// clearing a mark this handle set is refused only to a handle opened to
+// delete on close, which this is not.
 DWORD refusesDeletion(HANDLE handle) {
     if (!markForDeletion(handle))
         return GetLastError();

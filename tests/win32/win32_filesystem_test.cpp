@@ -287,18 +287,6 @@ TEST_F(Win32FileSystemTest, MappedFileIsInUseAndTheCheckMarksNothingForGood) {
     EXPECT_EQ(fs_.checkDelete(at("App\\plugin.dll")).answer, Deletable::yes);
 }
 
-// Only a file that is gone counts as removed: what a listing still shows at
-// a listed path is named, exactly as listed, unless it is a link.
-TEST_F(Win32FileSystemTest, FilesStillThereAreThoseTheListingShowsExactlyAsListed) {
-    world_->createFile(at("App\\kept.mdb"), "kept");
-    world_->createFile(at("App\\Sub\\left.txt"), "left");
-    world_->createFolder(at("Gone"));
-    const std::vector<std::string> left = fs_.filesStillThere(
-        root_, {at("App\\kept.mdb"), at("App\\KEPT.MDB"), at("App\\gone.txt"),
-                at("App\\Sub\\left.txt"), at("Gone\\a.txt"), at("Missing\\b.txt")});
-    EXPECT_EQ(left, (std::vector<std::string>{at("App\\kept.mdb"), at("App\\Sub\\left.txt")}));
-}
-
 TEST_F(Win32FileSystemTest, ACheckedFileIsHeldUntilDeletedAndStaysReadable) {
     world_->createFile(at("App\\st6unst.log"), "log text");
     ASSERT_EQ(fs_.checkDelete(at("App\\st6unst.log")).answer, Deletable::yes);

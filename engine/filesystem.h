@@ -29,7 +29,7 @@ enum class Removal {
 enum class Deletable {
     yes,
     missing, // nothing to delete, as good as deleted
-    inUse,   // another program holds it open
+    inUse,   // another program holds it open, or has it mapped (a loaded DLL, a running program)
     refused, // read-only, access denied, a folder, or anything else
 };
 
@@ -88,8 +88,11 @@ public:
     virtual Removal deleteFile(const std::string& path) = 0;
 
     // Whether deleteFile(path) would succeed now, asked the way deletion
-    // asks: opening the file for deletion without sharing, then closing it.
-    // Changes nothing. Throws only when the question cannot be asked at all.
+    // asks: opening the file for deletion without sharing, then asking the
+    // system to mark it for deletion and clearing the mark at once, since a
+    // file mapped by another process (a loaded DLL, a running program) opens
+    // for deletion and only then refuses it. Changes nothing. Throws only
+    // when the question cannot be asked at all.
     virtual DeleteCheck checkDelete(const std::string& path) = 0;
 
     // checkDelete for each path, answered in the same order. A system where
@@ -100,6 +103,16 @@ public:
     // once: the order in which they go is not fixed. After a failure no
     // further deletion starts; the ones under way finish.
     virtual FileRemovals deleteFiles(const std::vector<std::string>& paths);
+
+    // Of the files given, all below `folder`, those that still stand at
+    // their path, in the order given: what a deletion that answered removed
+    // or notFound may yet have left (a name the system reads as another, a
+    // file put back since). A link, or what lies behind one, is no file of
+    // the application's and is not named. The default lists, through the
+    // calls above, each folder that held one of them and still exists, and
+    // nothing when `folder` is gone.
+    virtual std::vector<std::string> filesStillThere(const std::string& folder,
+                                                     const std::vector<std::string>& paths);
 
     // Asks the system to delete a file, or a folder once it is empty, at the
     // next restart. Throws when the system refuses the request.

@@ -36,6 +36,10 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
         return inner_.deleteFiles(paths);
     }
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return inner_.filesStillThere(folder, paths);
+    }
     void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
     Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
     bool removeEmptyFolder(const std::string& path) override {

@@ -46,6 +46,11 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
         return FileSystem::deleteFiles(paths);
     }
+    // Through the planned listings: what the preview removed is gone.
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(folder, paths);
+    }
 
 private:
     // The real folder's listing, read once: the preview never changes it.

@@ -87,6 +87,8 @@ public:
         }
     }
 
+    void add(std::string failure) { failures_.push_back(std::move(failure)); }
+
     // One report for all of them; the run still ends as a failed one.
     void throwIfAny() const {
         if (failures_.empty())
@@ -182,6 +184,21 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
     left.run([&] { removeStartMenuGroups(state, fs, shell); });
     left.run([&] { list.refresh(); });
     left.run([&] { removeentries(registry, state.cmdline); });
+    // Only a file that is gone counts as removed: a deletion may answer
+    // removed or notFound and still leave one at its listed path (Wine
+    // names the handle of "data.mdb." as "data.mdb", and the check that it
+    // holds the listed item then leaves it alone), and another process may
+    // have put one back since.
+    left.run([&] {
+        std::vector<std::string> deleted;
+        for (const std::string& file : files) {
+            if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) ==
+                checked.atRestart.end())
+                deleted.push_back(file);
+        }
+        for (const std::string& file : fs.filesStillThere(state.installdir, deleted))
+            left.add("File " + file + " is still there after its deletion.");
+    });
     left.throwIfAny();
     return checked.atRestart.empty() ? UninstallEnd::removed : UninstallEnd::restartNeeded;
 }

@@ -217,6 +217,30 @@ bool markForDeletion(HANDLE handle) {
                                       sizeof disposition) != FALSE;
 }
 
+// What the system answers when asked to delete the file a handle holds, the
+// request taken back at once. A file another process has mapped (a loaded
+// DLL, a running program, a mapped view of data) opens for deletion without
+// trouble, and only the request is refused: Windows documents
+// STATUS_CANNOT_DELETE for a read-only file or one with a mapped view, and
+// Wine 8 refuses it while any mapping of the file exists (measured, image
+// and data alike). The POSIX deletion of newer Windows may pass over the
+// image check unless told to force it; nothing here asks for it. Nobody
+// else can mark or unmark the file meanwhile: the handle shares reading
+// only, so no other handle with delete access can be open beside it, and
+// clearing a mark this handle set is refused only to a handle opened to
+// delete on close, which this is not.
+DWORD refusesDeletion(HANDLE handle) {
+    if (!markForDeletion(handle))
+        return GetLastError();
+    FILE_DISPOSITION_INFO keep{};
+    keep.DeleteFile = FALSE;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (SetFileInformationByHandle(handle, FileDispositionInfo, &keep, sizeof keep))
+            return ERROR_SUCCESS;
+    }
+    return GetLastError();
+}
+
 FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
     return FindHandle(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -486,6 +510,42 @@ bool Win32FileSystem::leadsElsewhere(const Anchor& anchor, const std::wstring& a
         return false;
     DWORD error = ERROR_SUCCESS;
     return !namesItself(anchor, api, probe.get(), true, scratch, error) && error == ERROR_SUCCESS;
+}
+
+bool Win32FileSystem::standsAsItself(const Anchor& anchor, const std::wstring& api,
+                                     NameScratch& scratch) {
+    const FileHandle probe(CreateFileW(
+        api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, shareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe)
+        return true;
+    if (hasReparseTag(probe.get()))
+        return false;
+    DWORD error = ERROR_SUCCESS;
+    if (namesItself(anchor, api, probe.get(), false, scratch, error) || error != ERROR_SUCCESS)
+        return true;
+    std::wstring_view rest = std::wstring_view(api).substr(anchor.api.size());
+    while (!rest.empty() && (rest.back() == L'.' || rest.back() == L' '))
+        rest.remove_suffix(1);
+    const std::wstring_view final = scratch.final;
+    return rest.size() > 0 && rest.back() != L'\\' &&
+           final.size() == anchor.final.size() + rest.size() &&
+           sameText(final.substr(0, anchor.final.size()), anchor.final) &&
+           sameText(final.substr(anchor.final.size()), rest);
+}
+
+std::vector<std::string> Win32FileSystem::filesStillThere(const std::string& folder,
+                                                          const std::vector<std::string>& paths) {
+    std::vector<std::string> left;
+    for (std::string& path : FileSystem::filesStillThere(folder, paths)) {
+        const std::wstring api = apiPath(path);
+        DWORD rootError = ERROR_SUCCESS;
+        const Anchor* anchor = settledAnchor(api, rootError);
+        if (anchor != nullptr && (anchor->isLink || !standsAsItself(*anchor, api, scratch_)))
+            continue;
+        left.push_back(std::move(path));
+    }
+    return left;
 }
 
 DWORD Win32FileSystem::deleteOpened(const Opened& opened, Removal& removal) {
@@ -781,7 +841,24 @@ DeleteCheck Win32FileSystem::checkFile(const Anchor* anchor, DWORD rootError,
                                        NameScratch& scratch, Opened& opened) {
     opened = openBelow(anchor, rootError, api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES,
                        scratch, hold);
-    const DeleteCheck check = checkOpened(path, api, opened);
+    DeleteCheck check = checkOpened(path, api, opened);
+    if (check.answer == Deletable::yes) {
+        // Nothing is ever marked through a handle that may hold another
+        // item: under Wine a host link opens as its target, someone else's.
+        DWORD code = ERROR_SUCCESS;
+        if (!hold && !namesItself(*anchor, api, opened.handle.get(), false, scratch, code)) {
+            opened.handle.reset();
+            return code == ERROR_SUCCESS ? DeleteCheck{Deletable::missing, {}}
+                                         : cannotDelete(Deletable::refused, path, code);
+        }
+        if (const DWORD refusal = refusesDeletion(opened.handle.get()); refusal != ERROR_SUCCESS) {
+            opened.handle.reset();
+            // The attributes allowed it, so what refuses is a mapping.
+            check =
+                cannotDelete(refusal == ERROR_ACCESS_DENIED ? Deletable::inUse : Deletable::refused,
+                             path, refusal);
+        }
+    }
     if (!hold)
         opened.handle.reset();
     // Unnamed, a link to someone else's read-only file would read as a file

@@ -40,6 +40,10 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override;
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
+    // The listing's answer, less what is a link or lies behind one (Wine 8
+    // shows a host link to a file as an ordinary file).
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override;
 
 private:
     using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
@@ -90,6 +94,11 @@ private:
     static bool namesItself(const Anchor& anchor, const std::wstring& api, HANDLE handle,
                             bool folder, NameScratch& scratch, DWORD& error);
     static bool leadsElsewhere(const Anchor& anchor, const std::wstring& api, NameScratch& scratch);
+    // Whether what stands at `api` is the item itself rather than a link:
+    // named as itself, or as Wine 8 names a twin whose last step ends in
+    // dots or blanks ("data.mdb." as "data.mdb"). True when it cannot be
+    // opened to be asked.
+    static bool standsAsItself(const Anchor& anchor, const std::wstring& api, NameScratch& scratch);
     // Marks a file opened for deletion: what deleteFile answers, or the code
     // it fails with.
     static DWORD deleteOpened(const Opened& opened, Removal& removal);
@@ -97,10 +106,10 @@ private:
     // handle stays open when the answer is yes, and only then.
     static DeleteCheck checkOpened(const std::string& path, const std::wstring& api,
                                    Opened& opened);
-    // The pre-flight's question for one file. One to be held is opened as
-    // its deletion opens it, name compared, and its handle left in
-    // `opened` when it can go. Any other is only opened and closed: its
-    // deletion opens and compares it again.
+    // The pre-flight's question for one file: opened as its deletion opens
+    // it, name compared, asked to be marked for deletion and unmarked. One
+    // to be held keeps its handle in `opened` when it can go; any other is
+    // closed again, and its deletion opens and compares it once more.
     static DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring& api,
                                  const std::string& path, bool hold, NameScratch& scratch,
                                  Opened& opened);

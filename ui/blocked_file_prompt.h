@@ -15,7 +15,9 @@ namespace uninst {
 std::string blockedFileText(const BlockedFile& file, const std::vector<std::string>& holders);
 
 // Asks the user at a message box: Retry checks again, Cancel ends the
-// uninstall with nothing changed.
+// uninstall with nothing changed. This program's own file, when it was
+// started from the install folder, is not asked about: it goes at the next
+// restart, as a file in use does in a run nobody watches.
 class BlockedFilePrompt : public BlockedFiles {
 public:
     explicit BlockedFilePrompt(HWND owner) : owner_(owner) {}

@@ -55,6 +55,24 @@ protected:
     std::string root_;
 };
 
+// What a run asks at its end: which listed files are still at their path.
+// Exactly as listed, below the folder given, never through a link: what a
+// link leads to is not the application's, whether or not it exists.
+TEST_F(FileSystemContract, FilesStillThereAreThoseStandingAtTheirPathAndNoLink) {
+    world_->createFile(at("App\\kept.mdb"), "kept");
+    world_->createFile(at("App\\Sub\\left.txt"), "left");
+    world_->createFile(at("Elsewhere\\other.txt"), "someone else's");
+    world_->createFolderLink(at("App\\Linked"), at("Elsewhere"));
+    const bool fileLink = world_->createFileLink(at("App\\link.txt"), at("Elsewhere\\other.txt"));
+    const std::vector<std::string> left = fs().filesStillThere(
+        at("App"),
+        {at("App\\kept.mdb"), at("App\\KEPT.MDB"), at("App\\gone.txt"), at("App\\Sub\\left.txt"),
+         at("App\\Linked\\other.txt"), at("App\\link.txt"), at("App\\Missing\\b.txt")});
+    EXPECT_EQ(left, (std::vector<std::string>{at("App\\kept.mdb"), at("App\\Sub\\left.txt")}))
+        << (fileLink ? "with a file link" : "without a file link");
+    EXPECT_TRUE(fs().filesStillThere(at("Gone"), {at("Gone\\a.txt")}).empty());
+}
+
 TEST_F(FileSystemContract, ListingReportsEachItemOnceWithFullPathsFilesApartFromFolders) {
     world_->createFile(at("b.txt"), "b");
     world_->createFile(at("A.dll"), "a");

@@ -223,5 +223,184 @@ TEST_F(InUse, LinkToAnotherProgramsFileInUseIsNotLeftToTheRestart) {
     EXPECT_TRUE(fileExists(precious));
 }
 
+// Beside this test program: the helper that keeps a file mapped, and the
+// plug-in it loads.
+std::wstring besideTests(const wchar_t* name) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    std::wstring path(buffer, GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2));
+    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+// Another program with a file of the application mapped: `program` started
+// (a copy of the helper), with `dll` loaded when given, until it is ended.
+class Mapping {
+public:
+    explicit Mapping(const std::wstring& program, const std::wstring& dll = {}) {
+        const std::wstring event = L"e2e-holder-" + std::to_wstring(GetCurrentProcessId());
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        std::wstring line = L"\"" + program + L"\" " + event;
+        if (!dll.empty())
+            line += L" \"" + dll + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (ready != nullptr && CreateProcessW(program.c_str(), line.data(), nullptr, nullptr,
+                                               FALSE, 0, nullptr, nullptr, &startup, &process_)) {
+            HANDLE both[] = {ready, process_.hProcess};
+            running_ = WaitForMultipleObjects(2, both, FALSE, 15000) == WAIT_OBJECT_0;
+        }
+        if (ready != nullptr)
+            CloseHandle(ready);
+    }
+    ~Mapping() { end(); }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    bool running() const { return running_; }
+    void end() {
+        if (process_.hProcess == nullptr)
+            return;
+        TerminateProcess(process_.hProcess, 0);
+        WaitForSingleObject(process_.hProcess, 10000);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+        process_ = {};
+        running_ = false;
+    }
+
+private:
+    PROCESS_INFORMATION process_{};
+    bool running_ = false;
+};
+
+// The same install, with no file held open: what another process keeps is a
+// mapping, which the pre-flight's open for deletion does not meet.
+class Mapped : public InUse {
+protected:
+    void SetUp() override {
+        InUse::SetUp();
+        release();
+        ASSERT_TRUE(CopyFileW(besideTests(L"e2e_plugin.dll").c_str(), plugin.c_str(), FALSE));
+    }
+    void cleanUpOwn() override {
+        mapping_.reset();
+        InUse::cleanUpOwn();
+    }
+
+    void start(const std::wstring& program, const std::wstring& dll = {}) {
+        mapping_.emplace(program, dll);
+        ASSERT_TRUE(mapping_->running()) << narrow(program);
+    }
+    void end() { mapping_.reset(); }
+
+    // A quiet run: 3010, the mapped file left to the restart with its
+    // folders, everything else gone; the restart, once the program has
+    // ended, takes the rest.
+    void expectLeftToTheRestart(const std::wstring& file) {
+        {
+            Uninstaller run(L"/quiet " + app);
+            EXPECT_EQ(run.exitStatus(), 3010);
+        }
+        EXPECT_TRUE(fileExists(file));
+        for (const std::wstring& name :
+             {plugin, installDir + L"\\e2eapp.exe", held, installDir + L"\\readme.txt",
+              installDir + L"\\ST6UNST.LOG"}) {
+            if (name != file) {
+                EXPECT_FALSE(fileExists(name)) << narrow(name);
+            }
+        }
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        end();
+        runAndWait(L"wineboot.exe -r");
+        EXPECT_FALSE(fileExists(file));
+        EXPECT_FALSE(folderExists(installDir));
+    }
+
+    const std::wstring plugin = installDir + L"\\e2eplug.dll";
+
+private:
+    std::optional<Mapping> mapping_;
+};
+
+// A plug-in another program keeps loaded opens for deletion; its deletion
+// failed after the other files went: 1603, the application half removed.
+TEST_F(Mapped, LoadedDllIsAskedAboutBeforeAnythingChanges) {
+    start(besideTests(L"e2e_holder.exe"), plugin);
+    Uninstaller run(app);
+    HWND box = pressAndAwaitQuestion(run);
+    ASSERT_NE(box, nullptr);
+    const std::wstring text = driver::messageText(box);
+    EXPECT_NE(text.find(plugin), std::wstring::npos) << narrow(text);
+    EXPECT_NE(text.find(L"Retry"), std::wstring::npos) << narrow(text);
+    driver::answer(box, IDCANCEL);
+    EXPECT_EQ(run.exitStatus(), 1602);
+    for (const std::wstring& name :
+         {plugin, installDir + L"\\e2eapp.exe", held, installDir + L"\\ST6UNST.LOG"})
+        EXPECT_TRUE(fileExists(name)) << narrow(name);
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 3u);
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+
+    // Unloaded, Retry finishes the job.
+    Uninstaller again(app);
+    box = pressAndAwaitQuestion(again);
+    ASSERT_NE(box, nullptr);
+    end();
+    driver::answer(box, IDRETRY);
+    ASSERT_EQ(again.exitStatus(), 0) << narrow(again.takeErrorReport(0));
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+}
+
+TEST_F(Mapped, QuietRunLeavesALoadedDllToTheRestart) {
+    start(besideTests(L"e2e_holder.exe"), plugin);
+    expectLeftToTheRestart(plugin);
+}
+
+// The application's program running from its folder.
+TEST_F(Mapped, QuietRunLeavesTheRunningProgramToTheRestart) {
+    const std::wstring program = installDir + L"\\e2eapp.exe";
+    ASSERT_TRUE(CopyFileW(besideTests(L"e2e_holder.exe").c_str(), program.c_str(), FALSE));
+    start(program);
+    expectLeftToTheRestart(program);
+}
+
+// uninstall.exe copied into the folder and started from there is one of the
+// files it lists, and it cannot delete its own image while it runs.
+TEST_F(Mapped, UninstallerRunFromTheInstallFolderLeavesItselfToTheRestart) {
+    const std::wstring copy = installDir + L"\\uninstall.exe";
+    ASSERT_TRUE(CopyFileW(uninstallerPath().c_str(), copy.c_str(), FALSE));
+    wchar_t saved[MAX_PATH * 2] = {};
+    const bool wasSet = GetEnvironmentVariableW(L"UNINST_EXE", saved, MAX_PATH * 2) > 0;
+    SetEnvironmentVariableW(L"UNINST_EXE", copy.c_str());
+    // Quiet, and with the window, where asking the user to close the
+    // program that asks would leave only Cancel: it is not asked about.
+    for (const bool quiet : {true, false}) {
+        SCOPED_TRACE(quiet ? "quiet" : "with the window");
+        if (!quiet) {
+            writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+            createFile(installDir + L"\\readme.txt");
+            setString(appPathsKey + L"\\" + app, L"", installDir + L"\\e2eapp.exe");
+        }
+        {
+            Uninstaller run(quiet ? L"/quiet " + app : app);
+            if (!quiet) {
+                HWND form = run.form();
+                ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+                markAndPress(form, {});
+            }
+            EXPECT_EQ(run.exitStatus(), 3010) << narrow(run.takeErrorReport(0));
+        }
+        EXPECT_TRUE(fileExists(copy));
+        for (const std::wstring& name :
+             {plugin, installDir + L"\\e2eapp.exe", held, installDir + L"\\readme.txt",
+              installDir + L"\\ST6UNST.LOG"})
+            EXPECT_FALSE(fileExists(name)) << narrow(name);
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    }
+    SetEnvironmentVariableW(L"UNINST_EXE", wasSet ? saved : nullptr);
+    runAndWait(L"wineboot.exe -r");
+    EXPECT_FALSE(folderExists(installDir));
+}
+
 } // namespace
 } // namespace e2e

@@ -157,6 +157,44 @@ TEST(FileInUse, TheLogOrARefusingFileCannotWaitForTheRestart) {
     }
 }
 
+// A DLL another process has loaded, or the application's own program while
+// it runs, opens for deletion and only then refuses it. Before, the
+// pre-flight let it pass, and its deletion failed after other files went:
+// the application half removed, every later run failing the same way.
+TEST(FileInUse, MappedFileIsFoundBeforeAnythingChangesAndAQuietRunLeavesItToTheRestart) {
+    {
+        SCOPED_TRACE("with the window");
+        SampleWorld w;
+        w.fs.setMapped(s::exeFile);
+        w.startUp();
+        const Before before = taken(w);
+        Chooser cancel([](const BlockedFile&) { return BlockedFiles::Answer::cancel; });
+        EXPECT_EQ(command4Click(w.state, w.registry, w.fs, w.list, w.progress, &cancel),
+                  UninstallEnd::cancelled);
+        ASSERT_EQ(cancel.asked.size(), 1u);
+        EXPECT_EQ(cancel.asked[0].path, s::exeFile);
+        EXPECT_TRUE(cancel.asked[0].inUse) << "asked about as a file in use, with Retry";
+        expectUnchanged(w, before);
+    }
+    {
+        SCOPED_TRACE("quiet");
+        SampleWorld w;
+        w.fs.setMapped(s::exeFile);
+        Options options;
+        options.quiet = true;
+        options.appName = s::exe;
+        EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, nullptr), exitRestartNeeded);
+        // The empty Samples folder the sweep leaves for its parent goes with it.
+        EXPECT_EQ(w.fs.scheduledAtRestart(), (Paths{s::exeFile, s::samplesFolder, s::installdir}));
+        EXPECT_EQ(w.fs.snapshot(s::installdir),
+                  (Paths{s::installdir + "\\", s::samplesFolder + "\\", s::exeFile}));
+        EXPECT_FALSE(w.registry.keyExists(s::appPathsEntry));
+        expectCountsLoweredOnce(w);
+        w.fs.restart();
+        EXPECT_FALSE(w.fs.exists(s::installdir));
+    }
+}
+
 // Opens a file the moment the run first tries to delete it, after the
 // pre-flight passed.
 class OpensLate : public RecordingFileSystem {

@@ -1,6 +1,9 @@
 #include "engine/run.h"
 
 #include "engine/error.h"
+#include "engine/exit_codes.h"
+#include "engine/forwarding_ports.h"
+#include "engine/unattended.h"
 #include "tests/support/error_text.h"
 #include "tests/support/sample_app.h"
 
@@ -314,6 +317,79 @@ TEST(Command4Click, LogThatCannotBeDeletedStillEndsTheRunAndASecondRunFinishes) 
     w.startUp();
     w.uninstall();
     EXPECT_FALSE(w.fs.exists(sample::installdir));
+    EXPECT_FALSE(registrationIntact(w.registry));
+}
+
+// A listed file that a deletion answered for and left in place: as Wine
+// leaves "data.mdb." when it names the handle "data.mdb" (the check that the
+// handle holds the listed item then leaves it alone), or one another process
+// put back.
+class LeavesOneBehind : public ForwardingFileSystem {
+public:
+    enum class How { nameCheck, putBack };
+    LeavesOneBehind(MemoryFileSystem& fs, std::string path, How how)
+        : ForwardingFileSystem(fs), fs_(fs), path_(std::move(path)), how_(how) {}
+
+    Removal deleteFile(const std::string& path) override {
+        if (path == path_ && how_ == How::nameCheck)
+            return Removal::notFound;
+        return inner().deleteFile(path);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        FileRemovals removals = FileSystem::deleteFiles(paths);
+        if (how_ == How::putBack)
+            fs_.addFile(path_, "back");
+        return removals;
+    }
+
+private:
+    MemoryFileSystem& fs_;
+    std::string path_;
+    How how_;
+};
+
+// Before, such a run ended as a completed one, or failed over the folder the
+// file kept, by chance of order: only a file that is gone counts as removed.
+TEST(Command4Click, ListedFileStillThereAtTheEndIsNamedAndTheRunDidNotFinish) {
+    for (const auto how : {LeavesOneBehind::How::nameCheck, LeavesOneBehind::How::putBack}) {
+        SCOPED_TRACE(how == LeavesOneBehind::How::nameCheck ? "name check" : "put back");
+        SampleWorld w;
+        w.startUp();
+        ASSERT_TRUE(w.list.mark(sample::dataFile));
+        LeavesOneBehind fs(w.fs, sample::readme, how);
+        const std::string message =
+            errorOf([&] { command4Click(w.state, w.registry, fs, w.list, w.progress); });
+        EXPECT_NE(message.find("left behind"), std::string::npos) << message;
+        EXPECT_NE(message.find("File " + sample::readme + " is still there"), std::string::npos)
+            << message;
+        EXPECT_EQ(message.find(sample::dataFile), std::string::npos)
+            << "the kept file is no leftover";
+        EXPECT_TRUE(w.fs.fileExists(sample::readme));
+        EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
+        EXPECT_FALSE(w.fs.exists(sample::exeFile));
+        EXPECT_FALSE(w.fs.exists(sample::log));
+        EXPECT_FALSE(registrationIntact(w.registry));
+    }
+}
+
+// Unattended, the same run ends with the failure's code, not with 0; a file
+// left to the restart is not one left behind.
+TEST(Command4Click, UnattendedRunWithAFileLeftBehindEndsFailed) {
+    SampleWorld w;
+    w.fs.setInUse(sample::helpFile);
+    LeavesOneBehind fs(w.fs, sample::readme, LeavesOneBehind::How::nameCheck);
+    Options options;
+    options.quiet = true;
+    options.appName = sample::exe;
+    struct Lines : RunLog {
+        void write(std::string_view line) override { text.append(line).append("\n"); }
+        std::string text;
+    } log;
+    EXPECT_EQ(runWithoutWindow(options, w.registry, fs, &log), exitRunFailed);
+    EXPECT_NE(log.text.find("File " + sample::readme + " is still there"), std::string::npos)
+        << log.text;
+    EXPECT_EQ(log.text.find("File " + sample::helpFile + " is still there"), std::string::npos)
+        << log.text;
     EXPECT_FALSE(registrationIntact(w.registry));
 }
 

@@ -175,6 +175,9 @@ struct MemoryFileSystem::Node {
     std::string target;
     bool readOnly = false;
     bool inUse = false;
+    // Mapped by another process: it opens for deletion, and the deletion
+    // itself is refused.
+    bool mapped = false;
     std::map<std::u16string, std::unique_ptr<Node>> children;
 
     Node* child(std::string_view childName) const {
@@ -279,6 +282,10 @@ void MemoryFileSystem::setReadOnly(const std::string& path, bool readOnly) {
 
 void MemoryFileSystem::setInUse(const std::string& path, bool inUse) {
     existingForFixture(path).inUse = inUse;
+}
+
+void MemoryFileSystem::setMapped(const std::string& path, bool mapped) {
+    existingForFixture(path).mapped = mapped;
 }
 
 bool MemoryFileSystem::fileExists(const std::string& path) const {
@@ -393,7 +400,7 @@ Removal MemoryFileSystem::deleteFile(const std::string& path) {
     Node* node = find(path);
     if (node == nullptr)
         return Removal::notFound;
-    if (node->kind != Node::Kind::file || node->readOnly)
+    if (node->kind != Node::Kind::file || node->readOnly || node->mapped)
         fail("delete file", path, accessDenied);
     if (node->inUse)
         fail("delete file", path, sharingViolation);
@@ -410,7 +417,7 @@ bool MemoryFileSystem::removeTree(Node& folder, const std::string& folderPath) {
             continue;
         }
         const std::string itemPath = folderPath + "\\" + item.name;
-        if (item.readOnly)
+        if (item.readOnly || item.mapped)
             fail("delete file", itemPath, accessDenied);
         if (item.inUse)
             fail("delete file", itemPath, sharingViolation);
@@ -473,6 +480,8 @@ DeleteCheck MemoryFileSystem::checkDelete(const std::string& path) {
         return {Deletable::refused, "Cannot delete file " + path + ": " + accessDenied};
     if (node->inUse)
         return {Deletable::inUse, "Cannot delete file " + path + ": " + sharingViolation};
+    if (node->mapped)
+        return {Deletable::inUse, "Cannot delete file " + path + ": " + accessDenied};
     return {};
 }
 
@@ -485,6 +494,7 @@ void MemoryFileSystem::deleteAtRestart(const std::string& path) {
 void MemoryFileSystem::restart() {
     std::function<void(Node&)> release = [&](Node& node) {
         node.inUse = false;
+        node.mapped = false;
         for (auto& [name, child] : node.children)
             release(*child);
     };

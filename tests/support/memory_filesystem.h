@@ -11,8 +11,8 @@ namespace uninst {
 
 // A file system held in memory that answers as Windows does: names match
 // without regard to case, listings come in the platform's order
-// (case-insensitive sorted), read-only files and files in use refuse
-// deletion, and folder links are reported and never followed.
+// (case-insensitive sorted), read-only files, files in use and mapped files
+// refuse deletion, and folder links are reported and never followed.
 // Paths are full ("C:\\App\\a.dll", "/" also separates); every drive root
 // A: to Z: exists from the start, and "C:" names the root of drive C.
 //
@@ -56,6 +56,11 @@ public:
     void addLink(const std::string& path, const std::string& target);
     void setReadOnly(const std::string& path, bool readOnly = true);
     void setInUse(const std::string& path, bool inUse = true);
+    // A file another process has mapped (a loaded DLL, a running program):
+    // opening it for deletion succeeds, its deletion is refused (access
+    // denied), and the pre-flight's check, which asks for the deletion and
+    // takes the request back, answers that it is in use.
+    void setMapped(const std::string& path, bool mapped = true);
     bool fileExists(const std::string& path) const;
     bool exists(const std::string& path) const;
     // Every file, folder and link below `path` (inclusive), sorted, with a

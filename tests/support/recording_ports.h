@@ -109,6 +109,12 @@ public:
         before("delete at restart", path);
         inner().deleteAtRestart(path);
     }
+    // Through the calls above, so that each folder's question is logged and
+    // may fail on its own.
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return FileSystem::filesStillThere(folder, paths);
+    }
     // One call at a time, so that each is logged and may fail on its own.
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return FileSystem::checkDeletes(paths);

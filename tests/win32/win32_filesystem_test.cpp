@@ -242,6 +242,51 @@ TEST_F(Win32FileSystemTest, CheckDeleteTellsInUseFromRefusedAndChangesNothing) {
         EXPECT_TRUE(world_->fileExists(at(std::string("App\\") + name))) << name;
 }
 
+// A file mapped by a process (an image: a loaded DLL, a running program; or
+// a view of its data) opens for deletion, and only the deletion is refused:
+// Windows checks the file's sections when the file is marked, Wine 8 any
+// mapping of it. The check asks for the mark and takes it back, held or
+// not, so it answers in use, and a checked file that can go stays in place
+// when the file system goes away without deleting it.
+TEST_F(Win32FileSystemTest, MappedFileIsInUseAndTheCheckMarksNothingForGood) {
+    wchar_t self[MAX_PATH * 2] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH * 2), 0u);
+    world_->createFile(at("App\\data.bin"), std::string(4096, 'd'));
+    world_->createFile(at("App\\free.txt"), "a");
+    ASSERT_TRUE(CopyFileW(self, wide(at("App\\plugin.dll")).c_str(), FALSE));
+    const HMODULE image =
+        LoadLibraryExW(wide(at("App\\plugin.dll")).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(image, nullptr);
+    const test::FileHandle data(CreateFileW(wide(at("App\\data.bin")).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(data);
+    const test::KernelHandle section(
+        CreateFileMappingW(data.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    ASSERT_TRUE(section);
+    const void* view = MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+
+    for (const std::size_t limit : {Win32FileSystem::defaultHeldFileLimit, std::size_t{0}}) {
+        SCOPED_TRACE(limit == 0 ? "not held" : "held");
+        {
+            Win32FileSystem fs(limit);
+            const std::vector<DeleteCheck> checks =
+                fs.checkDeletes({at("App\\plugin.dll"), at("App\\data.bin"), at("App\\free.txt")});
+            EXPECT_EQ(checks[0].answer, Deletable::inUse) << checks[0].reason;
+            EXPECT_NE(checks[0].reason.find(at("App\\plugin.dll")), std::string::npos);
+            EXPECT_EQ(checks[1].answer, Deletable::inUse) << checks[1].reason;
+            EXPECT_EQ(checks[2].answer, Deletable::yes) << checks[2].reason;
+        }
+        for (const char* name : {"plugin.dll", "data.bin", "free.txt"})
+            EXPECT_TRUE(world_->fileExists(at(std::string("App\\") + name))) << name;
+    }
+
+    UnmapViewOfFile(view);
+    FreeLibrary(image);
+    EXPECT_EQ(fs_.checkDelete(at("App\\plugin.dll")).answer, Deletable::yes);
+}
+
 TEST_F(Win32FileSystemTest, ACheckedFileIsHeldUntilDeletedAndStaysReadable) {
     world_->createFile(at("App\\st6unst.log"), "log text");
     ASSERT_EQ(fs_.checkDelete(at("App\\st6unst.log")).answer, Deletable::yes);

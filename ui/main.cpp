@@ -42,11 +42,11 @@ std::wstring_view argumentText(std::wstring_view line) {
     return line.substr(at);
 }
 
-// The usage text in a message box, or on standard output for a run without
-// a window.
-void showUsage(bool windowless) {
+// The usage text in a message box, or on standard output for a run nobody
+// watches.
+void showUsage(bool unattended) {
     const std::string usage = uninst::usageText();
-    if (windowless) {
+    if (unattended) {
         if (HANDLE output = uninst::StandardOutputLog::handle())
             uninst::StandardOutputLog(output).write(usage);
         return;
@@ -69,8 +69,10 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     const Options& options = parsed.options;
 
-    // The log opens before anything else happens: without it an unattended
-    // run would leave no account, so it changes nothing.
+    // The log's folder opens before anything else happens: without it an
+    // unattended run would leave no account, so it changes nothing. The file
+    // itself is created once start-up has found the install folder, and only
+    // outside it; lines wait for it until then.
     if (options.logFile) {
         std::string failure;
         try {
@@ -102,7 +104,7 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     }
     sendErrorReportsTo(report, !options.unattended());
     if (options.help) {
-        showUsage(options.quiet);
+        showUsage(options.unattended());
         return exitRemoved;
     }
 
@@ -133,9 +135,32 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         return exitRunFailed;
     if (!window.Form_Load(load))
         return startFailureCode(state);
+    if (logs.file) {
+        std::string failure;
+        try {
+            admitLog(*logs.file, state, fs, &shell);
+        } catch (const Error& error) {
+            failure = error.what();
+        }
+        if (!failure.empty()) {
+            showErrorReport(nullptr, failure);
+            return exitLogFailed;
+        }
+    }
     report.fact("Install folder: " + state.installdir);
-    if (!runHandler(nullptr, [&] { window.keepAndReport(options.keep, report); }))
+    std::string refused;
+    if (!runHandler(nullptr, [&] {
+            try {
+                window.keepAndReport(options.keep, report);
+            } catch (const Error& error) {
+                refused = error.what();
+            }
+        }))
         return exitRunFailed;
+    if (!refused.empty()) {
+        showErrorReport(nullptr, refused);
+        return exitBadCommandLine;
+    }
     window.show(showCommand);
     if (options.passive)
         window.pressUninstall();
@@ -153,7 +178,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!runHandler(nullptr, [&] { arguments = text::fromWide(argumentText(GetCommandLineW())); }))
         return exitRunFailed;
     Logs logs;
-    const int code = runProgram(instance, showCommand, arguments, logs);
+    int code = runProgram(instance, showCommand, arguments, logs);
+    // A run that ended before its log was judged (a bad command line, a name
+    // registered nowhere) found no install folder for it to lie in.
+    if (logs.file && logs.file->pending()) {
+        try {
+            logs.file->open();
+        } catch (const Error&) {
+            code = exitLogFailed;
+        }
+    }
     if (logs.active != nullptr)
         reportExit(*logs.active, code);
     return code;

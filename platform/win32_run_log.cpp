@@ -212,7 +212,17 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
         folder_ = std::move(step);
         at = end + 1;
     }
+    // Wine 8 opens a host symbolic link as its target even when asked for
+    // the link itself; the name the system gives the held folder, every link
+    // resolved, then differs from the path walked.
     folderName_ = finalName(folder_.get());
+    std::wstring walked = full.substr(0, lastSeparator);
+    if (walked.size() < rootEnd)
+        walked = root;
+    while (walked.size() > 3 && walked.back() == L'\\')
+        walked.pop_back();
+    if (folderName_.empty() || !sameFolded(folderName_, walked))
+        throw Error(cannotOpen(asked_, linkRefusal));
     fullPath_ = text::fromWide(full);
 }
 

@@ -80,10 +80,14 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         } catch (const Error& error) {
             failure = error.what();
         }
+        // A line read otherwise than meant may name its log wrongly too: the
+        // caller learns first that the line was not understood.
+        if (!failure.empty() && !parsed.error.empty())
+            failure = parsed.error + "\n\n" + usageText();
         if (!failure.empty()) {
             if (!options.unattended())
                 showErrorReport(nullptr, failure);
-            return exitLogFailed;
+            return parsed.error.empty() ? exitLogFailed : exitBadCommandLine;
         }
     }
     if (logs.active == nullptr && !options.help &&
@@ -185,7 +189,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         try {
             logs.file->open();
         } catch (const Error&) {
-            code = exitLogFailed;
+            if (code != exitBadCommandLine)
+                code = exitLogFailed;
         }
     }
     if (logs.active != nullptr)

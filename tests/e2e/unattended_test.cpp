@@ -466,7 +466,20 @@ TEST_F(Unattended, KeepPatternsThatCanNameNoFileBelowTheFolderChangeNothing) {
         EXPECT_EQ(log[log.size() - 2].rfind("Error: The keep pattern", 0), 0u)
             << log[log.size() - 2];
     }
+    // With the window, a message names it before the window shows.
+    {
+        Uninstaller run(L"/keep:\"C:\\E2E Other\\data.mdb\" " + app);
+        const std::wstring report = run.takeErrorReport();
+        EXPECT_NE(report.find(L"C:\\E2E Other\\data.mdb"), std::wstring::npos) << narrow(report);
+        EXPECT_EQ(run.exitStatus(), 1639);
+    }
     EXPECT_EQ(world(), untouched);
+
+    // The preview names a pattern that would keep nothing.
+    const Captured preview = runCaptured(L"/preview \"/keep:E2E App\\readme.txt\" " + app);
+    EXPECT_EQ(preview.code, 0) << preview.output;
+    EXPECT_TRUE(has(linesOf(preview.output), "Keep pattern matched no file: E2E App\\readme.txt"))
+        << preview.output;
 
     // The install folder named in full, or through a variable, is the path
     // below it; a pattern that kept nothing is named.

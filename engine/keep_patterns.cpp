@@ -207,7 +207,12 @@ KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string
                             "\" names no file below the install folder " + installdir_ +
                             ": give the path below it, such as *.mdb or data\\*, or the "
                             "install folder in full. Nothing has been removed.");
-            relative = path.substr(installdir_.size() + 1);
+            // Measured on the pattern's own steps: another spelling of the
+            // folder may take another number of bytes.
+            std::size_t offset = 0;
+            for (std::size_t i = 0; i < folderSteps.size(); ++i)
+                offset += steps[i].size() + 1;
+            relative = path.substr(offset);
         } else {
             const std::size_t first = path.find_first_not_of('\\');
             if (first != std::string::npos)

@@ -407,6 +407,9 @@ TEST_F(Unattended, OptionsQuotedWholeOrInPartAreTheOptionsTheyName) {
             has(log, "Keep file: " + installed("My Data\\notes.txt") + " (pattern My Data\\*)"));
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.back(), "Exit code: 0");
+        const std::vector<std::string> created = outside();
+        ASSERT_EQ(created.size(), 1u);
+        EXPECT_EQ(created[0].rfind(narrow(logFile) + " = ", 0), 0u) << created[0];
         removeTree(installDir);
         removeTree(logsDir);
     }
@@ -509,6 +512,7 @@ TEST_F(Unattended, KeepPatternsFoldLettersAsTheFileSystemDoes) {
         createFolder(path.substr(0, path.find_last_of(L'\\')));
         createFile(path, "kept");
     }
+    const std::vector<std::string> nothingOutside = outside();
     std::wstring window;
     ASSERT_EQ(runExact(L"/quiet /keep:\u03ad\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1\\* "
                        L"/keep:\u03a3\u0397\u039c\u0395\u038a\u03a9\u03a3\u0397.TXT "
@@ -524,6 +528,7 @@ TEST_F(Unattended, KeepPatternsFoldLettersAsTheFileSystemDoes) {
           L"\u0491\u0440\u0443\u043d\u0442.dat", L"\u01ce.txt", L"\uff44\uff41\uff54\uff41.txt"})
         EXPECT_EQ(readFile(installDir + L"\\" + name), "kept") << narrow(name);
     EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
+    EXPECT_EQ(outside(), nothingOutside);
 }
 
 TEST_F(Unattended, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -137,6 +138,51 @@ TEST(CommandLine, ArgumentsSplitAsTheSystemSplitsThem) {
     EXPECT_EQ(spans.arguments[1].end, 10u);
     EXPECT_FALSE(spans.arguments[0].quoted);
     EXPECT_TRUE(spans.arguments[1].quoted);
+}
+
+// How tools quote each argument of a list into one line (the rule of the
+// .NET and C runtimes' process start): quotes around an argument with a blank
+// or a quote, backslashes before a quote and before the closing quote doubled,
+// a quote escaped.
+std::string quotedForTheLine(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
+        return argument;
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, '\\');
+    out.push_back('"');
+    return out;
+}
+
+TEST(CommandLine, AnyArgumentListQuotedByTheCommonRuleSplitsBackIntoItself) {
+    const std::string alphabet = "ab \t\"\\/:*";
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::string> arguments(1 + next() % 4);
+        std::string line;
+        for (std::string& argument : arguments) {
+            const std::size_t length = next() % 7;
+            for (std::size_t i = 0; i < length; ++i)
+                argument.push_back(alphabet[next() % alphabet.size()]);
+            line += (line.empty() ? "" : " ") + quotedForTheLine(argument);
+        }
+        SCOPED_TRACE(line);
+        EXPECT_EQ(valuesOf(line), arguments);
+        EXPECT_FALSE(splitArguments(line).unclosedQuote);
+    }
 }
 
 TEST(CommandLine, AnOptionQuotedWholeOrInPartIsTheSameOption) {

@@ -236,19 +236,19 @@ void FileRunLog::open() {
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, openOrCreate, fileOnly,
                                      file_, &information);
     if (error != ERROR_SUCCESS) {
-        state_ = State::refused;
+        giveUp();
         throw Error(cannotOpen(asked_, reason(error)));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     // Wine 8 opens a host symbolic link's target and shows it as an
     // ordinary file: only its name tells.
-    const bool plain = GetFileType(file_.get()) == FILE_TYPE_DISK &&
-                       GetFileInformationByHandle(file_.get(), &info) &&
-                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                       info.nNumberOfLinks == 1 && !folderName_.empty() &&
-                       sameFolded(finalName(file_.get()),
-                                  folderName_ + (folderName_.back() == L'\\' ? L"" : L"\\") +
-                                      name_);
+    const bool plain =
+        GetFileType(file_.get()) == FILE_TYPE_DISK &&
+        GetFileInformationByHandle(file_.get(), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1 &&
+        !folderName_.empty() &&
+        sameFolded(finalName(file_.get()),
+                   folderName_ + (folderName_.back() == L'\\' ? L"" : L"\\") + name_);
     if (!plain) {
         // What this open created behind a link goes again, found through the
         // same folder and known by its file index.
@@ -269,7 +269,7 @@ void FileRunLog::open() {
             }
         }
         file_.reset();
-        state_ = State::refused;
+        giveUp();
         throw Error(cannotOpen(asked_, linkRefusal));
     }
     state_ = State::open;
@@ -279,9 +279,17 @@ void FileRunLog::open() {
 }
 
 void FileRunLog::refuse() {
-    state_ = State::refused;
-    held_.clear();
+    giveUp();
     folder_.reset();
+}
+
+void FileRunLog::giveUp() {
+    state_ = State::refused;
+    if (fallback_ != nullptr) {
+        for (const std::string& line : held_)
+            fallback_->write(line);
+    }
+    held_.clear();
 }
 
 void FileRunLog::write(std::string_view line) {
@@ -289,6 +297,8 @@ void FileRunLog::write(std::string_view line) {
         writeLine(file_.get(), line);
     else if (state_ == State::pending)
         held_.emplace_back(line);
+    else if (fallback_ != nullptr)
+        fallback_->write(line);
 }
 
 HANDLE StandardOutputLog::handle() {

@@ -34,6 +34,10 @@ public:
     void refuse() override;
     // Neither opened nor refused yet.
     bool pending() const { return state_ == State::pending; }
+    // Where the lines go once the file is refused or cannot be opened (the
+    // standard output a deployment agent captures), held ones included, so
+    // that the reason is still told; not owned, may be null.
+    void fallBackTo(RunLog* fallback) { fallback_ = fallback; }
 
     void write(std::string_view line) override;
 
@@ -49,6 +53,9 @@ private:
     Handle file_;
     std::vector<std::string> held_;
     State state_ = State::pending;
+    RunLog* fallback_ = nullptr;
+
+    void giveUp();
 };
 
 // The standard output the program was given, when it was given one (a

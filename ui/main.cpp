@@ -75,18 +75,27 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     // outside it; lines wait for it until then.
     if (options.logFile) {
         std::string failure;
+        HANDLE output = StandardOutputLog::handle();
         try {
             logs.active = &logs.file.emplace(*options.logFile);
+            if (output != nullptr)
+                logs.file->fallBackTo(&logs.output.emplace(output));
         } catch (const Error& error) {
             failure = error.what();
         }
-        // A line read otherwise than meant may name its log wrongly too: the
-        // caller learns first that the line was not understood.
-        if (!failure.empty() && !parsed.error.empty())
-            failure = parsed.error + "\n\n" + usageText();
         if (!failure.empty()) {
+            // A line read otherwise than meant may name its log wrongly too:
+            // the caller learns first that the line was not understood.
+            if (!parsed.error.empty())
+                failure = parsed.error;
+            if (output != nullptr) {
+                logs.active = &logs.output.emplace(output);
+                reportStart(*logs.active, localTimeText(), arguments);
+                RunReport(logs.active, false).error(failure);
+            }
             if (!options.unattended())
-                showErrorReport(nullptr, failure);
+                showErrorReport(nullptr,
+                                parsed.error.empty() ? failure : failure + "\n\n" + usageText());
             return parsed.error.empty() ? exitLogFailed : exitBadCommandLine;
         }
     }

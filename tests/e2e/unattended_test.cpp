@@ -542,6 +542,21 @@ TEST_F(Unattended, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
         EXPECT_EQ(window, L"") << narrow(window);
         EXPECT_EQ(world(), untouched);
     }
+    // A deployment agent that captures the standard output still reads why.
+    const Captured captured = runCaptured(L"/quiet \"/log:" + installDir + L"\\u.log\" " + app);
+    EXPECT_EQ(captured.code, 1622);
+    const std::vector<std::string> told = linesOf(captured.output);
+    ASSERT_GE(told.size(), 3u) << captured.output;
+    EXPECT_EQ(told.front().rfind("Start: ", 0), 0u) << told.front();
+    EXPECT_NE(told[told.size() - 2].find("install folder"), std::string::npos) << captured.output;
+    EXPECT_EQ(told.back(), "Exit code: 1622");
+    const Captured missing = runCaptured(L"/quiet \"/log:C:\\E2E Nowhere\\u.log\" " + app);
+    EXPECT_EQ(missing.code, 1622);
+    EXPECT_NE(missing.output.find("Error: Cannot open the log file C:\\E2E Nowhere\\u.log"),
+              std::string::npos)
+        << missing.output;
+    EXPECT_EQ(world(), untouched);
+
     // With the window, the refusal is shown before the window is.
     Uninstaller run(L"/log:\"" + installDir + L"\\u.log\" " + app);
     const std::wstring report = run.takeErrorReport();

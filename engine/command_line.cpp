@@ -21,100 +21,193 @@ std::string lower(std::string_view text) {
     return result;
 }
 
-// Reads one option at `at` (on its "/") and applies it; returns the error
-// text when it is not valid.
-class OptionReader {
-public:
-    OptionReader(std::string_view text, Options& options) : text_(text), options_(options) {}
+bool isOption(const Argument& argument) {
+    return !argument.value.empty() && argument.value.front() == '/';
+}
 
-    std::string read(std::size_t& at) {
-        const std::size_t start = at++;
-        while (at < text_.size() && text_[at] != ':' && !isBlank(text_[at]))
-            ++at;
-        const std::string name = lower(text_.substr(start + 1, at - start - 1));
-        const std::string_view written = text_.substr(start, at - start);
+// "/Keep:x" -> "keep"
+std::string optionName(std::string_view written) {
+    const std::size_t colon = written.find(':');
+    return lower(written.substr(1, colon == std::string_view::npos ? written.npos : colon - 1));
+}
 
-        std::optional<std::string> value;
-        if (at < text_.size() && text_[at] == ':') {
-            ++at;
-            if (at < text_.size() && text_[at] == '"') {
-                const std::size_t close = text_.find('"', at + 1);
-                if (close == std::string_view::npos)
-                    return "The value of " + std::string(written) + " has no closing quote.";
-                value.emplace(text_.substr(at + 1, close - at - 1));
-                at = close + 1;
-                if (at < text_.size() && !isBlank(text_[at]))
-                    return "The quoted value of " + std::string(written) +
-                           " must be followed by a blank.";
-            } else {
-                const std::size_t end = at;
-                while (at < text_.size() && !isBlank(text_[at]))
-                    ++at;
-                value.emplace(text_.substr(end, at - end));
-            }
-        }
+bool isFlag(const std::string& name) {
+    return name == "quiet" || name == "passive" || name == "preview";
+}
 
-        if (name == "quiet" || name == "passive" || name == "preview" || name == "help" ||
-            name == "?") {
-            if (value)
-                return "The option " + std::string(written) + " takes no value.";
-            if (name == "quiet")
-                options_.quiet = true;
-            else if (name == "passive")
-                options_.passive = true;
-            else if (name == "preview")
-                options_.preview = true;
-            else
-                options_.help = true;
-            return {};
-        }
-        if (name == "keep" || name == "log") {
-            if (!value || value->empty())
-                return "The option " + std::string(written) +
-                       " needs a value: " + std::string(written) + ":" +
-                       (name == "keep" ? "PATTERN" : "FILE") + ".";
-            if (name == "log") {
-                if (options_.logFile)
-                    return "The option /log is given twice; one log file only.";
-                options_.logFile = std::move(value);
-                return {};
-            }
-            try {
-                options_.keep.emplace_back(*value);
-            } catch (const Error& error) {
-                return error.what();
-            }
-            return {};
-        }
-        return "Unknown option " + std::string(written) + ".";
+void setFlag(Options& options, const std::string& name) {
+    if (name == "quiet")
+        options.quiet = true;
+    else if (name == "passive")
+        options.passive = true;
+    else if (name == "preview")
+        options.preview = true;
+}
+
+// Applies one option; returns the error text when it is not valid.
+std::string readOption(std::string_view written, Options& options) {
+    const std::string name = optionName(written);
+    const std::size_t colon = written.find(':');
+    std::optional<std::string> value;
+    if (colon != std::string_view::npos)
+        value.emplace(written.substr(colon + 1));
+    const std::string shown(colon == std::string_view::npos ? written : written.substr(0, colon));
+
+    if (isFlag(name) || name == "help" || name == "?") {
+        if (value)
+            return "The option " + shown + " takes no value.";
+        if (isFlag(name))
+            setFlag(options, name);
+        else
+            options.help = true;
+        return {};
     }
+    if (name == "keep" || name == "log") {
+        if (!value || value->empty())
+            return "The option " + shown + " needs a value: " + shown + ":" +
+                   (name == "keep" ? "PATTERN" : "FILE") + ".";
+        if (name == "log") {
+            if (options.logFile)
+                return "The option /log is given twice; one log file only.";
+            options.logFile = std::move(value);
+            return {};
+        }
+        try {
+            options.keep.emplace_back(*value);
+        } catch (const Error& error) {
+            return error.what();
+        }
+        return {};
+    }
+    return "Unknown option " + shown + ".";
+}
 
-private:
-    std::string_view text_;
-    Options& options_;
-};
+// For a line already in error, which will change nothing: the words between
+// blanks and quotes, so that a /quiet swallowed by an unclosed quote still
+// keeps the message box away.
+void setFlagsOfAnyWord(std::string_view text, Options& options) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && (isBlank(text[at]) || text[at] == '"'))
+            ++at;
+        const std::size_t start = at;
+        while (at < text.size() && !isBlank(text[at]) && text[at] != '"')
+            ++at;
+        if (at > start && text[start] == '/')
+            setFlag(options, optionName(text.substr(start, at - start)));
+    }
+}
 
 } // namespace
+
+SplitArguments splitArguments(std::string_view text) {
+    SplitArguments split;
+    std::size_t at = 0;
+    while (true) {
+        while (at < text.size() && isBlank(text[at]))
+            ++at;
+        if (at == text.size())
+            break;
+        Argument argument;
+        argument.begin = at;
+        bool inQuotes = false;
+        std::size_t backslashes = 0;
+        while (at < text.size() && (inQuotes || !isBlank(text[at]))) {
+            const char c = text[at];
+            if (c == '\\') {
+                ++backslashes;
+                argument.value.push_back(c);
+                ++at;
+                continue;
+            }
+            if (c != '"') {
+                backslashes = 0;
+                argument.value.push_back(c);
+                ++at;
+                continue;
+            }
+            argument.quoted = true;
+            argument.value.resize(argument.value.size() - backslashes / 2);
+            // The quotes counted since the quoted part opened, this one
+            // included: every third is a quote character, two close it.
+            int quotes = inQuotes ? 1 : 0;
+            if (backslashes % 2 == 1) {
+                argument.value.back() = '"';
+            } else {
+                ++quotes;
+            }
+            backslashes = 0;
+            ++at;
+            while (at < text.size() && text[at] == '"') {
+                if (++quotes == 3) {
+                    argument.value.push_back('"');
+                    quotes = 0;
+                }
+                ++at;
+            }
+            inQuotes = quotes == 1;
+        }
+        argument.end = at;
+        split.unclosedQuote = inQuotes;
+        split.arguments.push_back(std::move(argument));
+    }
+    return split;
+}
 
 ParsedCommandLine parseCommandLine(std::string_view text) {
     ParsedCommandLine parsed;
     Options& options = parsed.options;
-    OptionReader reader(text, options);
-    std::size_t at = 0;
-    while (at < text.size() && text[at] == '/') {
-        std::string error = reader.read(at);
-        // The first fault is the one reported; the options after it are still
-        // read, as far as they can be, to know whether anyone is watching.
-        if (!error.empty() && parsed.error.empty())
-            parsed.error = std::move(error);
-        while (at < text.size() && isBlank(text[at]))
-            ++at;
-        if (!parsed.error.empty() && at < text.size() && text[at] != '/')
-            break;
+    const SplitArguments split = splitArguments(text);
+    const std::vector<Argument>& arguments = split.arguments;
+
+    // Whoever wrote one of these wants no window, wherever it stands and
+    // whatever else is wrong with the line.
+    for (const Argument& argument : arguments) {
+        if (isOption(argument))
+            setFlag(options, optionName(argument.value));
     }
-    options.appName.assign(text.substr(at));
-    if (!parsed.error.empty())
+    auto fail = [&](std::string error) {
+        if (parsed.error.empty())
+            parsed.error = std::move(error);
+    };
+    auto misplaced = [&](std::size_t from) {
+        for (std::size_t i = from; i < arguments.size(); ++i) {
+            if (isOption(arguments[i]))
+                fail("The option " + arguments[i].value +
+                     " follows the application name: options come first, for example "
+                     "uninstall.exe /quiet myapp.exe.");
+        }
+    };
+
+    if (arguments.empty() || !isOption(arguments.front())) {
+        options.appName.assign(text);
+        misplaced(1);
+        if (!parsed.error.empty())
+            setFlagsOfAnyWord(text, options);
         return parsed;
+    }
+
+    std::size_t at = 0;
+    for (; at < arguments.size() && isOption(arguments[at]); ++at)
+        fail(readOption(arguments[at].value, options));
+    if (split.unclosedQuote)
+        fail("A quote in the command line has no closing quote: " + std::string(text));
+    if (at + 1 == arguments.size()) {
+        options.appName = arguments[at].value;
+    } else if (at < arguments.size()) {
+        misplaced(at + 1);
+        for (std::size_t i = at; i < arguments.size(); ++i) {
+            if (arguments[i].quoted)
+                fail("The application name " + std::string(text.substr(arguments[at].begin)) +
+                     " is quoted in part: quote it whole, for example /quiet \"my app.exe\".");
+        }
+        options.appName.assign(
+            text.substr(arguments[at].begin, arguments.back().end - arguments[at].begin));
+    }
+    if (!parsed.error.empty()) {
+        setFlagsOfAnyWord(text, options);
+        return parsed;
+    }
 
     if (options.quiet && options.passive)
         parsed.error = "The options /quiet and /passive exclude each other.";
@@ -130,7 +223,8 @@ std::string usageText() {
     return "Usage: uninstall.exe [options] APPNAME\n"
            "\n"
            "APPNAME is the registered executable name of the application to remove, for "
-           "example myapp.exe.\n"
+           "example myapp.exe. Options come before it; an argument with blanks is quoted, "
+           "whole or in part: \"/log:C:\\My Logs\\u.log\" or /log:\"C:\\My Logs\\u.log\".\n"
            "\n"
            "Options:\n"
            "  /quiet          No window and no messages; errors go to the log and the exit "

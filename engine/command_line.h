@@ -2,6 +2,7 @@
 
 #include "engine/keep_patterns.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,17 +10,37 @@
 
 namespace uninst {
 
-// What the command line asks for. Grammar of the argument text (what follows
-// the program's own name):
-//
-//   text    = { option blanks } name
-//   option  = "/" optname [ ":" value ]
-//   value   = '"' { any character but '"' } '"' | { any character but a blank }
-//   blanks  = one or more spaces or tabs
-//
-// Option names match without regard to case. The name is the rest of the
-// text, exactly as typed; a text that does not start with "/" is all name,
-// which is how the program has always been started.
+// One argument of a command line as the system splits it
+// (CommandLineToArgvW): blanks (spaces, tabs) end an argument outside
+// quotes; a quote preceded by 2n backslashes gives n backslashes and opens or
+// closes a quoted part, by 2n+1 backslashes n backslashes and a quote; other
+// backslashes stand for themselves; inside quotes, "" gives one quote and
+// ends the quoted part.
+struct Argument {
+    std::string value;
+    std::size_t begin = 0; // where the argument starts in the text
+    std::size_t end = 0;   // one past its last character
+    bool quoted = false;   // it holds a quote character, escaped or not
+};
+
+struct SplitArguments {
+    std::vector<Argument> arguments;
+    // The text ended inside a quoted part.
+    bool unclosedQuote = false;
+};
+
+// The arguments of the text after the program's own name.
+SplitArguments splitArguments(std::string_view text);
+
+// What the command line asks for. The argument text (what follows the
+// program's own name) is split as the system splits arguments. When its
+// first argument starts with "/", the arguments that start with "/" are
+// options ("/" optname [ ":" value ]), and the arguments after them name the
+// application: one argument is the name, unquoted; several unquoted words
+// are the name as typed between them ("my app.exe"). A text whose first
+// argument does not start with "/" is all name, exactly as typed, which is
+// how the program has always been started. Option names match without
+// regard to case.
 struct Options {
     bool quiet = false;   // no window, no message box
     bool passive = false; // the window runs by itself
@@ -36,8 +57,10 @@ struct Options {
 };
 
 // The outcome of reading the argument text. When `error` is set the command
-// line is invalid: `options` then holds what was understood before the
-// fault, so that a /quiet run is not answered with a message box.
+// line is invalid: `options` then holds what was understood, and /quiet,
+// /passive or /preview anywhere in the text, even after the name or with a
+// value, is always among it, so that a run nobody watches is never answered
+// with a message box.
 struct ParsedCommandLine {
     Options options;
     std::string error;

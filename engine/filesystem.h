@@ -68,6 +68,12 @@ public:
     // when the system can make nothing of it.
     virtual std::string fullPath(const std::string& path) = 0;
 
+    // `text` as the file system compares names: every character upper-cased
+    // by the system's own table, one for one, so that two names are one
+    // file's exactly when their folded texts are equal. No other rule (no
+    // linguistic casing, no locale) applies. Never throws.
+    virtual std::string foldCase(const std::string& text) = 0;
+
     // The files and sub-folders directly in an existing folder. Throws when
     // the path is empty, missing, not a folder or cannot be read.
     virtual FolderListing listFolder(const std::string& path) = 0;

@@ -23,6 +23,7 @@ public:
     explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
 
     std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {

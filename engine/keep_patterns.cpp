@@ -40,40 +40,11 @@ char32_t nextCharacter(std::string_view text, std::size_t& at) {
     return value;
 }
 
-// Upper case as file names compare on Windows, for the scripts install
-// folders are named in: Latin, Greek and Cyrillic. Other characters compare
-// as they are.
-char32_t fold(char32_t c) {
-    if (c == U'/')
-        return U'\\';
-    if (c >= U'a' && c <= U'z')
-        return c - 0x20;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return c - 0x20;
-    if (c == 0xFF)
-        return 0x178;
-    // Latin Extended-A pairs capital and small letters side by side, the
-    // capital on the even code point except in two runs.
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
-        return c & ~char32_t{1};
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-        return (c & 1) == 0 ? c - 1 : c;
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
-        return c - 0x20;
-    if (c == 0x3C2)
-        return 0x3A3;
-    if (c >= 0x430 && c <= 0x44F)
-        return c - 0x20;
-    if (c >= 0x450 && c <= 0x45F)
-        return c - 0x50;
-    return c;
-}
-
-std::u32string folded(std::string_view text) {
+std::u32string characters(std::string_view text) {
     std::u32string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();)
-        result.push_back(fold(nextCharacter(text, at)));
+        result.push_back(nextCharacter(text, at));
     return result;
 }
 
@@ -104,22 +75,102 @@ bool wildcardMatch(std::u32string_view pattern, std::u32string_view text) {
     return p == pattern.size();
 }
 
-} // namespace
-
-KeepPattern::KeepPattern(std::string_view text) : text_(text), folded_(folded(text)) {
-    // A leading separator names the install folder itself, which every
-    // relative path starts from.
-    const std::size_t first = folded_.find_first_not_of(U'\\');
-    folded_.erase(0, first == std::u32string::npos ? folded_.size() : first);
-    if (folded_.empty())
-        throw Error("The keep pattern \"" + text_ +
-                    "\" names no file: give a file name or a wildcard such as *.mdb or data\\*.");
+std::string withBackslashes(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c == '/')
+            c = '\\';
+    }
+    return result;
 }
 
-bool KeepPattern::matches(std::string_view relativePath) const {
-    if (relativePath.empty())
-        return false;
-    return wildcardMatch(folded_, folded(relativePath));
+bool isDriveLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool startsWithDrive(std::string_view text) {
+    return text.size() >= 2 && isDriveLetter(text[0]) && text[1] == ':';
+}
+
+bool isShare(std::string_view text) {
+    return text.substr(0, 2) == "\\\\";
+}
+
+// What keeps `relative` (separators already "\", no leading one) from naming
+// a file below a folder; empty when nothing does.
+std::string stepFault(std::string_view relative) {
+    if (relative.empty())
+        return "names no file";
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = relative.find('\\', start);
+        const std::string_view step =
+            relative.substr(start, end == std::string_view::npos ? relative.npos : end - start);
+        if (step.empty())
+            return end == std::string_view::npos
+                       ? "ends with a separator, which names a folder, not a file (data\\* keeps "
+                         "everything below data)"
+                       : "has an empty step between two separators";
+        if (step == "." || step == "..")
+            return "has a \".\" or \"..\" step";
+        if (step.back() == ' ' || step.back() == '.')
+            return "has a name ending in a blank or a dot, which the system drops, so no file "
+                   "has it";
+        for (const char c : step) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == '<' || c == '>' || c == '|' ||
+                c == '"' || c == ':')
+                return "holds a character that no file name holds";
+        }
+        if (end == std::string_view::npos)
+            return {};
+        start = end + 1;
+    }
+}
+
+std::string refusal(const std::string& pattern, std::string_view why) {
+    return "The keep pattern \"" + pattern + "\" " + std::string(why) +
+           ": give the path below the install folder, such as *.mdb or data\\*. Nothing has "
+           "been removed.";
+}
+
+// The steps of a full path, split at "\".
+std::vector<std::string_view> stepsOf(std::string_view path) {
+    std::vector<std::string_view> steps;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        steps.push_back(path.substr(start, end == path.npos ? path.npos : end - start));
+        if (end == path.npos)
+            return steps;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+KeepPattern::KeepPattern(std::string_view text) : text_(text) {
+    const std::string path = withBackslashes(text);
+    // A full path, or one through a variable, is judged against the install
+    // folder once it is known.
+    if (!path.empty() && path.front() == '%')
+        return;
+    if (isShare(path)) {
+        if (path.find_first_not_of('\\') == std::string::npos)
+            throw Error(refusal(text_, "names no file"));
+        return;
+    }
+    if (startsWithDrive(path)) {
+        if (path.size() < 3 || path[2] != '\\')
+            throw Error(refusal(text_, "names a drive without its root folder"));
+        return;
+    }
+    // A leading separator names the install folder itself, which every
+    // relative path starts from.
+    const std::size_t first = path.find_first_not_of('\\');
+    const std::string fault =
+        stepFault(first == std::string::npos ? std::string_view{} : path.substr(first));
+    if (!fault.empty())
+        throw Error(refusal(text_, fault));
 }
 
 std::string_view relativeToInstallFolder(std::string_view installdir, std::string_view path) {
@@ -131,30 +182,100 @@ std::string_view relativeToInstallFolder(std::string_view installdir, std::strin
     return path.substr(installdir.size() + 1);
 }
 
-const KeepPattern* keepingPattern(const std::vector<KeepPattern>& patterns,
-                                  std::string_view installdir, std::string_view path) {
-    if (patterns.empty())
-        return nullptr;
-    const std::string_view relative = relativeToInstallFolder(installdir, path);
-    if (relative.empty())
-        return nullptr;
-    const std::u32string text = folded(relative);
+KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string& installdir,
+                     FileSystem& names, Shell* shell)
+    : installdir_(installdir), names_(&names) {
+    std::vector<std::string_view> folderSteps;
+    std::vector<std::string> foldedFolder;
     for (const KeepPattern& pattern : patterns) {
-        if (wildcardMatch(pattern.folded_, text))
-            return &pattern;
+        std::string path = withBackslashes(pattern.text());
+        if (!path.empty() && path.front() == '%' && shell != nullptr)
+            path = withBackslashes(shell->expandEnvironment(path));
+        std::string relative;
+        if (isShare(path) || startsWithDrive(path)) {
+            if (foldedFolder.empty()) {
+                folderSteps = stepsOf(installdir_);
+                for (std::string_view step : folderSteps)
+                    foldedFolder.push_back(names.foldCase(std::string(step)));
+            }
+            const std::vector<std::string_view> steps = stepsOf(path);
+            bool below = steps.size() > folderSteps.size();
+            for (std::size_t i = 0; below && i < folderSteps.size(); ++i)
+                below = names.foldCase(std::string(steps[i])) == foldedFolder[i];
+            if (!below)
+                throw Error("The keep pattern \"" + pattern.text() +
+                            "\" names no file below the install folder " + installdir_ +
+                            ": give the path below it, such as *.mdb or data\\*, or the "
+                            "install folder in full. Nothing has been removed.");
+            // Measured on the pattern's own steps: another spelling of the
+            // folder may take another number of bytes.
+            std::size_t offset = 0;
+            for (std::size_t i = 0; i < folderSteps.size(); ++i)
+                offset += steps[i].size() + 1;
+            relative = path.substr(offset);
+        } else {
+            const std::size_t first = path.find_first_not_of('\\');
+            if (first != std::string::npos)
+                relative = path.substr(first);
+        }
+        const std::string fault = stepFault(relative);
+        if (!fault.empty())
+            throw Error(refusal(pattern.text(), fault));
+        rules_.push_back({&pattern, characters(names.foldCase(relative)), false});
     }
-    return nullptr;
 }
 
-void markKeptRows(FileList& list, std::string_view installdir,
-                  const std::vector<KeepPattern>& patterns) {
-    if (patterns.empty())
+std::size_t KeepRules::firstKeeping(std::string_view path) const {
+    if (rules_.empty())
+        return 0;
+    const std::string_view relative = relativeToInstallFolder(installdir_, path);
+    if (relative.empty())
+        return rules_.size();
+    const std::u32string text = characters(names_->foldCase(std::string(relative)));
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+        if (wildcardMatch(rules_[i].folded, text))
+            return i;
+    }
+    return rules_.size();
+}
+
+const KeepPattern* KeepRules::keeping(std::string_view path) const {
+    const std::size_t rule = firstKeeping(path);
+    return rule < rules_.size() ? rules_[rule].pattern : nullptr;
+}
+
+void KeepRules::markRows(FileList& list) {
+    if (rules_.empty())
         return;
     const std::size_t n = list.rowCount();
     for (std::size_t i = 0; i < n; ++i) {
-        if (keepingPattern(patterns, installdir, list.rowText(i)) != nullptr)
+        const std::string row = list.rowText(i);
+        const std::string_view relative = relativeToInstallFolder(installdir_, row);
+        if (relative.empty())
+            continue;
+        const std::u32string text = characters(names_->foldCase(std::string(relative)));
+        // Every pattern is tried, not just up to the first that keeps the
+        // row, so that a pattern is never reported as matching nothing when
+        // an earlier one took its files.
+        bool kept = false;
+        for (Rule& rule : rules_) {
+            if (wildcardMatch(rule.folded, text)) {
+                rule.matched = true;
+                kept = true;
+            }
+        }
+        if (kept)
             list.setMarked(i, true);
     }
+}
+
+std::vector<std::string> KeepRules::unmatched() const {
+    std::vector<std::string> texts;
+    for (const Rule& rule : rules_) {
+        if (!rule.matched)
+            texts.push_back(rule.pattern->text());
+    }
+    return texts;
 }
 
 } // namespace uninst

@@ -13,6 +13,17 @@ class RunLog {
 public:
     virtual ~RunLog() = default;
     virtual void write(std::string_view line) = 0;
+
+    // A log kept in a file is created only once the run knows it lies
+    // outside what the run removes; until then its lines are held.
+    // The file's full path as the system names it; empty for a log that
+    // is no file.
+    virtual std::string filePath() const { return {}; }
+    // Creates or opens the file and writes the lines held so far. Throws
+    // Error naming the file and the reason when it cannot.
+    virtual void open() {}
+    // The file may not be written: nothing is created, held lines are dropped.
+    virtual void refuse() {}
 };
 
 // Writes a run's lines to a RunLog, if there is one. In a preview every

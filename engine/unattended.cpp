@@ -6,6 +6,7 @@
 #include "engine/logged_ports.h"
 #include "engine/planned_ports.h"
 #include "engine/run.h"
+#include "engine/system_paths.h"
 
 #include <exception>
 #include <new>
@@ -73,17 +74,54 @@ void reportStartUp(const RunReport& report, const UninstallState& state) {
                     ", the folder of another registered application, stays as it is.");
 }
 
+void admitLog(RunLog& log, const UninstallState& state, FileSystem& names, Shell* shell) {
+    const std::string path = log.filePath();
+    if (!path.empty()) {
+        std::vector<std::string> folders{state.installdir, startMenuRoot};
+        if (shell != nullptr) {
+            for (std::string& folder : shell->programsFolders())
+                folders.push_back(std::move(folder));
+        }
+        const std::string folded = names.foldCase(path);
+        for (const std::string& folder : folders) {
+            std::string inside = names.foldCase(folder);
+            if (inside.empty())
+                continue;
+            if (inside.back() != '\\')
+                inside.push_back('\\');
+            if (folded.size() <= inside.size() || folded.compare(0, inside.size(), inside) != 0)
+                continue;
+            log.refuse();
+            throw Error("Cannot use the log file " + path + ": it lies in " +
+                        (folder == state.installdir ? "the application's install folder "
+                                                    : "the start-menu folder ") +
+                        folder +
+                        ", whose files the run removes. Name a log file outside it. Nothing has "
+                        "been removed.");
+        }
+    }
+    log.open();
+}
+
+KeepRules keepRows(const std::vector<KeepPattern>& patterns, const UninstallState& state,
+                   FileSystem& names, Shell* shell, FileList& list, const RunReport& report) {
+    KeepRules rules(patterns, state.installdir, names, shell);
+    rules.markRows(list);
+    for (const std::string& pattern : rules.unmatched())
+        report.fact("Keep pattern matched no file: " + pattern);
+    return rules;
+}
+
 UninstallEnd uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs,
-                               FileList& list, Progress& progress,
-                               const std::vector<KeepPattern>& keep, const RunReport& report,
-                               Shell* shell, BlockedFiles* blocked) {
+                               FileList& list, Progress& progress, const KeepRules& keep,
+                               const RunReport& report, Shell* shell, BlockedFiles* blocked) {
     if (report.active()) {
         const std::size_t n = list.rowCount();
         for (std::size_t i = 0; i < n; ++i) {
             if (!list.isMarked(i))
                 continue;
             const std::string path = list.rowText(i);
-            const KeepPattern* pattern = keepingPattern(keep, state.installdir, path);
+            const KeepPattern* pattern = keep.keeping(path);
             report.action(
                 "Keep file: " + path +
                 (pattern != nullptr ? " (pattern " + pattern->text() + ")" : " (marked)"));
@@ -121,15 +159,29 @@ int runWithoutWindow(const Options& options, Registry& registry, FileSystem& fs,
                 formLoad(state, loggedRegistry, loggedFs, options.appName, list);
         }))
         return startFailureCode(state);
+    if (log != nullptr) {
+        try {
+            admitLog(*log, state, fs, shell);
+        } catch (const Error& error) {
+            report.error(error.what());
+            return exitLogFailed;
+        }
+    }
     reportStartUp(report, state);
 
+    KeepRules keep;
+    try {
+        keep = keepRows(options.keep, state, fs, shell, list, report);
+    } catch (const Error& error) {
+        report.error(error.what());
+        return exitBadCommandLine;
+    }
     UnseenProgress progress;
     DeleteAtRestartWhenInUse inUse;
     UninstallEnd end = UninstallEnd::removed;
     if (!reported(report, [&] {
-            markKeptRows(list, state.installdir, options.keep);
-            end = uninstallReported(state, loggedRegistry, loggedFs, list, progress, options.keep,
-                                    report, shell, &inUse);
+            end = uninstallReported(state, loggedRegistry, loggedFs, list, progress, keep, report,
+                                    shell, &inUse);
         }))
         return exitRunFailed;
     return end == UninstallEnd::restartNeeded ? exitRestartNeeded : exitRemoved;

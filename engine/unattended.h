@@ -41,9 +41,23 @@ void reportStartUp(const RunReport& report, const UninstallState& state);
 // stay and why (a pattern, or the user's mark). With a shell, the group in
 // its Programs folders goes too.
 UninstallEnd uninstallReported(UninstallState& state, Registry& registry, FileSystem& fs,
-                               FileList& list, Progress& progress,
-                               const std::vector<KeepPattern>& keep, const RunReport& report,
-                               Shell* shell = nullptr, BlockedFiles* blocked = nullptr);
+                               FileList& list, Progress& progress, const KeepRules& keep,
+                               const RunReport& report, Shell* shell = nullptr,
+                               BlockedFiles* blocked = nullptr);
+
+// Once start-up knows the install folder, before anything changes: a log
+// file inside the install folder or a start-menu folder is refused (the
+// run's removal would take it, or it is one of the application's own
+// files, the install log among them), anything else is opened. Throws Error
+// saying why; the run then ends with exitLogFailed.
+void admitLog(RunLog& log, const UninstallState& state, FileSystem& names, Shell* shell);
+
+// The keep patterns read against the install folder, the rows they name
+// marked, and the log told of each pattern that named no file. Throws
+// Error for a pattern that names no file below the install folder; the run
+// then ends with exitBadCommandLine.
+KeepRules keepRows(const std::vector<KeepPattern>& patterns, const UninstallState& state,
+                   FileSystem& names, Shell* shell, FileList& list, const RunReport& report);
 
 // A run nobody watches: the window's start-up and uninstall, with the rows
 // the keep patterns name marked. With options.preview the registry and the

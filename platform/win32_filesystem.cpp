@@ -248,6 +248,21 @@ FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
 
 } // namespace
 
+std::string Win32FileSystem::foldCase(const std::string& text) {
+    std::wstring wide = text::toWide(text);
+    if (wide.empty())
+        return text;
+    // Without LCMAP_LINGUISTIC_CASING the mapping is the file system's: one
+    // UTF-16 unit for one, the same in every locale.
+    std::wstring upper(wide.size(), L'\0');
+    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                     static_cast<int>(wide.size()), upper.data(),
+                                     static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (length != static_cast<int>(wide.size()))
+        return text;
+    return text::fromWide(upper);
+}
+
 std::string Win32FileSystem::fullPath(const std::string& path) {
     constexpr std::string_view operation = "resolve path";
     if (path.empty())

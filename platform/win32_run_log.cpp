@@ -36,76 +36,269 @@ bool sameFolded(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-std::wstring_view withoutLongPrefix(std::wstring_view path) {
+std::wstring withoutLongPrefix(std::wstring_view path) {
     constexpr std::wstring_view prefix = L"\\\\?\\";
-    return path.substr(0, prefix.size()) == prefix ? path.substr(prefix.size()) : path;
+    if (path.substr(0, prefix.size()) != prefix)
+        return std::wstring(path);
+    path.remove_prefix(prefix.size());
+    if (path.substr(0, 4) == L"UNC\\")
+        return L"\\\\" + std::wstring(path.substr(4));
+    return std::wstring(path);
 }
 
-// The log is appended to whatever the path opens. Anyone who can write to
-// the log's folder could have put a link there (Wine 8 opens a host
-// symbolic link's target and shows it as an ordinary file) or a second name
-// of another file, and the run would write into a file that is not its own.
-// The handle must hold one disk file whose only name is the path asked for.
-bool isPlainFileAt(HANDLE file, const std::wstring& asked) {
-    if (GetFileType(file) != FILE_TYPE_DISK)
-        return false;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1)
-        return false;
+// The system's name for what `handle` holds, every link resolved; empty when
+// it cannot say (Wine 8 fails past 260 characters).
+std::wstring finalName(HANDLE handle) {
+    std::wstring name(MAX_PATH * 4, L'\0');
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= name.size())
+        return {};
+    name.resize(length);
+    name = withoutLongPrefix(name);
+    while (name.size() > 3 && name.back() == L'\\')
+        name.pop_back();
+    return name;
+}
 
-    std::wstring full(asked.size() + MAX_PATH, L'\0');
+bool isLinkHandle(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    return !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) ||
+           (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+struct UnicodeText {
+    USHORT length;
+    USHORT maximumLength;
+    PWSTR text;
+};
+struct ObjectAttributes {
+    ULONG length;
+    HANDLE root;
+    UnicodeText* name;
+    ULONG attributes;
+    void* descriptor;
+    void* quality;
+};
+struct IoStatus {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+constexpr ULONG caseInsensitive = 0x40;
+constexpr ULONG openExisting = 1; // FILE_OPEN
+constexpr ULONG openOrCreate = 3; // FILE_OPEN_IF
+constexpr ULONG_PTR created = 2;  // FILE_CREATED
+constexpr ULONG directoryOnly = 0x1;
+constexpr ULONG synchronousIo = 0x20;
+constexpr ULONG fileOnly = 0x40;
+constexpr ULONG openTheLinkItself = 0x00200000;
+
+// NtCreateFile on `name` inside the folder `root`: one step, no link
+// followed. The handle is empty on failure, with the system's error code.
+DWORD openRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                   ULONG disposition, ULONG options, UniqueHandle<HANDLE, &CloseHandle, -1>& out,
+                   ULONG_PTR* information = nullptr) {
+    using CreateFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
+                                     LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto create = reinterpret_cast<CreateFile>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+    static const auto toError = reinterpret_cast<StatusToError>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    out.reset();
+    if (create == nullptr || toError == nullptr)
+        return ERROR_PROC_NOT_FOUND;
+    if (name.size() * sizeof(wchar_t) > 0xFFF0)
+        return ERROR_FILENAME_EXCED_RANGE;
+    std::wstring text = name;
+    UnicodeText unicode{static_cast<USHORT>(text.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(text.size() * sizeof(wchar_t)), text.data()};
+    ObjectAttributes attributes{sizeof(ObjectAttributes), root,    &unicode,
+                                caseInsensitive,          nullptr, nullptr};
+    IoStatus status{};
+    HANDLE handle = nullptr;
+    const LONG result =
+        create(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+               share, disposition, options | synchronousIo | openTheLinkItself, nullptr, 0);
+    if (result < 0)
+        return toError(result);
+    out.reset(handle);
+    if (information != nullptr)
+        *information = status.information;
+    return ERROR_SUCCESS;
+}
+
+std::string cannotOpen(const std::string& path, std::string_view why) {
+    return "Cannot open the log file " + path + ": " + std::string(why) +
+           " Nothing has been removed.";
+}
+
+const std::string_view linkRefusal =
+    "it is a link to another file, a file with more than one name or a device, or a folder on "
+    "its path is a link, and the run writes only to a file of its own in a folder reached "
+    "through no link.";
+
+} // namespace
+
+FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
+    const std::wstring wide = text::toWide(path);
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
     DWORD length =
-        GetFullPathNameW(asked.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0 || length >= full.size())
-        return false;
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (wide.empty() || length == 0 || length >= full.size())
+        throw Error(cannotOpen(asked_, "the system can make no path of it."));
     full.resize(length);
-    // A short (8.3) step in the path asked for is the same file.
+    // A short (8.3) step names the same folder; the long form is compared.
     std::wstring longForm(full.size() + MAX_PATH, L'\0');
     length = GetLongPathNameW(full.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
     if (length > 0 && length < longForm.size()) {
         longForm.resize(length);
         full = std::move(longForm);
     }
+    // Devices ("\\.\COM1", which "COM1" becomes) and the long-path form are
+    // no log files.
+    if (full.substr(0, 4) == L"\\\\.\\" || full.substr(0, 4) == L"\\\\?\\")
+        throw Error(cannotOpen(asked_, linkRefusal));
 
-    std::wstring final(full.size() + MAX_PATH, L'\0');
-    length = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= final.size())
-        return false;
-    final.resize(length);
-    std::wstring_view named = withoutLongPrefix(final);
-    std::wstring share;
-    if (named.substr(0, 4) == L"UNC\\") {
-        share.assign(L"\\\\").append(named.substr(4));
-        named = share;
+    // The root: "C:\" or "\\server\share\".
+    std::size_t rootEnd = 0;
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+        rootEnd = 3;
+    } else if (full.substr(0, 2) == L"\\\\") {
+        const std::size_t server = full.find(L'\\', 2);
+        const std::size_t share =
+            server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+        rootEnd = share == std::wstring::npos ? 0 : share + 1;
     }
-    return sameFolded(named, withoutLongPrefix(full));
+    const std::size_t lastSeparator = full.find_last_of(L'\\');
+    if (rootEnd == 0 || lastSeparator == std::wstring::npos || lastSeparator + 1 < rootEnd ||
+        lastSeparator + 1 == full.size())
+        throw Error(cannotOpen(asked_, "it names no file in a folder."));
+    name_ = full.substr(lastSeparator + 1);
+    if (name_.find(L':') != std::wstring::npos)
+        throw Error(cannotOpen(asked_, "a file name holds no \":\"."));
+
+    const std::wstring root = full.substr(0, rootEnd);
+    folder_.reset(CreateFileW(
+        root.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder_)
+        throw Error(cannotOpen(asked_, reason(GetLastError())));
+    std::size_t at = rootEnd;
+    while (at < lastSeparator) {
+        std::size_t end = full.find(L'\\', at);
+        if (end == std::wstring::npos || end > lastSeparator)
+            end = lastSeparator;
+        Handle step;
+        // Held without leave to delete: a folder of the path cannot be moved
+        // away and replaced while the run holds it.
+        const DWORD error =
+            openRelative(folder_.get(), full.substr(at, end - at),
+                         FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting, directoryOnly, step);
+        if (error != ERROR_SUCCESS)
+            throw Error(cannotOpen(asked_, reason(error == ERROR_FILE_NOT_FOUND
+                                                      ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)
+                                                      : error)));
+        if (isLinkHandle(step.get()))
+            throw Error(cannotOpen(asked_, linkRefusal));
+        folder_ = std::move(step);
+        at = end + 1;
+    }
+    // Wine 8 opens a host symbolic link as its target even when asked for
+    // the link itself; the name the system gives the held folder, every link
+    // resolved, then differs from the path walked.
+    folderName_ = finalName(folder_.get());
+    std::wstring walked = full.substr(0, lastSeparator);
+    if (walked.size() < rootEnd)
+        walked = root;
+    while (walked.size() > 3 && walked.back() == L'\\')
+        walked.pop_back();
+    if (folderName_.empty() || !sameFolded(folderName_, walked))
+        throw Error(cannotOpen(asked_, linkRefusal));
+    fullPath_ = text::fromWide(full);
 }
 
-} // namespace
-
-FileRunLog::FileRunLog(const std::string& path) {
-    const std::wstring wide = text::toWide(path);
+void FileRunLog::open() {
+    if (state_ != State::pending)
+        return;
+    ULONG_PTR information = 0;
     // Append-only access makes every write land at the end of the file, also
     // when another run appends to it at the same time.
-    file_.reset(CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file_)
-        throw Error("Cannot open the log file " + path + ": " + reason(GetLastError()) +
-                    " Nothing has been removed.");
-    if (!isPlainFileAt(file_.get(), wide)) {
-        file_.reset();
-        throw Error("Cannot open the log file " + path +
-                    ": it is a link to another file, a file with more than one name or a "
-                    "device, and the run writes only to a file of its own. Nothing has been "
-                    "removed.");
+    const DWORD error = openRelative(folder_.get(), name_, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, openOrCreate, fileOnly,
+                                     file_, &information);
+    if (error != ERROR_SUCCESS) {
+        giveUp();
+        throw Error(cannotOpen(asked_, reason(error)));
     }
+    BY_HANDLE_FILE_INFORMATION info{};
+    // Wine 8 opens a host symbolic link's target and shows it as an
+    // ordinary file: only its name tells.
+    const bool plain =
+        GetFileType(file_.get()) == FILE_TYPE_DISK &&
+        GetFileInformationByHandle(file_.get(), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1 &&
+        !folderName_.empty() &&
+        sameFolded(finalName(file_.get()),
+                   folderName_ + (folderName_.back() == L'\\' ? L"" : L"\\") + name_);
+    if (!plain) {
+        // What this open created behind a link goes again, found through the
+        // same folder and known by its file index.
+        if (information == created) {
+            Handle again;
+            BY_HANDLE_FILE_INFORMATION twin{};
+            if (openRelative(folder_.get(), name_, DELETE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, openExisting,
+                             fileOnly, again) == ERROR_SUCCESS &&
+                GetFileInformationByHandle(again.get(), &twin) &&
+                twin.nFileIndexHigh == info.nFileIndexHigh &&
+                twin.nFileIndexLow == info.nFileIndexLow &&
+                twin.dwVolumeSerialNumber == info.dwVolumeSerialNumber) {
+                FILE_DISPOSITION_INFO disposition{};
+                disposition.DeleteFile = TRUE;
+                SetFileInformationByHandle(again.get(), FileDispositionInfo, &disposition,
+                                           sizeof disposition);
+            }
+        }
+        file_.reset();
+        giveUp();
+        throw Error(cannotOpen(asked_, linkRefusal));
+    }
+    state_ = State::open;
+    for (const std::string& line : held_)
+        writeLine(file_.get(), line);
+    held_.clear();
+}
+
+void FileRunLog::refuse() {
+    giveUp();
+    folder_.reset();
+}
+
+void FileRunLog::giveUp() {
+    state_ = State::refused;
+    if (fallback_ != nullptr) {
+        for (const std::string& line : held_)
+            fallback_->write(line);
+    }
+    held_.clear();
 }
 
 void FileRunLog::write(std::string_view line) {
-    writeLine(file_.get(), line);
+    if (state_ == State::open)
+        writeLine(file_.get(), line);
+    else if (state_ == State::pending)
+        held_.emplace_back(line);
+    else if (fallback_ != nullptr)
+        fallback_->write(line);
 }
 
 HANDLE StandardOutputLog::handle() {

@@ -42,11 +42,11 @@ std::wstring_view argumentText(std::wstring_view line) {
     return line.substr(at);
 }
 
-// The usage text in a message box, or on standard output for a run without
-// a window.
-void showUsage(bool windowless) {
+// The usage text in a message box, or on standard output for a run nobody
+// watches.
+void showUsage(bool unattended) {
     const std::string usage = uninst::usageText();
-    if (windowless) {
+    if (unattended) {
         if (HANDLE output = uninst::StandardOutputLog::handle())
             uninst::StandardOutputLog(output).write(usage);
         return;
@@ -69,19 +69,34 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     const Options& options = parsed.options;
 
-    // The log opens before anything else happens: without it an unattended
-    // run would leave no account, so it changes nothing.
+    // The log's folder opens before anything else happens: without it an
+    // unattended run would leave no account, so it changes nothing. The file
+    // itself is created once start-up has found the install folder, and only
+    // outside it; lines wait for it until then.
     if (options.logFile) {
         std::string failure;
+        HANDLE output = StandardOutputLog::handle();
         try {
             logs.active = &logs.file.emplace(*options.logFile);
+            if (output != nullptr)
+                logs.file->fallBackTo(&logs.output.emplace(output));
         } catch (const Error& error) {
             failure = error.what();
         }
         if (!failure.empty()) {
+            // A line read otherwise than meant may name its log wrongly too:
+            // the caller learns first that the line was not understood.
+            if (!parsed.error.empty())
+                failure = parsed.error;
+            if (output != nullptr) {
+                logs.active = &logs.output.emplace(output);
+                reportStart(*logs.active, localTimeText(), arguments);
+                RunReport(logs.active, false).error(failure);
+            }
             if (!options.unattended())
-                showErrorReport(nullptr, failure);
-            return exitLogFailed;
+                showErrorReport(nullptr,
+                                parsed.error.empty() ? failure : failure + "\n\n" + usageText());
+            return parsed.error.empty() ? exitLogFailed : exitBadCommandLine;
         }
     }
     if (logs.active == nullptr && !options.help &&
@@ -102,7 +117,7 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     }
     sendErrorReportsTo(report, !options.unattended());
     if (options.help) {
-        showUsage(options.quiet);
+        showUsage(options.unattended());
         return exitRemoved;
     }
 
@@ -133,9 +148,32 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         return exitRunFailed;
     if (!window.Form_Load(load))
         return startFailureCode(state);
+    if (logs.file) {
+        std::string failure;
+        try {
+            admitLog(*logs.file, state, fs, &shell);
+        } catch (const Error& error) {
+            failure = error.what();
+        }
+        if (!failure.empty()) {
+            showErrorReport(nullptr, failure);
+            return exitLogFailed;
+        }
+    }
     reportStartUp(report, state);
-    if (!runHandler(nullptr, [&] { window.keepAndReport(options.keep, report); }))
+    std::string refused;
+    if (!runHandler(nullptr, [&] {
+            try {
+                window.keepAndReport(options.keep, report);
+            } catch (const Error& error) {
+                refused = error.what();
+            }
+        }))
         return exitRunFailed;
+    if (!refused.empty()) {
+        showErrorReport(nullptr, refused);
+        return exitBadCommandLine;
+    }
     window.show(showCommand);
     if (options.passive)
         window.pressUninstall();
@@ -153,7 +191,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!runHandler(nullptr, [&] { arguments = text::fromWide(argumentText(GetCommandLineW())); }))
         return exitRunFailed;
     Logs logs;
-    const int code = runProgram(instance, showCommand, arguments, logs);
+    int code = runProgram(instance, showCommand, arguments, logs);
+    // A run that ended before its log was judged (a bad command line, a name
+    // registered nowhere) found no install folder for it to lie in.
+    if (logs.file && logs.file->pending()) {
+        try {
+            logs.file->open();
+        } catch (const Error&) {
+            if (code != exitBadCommandLine)
+                code = exitLogFailed;
+        }
+    }
     if (logs.active != nullptr)
         reportExit(*logs.active, code);
     return code;

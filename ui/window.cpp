@@ -216,9 +216,8 @@ void uninstallfrm::onDestroy() {
 }
 
 void uninstallfrm::keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report) {
-    keep_ = &keep;
+    keep_ = keepRows(keep, state_, fs_, &shell_, listfiles, report);
     report_ = &report;
-    markKeptRows(listfiles, state_.installdir, keep);
 }
 
 void uninstallfrm::pressUninstall() {
@@ -235,7 +234,6 @@ void uninstallfrm::Command4_Click() {
     if (clicked_)
         return;
     clicked_ = true;
-    static const std::vector<KeepPattern> none;
     static const RunReport silent;
     // Nobody watches a passive run: a file in use goes at the next restart
     // rather than waiting for an answer.
@@ -244,8 +242,7 @@ void uninstallfrm::Command4_Click() {
     BlockedFiles* const blocked = passive_ ? static_cast<BlockedFiles*>(&inUse) : &prompt;
     UninstallEnd end = UninstallEnd::removed;
     const bool completed = runHandler(hwnd_, [&] {
-        end = uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1,
-                                keep_ != nullptr ? *keep_ : none,
+        end = uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1, keep_,
                                 report_ != nullptr ? *report_ : silent, &shell_, blocked);
     });
     if (!completed)

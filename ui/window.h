@@ -37,9 +37,10 @@ public:
     // exitFailed.
     bool Form_Load(BackgroundLoad& load);
 
-    // The rows `keep` names start out marked, and the uninstall tells
-    // `report` which files stay and why. Call after Form_Load; both must
-    // outlive the window.
+    // The rows the keep patterns name start out marked, and the uninstall
+    // tells `report` which files stay and why. Call after Form_Load; `report`
+    // must outlive the window. Throws Error, having changed nothing, for a
+    // pattern that names no file below the install folder.
     void keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report);
 
     void show(int showCommand);
@@ -83,7 +84,7 @@ private:
     ProgressBar ProgressBar1; // how far the uninstall has come
     HWND Frame2 = nullptr;    // the frame around the bar
 
-    const std::vector<KeepPattern>* keep_ = nullptr;
+    KeepRules keep_;
     const RunReport* report_ = nullptr;
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;

@@ -73,6 +73,26 @@ TEST_F(FileSystemContract, FilesStillThereAreThoseStandingAtTheirPathAndNoLink) 
     EXPECT_TRUE(fs().filesStillThere(at("Gone"), {at("Gone\\a.txt")}).empty());
 }
 
+// Two spellings fold alike exactly when they open the same file: the keep
+// patterns rely on it to compare as the system does.
+TEST_F(FileSystemContract, NamesFoldAlikeExactlyWhenTheyNameTheSameFile) {
+    const std::pair<std::string, std::string> spellings[] = {
+        {"Έγγραφα", "έγγραφα"},     {"ΣΗΜΕΊΩΣΗ.TXT", "σημείωση.txt"},
+        {"Ґрунт.dat", "ґрунт.dat"}, {"Ǎ.txt", "ǎ.TXT"},
+        {"Ệ.txt", "ệ.txt"},         {"ＤＡＴＡ", "ｄａｔａ"},
+    };
+    for (const auto& [created, other] : spellings) {
+        SCOPED_TRACE(created);
+        world_->createFile(at(created), "x");
+        EXPECT_TRUE(world_->fileExists(at(other)));
+        EXPECT_EQ(fs().foldCase(at(created)), fs().foldCase(at(other)));
+    }
+    // Other letters, and one letter for two, are other names.
+    EXPECT_NE(fs().foldCase("cafe"), fs().foldCase("café"));
+    EXPECT_NE(fs().foldCase("STRASSE"), fs().foldCase("straße"));
+    EXPECT_EQ(fs().foldCase("a\\b/c.TXT"), fs().foldCase("A\\B/C.txt"));
+}
+
 TEST_F(FileSystemContract, ListingReportsEachItemOnceWithFullPathsFilesApartFromFolders) {
     world_->createFile(at("b.txt"), "b");
     world_->createFile(at("A.dll"), "a");

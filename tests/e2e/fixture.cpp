@@ -362,6 +362,55 @@ Uninstaller::Uninstaller(const std::wstring& arguments, bool bareName) {
         fixtureFailed("starting", program, GetLastError());
 }
 
+Uninstaller::Uninstaller(const Exact& exact) {
+    const std::wstring program = uninstallerPath();
+    std::wstring commandLine = exact.commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process_))
+        fixtureFailed("starting", program, GetLastError());
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK findVisibleWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+long Uninstaller::exitStatusUnwatched(std::wstring& window, DWORD timeoutMs) {
+    window.clear();
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(process_.hProcess, 10) == WAIT_TIMEOUT) {
+        WindowSearch search{process_.dwProcessId, nullptr};
+        EnumWindows(findVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr && window.empty()) {
+            wchar_t caption[256] = {};
+            GetWindowTextW(search.found, caption, 256);
+            const std::wstring text = uninst::driver::messageText(search.found);
+            window = std::wstring(L"window \"") + caption + L"\" " + text;
+            PostMessageW(search.found, WM_CLOSE, 0, 0);
+        }
+        if (GetTickCount() - start > timeoutMs)
+            break;
+    }
+    return exitStatus(0);
+}
+
 Uninstaller::~Uninstaller() {
     if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
         TerminateProcess(process_.hProcess, 99);

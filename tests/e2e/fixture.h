@@ -67,6 +67,12 @@ public:
     // blanks included. The name is the quoted full path, or, with
     // `bareName`, just "uninstall.exe" as someone might type it.
     explicit Uninstaller(const std::wstring& arguments, bool bareName = false);
+    // Started with exactly `commandLine`, the program's own name included,
+    // as a deployment tool writes it.
+    struct Exact {
+        std::wstring commandLine;
+    };
+    explicit Uninstaller(const Exact& exact);
     ~Uninstaller();
     Uninstaller(const Uninstaller&) = delete;
     Uninstaller& operator=(const Uninstaller&) = delete;
@@ -80,6 +86,11 @@ public:
     // The exit status, or -1 when the program did not end in time (it is
     // then ended by force).
     long exitStatus(DWORD timeoutMs = 30000);
+    // The same for a run nobody watches, which must end by itself; watches
+    // meanwhile for any top-level window of the program (a message box
+    // included) and names the first one seen in `window`, whose text is
+    // then given, and closes it.
+    long exitStatusUnwatched(std::wstring& window, DWORD timeoutMs = 30000);
 
 private:
     PROCESS_INFORMATION process_{};

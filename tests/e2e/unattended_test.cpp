@@ -365,6 +365,228 @@ TEST_F(Unattended, ExitCodesReachTheCallerWhole) {
     setReadOnly(installDir + L"\\readme.txt", false);
 }
 
+// A command line exactly as a deployment tool writes it, after the quoted
+// path of the program. The run must end by itself: `window` names any window
+// or message box it showed.
+long runExact(const std::wstring& afterProgram, std::wstring& window) {
+    Uninstaller run(Uninstaller::Exact{L"\"" + uninstallerPath() + L"\" " + afterProgram});
+    return run.exitStatusUnwatched(window);
+}
+
+// Everything a run could create or change outside the application: the log
+// folder and the folder a link in it leads to.
+std::vector<std::string> outside() {
+    std::vector<std::string> seen;
+    for (const std::wstring& root : {logsDir, linkTarget}) {
+        for (const std::wstring& file : filesInListingOrder(root))
+            seen.push_back(narrow(file) + " = " + readFile(file));
+    }
+    return seen;
+}
+
+TEST_F(Unattended, OptionsQuotedWholeOrInPartAreTheOptionsTheyName) {
+    const std::wstring logArg = L"\"/log:" + logFile + L"\"";
+    for (const std::wstring& line :
+         {L"/quiet \"/keep:*.mdb\" \"/keep:My Data\\*\" " + logArg + L" \"" + app + L"\"",
+          L"\"/quiet\" /keep:\"*.mdb\" /keep:My\" \"Data\\* /log:\"" + logFile + L"\" " + app +
+              L"  "}) {
+        SCOPED_TRACE(narrow(line));
+        buildApp();
+        createFolder(installDir + L"\\My Data");
+        createFile(installDir + L"\\My Data\\notes.txt", "mine");
+        createFolder(logsDir);
+        std::wstring window;
+        ASSERT_EQ(runExact(line, window), 0) << readFile(logFile);
+        EXPECT_EQ(window, L"") << narrow(window);
+        EXPECT_TRUE(fileExists(installDir + L"\\data.mdb"));
+        EXPECT_EQ(readFile(installDir + L"\\My Data\\notes.txt"), "mine");
+        EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        const std::vector<std::string> log = linesOf(readFile(logFile));
+        EXPECT_TRUE(
+            has(log, "Keep file: " + installed("My Data\\notes.txt") + " (pattern My Data\\*)"));
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "Exit code: 0");
+        const std::vector<std::string> created = outside();
+        ASSERT_EQ(created.size(), 1u);
+        EXPECT_EQ(created[0].rfind(narrow(logFile) + " = ", 0), 0u) << created[0];
+        removeTree(installDir);
+        removeTree(logsDir);
+    }
+}
+
+TEST_F(Unattended, OptionsAfterTheNameAreRefusedAndNobodyIsAsked) {
+    buildApp();
+    createFolder(logsDir);
+    const std::vector<std::string> untouched = world();
+    const std::vector<std::string> nothingOutside = outside();
+    struct Case {
+        std::wstring line;
+        long code;
+    };
+    for (const Case& c : std::vector<Case>{
+             {app + L" /quiet", 1639},
+             {app + L" /passive", 1639},
+             {app + L" \"/PREVIEW\"", 1639},
+             {L"/quiet " + app + L" /keep:*.mdb", 1639},
+             {L"/quiet:yes " + app, 1639},
+             {L"/bogus \"/log:x " + app + L" /quiet", 1639},
+             {L"/preview /?", 0},
+             {L"/passive /?", 0},
+         }) {
+        SCOPED_TRACE(narrow(c.line));
+        std::wstring window;
+        EXPECT_EQ(runExact(c.line, window), c.code);
+        EXPECT_EQ(window, L"") << narrow(window);
+    }
+    EXPECT_EQ(world(), untouched);
+    EXPECT_EQ(outside(), nothingOutside);
+
+    // With nobody said to be absent, the fault is shown before the end.
+    Uninstaller run(app + L" /keep:*.mdb");
+    const std::wstring report = run.takeErrorReport();
+    EXPECT_NE(report.find(L"follows the application name"), std::wstring::npos) << narrow(report);
+    EXPECT_EQ(run.exitStatus(), 1639);
+    EXPECT_EQ(world(), untouched);
+}
+
+TEST_F(Unattended, KeepPatternsThatCanNameNoFileBelowTheFolderChangeNothing) {
+    buildApp();
+    createFolder(logsDir);
+    const std::vector<std::string> untouched = world();
+    for (const std::wstring pattern :
+         {L"/keep:\"C:\\E2E Other\\data.mdb\"", L"/keep:D:\\E2E App\\data.mdb",
+          L"/keep:.\\data.mdb", L"/keep:\"data.mdb \"", L"/keep:..\\E2E App\\data.mdb",
+          L"\"/keep:C:\\Program Files\\*\""}) {
+        SCOPED_TRACE(narrow(pattern));
+        std::wstring window;
+        EXPECT_EQ(runExact(L"/quiet /keep:*.hlp " + pattern + L" /log:\"" + logFile + L"\" " + app,
+                           window),
+                  1639);
+        EXPECT_EQ(window, L"") << narrow(window);
+        const std::vector<std::string> log = linesOf(readFile(logFile));
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2].rfind("Error: The keep pattern", 0), 0u)
+            << log[log.size() - 2];
+    }
+    // With the window, a message names it before the window shows.
+    {
+        Uninstaller run(L"/keep:\"C:\\E2E Other\\data.mdb\" " + app);
+        const std::wstring report = run.takeErrorReport();
+        EXPECT_NE(report.find(L"C:\\E2E Other\\data.mdb"), std::wstring::npos) << narrow(report);
+        EXPECT_EQ(run.exitStatus(), 1639);
+    }
+    EXPECT_EQ(world(), untouched);
+
+    // The preview names a pattern that would keep nothing.
+    const Captured preview = runCaptured(L"/preview \"/keep:E2E App\\readme.txt\" " + app);
+    EXPECT_EQ(preview.code, 0) << preview.output;
+    EXPECT_TRUE(has(linesOf(preview.output), "Keep pattern matched no file: E2E App\\readme.txt"))
+        << preview.output;
+
+    // The install folder named in full, or through a variable, is the path
+    // below it; a pattern that kept nothing is named.
+    std::wstring window;
+    ASSERT_EQ(runExact(L"/quiet \"/keep:" + installDir +
+                           L"\\data.mdb\" \"/keep:%ProgramFiles%\\E2E App\\help\\*\" \"/keep:E2E "
+                           L"App\\readme.txt\" /log:\"" +
+                           logFile + L"\" " + app,
+                       window),
+              0)
+        << readFile(logFile);
+    EXPECT_EQ(window, L"") << narrow(window);
+    EXPECT_TRUE(fileExists(installDir + L"\\data.mdb"));
+    EXPECT_TRUE(fileExists(installDir + L"\\help\\img\\logo.bmp"));
+    EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
+    EXPECT_TRUE(
+        has(linesOf(readFile(logFile)), "Keep pattern matched no file: E2E App\\readme.txt"));
+}
+
+TEST_F(Unattended, KeepPatternsFoldLettersAsTheFileSystemDoes) {
+    buildApp();
+    for (const wchar_t* name :
+         {L"\u0388\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1\\letter.doc",
+          L"\u03c3\u03b7\u03bc\u03b5\u03af\u03c9\u03c3\u03b7.txt",
+          L"\u0491\u0440\u0443\u043d\u0442.dat", L"\u01ce.txt", L"\uff44\uff41\uff54\uff41.txt"}) {
+        const std::wstring path = installDir + L"\\" + name;
+        createFolder(path.substr(0, path.find_last_of(L'\\')));
+        createFile(path, "kept");
+    }
+    const std::vector<std::string> nothingOutside = outside();
+    std::wstring window;
+    ASSERT_EQ(runExact(L"/quiet /keep:\u03ad\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1\\* "
+                       L"/keep:\u03a3\u0397\u039c\u0395\u038a\u03a9\u03a3\u0397.TXT "
+                       L"/keep:\u0490\u0420\u0423\u041d\u0422.DAT /keep:\u01cd.TXT "
+                       L"/keep:\uff24\uff21\uff34\uff21.TXT " +
+                           app,
+                       window),
+              0);
+    EXPECT_EQ(window, L"") << narrow(window);
+    for (const wchar_t* name :
+         {L"\u0388\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1\\letter.doc",
+          L"\u03c3\u03b7\u03bc\u03b5\u03af\u03c9\u03c3\u03b7.txt",
+          L"\u0491\u0440\u0443\u043d\u0442.dat", L"\u01ce.txt", L"\uff44\uff41\uff54\uff41.txt"})
+        EXPECT_EQ(readFile(installDir + L"\\" + name), "kept") << narrow(name);
+    EXPECT_FALSE(fileExists(installDir + L"\\readme.txt"));
+    EXPECT_EQ(outside(), nothingOutside);
+}
+
+TEST_F(Unattended, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
+    buildApp();
+    const std::vector<std::string> untouched = world();
+    for (const std::wstring& log : {installDir + L"\\u.log", installDir + L"\\st6unst.log",
+                                    installDir + L"\\help\\u.log", menu + L"\\u.log"}) {
+        SCOPED_TRACE(narrow(log));
+        std::wstring window;
+        EXPECT_EQ(runExact(L"/quiet \"/log:" + log + L"\" " + app, window), 1622);
+        EXPECT_EQ(window, L"") << narrow(window);
+        EXPECT_EQ(world(), untouched);
+    }
+    // A deployment agent that captures the standard output still reads why.
+    const Captured captured = runCaptured(L"/quiet \"/log:" + installDir + L"\\u.log\" " + app);
+    EXPECT_EQ(captured.code, 1622);
+    const std::vector<std::string> told = linesOf(captured.output);
+    ASSERT_GE(told.size(), 3u) << captured.output;
+    EXPECT_EQ(told.front().rfind("Start: ", 0), 0u) << told.front();
+    EXPECT_NE(told[told.size() - 2].find("install folder"), std::string::npos) << captured.output;
+    EXPECT_EQ(told.back(), "Exit code: 1622");
+    const Captured missing = runCaptured(L"/quiet \"/log:C:\\E2E Nowhere\\u.log\" " + app);
+    EXPECT_EQ(missing.code, 1622);
+    EXPECT_NE(missing.output.find("Error: Cannot open the log file C:\\E2E Nowhere\\u.log"),
+              std::string::npos)
+        << missing.output;
+    EXPECT_EQ(world(), untouched);
+
+    // With the window, the refusal is shown before the window is.
+    Uninstaller run(L"/log:\"" + installDir + L"\\u.log\" " + app);
+    const std::wstring report = run.takeErrorReport();
+    EXPECT_NE(report.find(L"install folder"), std::wstring::npos) << narrow(report);
+    EXPECT_EQ(run.exitStatus(), 1622);
+    EXPECT_EQ(world(), untouched);
+}
+
+// A standard user can make the log folder a deployment names, or a folder
+// on its way, a link to another folder.
+TEST_F(Unattended, LogFolderThatIsALinkGetsNoFileBehindIt) {
+    buildApp();
+    createFolder(logsDir);
+    createFolder(linkTarget + L"\\sub");
+    if (!createFolderLink(logsDir + L"\\Linked", linkTarget))
+        GTEST_SKIP() << "this system cannot make a folder link for the test";
+    const std::vector<std::string> untouched = world();
+    const std::vector<std::string> nothingOutside = outside();
+    for (const std::wstring& log :
+         {logsDir + L"\\Linked\\myapp-uninstall.log", logsDir + L"\\Linked\\sub\\u.log"}) {
+        SCOPED_TRACE(narrow(log));
+        std::wstring window;
+        EXPECT_EQ(runExact(L"/quiet \"/log:" + log + L"\" " + app, window), 1622);
+        EXPECT_EQ(window, L"") << narrow(window);
+        EXPECT_EQ(world(), untouched);
+        EXPECT_EQ(outside(), nothingOutside);
+    }
+    removeLink(logsDir + L"\\Linked");
+}
+
 TEST_F(Unattended, OneRunPerApplicationAtATime) {
     buildApp();
     const std::vector<std::string> untouched = world();

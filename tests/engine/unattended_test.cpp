@@ -23,6 +23,20 @@ public:
     Lines lines;
 };
 
+// A log kept in a file at `path`, which the run must judge before opening.
+class FileLog : public LogLines {
+public:
+    explicit FileLog(std::string path) : path_(std::move(path)) {}
+    std::string filePath() const override { return path_; }
+    void open() override { opened = true; }
+    void refuse() override { refused = true; }
+    bool opened = false;
+    bool refused = false;
+
+private:
+    std::string path_;
+};
+
 Options quietWith(const std::vector<std::string>& keep, const std::string& app = sample::exe) {
     Options options;
     options.quiet = true;
@@ -227,6 +241,52 @@ TEST(QuietRun, RunsWithoutALog) {
     EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb"}), w.registry, w.fs, nullptr), exitRemoved);
     EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
     EXPECT_FALSE(w.fs.fileExists(sample::readme));
+}
+
+TEST(QuietRun, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
+    for (const std::string& path :
+         Lines{sample::log, sample::installdir + "\\logs\\u.log", "c:\\program files\\MYAPP\\u.log",
+               sample::groupFolder + "\\u.log", MemoryShell::commonPrograms + "\\u.log"}) {
+        SCOPED_TRACE(path);
+        SampleWorld w;
+        MemoryShell shell(w.fs);
+        const World before = snapshot(w);
+        FileLog log(path);
+        EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb"}), w.registry, w.fs, &log, &shell),
+                  exitLogFailed);
+        EXPECT_TRUE(log.refused);
+        EXPECT_FALSE(log.opened);
+        EXPECT_EQ(snapshot(w).files, before.files);
+        EXPECT_EQ(snapshot(w).registry, before.registry);
+    }
+    // Beside the install folder is outside it.
+    SampleWorld w;
+    FileLog log("C:\\Program Files\\MyApp.log");
+    EXPECT_EQ(runWithoutWindow(quietWith({}), w.registry, w.fs, &log), exitRemoved);
+    EXPECT_TRUE(log.opened);
+}
+
+TEST(QuietRun, KeepPatternThatNamesNoFileBelowTheFolderChangesNothing) {
+    SampleWorld w;
+    const World before = snapshot(w);
+    LogLines log;
+    EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb", "D:\\MyApp\\data.mdb"}), w.registry, w.fs, &log),
+              exitBadCommandLine);
+    EXPECT_EQ(snapshot(w).files, before.files);
+    EXPECT_EQ(snapshot(w).registry, before.registry);
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_NE(log.lines.back().find("D:\\MyApp\\data.mdb"), std::string::npos) << log.lines.back();
+
+    // The folder in full keeps the file; a pattern that kept nothing is named.
+    LogLines kept;
+    EXPECT_EQ(runWithoutWindow(quietWith({"C:\\PROGRAM FILES\\myapp\\data.mdb", "MyApp\\*.doc"}),
+                               w.registry, w.fs, &kept),
+              exitRemoved);
+    EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
+    EXPECT_FALSE(w.fs.fileExists(sample::readme));
+    EXPECT_TRUE(contains(kept.lines, "Keep pattern matched no file: MyApp\\*.doc"));
+    EXPECT_FALSE(
+        contains(kept.lines, "Keep pattern matched no file: C:\\PROGRAM FILES\\myapp\\data.mdb"));
 }
 
 } // namespace

@@ -354,6 +354,10 @@ void MemoryFileSystem::setDriveFolder(const std::string& path) {
     driveFolders_[driveLetter(full)] = full;
 }
 
+std::string MemoryFileSystem::foldCase(const std::string& text) {
+    return memory::foldText(text);
+}
+
 std::string MemoryFileSystem::fullPath(const std::string& path) {
     if (path.empty())
         fail("resolve path", path,

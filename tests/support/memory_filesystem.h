@@ -75,6 +75,7 @@ public:
 
     std::string fullPath(const std::string& path) override;
 
+    std::string foldCase(const std::string& text) override;
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     void setRemovalRoots(const std::vector<std::string>& roots) override;

@@ -8,9 +8,9 @@ namespace uninst::memory {
 
 // The in-memory registry and file system compare and order names as NTFS and
 // the registry do: both sides upper-cased and compared as UTF-16 code units.
-// The upper-casing covers ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic
-// and the full-width forms, which is what names in tests use; other
-// characters compare exactly.
+// The upper-casing covers ASCII, Latin-1, Latin Extended-A and -B, Latin
+// Extended Additional, Greek, Cyrillic and the full-width forms, which is
+// what names in tests use; other characters compare exactly.
 
 inline char32_t upcase(char32_t c) {
     if (c >= U'a' && c <= U'z')
@@ -23,8 +23,13 @@ inline char32_t upcase(char32_t c) {
         return 0x178;
     if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
         return c & ~char32_t{1};
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) || (c >= 0x1CD && c <= 0x1DC))
         return (c % 2 == 0) ? c - 1 : c;
+    // Runs of pairs with the capital on the even code point.
+    if ((c >= 0x1DE && c <= 0x1EF) || (c >= 0x1F8 && c <= 0x21F) || (c >= 0x222 && c <= 0x233) ||
+        (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F) ||
+        (c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF))
+        return c & ~char32_t{1};
     if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB))
         return c - 0x20;
     if (c == 0x3C2)
@@ -104,6 +109,39 @@ inline std::u16string foldName(std::string_view utf8) {
     std::u16string key;
     foldInto(utf8, key);
     return key;
+}
+
+// The folded text itself, as UTF-8: a byte that was not part of valid UTF-8
+// comes back as it was.
+inline std::string foldText(std::string_view utf8) {
+    const std::u16string key = foldName(utf8);
+    std::string out;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        char32_t c = key[i];
+        if (c >= 0xDC00 && c <= 0xDCFF && (i == 0 || key[i - 1] < 0xD800 || key[i - 1] > 0xDBFF)) {
+            out.push_back(static_cast<char>(c - 0xDC00));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < key.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (key[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
 }
 
 } // namespace uninst::memory

@@ -1,5 +1,6 @@
 #include "platform/win32_registry.h"
 
+#include "engine/system_paths.h"
 #include "platform/text_encoding.h"
 #include "platform/unique_handle.h"
 
@@ -102,6 +103,49 @@ bool isRegistryLink(HKEY key) {
            type == REG_LINK;
 }
 
+// Where a registry link leads, as the system stores it: an NT path such as
+// "\Registry\Machine\Software\...", without a terminator. Empty when the
+// key holds no link target.
+std::wstring linkTarget(HKEY key) {
+    wchar_t target[512];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof target;
+    if (RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, reinterpret_cast<BYTE*>(target),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_LINK)
+        return {};
+    return std::wstring(target, size / sizeof(wchar_t));
+}
+
+bool sameWideName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool isWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+}
+
+// On 64-bit Windows a 32-bit program sees its own view of HKLM\SOFTWARE
+// (WOW6432Node), except for the keys the system shares between the two
+// views, which both see as the one 64-bit key. Of the keys the run opens,
+// App Paths is shared (Windows 7 and later; an executable registered by a
+// 32-bit or a 64-bit setup starts from either side); Uninstall and
+// SharedDLLs are redirected, each view keeping its own. Windows maps a shared
+// key without a link; Wine makes the 32-bit side a registry link to the
+// 64-bit key. That link is the system's arrangement, not one planted in the
+// run's way, exactly when the program runs under WOW64, the key is a shared
+// one, and the link leads to the same path in the 64-bit view.
+bool isSharedViewLink(Registry::Key root, const std::string& path, HKEY link) {
+    if (root != Registry::localMachine || !isWow64())
+        return false;
+    const std::wstring wide = text::toWide(path);
+    if (!sameWideName(wide, text::toWide(appPathsKeyPath)))
+        return false;
+    return sameWideName(linkTarget(link), L"\\Registry\\Machine\\" + wide);
+}
+
 // Removes `name` below `parent` and everything below it, deepest first.
 // Every key is opened as itself, never through a link, and a key is deleted
 // through the handle that showed it is no link. Depth is bounded by the
@@ -186,13 +230,28 @@ RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& ou
     // A key the run works on (SharedDLLs, the Uninstall and App Paths lists,
     // an entry) that is a registry link would have its counts lowered and
     // its entries deleted in the link's target, outside them. Opened as
-    // itself, a link is refused as one that cannot be opened.
+    // itself, a link is refused as one that cannot be opened, unless it is
+    // the system's own link between the two registry views: then the key it
+    // leads to is opened as itself in the 64-bit view, and refused in turn
+    // if that is a link too.
+    const std::string ansiPath = text::toAnsi(path);
     HKEY opened = nullptr;
-    LONG status = RegOpenKeyExA(hkey(root), text::toAnsi(path).c_str(), REG_OPTION_OPEN_LINK,
-                                keyAccess, &opened);
+    LONG status =
+        RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK, keyAccess, &opened);
     if (status == ERROR_SUCCESS && isRegistryLink(opened)) {
+        const bool shared = isSharedViewLink(root, path, opened);
         RegCloseKey(opened);
+        opened = nullptr;
         status = ERROR_ACCESS_DENIED;
+        if (shared && RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK,
+                                    keyAccess | KEY_WOW64_64KEY, &opened) == ERROR_SUCCESS) {
+            if (isRegistryLink(opened)) {
+                RegCloseKey(opened);
+                opened = nullptr;
+            } else {
+                status = ERROR_SUCCESS;
+            }
+        }
     }
     if (status == ERROR_SUCCESS) {
         out = reinterpret_cast<Key>(opened);

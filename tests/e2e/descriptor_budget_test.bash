@@ -12,9 +12,14 @@ wine_run=$1
 prefix=${UNINST_WINEPREFIX:-$2}
 exe=$3
 run() { "$wine_run" --prefix-default "$prefix" "$@"; }
+# The keys as the 32-bit program and a 32-bit setup see them: in a 64-bit
+# prefix Wine's reg is a 64-bit program, and /reg:32 gives it their view.
+reg_view=()
+[[ ${UNINST_WINEARCH:-win32} != win64 ]] || reg_view=(/reg:32)
+reg32() { run reg "$@" "${reg_view[@]}"; }
 
 run --prepare
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX=$prefix WINEARCH=${UNINST_WINEARCH:-win32} WINEDEBUG=-all
 drive=$prefix/drive_c
 app="$drive/E2E Budget App"
 outside="$drive/E2E Budget Outside"
@@ -28,8 +33,8 @@ clean() {
     # The next run starts a server with the machine's own limits.
     wineserver -k 2>/dev/null || true
     rm -rf "$app" "$outside"
-    run reg delete "$key" /f >/dev/null 2>&1 || true
-    run reg delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
+    reg32 delete "$key" /f >/dev/null 2>&1 || true
+    reg32 delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
 }
 trap clean EXIT
 clean
@@ -45,8 +50,8 @@ done
 echo x >"$app/e2ebudget.exe"
 printf 'ACTION: CreateDir: "C:\\E2E Budget App"\r\nACTION: SystemFile: "%s"\r\n' \
     "$shared_file" >"$app/ST6UNST.LOG"
-run reg add "$key" /ve /d 'C:\E2E Budget App\e2ebudget.exe' /f >/dev/null
-run reg add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
+reg32 add "$key" /ve /d 'C:\E2E Budget App\e2ebudget.exe' /f >/dev/null
+reg32 add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
 
 # A server that may keep only $budget descriptors open, fewer than the files.
 wineserver -k 2>/dev/null || true
@@ -66,10 +71,10 @@ check() {
 }
 status=0
 run "$exe" /quiet e2ebudget.exe >/dev/null || status=$?
-count=$(run reg query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EBUDGET/ {print $3}')
+count=$(reg32 query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EBUDGET/ {print $3}')
 check '[[ $status == 0 ]]' "the quiet run ended with status $status"
 check '[[ ! -e $app ]]' "the install folder stayed, with $(find "$app" -type f | wc -l) files"
 check '[[ $count == 0x2 ]]' "the count is $count, not 0x2"
 check '[[ -f $outside/keep.txt ]]' "a file outside the application was deleted"
-check '! run reg query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
+check '! reg32 query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
 exit $failed

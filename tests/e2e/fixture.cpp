@@ -58,11 +58,12 @@ using uninst::test::KeyHandle;
 // Opens, or with `create` creates, the key at `path` under
 // HKEY_LOCAL_MACHINE; `key` stays empty when the returned status is not
 // ERROR_SUCCESS.
-LONG openKey(const std::wstring& path, bool create, KeyHandle& key) {
-    const LONG status =
-        create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, key.put(), nullptr)
-               : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.put());
+LONG openKey(const std::wstring& path, bool create, KeyHandle& key, REGSAM view = 0) {
+    const REGSAM access = KEY_ALL_ACCESS | view;
+    const LONG status = create
+                            ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                              access, nullptr, key.put(), nullptr)
+                            : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.put());
     if (status != ERROR_SUCCESS)
         key.release();
     return status;
@@ -164,16 +165,17 @@ std::string narrow(std::wstring_view text) {
     return out;
 }
 
-void createKey(const std::wstring& path) {
+void createKey(const std::wstring& path, REGSAM view) {
     KeyHandle key;
-    const LONG status = openKey(path, true, key);
+    const LONG status = openKey(path, true, key, view);
     if (status != ERROR_SUCCESS)
         fixtureFailed("creating key", path, static_cast<DWORD>(status));
 }
 
-void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value,
+               REGSAM view) {
     KeyHandle key;
-    LONG status = openKey(path, true, key);
+    LONG status = openKey(path, true, key, view);
     const auto size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
     if (status == ERROR_SUCCESS)
         status = RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
@@ -182,9 +184,10 @@ void setString(const std::wstring& path, const std::wstring& name, const std::ws
         fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
 }
 
-void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value) {
+void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value,
+              REGSAM view) {
     KeyHandle key;
-    LONG status = openKey(path, true, key);
+    LONG status = openKey(path, true, key, view);
     const DWORD data = value;
     if (status == ERROR_SUCCESS)
         status = RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
@@ -193,14 +196,15 @@ void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t 
         fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
 }
 
-bool keyExists(const std::wstring& path) {
+bool keyExists(const std::wstring& path, REGSAM view) {
     KeyHandle key;
-    return openKey(path, false, key) == ERROR_SUCCESS;
+    return openKey(path, false, key, view) == ERROR_SUCCESS;
 }
 
-std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name) {
+std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name,
+                                        REGSAM view) {
     KeyHandle key;
-    if (openKey(path, false, key) != ERROR_SUCCESS)
+    if (openKey(path, false, key, view) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD type = 0;
     DWORD data = 0xDEADBEEF;
@@ -212,16 +216,73 @@ std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wst
     return data;
 }
 
-void deleteValue(const std::wstring& path, const std::wstring& name) {
+std::optional<std::wstring> stringValue(const std::wstring& path, const std::wstring& name,
+                                        REGSAM view) {
     KeyHandle key;
-    if (openKey(path, false, key) == ERROR_SUCCESS)
+    if (openKey(path, false, key, view) != ERROR_SUCCESS)
+        return std::nullopt;
+    wchar_t data[512] = {};
+    DWORD type = 0;
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), name.empty() ? nullptr : name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::nullopt;
+    return std::wstring(data);
+}
+
+void deleteValue(const std::wstring& path, const std::wstring& name, REGSAM view) {
+    KeyHandle key;
+    if (openKey(path, false, key, view) == ERROR_SUCCESS)
         RegDeleteValueW(key.get(), name.c_str());
 }
 
-void deleteKeyTree(const std::wstring& path) {
-    const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+void deleteKeyTree(const std::wstring& path, REGSAM view) {
+    if (view == 0) {
+        const LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+        if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        return;
+    }
+    KeyHandle key;
+    if (openKey(path, false, key, view) != ERROR_SUCCESS)
+        return;
+    const LONG status = RegDeleteTreeW(key.get(), nullptr);
+    key.reset();
+    if (status == ERROR_SUCCESS)
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+}
+
+bool createKeyLink(const std::wstring& path, const std::wstring& target) {
+    KeyHandle link;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS, nullptr, link.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                          reinterpret_cast<const BYTE*>(target.data()),
+                          static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+void removeKeyLink(const std::wstring& path) {
+    KeyHandle own;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ,
+                      own.put()) != ERROR_SUCCESS)
+        return;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(own.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) !=
+            ERROR_SUCCESS ||
+        type != REG_LINK)
+        return;
+    using DeleteFn = LONG(WINAPI*)(HANDLE);
+    const auto ntDeleteKey = reinterpret_cast<DeleteFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    if (ntDeleteKey != nullptr)
+        ntDeleteKey(own.get());
+}
+
+bool runsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
 }
 
 void createFolder(const std::wstring& path) {

@@ -15,14 +15,28 @@
 // plain wide API so that nothing of the program under test is involved.
 namespace e2e {
 
-// Registry; paths are key paths under HKEY_LOCAL_MACHINE.
-void createKey(const std::wstring& path);
-void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value);
-void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value);
-bool keyExists(const std::wstring& path);
-std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name);
-void deleteValue(const std::wstring& path, const std::wstring& name);
-void deleteKeyTree(const std::wstring& path);
+// Registry; paths are key paths under HKEY_LOCAL_MACHINE, in this 32-bit
+// program's own view unless `view` is KEY_WOW64_64KEY: on 64-bit Windows the
+// view a 64-bit setup writes.
+void createKey(const std::wstring& path, REGSAM view = 0);
+void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value,
+               REGSAM view = 0);
+void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value,
+              REGSAM view = 0);
+bool keyExists(const std::wstring& path, REGSAM view = 0);
+std::optional<std::uint32_t> dwordValue(const std::wstring& path, const std::wstring& name,
+                                        REGSAM view = 0);
+std::optional<std::wstring> stringValue(const std::wstring& path, const std::wstring& name,
+                                        REGSAM view = 0);
+void deleteValue(const std::wstring& path, const std::wstring& name, REGSAM view = 0);
+void deleteKeyTree(const std::wstring& path, REGSAM view = 0);
+// A registry link at `path` (this program's view) to `target`, an NT path
+// ("\\Registry\\Machine\\Software\\..."); false when the system made none.
+// removeKeyLink deletes the link itself, never what it leads to.
+bool createKeyLink(const std::wstring& path, const std::wstring& target);
+void removeKeyLink(const std::wstring& path);
+// Whether this program runs under WOW64: a 32-bit program on 64-bit Windows.
+bool runsUnderWow64();
 
 // Files; paths are full. createFolder makes the missing parents too.
 void createFolder(const std::wstring& path);

@@ -14,6 +14,11 @@ prefix=${UNINST_WINEPREFIX:-$2}
 exe=$3
 scenario=${4:-backslash}
 run() { "$wine_run" --prefix-default "$prefix" "$@"; }
+# The keys as the 32-bit program and a 32-bit setup see them: in a 64-bit
+# prefix Wine's reg is a 64-bit program, and /reg:32 gives it their view.
+reg_view=()
+[[ ${UNINST_WINEARCH:-win32} != win64 ]] || reg_view=(/reg:32)
+reg32() { run reg "$@" "${reg_view[@]}"; }
 
 run --prepare
 drive=$prefix/drive_c
@@ -27,9 +32,9 @@ shared_file='C:\WINDOWS\SYSTEM\E2EHOSTSHR.DLL'
 clean() {
     rm -rf "$app" "$outside" "$twins"
     for k in "$key" "${twin_keys[@]}"; do
-        run reg delete "$k" /f >/dev/null 2>&1 || true
+        reg32 delete "$k" /f >/dev/null 2>&1 || true
     done
-    run reg delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
+    reg32 delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
 }
 trap clean EXIT
 clean
@@ -51,7 +56,7 @@ if [[ $scenario == backslash ]]; then
     echo host >"$app/..\\E2E Host Outside\\keep.txt"
     mkdir "$app/..\\E2E Host Outside\\inner"
     printf 'ACTION: CreateDir: "C:\\E2E Host App"\r\n' >"$app/ST6UNST.LOG"
-    run reg add "$key" /ve /d 'C:\E2E Host App\e2ehostapp.exe' /f >/dev/null
+    reg32 add "$key" /ve /d 'C:\E2E Host App\e2ehostapp.exe' /f >/dev/null
 
     status=0
     run "$exe" /quiet e2ehostapp.exe >/dev/null || status=$?
@@ -63,7 +68,7 @@ if [[ $scenario == backslash ]]; then
         "the host-named file itself was deleted"
     check '[[ ! -e $app/e2ehostapp.exe && ! -e $app/sub/file.txt ]]' \
         "the application's own files stayed"
-    check '! run reg query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
+    check '! reg32 query "$key" >/dev/null 2>&1' "the App Paths entry stayed"
 fi
 
 if [[ $scenario == twins ]]; then
@@ -76,11 +81,11 @@ if [[ $scenario == twins ]]; then
     printf 'ACTION: SystemFile: "%s"\r\n' "$shared_file" >"$twins/ST6UNST.LOG"
     cp "$twins/ST6UNST.LOG" "$twins/st6unst.log"
     for k in "${twin_keys[@]}"; do
-        run reg add "$k" /ve /d 'C:\E2E Host Twins\e2ehosttwins.exe' /f >/dev/null
+        reg32 add "$k" /ve /d 'C:\E2E Host Twins\e2ehosttwins.exe' /f >/dev/null
     done
-    run reg add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
+    reg32 add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
     count() {
-        run reg query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EHOSTSHR/ {print $3}'
+        reg32 query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EHOSTSHR/ {print $3}'
     }
 
     status=0

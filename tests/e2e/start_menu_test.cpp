@@ -119,7 +119,12 @@ TEST_F(StartMenu, StartupNamedAsTheGroupLosesOnlyThisApplicationsShortcut) {
 
 TEST_F(StartMenu, ExpandableRegistrationNamesTheExpandedFolder) {
     install({"ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\""});
-    setExpandString(appPathsKey + L"\\" + app, L"%ProgramFiles%\\E2E App\\e2eapp.exe");
+    // A 32-bit program on 64-bit Windows has %ProgramFiles% expand to
+    // Program Files (x86) (Wow64.Registered32BitApplicationGoesWholeInTheWindow
+    // installs there); its name for C:\Program Files is %ProgramW6432%.
+    setExpandString(appPathsKey + L"\\" + app, runsUnderWow64()
+                                                   ? L"%ProgramW6432%\\E2E App\\e2eapp.exe"
+                                                   : L"%ProgramFiles%\\E2E App\\e2eapp.exe");
     createFolder(commonPrograms + L"\\" + group);
     createShortcut(commonPrograms + L"\\" + group + L"\\" + ourShortcut,
                    installDir + L"\\e2eapp.exe");

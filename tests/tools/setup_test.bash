@@ -32,6 +32,9 @@ begin() {
     : >"$work/pauses"
     : >"$work/installed"
     : >"$work/answers"
+    : >"$work/versions"
+    : >"$work/candidates"
+    APT_KEEP_INSTALLED=0
     APT_CODENAME=bookworm
     APT_UPDATE_TRIES=3
     APT_INSTALL_TRIES=5
@@ -72,8 +75,12 @@ apt_run() {
         local word
         for word in "$@"; do
             case $word in
-            install | -y | -q | -t | "${APT_CODENAME:-}") ;;
-            *) grep -qxF "$word" "$work/broken" 2>/dev/null || echo "$word" >>"$work/installed" ;;
+            install | -y | -q | -t | --no-remove | "${APT_CODENAME:-}") ;;
+            *)
+                grep -qxF "${word%%=*}" "$work/broken" 2>/dev/null && continue
+                echo "${word%%=*}" >>"$work/installed"
+                [[ $word != *=* ]] || echo "$word" >>"$work/versions"
+                ;;
             esac
         done
     fi
@@ -81,6 +88,12 @@ apt_run() {
 }
 apt_pause() { echo "$1" >>"$work/pauses"; }
 apt_is_installed() { grep -qxF "$1" "$work/installed"; }
+# "name=version" lines of what the fake installed at a version.
+apt_installed_version() {
+    apt_is_installed "$1" || return 0
+    sed -n "s/^$1=//p" "$work/versions" | tail -1
+}
+apt_candidate_version() { sed -n "s/^$1=//p" "$work/candidates" | tail -1; }
 apt_say() { printf '%s\n' "$*" >>"$work/said"; }
 
 said() { grep -qF -- "$1" "$work/said"; }
@@ -237,6 +250,44 @@ echo wine >"$work/broken"
 answer 0 "$done_ok"
 install_exits 1 cmake wine
 check "names it" said "NOT INSTALLED: wine;"
+end
+
+begin "wine64 beside wine32: one version, and a plan that removes wine32 is not carried out"
+echo wine32:i386 >>"$work/installed"
+echo "wine32:i386=8.0~repack-4" >>"$work/versions"
+echo "wine64=8.0~repack-5" >>"$work/candidates"
+version=$(apt_common_version wine32:i386 wine64)
+check "the installed half's version" test "$version" = "8.0~repack-4"
+mapfile -t pinned < <(apt_pinned "$version" wine32:i386 wine64)
+check "pinned" test "${pinned[*]}" = "wine32:i386=8.0~repack-4 wine64=8.0~repack-4"
+answer 100 "Reading package lists...
+The following packages will be REMOVED:
+  wine32:i386
+E: Packages need to be removed but remove is disabled."
+answer 0 "$done_ok"
+APT_KEEP_INSTALLED=1
+install_exits 0 "${pinned[@]}"
+check "calls" calls_are "install -y -q --no-remove wine32:i386=8.0~repack-4 wine64=8.0~repack-4" \
+    "install -y -q --no-remove -t bookworm wine32:i386=8.0~repack-4 wine64=8.0~repack-4"
+check "says why it retargets" said "trying again with the release's own suite"
+end
+
+begin "a package asked for at a version is missing while another version is installed"
+printf 'wine\nwine64\n' >>"$work/installed"
+echo "wine64=8.0~repack-3" >>"$work/versions"
+check "other version" test "$(apt_missing wine64=8.0~repack-4)" = "wine64=8.0~repack-4"
+check "not installed" test "$(apt_missing libwine=8.0~repack-4)" = "libwine=8.0~repack-4"
+check "unversioned, installed" test -z "$(apt_missing wine)"
+check "nothing installed: the candidate" test -z "$(apt_common_version libwine)"
+echo "libwine=8.0~repack-4" >>"$work/candidates"
+check "candidate" test "$(apt_common_version libwine)" = "8.0~repack-4"
+end
+
+begin "a version apt does not have is left out like an unknown package"
+answer 100 "E: Version '9.9' for 'wine64' was not found"
+answer 0 "$done_ok"
+install_exits 1 cmake wine64=9.9
+check "calls" calls_are "install -y -q cmake wine64=9.9" "install -y -q cmake"
 end
 
 begin "codename from os-release, quoted or not, or absent"

@@ -1,6 +1,7 @@
 // The code-page boundary of the registry layer: the engine speaks UTF-8, the
 // registry's 8-bit entry points the ANSI code page.
 
+#include "engine/system_paths.h"
 #include "platform/text_encoding.h"
 #include "platform/win32_registry.h"
 #include "tests/support/win32_handles.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace uninst {
@@ -305,12 +307,37 @@ TEST_F(Win32RegistryReopen, KeyDeletedWhileTheCallerHoldsItDoesNotOpenAgain) {
     EXPECT_FALSE(opens());
 }
 
+bool runsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// Where the system keeps a key this program names "Software\\...".
+std::wstring keptAt(const std::wstring& path) {
+    return runsUnderWow64() ? L"Software\\Wow6432Node" + path.substr(std::wcslen(L"Software"))
+                            : path;
+}
+
 // A registry link inside an entry being deleted whole: what it points to is
 // not the application's, and neither is the link to follow.
 TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
     const std::wstring root = L"Software\\UninstTreeTest" + std::to_wstring(GetCurrentProcessId());
     const std::wstring target = root + L"\\Target";
     const std::wstring entry = root + L"\\Entry";
+    // Deleted as itself: a tree deletion would go through it.
+    auto removeLink = [&] {
+        KeyHandle own;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), REG_OPTION_OPEN_LINK,
+                          DELETE, own.put()) == ERROR_SUCCESS) {
+            using DeleteFn = LONG(WINAPI*)(HANDLE);
+            const auto ntDeleteKey = reinterpret_cast<DeleteFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+            if (ntDeleteKey != nullptr)
+                ntDeleteKey(own.get());
+        }
+    };
+    // One left by an earlier run of the same process number.
+    removeLink();
     {
         KeyHandle key;
         ASSERT_EQ(ERROR_SUCCESS,
@@ -325,7 +352,9 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
     const LONG created =
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), 0, nullptr,
                         REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, link.put(), nullptr);
-    const std::wstring destination = L"\\Registry\\Machine\\" + target;
+    // A link names where its target is kept: under WOW64 the keys this
+    // 32-bit test made in its own view of Software are kept in WOW6432Node.
+    const std::wstring destination = L"\\Registry\\Machine\\" + keptAt(target);
     const bool linked =
         created == ERROR_SUCCESS &&
         RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
@@ -338,6 +367,7 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
                              key.put()) == ERROR_SUCCESS;
     };
     if (!linked || !exists(entry + L"\\Link\\Inside")) {
+        removeLink();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, root.c_str());
         GTEST_SKIP() << "this system made no working registry link (status " << created << ")";
@@ -363,19 +393,141 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
     if (opened != 0)
         registry.closeKey(opened);
 
-    // Clean up around the link: open it as itself and delete it that way.
-    KeyHandle own;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (entry + L"\\Link").c_str(), REG_OPTION_OPEN_LINK, DELETE,
-                      own.put()) == ERROR_SUCCESS) {
-        using DeleteFn = LONG(WINAPI*)(HANDLE);
-        const auto ntDeleteKey = reinterpret_cast<DeleteFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-        if (ntDeleteKey != nullptr)
-            ntDeleteKey(own.get());
-    }
-    own.reset();
+    removeLink();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, root.c_str());
+}
+
+// The two registry views of a 64-bit Windows, as the 32-bit program sees
+// them: the lists a 32-bit setup wrote are read in the 32-bit view, App Paths
+// through the key the system shares between the views, and a link the
+// system did not make is refused in either.
+class Win32RegistryViews : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!runsUnderWow64())
+            GTEST_SKIP() << "only a 64-bit Windows keeps two registry views";
+    }
+    void TearDown() override {
+        for (const auto& [path, view] : made_) {
+            KeyHandle key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
+                              KEY_ALL_ACCESS | view, key.put()) == ERROR_SUCCESS &&
+                !ntDeleteKey(key.get()))
+                RegDeleteTreeW(key.get(), nullptr);
+            key.reset();
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+        }
+    }
+
+    // Creates `path` in `view` (0: this program's own) with `name` = `value`.
+    void setText(const std::wstring& path, REGSAM view, const std::wstring& name,
+                 const std::wstring& value) {
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr));
+        made_.emplace_back(path, view);
+        const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(value.c_str()), bytes));
+    }
+
+    static bool ntDeleteKey(HKEY key) {
+        using DeleteFn = LONG(WINAPI*)(HANDLE);
+        const auto call = reinterpret_cast<DeleteFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        return call != nullptr && call(key) == 0;
+    }
+
+    std::string readText(Registry::Key key, const std::string& name) {
+        Registry::Value value;
+        if (!registry_.readValue(key, name, value).isSuccess())
+            return "(none)";
+        return value.data.substr(0, value.data.find('\0'));
+    }
+
+    Win32Registry registry_;
+    std::vector<std::pair<std::wstring, REGSAM>> made_;
+    const std::wstring id_ = std::to_wstring(GetCurrentProcessId());
+};
+
+TEST_F(Win32RegistryViews, SharedAppPathsListOpensThroughTheSystemsArrangement) {
+    const std::wstring list = text::toWide(appPathsKeyPath);
+    const std::wstring entry = list + L"\\uninstviewtest" + id_ + L".exe";
+    setText(entry, 0, L"", L"C:\\Program Files (x86)\\View Test\\a.exe");
+
+    // Written in the 32-bit view, the entry is the one the 64-bit view shows.
+    KeyHandle native;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0,
+                                           KEY_READ | KEY_WOW64_64KEY, native.put()));
+
+    Registry::Key key = 0;
+    ASSERT_EQ(Registry::Status::success(),
+              registry_.openKey(Registry::localMachine, appPathsKeyPath, key));
+    Registry::Value value;
+    EXPECT_EQ(
+        Registry::Status::success(),
+        registry_.readDefaultValue(key, "uninstviewtest" + text::fromWide(id_) + ".exe", value));
+    EXPECT_EQ("C:\\Program Files (x86)\\View Test\\a.exe",
+              value.data.substr(0, value.data.find('\0')));
+    registry_.closeKey(key);
+}
+
+TEST_F(Win32RegistryViews, RedirectedListsShowThisViewsOwnValuesOnly) {
+    // Values of one name in both views' SharedDLLs: the 32-bit setup's
+    // count is the one the program reads; the 64-bit one is another file's.
+    const std::wstring list = text::toWide(sharedDllsKeyPath);
+    const std::wstring viewKey = list + L"\\UninstViewTest" + id_;
+    setText(viewKey, 0, L"Side", L"32");
+    setText(viewKey, KEY_WOW64_64KEY, L"Side", L"64");
+
+    Registry::Key key = 0;
+    ASSERT_EQ(Registry::Status::success(),
+              registry_.openKey(Registry::localMachine, text::fromWide(viewKey), key));
+    EXPECT_EQ("32", readText(key, "Side"));
+    registry_.closeKey(key);
+
+    const std::wstring uninstall = text::toWide(uninstallKeyPath) + L"\\UninstViewTest" + id_;
+    setText(uninstall, KEY_WOW64_64KEY, L"DisplayName", L"64-bit");
+    EXPECT_NE(Registry::Status::success(),
+              registry_.openKey(Registry::localMachine, text::fromWide(uninstall), key))
+        << "the 64-bit view's Uninstall entry was seen from the 32-bit one";
+}
+
+TEST_F(Win32RegistryViews, LinkToTheSamePathInTheOtherViewIsRefusedOutsideTheSharedKeys) {
+    // A redirected list (an Uninstall list, say) made a link to its 64-bit
+    // twin would hand the 64-bit applications' entries to this run.
+    const std::wstring path = L"Software\\UninstViewLink" + id_;
+    setText(path + L"\\Inside", KEY_WOW64_64KEY, L"Side", L"64");
+    made_.emplace_back(path, KEY_WOW64_64KEY);
+    KeyHandle link;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS, nullptr, link.put(), nullptr));
+    made_.emplace_back(path, 0);
+    const std::wstring destination = L"\\Registry\\Machine\\" + path;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(destination.data()),
+                             static_cast<DWORD>(destination.size() * sizeof(wchar_t))));
+    link.reset();
+    KeyHandle through;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + L"\\Inside").c_str(), 0, KEY_READ,
+                      through.put()) != ERROR_SUCCESS)
+        GTEST_SKIP() << "this system made no working link between the views";
+    through.reset();
+
+    Registry::Key key = 0;
+    EXPECT_NE(Registry::Status::success(),
+              registry_.openKey(Registry::localMachine, text::fromWide(path), key));
+    EXPECT_NE(Registry::Status::success(),
+              registry_.deleteTree(Registry::localMachine, text::fromWide(path)));
+    KeyHandle kept;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + L"\\Inside").c_str(), 0,
+                                           KEY_READ | KEY_WOW64_64KEY, kept.put()))
+        << "the 64-bit key behind the link lost its sub-key";
 }
 
 } // namespace

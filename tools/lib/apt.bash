@@ -20,6 +20,16 @@ apt_is_installed() {
     [[ $status == ii* ]]
 }
 apt_say() { printf 'tools/setup: %s\n' "$*" >&2; }
+# The installed version of a package ("8.0~repack-4"), or nothing.
+apt_installed_version() {
+    apt_is_installed "$1" || return 0
+    # A library of both architectures answers for each: one build is asked.
+    dpkg-query -W -f='${Version}\n' "$1" 2>/dev/null | head -1
+}
+# The version apt would install, or nothing.
+apt_candidate_version() {
+    LC_ALL=C apt-cache policy "$1" 2>/dev/null | sed -n -E 's/^ *Candidate: (.*)$/\1/p' | grep -v '^(none)$' | head -1
+}
 
 # ---------------------------------------------------------------- settings
 
@@ -29,12 +39,44 @@ APT_PAUSE_SECONDS=${APT_PAUSE_SECONDS:-20}
 
 # ---------------------------------------------------------------- decisions
 
-# The packages of "$@" that are not installed, one a line.
+# The packages of "$@" that are not installed, one a line. A package may be
+# asked for at a version ("wine64=8.0~repack-4"): then it is missing unless
+# that version is the installed one.
 apt_missing() {
-    local package
+    local package name
     for package in "$@"; do
-        apt_is_installed "$package" || printf '%s\n' "$package"
+        name=${package%%=*}
+        if [[ $name == "$package" ]]; then
+            apt_is_installed "$name" || printf '%s\n' "$package"
+        elif [[ $(apt_installed_version "$name") != "${package#*=}" ]]; then
+            printf '%s\n' "$package"
+        fi
     done
+}
+
+# "$2..." each pinned at version $1, one a line: all of them from one build,
+# as multiarch needs of a package's two architectures.
+apt_pinned() {
+    local version=$1 package
+    shift
+    for package in "$@"; do
+        printf '%s=%s\n' "${package%%=*}" "$version"
+    done
+}
+
+# The version to install a set of packages at: the one a package of the set
+# already has (the first of them installed), else the candidate of the
+# first. Installing the others at it never asks apt to replace what runs.
+apt_common_version() {
+    local package version
+    for package in "$@"; do
+        version=$(apt_installed_version "$package")
+        if [[ -n $version ]]; then
+            echo "$version"
+            return 0
+        fi
+    done
+    apt_candidate_version "$1"
 }
 
 # The release's codename from an os-release file ("bookworm"), or nothing.
@@ -79,7 +121,7 @@ apt_install_outcome() {
         echo locked
     elif [[ -n $(apt_unknown_packages "$output") ]]; then
         echo unknown
-    elif grep -qE 'unmet dependencies|held broken packages|but it is not (installable|going to be installed)|but [^ ]+ is to be installed' <<<"$output"; then
+    elif grep -qE 'unmet dependencies|held broken packages|but it is not (installable|going to be installed)|but [^ ]+ is to be installed|Packages need to be removed but remove is disabled' <<<"$output"; then
         echo resolver
     elif grep -qE 'Failed to fetch|Unable to fetch some archives|Hash Sum mismatch|File has unexpected size' <<<"$output"; then
         echo download
@@ -93,6 +135,7 @@ apt_unknown_packages() {
     sed -n -E \
         -e "s/^E: Unable to locate package ([^ ]+).*/\1/p" \
         -e "s/^E: Package '([^']+)' has no installation candidate.*/\1/p" \
+        -e "s/^E: Version '[^']+' for '([^']+)' was not found.*/\1/p" \
         <<<"$1"
 }
 
@@ -146,11 +189,14 @@ apt_update() {
 
 # Installs "$@" and returns 0 when all of them are installed afterwards. The
 # codename, when given as APT_CODENAME, is the target release of the retry
-# after a resolver failure.
+# after a resolver failure. APT_KEEP_INSTALLED=1 refuses any plan that would
+# remove an installed package (apt's --no-remove): such a plan counts as one
+# apt could not resolve, so the retry on the release's suite still comes.
 apt_install() {
     local wanted=("$@") pending=("$@") target="" attempt outcome
     for ((attempt = 1; attempt <= APT_INSTALL_TRIES && ${#pending[@]} > 0; attempt++)); do
         local options=(install -y -q)
+        [[ ${APT_KEEP_INSTALLED:-0} != 1 ]] || options+=(--no-remove)
         [[ -z $target ]] || options+=(-t "$target")
         apt_say "apt-get ${options[*]} ${pending[*]}"
         apt_capture "${options[@]}" "${pending[@]}"
@@ -163,7 +209,8 @@ apt_install() {
             local unknown kept=() package
             unknown=$(apt_unknown_packages "$APT_OUTPUT")
             for package in "${pending[@]}"; do
-                if grep -qxF -e "$package" -e "${package%%:*}" <<<"$unknown"; then
+                if grep -qxF -e "$package" -e "${package%%:*}" -e "${package%%=*}" \
+                    -e "${package%%[:=]*}" <<<"$unknown"; then
                     continue
                 fi
                 kept+=("$package")

@@ -1,5 +1,6 @@
 #include "engine/installlog.h"
 
+#include "engine/error.h"
 #include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
 
@@ -160,18 +161,36 @@ private:
     bool groupfound_ = false;
 };
 
-void lowerCount(Registry& registry, const std::string& sharedpath) {
-    ScopedKey key(registry);
-    if (!key.open(Registry::localMachine, sharedDllsKeyPath))
-        return;
+// A status after which the count may still stand as the setup left it: not
+// a count that is not there, nor one too large to be a count.
+bool countMayStand(Registry::Status status) {
+    return !status.isSuccess() && !status.isNotFound() && !status.isMoreData();
+}
+
+std::string countText(const std::string& sharedpath, Registry::Status status) {
+    return "The shared-use count of " + sharedpath + " (HKEY_LOCAL_MACHINE\\" +
+           std::string(sharedDllsKeyPath) + ") could not be lowered (status " +
+           std::to_string(status.code()) + ").";
+}
+
+// Lowers one count; says why when the count may not have been lowered.
+std::string lowerCount(Registry& registry, const std::string& sharedpath) {
+    Registry::Key opened = 0;
+    const Registry::Status open =
+        registry.openKey(Registry::localMachine, sharedDllsKeyPath, opened);
+    if (!open.isSuccess())
+        return open.isNotFound() ? std::string() : countText(sharedpath, open);
+    ScopedKey key(registry, opened);
     std::uint32_t type = Registry::typeDword;
     std::string data(4, '\0');
     const Registry::Status status =
         codepage::queryValue(registry, key.get(), sharedpath, type, data);
+    if (countMayStand(status))
+        return countText(sharedpath, status);
     // A value that is there but is no 4-byte count was not written by a
     // setup program; guessing a number from it would corrupt it.
     if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
-        return;
+        return {};
     const std::uint32_t raw = static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
                               static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
                               static_cast<std::uint32_t>(static_cast<unsigned char>(data[2]))
@@ -180,11 +199,14 @@ void lowerCount(Registry& registry, const std::string& sharedpath) {
     const auto count = static_cast<std::int32_t>(raw);
     // A used-up count is not written back. The request names a key, not
     // the value, so the value stays for whatever else still counts on
-    // the file.
-    if (count < 1)
+    // the file; that no such key is there is the usual answer.
+    if (count < 1) {
         registry.deleteKey(key.get(), sharedpath);
-    else
+        return {};
+    }
+    const Registry::Status set =
         registry.setDwordValue(key.get(), sharedpath, static_cast<std::uint32_t>(count - 1));
+    return set.isSuccess() ? std::string() : countText(sharedpath, set);
 }
 
 } // namespace
@@ -216,10 +238,16 @@ void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names
         if (i == 0 || registry.compareNames(names[order[i - 1]], names[order[i]]) != 0)
             lowered[order[i]] = true;
     }
+    // Every count is tried; then one Error names each that may still stand.
+    std::string failures;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (lowered[i])
-            lowerCount(registry, names[i]);
+        if (!lowered[i])
+            continue;
+        if (const std::string failure = lowerCount(registry, names[i]); !failure.empty())
+            failures.append(failures.empty() ? "" : "\n").append(failure);
     }
+    if (!failures.empty())
+        throw Error(failures);
 }
 
 std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,

@@ -27,7 +27,8 @@ std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
 // The changing half: lowers each named file's SharedDLLs count once, however
 // many of the names are that file's as the registry compares names, as
 // readlog does. The run calls it only once the install log is gone, so that no later
-// run can read the same log and lower the counts a second time.
+// run can read the same log and lower the counts a second time. Every count
+// is tried; then one Error names each that could not be lowered.
 void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names);
 
 // installdir\st6unst.log: the one log readlog reads, wherever the inventory's

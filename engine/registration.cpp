@@ -1,9 +1,12 @@
 #include "engine/registration.h"
 
+#include "engine/error.h"
 #include "engine/system_paths.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace uninst {
@@ -30,25 +33,64 @@ std::string_view appToUninstallText(std::string_view buffer) {
 // 8-bit caller and compares it with the target as the registry compares
 // names: an application registered as "übung.exe" and started as
 // "ÜBUNG.EXE" was found by that spelling, and its entries go with it.
-bool namesTarget(Registry& registry, Registry::Key key, const std::string& target) {
+bool namesTarget(Registry& registry, Registry::Key key, const std::string& target,
+                 Registry::Status& read) {
     std::string buffer(nameCapacity, ' ');
     std::uint32_t valueType = Registry::typeSz;
-    codepage::queryValue(registry, key, std::string(appToUninstall), valueType, buffer);
+    read = codepage::queryValue(registry, key, std::string(appToUninstall), valueType, buffer);
     const std::string_view regvalue = appToUninstallText(buffer);
     return !regvalue.empty() && registry.sameName(regvalue, target);
+}
+
+std::string listText(const std::string& keypath) {
+    return "the list HKEY_LOCAL_MACHINE\\" + keypath;
+}
+
+std::string statusText(Registry::Status status) {
+    return "status " + std::to_string(status.code());
+}
+
+std::string stays(const std::string& keyname, Registry::Status status) {
+    return "HKEY_LOCAL_MACHINE\\" + keyname + " stays (" + statusText(status) + ")";
+}
+
+// A status after which nobody can tell whether an entry is the
+// application's. Not an entry that is gone, one whose value is too large to
+// be a name, or one the system keeps from an administrator: such entries
+// are another's, and every run would otherwise end as a failure beside them.
+bool unknowable(Registry::Status status) {
+    return !status.isSuccess() && !status.isNotFound() && !status.isMoreData() &&
+           status != Registry::Status::accessDenied();
 }
 
 } // namespace
 
 void removeentries(Registry& registry, const std::string& cmdline) {
-    scankeys(registry, uninstallKeyPath, cmdline);
-    scankeys(registry, appPathsKeyPath, cmdline);
+    // Both lists are scanned whatever the first left: an entry that stays in
+    // one is no reason to keep the other.
+    std::vector<std::string> left = scankeys(registry, uninstallKeyPath, cmdline);
+    for (std::string& more : scankeys(registry, appPathsKeyPath, cmdline))
+        left.push_back(std::move(more));
+    if (left.empty())
+        return;
+    std::string message = "Cannot remove the registration of " + cmdline + ":";
+    for (const std::string& what : left)
+        message.append("\n").append(what);
+    throw Error(message);
 }
 
-void scankeys(Registry& registry, const std::string& keypath, const std::string& target) {
-    ScopedKey key(registry);
-    if (!key.open(Registry::localMachine, keypath))
-        return;
+std::vector<std::string> scankeys(Registry& registry, const std::string& keypath,
+                                  const std::string& target) {
+    std::vector<std::string> left;
+    Registry::Key opened = 0;
+    const Registry::Status open = registry.openKey(Registry::localMachine, keypath, opened);
+    ScopedKey key(registry, open.isSuccess() ? opened : 0);
+    // A list that is not there holds no entry; one that cannot be read may.
+    if (!open.isSuccess()) {
+        if (!open.isNotFound())
+            left.push_back(listText(keypath) + " could not be opened (" + statusText(open) + ")");
+        return left;
+    }
     // A reinstall by another version of a setup leaves an entry named after
     // the application beside one that names it by AppToUninstall, and every
     // one of them must go. Deleting while walking by index would move the
@@ -66,30 +108,49 @@ void scankeys(Registry& registry, const std::string& keypath, const std::string&
         // application's entries further down for ever.
         if (status.isMoreData())
             continue;
-        if (!status.isSuccess())
+        if (!status.isSuccess()) {
+            if (!status.isNoMoreItems())
+                left.push_back(listText(keypath) + " could not be read to its end (" +
+                               statusText(status) + ")");
             break;
+        }
         entries.emplace_back(std::string_view(name).substr(0, nameLength));
     }
     for (const std::string& entry : entries) {
         const std::string keyname = keypath + "\\" + entry;
-        // An entry that refuses deletion stays; the others still go.
-        if (registry.sameName(entry, target))
-            registry.deleteTree(Registry::localMachine, keyname);
-        else
-            scanvalues(registry, keyname, target);
+        // An entry that refuses deletion stays, and is told; the others
+        // still go.
+        if (!registry.sameName(entry, target)) {
+            if (std::string what = scanvalues(registry, keyname, target); !what.empty())
+                left.push_back(std::move(what));
+            continue;
+        }
+        const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
+        if (!deleted.isSuccess() && !deleted.isNotFound())
+            left.push_back(stays(keyname, deleted));
     }
+    return left;
 }
 
-void scanvalues(Registry& registry, const std::string& keyname, const std::string& target) {
-    ScopedKey key(registry);
-    if (!key.open(Registry::localMachine, keyname))
-        return;
+std::string scanvalues(Registry& registry, const std::string& keyname, const std::string& target) {
+    const auto unread = [&](Registry::Status status) {
+        return unknowable(status) ? "HKEY_LOCAL_MACHINE\\" + keyname +
+                                        " could not be read, so it may be the application's (" +
+                                        statusText(status) + ")"
+                                  : std::string();
+    };
+    Registry::Key opened = 0;
+    const Registry::Status open = registry.openKey(Registry::localMachine, keyname, opened);
+    if (!open.isSuccess())
+        return unread(open);
+    ScopedKey key(registry, opened);
     // Value names are looked up without regard to case, so when a direct read
     // of AppToUninstall does not give the target, no value the scan below
     // could find would either, and the entry is settled with one call rather
     // than one per value. Crowded registries hold thousands of entries.
-    if (!namesTarget(registry, key.get(), target))
-        return;
+    Registry::Status read;
+    if (!namesTarget(registry, key.get(), target, read))
+        return unread(read);
 
     std::string name;
     std::string data;
@@ -99,19 +160,19 @@ void scanvalues(Registry& registry, const std::string& keyname, const std::strin
         std::uint32_t nameLength = 0;
         std::uint32_t type = 0;
         std::uint32_t dataLength = 0;
-        if (!codepage::enumValue(registry, key.get(), index, name, nameLength, type, data,
-                                 dataLength)
-                 .isSuccess())
-            break;
+        const Registry::Status status = codepage::enumValue(registry, key.get(), index, name,
+                                                            nameLength, type, data, dataLength);
+        if (!status.isSuccess())
+            return status.isNoMoreItems() || status.isMoreData() ? std::string() : unread(status);
         if (std::string_view(name).substr(0, nameLength) != appToUninstall)
             continue;
-
-        if (namesTarget(registry, key.get(), target)) {
-            // Deleted while this handle is still open: the registry allows
-            // it, and the loop ends here so the stale handle is not used.
-            registry.deleteTree(Registry::localMachine, keyname);
-            break;
-        }
+        // Deleted while this handle is still open: the registry allows it,
+        // and the scan ends here so the stale handle is not used.
+        if (!namesTarget(registry, key.get(), target, read))
+            return unread(read);
+        const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
+        return deleted.isSuccess() || deleted.isNotFound() ? std::string()
+                                                           : stays(keyname, deleted);
     }
 }
 

@@ -3,18 +3,26 @@
 #include "engine/registry.h"
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
 // Removes the application's registration from the registry.
-// Deletes its Uninstall entry and its App Paths entry, found by key name or
-// by an AppToUninstall value equal to `cmdline`.
+// Deletes its Uninstall entries and its App Paths entries, found by key name
+// or by an AppToUninstall value equal to `cmdline`. Every entry is tried;
+// then one Error names each that stayed and each list that could not be
+// read, so that a run never ends as done with the application still listed.
 void removeentries(Registry& registry, const std::string& cmdline);
 
 // Deletes every sub-key of `keypath` that belongs to `target`: the ones named
-// after it and the ones whose AppToUninstall value names it.
-void scankeys(Registry& registry, const std::string& keypath, const std::string& target);
+// after it and the ones whose AppToUninstall value names it. Says what may
+// have stayed: each such entry that refused deletion, and the list itself
+// when it is there but could not be opened or read to its end.
+std::vector<std::string> scankeys(Registry& registry, const std::string& keypath,
+                                  const std::string& target);
 // Deletes the key `keyname` when its AppToUninstall value names `target`.
-void scanvalues(Registry& registry, const std::string& keyname, const std::string& target);
+// Says what may have stayed: the entry when it is the target's and refused
+// deletion, or when it could not be read to tell; empty otherwise.
+std::string scanvalues(Registry& registry, const std::string& keyname, const std::string& target);
 
 } // namespace uninst

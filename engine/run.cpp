@@ -158,13 +158,13 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
         fs.deleteAtRestart(file);
     for (const std::string& log : logs)
         fs.deleteFile(log);
-    lowerSharedCounts(registry, shared);
 
     // The log is gone: a second run would be refused, so nothing may stop
     // this one now. Each later step runs whatever the one before it met,
     // above all the registration removal, and what stayed behind is told
     // once at the end.
     Leftovers left;
+    left.run([&] { lowerSharedCounts(registry, shared); });
     left.run([&] { sweepfolders(state, fs, state.installdir, true); });
     // Only when the inventory offered no file: the folder then holds the
     // setup toolkit's leftovers, and whatever was saved there since, which

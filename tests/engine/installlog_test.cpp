@@ -288,6 +288,41 @@ TEST(InstallLog, ValueThatIsNoDwordIsLeftExactlyAsItIs) {
     }
 }
 
+// A count that could not be lowered keeps another reference to its file for
+// ever: every other count is still lowered, and the one Error names it.
+TEST(InstallLog, CountThatCannotBeLoweredIsNamedAndTheOthersStillGoDown) {
+    const std::vector<std::string> names = {"C:\\W\\a.dll", "C:\\W\\b.dll"};
+    for (const std::string operation : {"openKey", "readValue", "setDwordValue"}) {
+        SCOPED_TRACE(operation);
+        MemoryRegistry plain;
+        plain.setDword(shared, names[0], 3);
+        FaultyRegistry recorder(plain);
+        lowerSharedCounts(recorder, names);
+        const auto& calls = recorder.history();
+        const auto first = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
+            return call.rfind(operation + " ", 0) == 0;
+        });
+        ASSERT_NE(first, calls.end());
+
+        MemoryRegistry world;
+        world.setDword(shared, names[0], 3);
+        world.setDword(shared, names[1], 2);
+        FaultyRegistry faulty(world);
+        faulty.failAt(static_cast<std::size_t>(first - calls.begin()));
+        std::string message;
+        try {
+            lowerSharedCounts(faulty, names);
+        } catch (const Error& error) {
+            message = error.what();
+        }
+        EXPECT_EQ(message, "The shared-use count of C:\\W\\a.dll (HKEY_LOCAL_MACHINE\\" + shared +
+                               ") could not be lowered (status 1117).");
+        EXPECT_EQ(world.dword(shared, names[0]), 3u);
+        EXPECT_EQ(world.dword(shared, names[1]), 1u);
+        EXPECT_EQ(world.openHandleCount(), 0u);
+    }
+}
+
 TEST(InstallLog, MissingSharedDllsKeyIsSkipped) {
     LogRun t;
     t.read(lines({systemFile("C:\\W\\lib.dll"), shellLink("G")}));

@@ -1,6 +1,7 @@
 #include "engine/registration.h"
 
 #include "tests/faults/faulty_ports.h"
+#include "tests/support/error_text.h"
 #include "tests/support/memory_registry.h"
 #include "tests/support/sample_app.h"
 
@@ -212,7 +213,11 @@ TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStaysAndTheOthersStillGo) {
     build(t);
     FaultyRegistry faulty(t.registry);
     faulty.failAt(static_cast<std::size_t>(deletion - calls.begin()));
-    removeentries(faulty, "myapp.exe");
+    const std::string message = errorOf([&] { removeentries(faulty, "myapp.exe"); });
+    EXPECT_NE(message.find("Cannot remove the registration of myapp.exe:\nHKEY_LOCAL_MACHINE\\" +
+                           uninstall + "\\myapp.exe stays (status "),
+              std::string::npos)
+        << message;
     EXPECT_TRUE(t.registry.keyExists(uninstall + "\\myapp.exe"));
     EXPECT_EQ(t.left(), (Names{"myapp.exe", "y"}));
     EXPECT_EQ(t.registry.openHandleCount(), 0u);

@@ -472,22 +472,30 @@ TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt)
     }
 }
 
-// The classic root's group goes whole; a group holding another registered
-// application's folder is left, and the run says so after removing the rest.
-TEST(OtherApplication, StartMenuGroupHoldingOneIsLeftInPlace) {
-    SampleWorld w;
-    w.fs.addFile(sample::groupFolder + "\\Bin\\tool.exe");
-    w.registry.setString(tool2Entry, "", sample::groupFolder + "\\Bin\\tool.exe");
-    w.startUp();
-    const std::string message = errorOf([&] { w.uninstall(); });
-    EXPECT_NE(message.find("The start-menu group " + sample::groupFolder +
-                           " was left in place: it holds " + sample::groupFolder + "\\Bin"),
-              std::string::npos)
-        << message;
-    EXPECT_TRUE(w.fs.fileExists(sample::groupFolder + "\\Bin\\tool.exe"));
-    EXPECT_FALSE(w.fs.exists(sample::installdir));
-    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
-    EXPECT_TRUE(w.registry.keyExists(tool2Entry));
+// No start-menu step removes another registered application's folder, or a
+// group holding one, with its files or empty; the run may say it left the
+// group, and this application's own things still go.
+TEST(OtherApplication, StartMenuGroupHoldingOneKeepsIt) {
+    for (const bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "empty" : "with a file");
+        SampleWorld w;
+        if (empty)
+            w.fs.addFolder(sample::groupFolder + "\\Bin");
+        else
+            w.fs.addFile(sample::groupFolder + "\\Bin\\tool.exe", "tool");
+        w.registry.setString(tool2Entry, "", sample::groupFolder + "\\Bin\\tool.exe");
+        w.startUp();
+        const std::string message = errorOf([&] { w.uninstall(); });
+        EXPECT_TRUE(message == "(no error)" ||
+                    message.find("was left in place: it holds " + sample::groupFolder + "\\Bin") !=
+                        std::string::npos)
+            << message;
+        EXPECT_TRUE(w.fs.folderExists(sample::groupFolder + "\\Bin"));
+        EXPECT_EQ(w.fs.fileExists(sample::groupFolder + "\\Bin\\tool.exe"), !empty);
+        EXPECT_FALSE(w.fs.exists(sample::installdir));
+        EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+        EXPECT_TRUE(w.registry.keyExists(tool2Entry));
+    }
 }
 
 // In a Programs folder only emptied folders go; one that is another

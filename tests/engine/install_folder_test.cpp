@@ -476,19 +476,30 @@ TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt)
     }
 }
 
-// Only this application's shortcuts leave the group, so a group holding
-// another registered application's folder keeps it, and the folder itself.
-TEST(OtherApplication, StartMenuGroupHoldingOneIsLeftInPlace) {
-    SampleWorld w;
-    w.fs.addFile(sample::groupFolder + "\\Bin\\tool.exe");
-    w.registry.setString(tool2Entry, "", sample::groupFolder + "\\Bin\\tool.exe");
-    w.startUp();
-    EXPECT_EQ(errorOf([&] { w.uninstall(); }), "(no error)");
-    EXPECT_TRUE(w.fs.fileExists(sample::groupFolder + "\\Bin\\tool.exe"));
-    EXPECT_TRUE(w.fs.exists(sample::groupFolder));
-    EXPECT_FALSE(w.fs.exists(sample::installdir));
-    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
-    EXPECT_TRUE(w.registry.keyExists(tool2Entry));
+// No start-menu step removes another registered application's folder, or a
+// group holding one, with its files or empty; the run may say it left the
+// group, and this application's own things still go.
+TEST(OtherApplication, StartMenuGroupHoldingOneKeepsIt) {
+    for (const bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "empty" : "with a file");
+        SampleWorld w;
+        if (empty)
+            w.fs.addFolder(sample::groupFolder + "\\Bin");
+        else
+            w.fs.addFile(sample::groupFolder + "\\Bin\\tool.exe", "tool");
+        w.registry.setString(tool2Entry, "", sample::groupFolder + "\\Bin\\tool.exe");
+        w.startUp();
+        const std::string message = errorOf([&] { w.uninstall(); });
+        EXPECT_TRUE(message == "(no error)" ||
+                    message.find("was left in place: it holds " + sample::groupFolder + "\\Bin") !=
+                        std::string::npos)
+            << message;
+        EXPECT_TRUE(w.fs.folderExists(sample::groupFolder + "\\Bin"));
+        EXPECT_EQ(w.fs.fileExists(sample::groupFolder + "\\Bin\\tool.exe"), !empty);
+        EXPECT_FALSE(w.fs.exists(sample::installdir));
+        EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+        EXPECT_TRUE(w.registry.keyExists(tool2Entry));
+    }
 }
 
 // In a Programs folder only emptied folders go; one that is another

@@ -56,11 +56,13 @@ std::string stays(const std::string& keyname, Registry::Status status) {
 
 // A status after which nobody can tell whether an entry is the
 // application's. Not an entry that is gone, one whose value is too large to
-// be a name, or one the system keeps from an administrator: such entries
-// are another's, and every run would otherwise end as a failure beside them.
+// be a name, one the system keeps from an administrator, or one named
+// outside the code page, which no 8-bit setup wrote: such entries are
+// another's, and every run would otherwise end as a failure beside them.
 bool unknowable(Registry::Status status) {
     return !status.isSuccess() && !status.isNotFound() && !status.isMoreData() &&
-           status != Registry::Status::accessDenied();
+           status != Registry::Status::accessDenied() &&
+           status != Registry::Status::noUnicodeTranslation();
 }
 
 } // namespace

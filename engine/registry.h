@@ -19,6 +19,8 @@ public:
     static constexpr RegistryStatus invalidHandle() { return RegistryStatus(6); }
     static constexpr RegistryStatus moreData() { return RegistryStatus(234); }
     static constexpr RegistryStatus noMoreItems() { return RegistryStatus(259); }
+    // A name the 8-bit code page cannot spell.
+    static constexpr RegistryStatus noUnicodeTranslation() { return RegistryStatus(1113); }
 
     constexpr bool isSuccess() const { return code_ == 0; }
     constexpr bool isNotFound() const { return code_ == 2; }

@@ -15,8 +15,6 @@ namespace uninst {
 
 namespace {
 
-constexpr Registry::Status noUnicodeTranslation{1113};
-
 template <typename Same>
 bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
     const std::vector<std::string_view> in = folderSteps(inner);
@@ -144,14 +142,14 @@ void findOtherApplications(UninstallState& state, Registry& registry, FileSystem
             // that even an administrator may not open, or whose name the
             // code page cannot hold, is the system's own or no setup's.
             if (open.isNotFound() || open == Registry::Status::accessDenied() ||
-                open == noUnicodeTranslation)
+                open == Registry::Status::noUnicodeTranslation())
                 continue;
             throw unreadable("the registration of " + name, open);
         }
         const ScopedKey entry(registry, opened);
         Registry::Value value;
         const Registry::Status read = registry.readValue(entry.get(), "", value);
-        if (read.isNotFound() || read == noUnicodeTranslation)
+        if (read.isNotFound() || read == Registry::Status::noUnicodeTranslation())
             continue;
         if (!read.isSuccess())
             throw unreadable("the registration of " + name, read);

@@ -137,9 +137,13 @@ TEST_F(SharedFolders, ProgramFilesAsTheRegisteredFolderIsRefusedAndKeepsEveryApp
 TEST_F(SharedFolders, ExpandedProgramFilesIsRefusedToo) {
     createFolder(otherApp);
     createFile(otherApp + L"\\customer.db", "records");
-    plantIn(programFiles);
+    // Under WOW64 the variable names Program Files (x86), which is refused
+    // the same way.
+    const std::wstring expanded = environment(L"ProgramFiles");
+    ASSERT_FALSE(expanded.empty());
+    plantIn(expanded);
     setExpandString(appPathsKey + L"\\" + app, L"%ProgramFiles%\\e2eapp.exe");
-    expectRefused(programFiles, programFiles, "is the system's Program Files folder");
+    expectRefused(expanded, expanded, "is the system's Program Files folder");
     EXPECT_EQ(readFile(otherApp + L"\\customer.db"), "records");
 }
 

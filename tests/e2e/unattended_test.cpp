@@ -486,11 +486,13 @@ TEST_F(Unattended, KeepPatternsThatCanNameNoFileBelowTheFolderChangeNothing) {
 
     // The install folder named in full, or through a variable, is the path
     // below it; a pattern that kept nothing is named.
+    // A 32-bit program on 64-bit Windows has %ProgramFiles% expand to
+    // Program Files (x86); its name for C:\Program Files is %ProgramW6432%.
+    const std::wstring programFiles = runsUnderWow64() ? L"%ProgramW6432%" : L"%ProgramFiles%";
     std::wstring window;
-    ASSERT_EQ(runExact(L"/quiet \"/keep:" + installDir +
-                           L"\\data.mdb\" \"/keep:%ProgramFiles%\\E2E App\\help\\*\" \"/keep:E2E "
-                           L"App\\readme.txt\" /log:\"" +
-                           logFile + L"\" " + app,
+    ASSERT_EQ(runExact(L"/quiet \"/keep:" + installDir + L"\\data.mdb\" \"/keep:" + programFiles +
+                           L"\\E2E App\\help\\*\" \"/keep:E2E App\\readme.txt\" /log:\"" + logFile +
+                           L"\" " + app,
                        window),
               0)
         << readFile(logFile);

@@ -131,31 +131,12 @@ void appendFromWide(std::string& out, std::wstring_view wide) {
             out[start + i] = static_cast<char>(wide[i]);
         return;
     }
+    // Wide text is UTF-16 in the machine's order, which on Windows is little
+    // endian: one conversion serves it and the text files alike.
+    static_assert(sizeof(wchar_t) == 2);
     out.reserve(start + wide.size() * 3);
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        unsigned value = static_cast<unsigned>(wide[i]);
-        const bool high = value >= 0xD800 && value <= 0xDBFF;
-        if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-            value =
-                0x10000 + ((value - 0xD800) << 10) + (static_cast<unsigned>(wide[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (value < 0x80) {
-            out += static_cast<char>(value);
-        } else if (value < 0x800) {
-            out += static_cast<char>(0xC0 | value >> 6);
-            out += static_cast<char>(0x80 | (value & 0x3F));
-        } else if (value < 0x10000) {
-            out += static_cast<char>(0xE0 | value >> 12);
-            out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (value & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | value >> 18);
-            out += static_cast<char>(0x80 | (value >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (value & 0x3F));
-        }
-    }
+    appendUtf16AsUtf8(
+        out, std::string_view(reinterpret_cast<const char*>(wide.data()), wide.size() * 2), false);
 }
 
 std::wstring toWide(std::string_view utf8) {

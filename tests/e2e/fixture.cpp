@@ -184,6 +184,17 @@ void setString(const std::wstring& path, const std::wstring& name, const std::ws
         fixtureFailed("setting a value of", path + L" " + name, static_cast<DWORD>(status));
 }
 
+void setExpandString(const std::wstring& path, const std::wstring& value, REGSAM view) {
+    KeyHandle key;
+    LONG status = openKey(path, true, key, view);
+    const auto size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), nullptr, 0, REG_EXPAND_SZ,
+                                reinterpret_cast<const BYTE*>(value.c_str()), size);
+    if (status != ERROR_SUCCESS)
+        fixtureFailed("setting the default value of", path, static_cast<DWORD>(status));
+}
+
 void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value,
               REGSAM view) {
     KeyHandle key;
@@ -309,6 +320,20 @@ void setReadOnly(const std::wstring& path, bool readOnly) {
     if (!SetFileAttributesW(path.c_str(),
                             readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL))
         fixtureFailed("setting the attributes of", path, GetLastError());
+}
+
+std::string readFile(const std::wstring& path) {
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+    if (!file)
+        return {};
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
 }
 
 bool fileExists(const std::wstring& path) {

@@ -21,6 +21,8 @@ namespace e2e {
 void createKey(const std::wstring& path, REGSAM view = 0);
 void setString(const std::wstring& path, const std::wstring& name, const std::wstring& value,
                REGSAM view = 0);
+// The key's default value as REG_EXPAND_SZ, the key made if missing.
+void setExpandString(const std::wstring& path, const std::wstring& value, REGSAM view = 0);
 void setDword(const std::wstring& path, const std::wstring& name, std::uint32_t value,
               REGSAM view = 0);
 bool keyExists(const std::wstring& path, REGSAM view = 0);
@@ -43,6 +45,9 @@ void createFolder(const std::wstring& path);
 void createFile(const std::wstring& path, std::string_view content = "x");
 void setReadOnly(const std::wstring& path, bool readOnly);
 bool fileExists(const std::wstring& path);
+// The file's bytes, read while others may write it; empty when it cannot be
+// opened.
+std::string readFile(const std::wstring& path);
 bool folderExists(const std::wstring& path);
 // Removes a tree without entering directory links: a link is removed as the
 // link, never through it.

@@ -24,33 +24,6 @@ const std::wstring suiteDir = L"C:\\E2E Suite";
 const std::wstring toolDir = suiteDir + L"\\Tool2";
 const std::wstring toolName = L"e2e tool2.exe";
 
-std::string readFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
-void setExpandString(const std::wstring& path, const std::wstring& value) {
-    createKey(path);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        throw std::runtime_error("fixture: cannot open " + narrow(path));
-    const LONG status =
-        RegSetValueExW(key, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        throw std::runtime_error("fixture: cannot set " + narrow(path));
-}
-
 std::wstring environment(const wchar_t* name) {
     std::wstring value(32768, L'\0');
     value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));

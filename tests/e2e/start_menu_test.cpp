@@ -9,19 +9,6 @@
 namespace e2e {
 namespace {
 
-void setExpandString(const std::wstring& path, const std::wstring& value) {
-    createKey(path);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        throw std::runtime_error("fixture: cannot open " + narrow(path));
-    const LONG status =
-        RegSetValueExW(key, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        throw std::runtime_error("fixture: cannot set " + narrow(path));
-}
-
 const std::wstring sharedGroup = L"E2E Shared Group";
 const std::wstring ourShortcut = L"E2E App.lnk";
 const std::wstring otherShortcut = L"E2E Other.lnk";

@@ -3,8 +3,8 @@
 #include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/path_safety.h"
-#include "engine/system_paths.h"
 #include "engine/shared_folders.h"
+#include "engine/system_paths.h"
 
 #include <algorithm>
 #include <array>
@@ -357,10 +357,9 @@ private:
             // A folder the log did not name and this run did not empty may be
             // another application's, even when it is empty.
             const bool named = named_.count(asciiUpper(frame.path)) != 0;
-            const bool gone = !frame.remains && (named || frame.removed) &&
-                              !systemOwned(frame.path) &&
-                              registeredFolderIn(state_, frame.path).empty() &&
-                              removeFolder(frame.path);
+            const bool gone =
+                !frame.remains && (named || frame.removed) && !systemOwned(frame.path) &&
+                registeredFolderIn(state_, frame.path).empty() && removeFolder(frame.path);
             const bool removed = frame.removed || gone;
             stack.pop_back();
             if (!stack.empty()) {
@@ -420,7 +419,22 @@ private:
                 return false;
             }
         }
-        return target && !state_.installdir.empty() && leadsInto(*target, state_.installdir);
+        return target && !state_.installdir.empty() && leadsInto(*target, state_.installdir) &&
+               !leadsIntoAnotherApplication(*target);
+    }
+
+    // Another application registered inside the install folder keeps its
+    // folder, so its shortcuts stay too, even those in a group of ours.
+    bool leadsIntoAnotherApplication(std::string_view target) const {
+        for (const std::string& other : state_.otherApplications) {
+            if (leadsInto(target, other))
+                return true;
+        }
+        for (const std::string& registered : state_.registeredFolders) {
+            if (below(registered, state_.installdir) && leadsInto(target, registered))
+                return true;
+        }
+        return false;
     }
 
     bool systemOwned(const std::string& folder) const {

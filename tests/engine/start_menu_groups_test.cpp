@@ -385,6 +385,30 @@ TEST(StartMenuGroups, GroupOfOnlyThisApplicationsShortcutsGoesWhole) {
     EXPECT_TRUE(w.fs.exists(classic));
 }
 
+// A shortcut that leads into another registered application's folder inside
+// the install folder is that application's: it stays wherever it is, and so
+// does the group that holds it.
+TEST(StartMenuGroups, ShortcutIntoAnotherApplicationsFolderInsideStays) {
+    ShellWorld w;
+    const std::string tools = sample::installdir + "\\Tools";
+    w.fs.addFile(tools + "\\tool2.exe");
+    w.registry.setString(sample::appPathsKey + "\\tool2.exe", "", tools + "\\tool2.exe");
+    w.writeLog({shellLink("Startup", "MyApp"), shellLink("MyApp", "MyApp")});
+    const std::string startup = user + "\\Startup";
+    w.shell.addShortcut(startup + "\\MyApp.lnk", sample::exeFile);
+    w.shell.addShortcut(startup + "\\Tool2.lnk", tools + "\\tool2.exe");
+    w.shell.addShortcut(startup + "\\Tools.lnk", "c:\\program files\\myapp\\TOOLS");
+    const std::string group = common + "\\MyApp";
+    w.shell.addShortcut(group + "\\MyApp.lnk", sample::exeFile);
+    w.shell.addShortcut(group + "\\Tool2 Help.lnk", tools + "\\Help\\tool2.hlp");
+    w.run();
+    EXPECT_EQ(w.fs.snapshot(startup),
+              (Paths{startup + "\\", startup + "\\Tool2.lnk", startup + "\\Tools.lnk"}));
+    EXPECT_EQ(w.fs.snapshot(group), (Paths{group + "\\", group + "\\Tool2 Help.lnk"}));
+    EXPECT_TRUE(w.fs.fileExists(tools + "\\tool2.exe"));
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
 // A log naming thousands of folders, none of them there: each folder on the
 // way is listed once, not once per folder named below it.
 TEST(StartMenuGroups, ManyNamedFoldersCostOneListingPerFolderOnTheWay) {

@@ -249,7 +249,12 @@ RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& ou
     // the system's own link between the two registry views: then the key it
     // leads to is opened as itself in the 64-bit view, and refused in turn
     // if that is a link too.
-    const std::string ansiPath = text::toAnsi(path);
+    // A path the code page cannot carry reaches no key under its own name:
+    // sent anyway it would open one spelt with the default character.
+    const std::optional<std::string> exact = exactAnsiName(path);
+    if (!exact)
+        return Status(ERROR_FILE_NOT_FOUND);
+    const std::string& ansiPath = *exact;
     HKEY opened = nullptr;
     LONG status =
         RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK, keyAccess, &opened);
@@ -289,7 +294,10 @@ RegistryStatus Win32Registry::closeKey(Key key) {
 }
 
 RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
-    const std::string ansiSubkey = text::toAnsi(subkey);
+    const std::optional<std::string> exact = exactAnsiName(subkey);
+    if (!exact)
+        return Status(ERROR_FILE_NOT_FOUND);
+    const std::string& ansiSubkey = *exact;
     std::string raw;
     DWORD size = 0;
     const LONG status = withGrowingRoom(raw, size, grown, [&] {

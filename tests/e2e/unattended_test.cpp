@@ -668,6 +668,22 @@ TEST_F(Unattended, SharedFileOutsideTheCodePageLowersNoOtherCount) {
     EXPECT_EQ(code, 1603) << "a count that stays is not reported";
 }
 
+// A name typed with a letter the code page lacks is no other application's
+// name that holds the code page's default character there.
+TEST_F(Unattended, NameOutsideTheCodePageFindsNoOtherApplication) {
+    const std::wstring other = L"e2e?pp.exe";
+    buildApp();
+    registerApp(other, installDir + L"\\e2eapp.exe");
+    const std::vector<std::string> untouched = world();
+    std::wstring window;
+    const long code = runExact(L"/quiet e2e\u0100pp.exe", window);
+    const bool otherStays = keyExists(appPathsKey + L"\\" + other);
+    deleteKeyTree(appPathsKey + L"\\" + other);
+    EXPECT_EQ(code, 1605);
+    EXPECT_TRUE(otherStays);
+    EXPECT_EQ(world(), untouched);
+}
+
 TEST_F(Unattended, OneRunPerApplicationAtATime) {
     buildApp();
     const std::vector<std::string> untouched = world();

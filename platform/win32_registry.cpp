@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -208,6 +211,18 @@ int asciiCompareNames(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// The 8-bit calls send a name through the code page, where a character
+// without a place becomes the default character: "E2E\u0100.DLL" would reach
+// the system as "E2E?.DLL" and read, lower or delete another file's count.
+// Such a name is answered as one the code page cannot carry, and nothing is
+// asked of the system under it.
+std::optional<std::string> exactAnsiName(std::string_view name) {
+    std::string ansi = text::toAnsi(name);
+    if (text::fromAnsi(ansi) != name)
+        return std::nullopt;
+    return ansi;
+}
+
 } // namespace
 
 Win32Registry::~Win32Registry() {
@@ -234,7 +249,12 @@ RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& ou
     // the system's own link between the two registry views: then the key it
     // leads to is opened as itself in the 64-bit view, and refused in turn
     // if that is a link too.
-    const std::string ansiPath = text::toAnsi(path);
+    // A path the code page cannot carry reaches no key under its own name:
+    // sent anyway it would open one spelt with the default character.
+    const std::optional<std::string> exact = exactAnsiName(path);
+    if (!exact)
+        return Status(ERROR_FILE_NOT_FOUND);
+    const std::string& ansiPath = *exact;
     HKEY opened = nullptr;
     LONG status =
         RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK, keyAccess, &opened);
@@ -274,7 +294,10 @@ RegistryStatus Win32Registry::closeKey(Key key) {
 }
 
 RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
-    const std::string ansiSubkey = text::toAnsi(subkey);
+    const std::optional<std::string> exact = exactAnsiName(subkey);
+    if (!exact)
+        return Status(ERROR_FILE_NOT_FOUND);
+    const std::string& ansiSubkey = *exact;
     std::string raw;
     DWORD size = 0;
     const LONG status = withGrowingRoom(raw, size, grown, [&] {
@@ -295,7 +318,10 @@ RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subke
 }
 
 RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value& out) {
-    const std::string ansiName = text::toAnsi(name);
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    const std::string& ansiName = *exact;
     std::string raw;
     DWORD type = REG_NONE;
     DWORD size = 0;
@@ -312,17 +338,23 @@ RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value&
 }
 
 RegistryStatus Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
     const DWORD data = value;
-    return Status(RegSetValueExA(hkey(key), text::toAnsi(name).c_str(), 0, REG_DWORD,
+    return Status(RegSetValueExA(hkey(key), exact->c_str(), 0, REG_DWORD,
                                  reinterpret_cast<const BYTE*>(&data), sizeof data));
 }
 
 RegistryStatus Win32Registry::deleteKey(Key key, const std::string& subkey) {
     // The deletion may take any key open now, under whatever spelling it was
     // opened: none of them is kept once the caller closes it.
+    const std::optional<std::string> exact = exactAnsiName(subkey);
+    if (!exact)
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
     closeParked();
     open_.clear();
-    return Status(RegDeleteKeyA(hkey(key), text::toAnsi(subkey).c_str()));
+    return Status(RegDeleteKeyA(hkey(key), exact->c_str()));
 }
 
 RegistryStatus Win32Registry::deleteTree(Key key, const std::string& subkey) {

@@ -575,6 +575,103 @@ TEST_F(Unattended, LogFolderThatIsALinkGetsNoFileBehindIt) {
     removeLink(logsDir + L"\\Linked");
 }
 
+// The same folder spelt as the system also reads it: short names, trailing
+// dots and blanks, forward slashes, a climb, other letter case, the device
+// namespace. Each names a file the run would remove or create inside what
+// it removes.
+TEST_F(Unattended, LogInsideTheFolderUnderAnotherSpellingIsRefused) {
+    buildApp();
+    wchar_t shortDir[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW(installDir.c_str(), shortDir, MAX_PATH), 0u);
+    const std::vector<std::string> untouched = world();
+    for (const std::wstring& log :
+         {std::wstring(shortDir) + L"\\u.log", installDir + L".\\u.log", installDir + L" \\u.log",
+          std::wstring(L"C:/Program Files/E2E App/u.log"), installDir + L"\\help\\..\\u.log",
+          std::wstring(L"c:\\PROGRAM FILES\\e2e app\\U.LOG"), L"\\\\?\\" + installDir + L"\\u.log",
+          L"\\\\.\\" + installDir + L"\\u.log", installDir + L"\\help.\\u.log",
+          std::wstring(L"C:\\Program Files\\.\\E2E App\\help\\u.log")}) {
+        SCOPED_TRACE(narrow(log));
+        std::wstring window;
+        EXPECT_EQ(runExact(L"/quiet \"/log:" + log + L"\" " + app, window), 1622);
+        EXPECT_EQ(window, L"") << narrow(window);
+        EXPECT_EQ(world(), untouched);
+    }
+}
+
+// Logs as other tools rewrite them: UTF-16 of either order without a
+// mark, UTF-8 with one, a shared file on two lines in other letter case.
+TEST_F(Unattended, LogsRewrittenInOtherEncodingsLowerEachCountOnce) {
+    const std::vector<std::string> lines = {
+        "ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
+        "ACTION: CreateDir: \"C:\\WINDOWS\\Start Menu\\Programs\\E2E App Group\"",
+        "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\"",
+        "ACTION: DllSelfRegister: \"c:\\windows\\system\\e2eshr3.dll\"",
+        "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR1.DLL\""};
+    std::string ascii;
+    for (const std::string& line : lines)
+        ascii += line + "\r\n";
+    const auto utf16 = [&](bool big, bool mark) {
+        std::string out = mark ? (big ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (char c : ascii) {
+            out += big ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return out;
+    };
+    for (const std::string& bytes :
+         {utf16(false, false), utf16(true, false), utf16(true, true), "\xEF\xBB\xBF" + ascii}) {
+        SCOPED_TRACE(bytes.substr(0, 4));
+        buildApp();
+        createFile(installDir + L"\\ST6UNST.LOG", bytes);
+        std::wstring window;
+        ASSERT_EQ(runExact(L"/quiet " + app, window), 0) << narrow(window);
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]), 2u);
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[1]), 0u);
+        EXPECT_FALSE(folderExists(menu));
+        EXPECT_FALSE(folderExists(installDir));
+        cleanUp();
+    }
+}
+
+// A shared file the log names with a letter the code page lacks: the 8-bit
+// registry calls would send the code page's default character instead, and
+// name another value.
+TEST_F(Unattended, SharedFileOutsideTheCodePageLowersNoOtherCount) {
+    const std::wstring unicodeName = L"C:\\WINDOWS\\SYSTEM\\E2E\u0100.DLL";
+    const std::wstring defaultName = L"C:\\WINDOWS\\SYSTEM\\E2E?.DLL";
+    buildApp();
+    createFile(installDir + L"\\ST6UNST.LOG",
+               "\xEF\xBB\xBF"
+               "ACTION: CreateDir: \"C:\\Program Files\\E2E App\"\r\n"
+               "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2E\xC4\x80.DLL\"\r\n");
+    setDword(sharedDllsKey, unicodeName, 3);
+    setDword(sharedDllsKey, defaultName, 4);
+    std::wstring window;
+    const long code = runExact(L"/quiet " + app, window);
+    const auto other = dwordValue(sharedDllsKey, defaultName);
+    const auto own = dwordValue(sharedDllsKey, unicodeName);
+    deleteValue(sharedDllsKey, unicodeName);
+    deleteValue(sharedDllsKey, defaultName);
+    EXPECT_EQ(other, 4u) << "another value's count was lowered";
+    EXPECT_EQ(own, 3u);
+    EXPECT_EQ(code, 1603) << "a count that stays is not reported";
+}
+
+// A name typed with a letter the code page lacks is no other application's
+// name that holds the code page's default character there.
+TEST_F(Unattended, NameOutsideTheCodePageFindsNoOtherApplication) {
+    const std::wstring other = L"e2e?pp.exe";
+    buildApp();
+    registerApp(other, installDir + L"\\e2eapp.exe");
+    const std::vector<std::string> untouched = world();
+    std::wstring window;
+    const long code = runExact(L"/quiet e2e\u0100pp.exe", window);
+    const bool otherStays = keyExists(appPathsKey + L"\\" + other);
+    deleteKeyTree(appPathsKey + L"\\" + other);
+    EXPECT_EQ(code, 1605);
+    EXPECT_TRUE(otherStays);
+    EXPECT_EQ(world(), untouched);
+}
+
 TEST_F(Unattended, OneRunPerApplicationAtATime) {
     buildApp();
     const std::vector<std::string> untouched = world();

@@ -3,6 +3,7 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/forwarding_ports.h"
+#include "engine/session.h"
 #include "engine/unattended.h"
 #include "tests/support/error_text.h"
 #include "tests/support/sample_app.h"
@@ -357,8 +358,8 @@ TEST(Command4Click, ListedFileStillThereAtTheEndIsNamedAndTheRunDidNotFinish) {
         w.startUp();
         ASSERT_TRUE(w.list.mark(sample::dataFile));
         LeavesOneBehind fs(w.fs, sample::readme, how);
-        const std::string message =
-            errorOf([&] { command4Click(w.state, w.registry, fs, w.list, w.progress); });
+        const std::string message = errorOf(
+            [&] { uninst::uninstall(w.state, w.registry, fs, noShell(), w.list, w.progress); });
         EXPECT_NE(message.find("left behind"), std::string::npos) << message;
         EXPECT_NE(message.find("File " + sample::readme + " is still there"), std::string::npos)
             << message;
@@ -385,7 +386,7 @@ TEST(Command4Click, UnattendedRunWithAFileLeftBehindEndsFailed) {
         void write(std::string_view line) override { text.append(line).append("\n"); }
         std::string text;
     } log;
-    EXPECT_EQ(runWithoutWindow(options, w.registry, fs, &log), exitRunFailed);
+    EXPECT_EQ(Session(options, w.registry, fs, noShell(), &log).runWithoutWindow(), exitRunFailed);
     EXPECT_NE(log.text.find("File " + sample::readme + " is still there"), std::string::npos)
         << log.text;
     EXPECT_EQ(log.text.find("File " + sample::helpFile + " is still there"), std::string::npos)

@@ -192,7 +192,7 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
     // would lead outside the start menu is left alone rather than stopping
     // the run: by now the files and the log are gone, and the registration
     // must still go, or nothing could remove it later.
-    step("removeStartMenuGroups", [&] { removeStartMenuGroups(state, fs, &shell); });
+    step("removeStartMenuGroups", [&] { removeStartMenuGroups(state, fs, shell); });
     step("repaint", [&] { list.refresh(); });
     step("removeentries", [&] { removeentries(registry, state.cmdline); });
     // Only a file that is gone counts as removed: a deletion may answer

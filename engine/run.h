@@ -44,17 +44,17 @@ enum class UninstallEnd {
 
 // The uninstall: removes everything of the application the user did not keep.
 // In order: preflight, readlog, deletefiles (the files, then the install
-// log), lowerSharedCounts, sweepfolders, the install folder, removeStart-
-// MenuGroups, repaint, removeentries. The pre-flight asks of every file to
-// delete whether it can go now, and of `blocked` what to do with one that
-// cannot (without it, such a file throws); nothing changes before it has
-// passed. The counts are lowered only once the install log is gone, so no
-// later run can lower them again. A failure up to the install log's deletion
-// throws at once with no count lowered; after it, every later step still
-// runs and one Error at the end lists what each failing step left behind.
-// The shell's Programs folders are start-menu roots too, and a shortcut that
-// leads into the install folder is this application's as well as one the log
-// names.
+// log), lowerSharedCounts, sweepfolders, the install folder when nothing was
+// listed, removeStartMenuGroups, repaint, removeentries. The pre-flight asks
+// of every file to delete whether it can go now, and of `blocked` what to do
+// with one that cannot (without it, such a file throws); nothing changes
+// before it has passed. The counts are lowered only once the install log is
+// gone, so no later run can lower them again. A failure up to the install
+// log's deletion throws at once with no count lowered; after it, every later
+// step still runs and one Error at the end lists what each failing step left
+// behind. The shell's Programs folders are start-menu roots too, and a
+// shortcut that leads into the install folder is this application's as well
+// as one the log names.
 UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
                        FileList& list, Progress& progress, BlockedFiles* blocked = nullptr,
                        StepObserver* observer = nullptr);

@@ -86,7 +86,7 @@ void Session::reportStartUp() const {
 }
 
 void Session::keepRows(FileList& list) {
-    KeepRules rules(options_.keep, state_.installdir, names_, &shell_);
+    KeepRules rules(options_.keep, state_.installdir, names_, shell_);
     rules.markRows(list);
     for (const std::string& pattern : rules.unmatched())
         report_.fact("Keep pattern matched no file: " + pattern);

@@ -122,6 +122,24 @@ TEST(FileInUse, UnwatchedRunLeavesItAndItsFoldersToTheRestart) {
     EXPECT_FALSE(w.fs.exists(s::installdir));
 }
 
+TEST(FileInUse, TheSessionAsksOnlyWhenSomebodyWatches) {
+    for (const bool passive : {false, true}) {
+        SCOPED_TRACE(passive ? "passive" : "watched");
+        SampleWorld w;
+        w.fs.setInUse(s::helpFile);
+        Options options;
+        options.appName = s::exe;
+        options.passive = passive;
+        Session session(options, w.registry, w.fs, noShell());
+        session.startUp(w.list);
+        Chooser restart([](const BlockedFile&) { return BlockedFiles::Answer::deleteAtRestart; });
+        EXPECT_EQ(session.uninstall(w.list, w.progress, &restart), UninstallEnd::restartNeeded);
+        EXPECT_EQ(restart.asked.size(), passive ? 0u : 1u);
+        ASSERT_FALSE(w.fs.scheduledAtRestart().empty());
+        EXPECT_EQ(w.fs.scheduledAtRestart().front(), s::helpFile);
+    }
+}
+
 TEST(FileInUse, AFolderHoldingAKeptFileIsNotLeftToTheRestart) {
     SampleWorld w;
     w.fs.setInUse(s::helpFile);

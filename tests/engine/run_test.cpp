@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst::test {
@@ -23,6 +26,67 @@ const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
 
 bool registrationIntact(const MemoryRegistry& registry) {
     return registry.keyExists(sample::uninstallEntry) && registry.keyExists(sample::appPathsEntry);
+}
+
+// Records the steps as the session tells them, and what the world looked like
+// as the counts were about to be lowered.
+class StepRecorder : public StepObserver {
+public:
+    explicit StepRecorder(SampleWorld& w) : w_(w) {}
+    void before(std::string_view step) override {
+        told.push_back("before " + std::string(step));
+        if (step == "lowerSharedCounts") {
+            logThereBeforeCounts = w_.fs.fileExists(sample::log);
+            countBeforeCounts = w_.registry.dword(sample::sharedDllsKey, sample::sharedLib);
+        }
+    }
+    void after(std::string_view step) override { told.push_back("after " + std::string(step)); }
+
+    Names told;
+    bool logThereBeforeCounts = true;
+    std::optional<std::uint32_t> countBeforeCounts;
+
+private:
+    SampleWorld& w_;
+};
+
+Options named(const std::string& cmdline) {
+    Options options;
+    options.appName = cmdline;
+    return options;
+}
+
+TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHas) {
+    SampleWorld w;
+    StepRecorder recorder(w);
+    Session session(named(sample::exe), w.registry, w.fs, noShell(), nullptr, &recorder);
+    session.startUp(w.list);
+    EXPECT_EQ(session.uninstall(w.list, w.progress), UninstallEnd::removed);
+    Names expected;
+    for (const char* step :
+         {"apath", "refuseUnsafeInstallFolder", "refuseSharedFolder", "findOtherApplications",
+          "listfolder", "preflight", "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders",
+          "installfolder", "removeStartMenuGroups", "repaint", "removeentries",
+          "filesStillThere"}) {
+        expected.push_back("before " + std::string(step));
+        expected.push_back("after " + std::string(step));
+    }
+    EXPECT_EQ(recorder.told, expected);
+    EXPECT_FALSE(recorder.logThereBeforeCounts);
+    EXPECT_EQ(recorder.countBeforeCounts, 3u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+    EXPECT_FALSE(registrationIntact(w.registry));
+}
+
+TEST(Steps, AStepThatThrowsIsNotToldAfterAndNoLaterStepRuns) {
+    SampleWorld w;
+    StepRecorder recorder(w);
+    Session session(named("unknown.exe"), w.registry, w.fs, noShell(), nullptr, &recorder);
+    EXPECT_THROW(session.startUp(w.list), Error);
+    EXPECT_EQ(recorder.told,
+              (Names{"before apath", "after apath", "before refuseUnsafeInstallFolder"}));
+    EXPECT_EQ(session.startFailureCode(), exitNotRegistered);
+    EXPECT_EQ(w.list.rowCount(), 0u);
 }
 
 TEST(FormLoad, ListsTheRegisteredApplication) {

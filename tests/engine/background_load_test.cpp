@@ -17,12 +17,6 @@ void addManyFiles(SampleWorld& w, int count) {
         w.fs.addFile(sample::installdir + "\\Data\\Part" + std::to_string(10000 + i) + ".dat");
 }
 
-Options startingUp(const std::string& cmdline) {
-    Options options;
-    options.appName = cmdline;
-    return options;
-}
-
 TEST(BackgroundLoad, HandsOverTheSameRowsAndStateAsStartUpOnItsOwn) {
     SampleWorld direct;
     addManyFiles(direct, 3000);
@@ -30,7 +24,7 @@ TEST(BackgroundLoad, HandsOverTheSameRowsAndStateAsStartUpOnItsOwn) {
 
     SampleWorld w;
     addManyFiles(w, 3000);
-    Session session(startingUp(sample::exe), w.registry, w.fs, noShell());
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell());
     {
         BackgroundLoad load(session);
         load.drainInto(w.list);
@@ -45,7 +39,7 @@ TEST(BackgroundLoad, HandsOverTheSameRowsAndStateAsStartUpOnItsOwn) {
 
 TEST(BackgroundLoad, StartUpErrorReachesTheWindowsSide) {
     SampleWorld w;
-    Session session(startingUp("unknown.exe"), w.registry, w.fs, noShell());
+    Session session(optionsFor("unknown.exe"), w.registry, w.fs, noShell());
     BackgroundLoad load(session);
     std::string message;
     try {
@@ -60,7 +54,7 @@ TEST(BackgroundLoad, StartUpErrorReachesTheWindowsSide) {
 TEST(BackgroundLoad, EndingWithoutTakingTheRowsWaitsForTheWorker) {
     SampleWorld w;
     addManyFiles(w, 3000);
-    Session session(startingUp(sample::exe), w.registry, w.fs, noShell());
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell());
     { BackgroundLoad load(session); }
     EXPECT_EQ(session.state().installdir, sample::installdir);
     EXPECT_EQ(w.list.rowCount(), 0u);

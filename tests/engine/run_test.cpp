@@ -50,16 +50,10 @@ private:
     SampleWorld& w_;
 };
 
-Options named(const std::string& cmdline) {
-    Options options;
-    options.appName = cmdline;
-    return options;
-}
-
 TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHas) {
     SampleWorld w;
     StepRecorder recorder(w);
-    Session session(named(sample::exe), w.registry, w.fs, noShell(), nullptr, &recorder);
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell(), nullptr, &recorder);
     session.startUp(w.list);
     EXPECT_EQ(session.uninstall(w.list, w.progress), UninstallEnd::removed);
     Names expected;
@@ -81,7 +75,7 @@ TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHa
 TEST(Steps, AStepThatThrowsIsNotToldAfterAndNoLaterStepRuns) {
     SampleWorld w;
     StepRecorder recorder(w);
-    Session session(named("unknown.exe"), w.registry, w.fs, noShell(), nullptr, &recorder);
+    Session session(optionsFor("unknown.exe"), w.registry, w.fs, noShell(), nullptr, &recorder);
     EXPECT_THROW(session.startUp(w.list), Error);
     EXPECT_EQ(recorder.told,
               (Names{"before apath", "after apath", "before refuseUnsafeInstallFolder"}));

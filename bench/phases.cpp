@@ -1,17 +1,11 @@
 #include "bench/clock.h"
-#include "engine/installdir.h"
-#include "engine/installlog.h"
-#include "engine/inventory.h"
+#include "engine/command_line.h"
 #include "engine/ports.h"
-#include "engine/preflight.h"
-#include "engine/registration.h"
-#include "engine/removal.h"
 #include "engine/run.h"
-#include "engine/start_menu_groups.h"
-#include "engine/state.h"
-#include "engine/system_paths.h"
+#include "engine/session.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
+#include "platform/win32_shell.h"
 
 #include <windows.h>
 
@@ -19,12 +13,13 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// Runs the uninstaller's engine steps with the real registry and file system
-// but no window, and times each one: what start-up and the uninstall cost
-// before any list box or progress bar is involved. The rows marked are those
-// bench_timer marks.
+// Runs the uninstaller's session with the real registry, file system and
+// shell but no window, and times each named step as the run takes it: what
+// start-up and the uninstall cost before any list box or progress bar is
+// involved. The rows marked are those bench_timer marks.
 //
 //   bench_phases EXE-NAME MARKS
 namespace {
@@ -49,16 +44,17 @@ private:
     std::vector<bool> marked_;
 };
 
-class Stopwatch {
+// Prints each step's time as the session runs it.
+class Stopwatch : public StepObserver {
 public:
-    void lap(const char* name) {
-        const double now = bench::now();
-        std::printf("phase_%s_s=%.4f\n", name, now - last_);
-        last_ = now;
+    void before(std::string_view) override { start_ = bench::now(); }
+    void after(std::string_view step) override {
+        std::printf("phase_%.*s_s=%.4f\n", static_cast<int>(step.size()), step.data(),
+                    bench::now() - start_);
     }
 
 private:
-    double last_ = bench::now();
+    double start_ = 0;
 };
 
 } // namespace
@@ -69,34 +65,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        UninstallState state;
         Win32Registry registry;
         Win32FileSystem fs;
+        Win32Shell shell;
+        Options options;
+        options.appName = argv[1];
+        Stopwatch watch;
+        Session session(options, registry, fs, shell, nullptr, &watch);
         Rows rows;
         UnseenProgress bar;
 
-        Stopwatch watch;
-        apath(state, registry, argv[1]);
-        watch.lap("apath");
-        listfolder(state, fs, state.installdir, rows);
-        watch.lap("listfolder");
+        session.startUp(rows);
         rows.mark(static_cast<std::size_t>(std::atol(argv[2])));
-
-        watch.lap("mark");
-        // As the run does: every file is checked, and held, before the log is
-        // read and anything deleted.
-        preflight(state, fs, filesToDelete(state, rows), nullptr);
-        watch.lap("preflight");
-        readlog(state, registry, fs, state.installdir, bar);
-        watch.lap("readlog");
-        deletefiles(state, fs, rows);
-        watch.lap("deletefiles");
-        sweepfolders(state, fs, state.installdir, true);
-        watch.lap("sweepfolders");
-        removeStartMenuGroups(state, fs, nullptr);
-        watch.lap("group");
-        removeentries(registry, state.cmdline.empty() ? argv[1] : state.cmdline);
-        watch.lap("removeentries");
+        // No prompt: a file in use fails the run, as it would be a fault of
+        // the bench's world.
+        session.uninstall(rows, bar);
         std::printf("phase_rows=%zu\n", rows.rowCount());
         return 0;
     } catch (const std::exception& e) {

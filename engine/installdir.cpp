@@ -49,10 +49,7 @@ std::string registeredFolder(std::string_view value) {
     return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
 }
 
-namespace {
-
-void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
-                       const std::string& afile) {
+void apath(UninstallState& state, Registry& registry, Shell& shell, const std::string& afile) {
     ScopedKey key(registry);
     if (!key.open(Registry::localMachine, appPathsKeyPath))
         return;
@@ -60,22 +57,10 @@ void readInstallFolder(UninstallState& state, Registry& registry, Shell* shell,
     std::string buffer(255, ' ');
     codepage::queryDefaultValue(registry, key.get(), afile, buffer);
     key.reset();
-    if (shell != nullptr) {
-        if (auto expanded = expandedAppPath(registry, *shell, afile))
-            buffer = std::move(*expanded);
-    }
+    if (auto expanded = expandedAppPath(registry, shell, afile))
+        buffer = std::move(*expanded);
 
     state.installdir = registeredFolder(buffer);
-}
-
-} // namespace
-
-void apath(UninstallState& state, Registry& registry, const std::string& afile) {
-    readInstallFolder(state, registry, nullptr, afile);
-}
-
-void apath(UninstallState& state, Registry& registry, Shell& shell, const std::string& afile) {
-    readInstallFolder(state, registry, &shell, afile);
 }
 
 } // namespace uninst

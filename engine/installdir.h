@@ -17,11 +17,9 @@ std::string registeredFolder(std::string_view value);
 // Finds the install folder from the App Paths registration.
 // Sets state.installdir to the folder holding the executable registered as
 // `afile`, as text: judging and resolving it is the caller's. Leaves it empty
-// when the name is not registered or its value holds no "\" or "/".
-void apath(UninstallState& state, Registry& registry, const std::string& afile);
-
-// The same, except that a value stored as REG_EXPAND_SZ names the folder of
-// its expanded text, as the system reads it.
+// when the name is not registered or its value holds no "\" or "/". A value
+// stored as REG_EXPAND_SZ names the folder of its text as `shell` expands
+// it, as the system reads it.
 void apath(UninstallState& state, Registry& registry, Shell& shell, const std::string& afile);
 
 } // namespace uninst

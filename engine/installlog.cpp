@@ -211,11 +211,6 @@ std::string lowerCount(Registry& registry, const std::string& sharedpath) {
 
 } // namespace
 
-void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
-             const std::string& installdir, Progress& progress) {
-    lowerSharedCounts(registry, readlogEntries(state, fs, installdir, progress));
-}
-
 // A setup counts a file once, however many lines name it (a shared control
 // is copied, then registered); lowering it once per line would take another
 // application's reference, and at zero the next uninstaller may delete a file
@@ -250,8 +245,8 @@ void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names
         throw Error(failures);
 }
 
-std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
-                                        const std::string& installdir, Progress& progress) {
+std::vector<std::string> readlog(UninstallState& state, FileSystem& fs,
+                                 const std::string& installdir, Progress& progress) {
     progress.setValue(0);
     const std::string text = fs.readTextFile(installLogPath(installdir));
 

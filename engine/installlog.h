@@ -10,23 +10,17 @@
 
 namespace uninst {
 
-// Reads the install log for the start-menu group and the shared files.
-// Reads installdir\st6unst.log: sets groupname and menupath, lowers the
-// SharedDLLs count of every shared file it names, once per file, and advances
-// the bar by 2 per line. Throws, naming the log, when it cannot be read or its
-// encoding cannot be told.
-void readlog(UninstallState& state, Registry& registry, FileSystem& fs,
-             const std::string& installdir, Progress& progress);
+// Reads the install log for the start-menu group and the shared files, and
+// changes nothing. Reads installdir\st6unst.log: sets groupname and menupath,
+// advances the bar by 2 per line, and returns the shared files whose
+// SharedDLLs counts the log asks to lower, in the log's order. Throws, naming
+// the log, when it cannot be read or its encoding cannot be told.
+std::vector<std::string> readlog(UninstallState& state, FileSystem& fs,
+                                 const std::string& installdir, Progress& progress);
 
-// The reading half of readlog, which changes nothing: sets groupname and
-// menupath and advances the bar as readlog does, and returns the shared files
-// whose counts the log asks to lower, in the log's order.
-std::vector<std::string> readlogEntries(UninstallState& state, FileSystem& fs,
-                                        const std::string& installdir, Progress& progress);
-
-// The changing half: lowers each named file's SharedDLLs count once, however
-// many of the names are that file's as the registry compares names, as
-// readlog does. The run calls it only once the install log is gone, so that no later
+// Lowers each named file's SharedDLLs count once, however
+// many of the names are that file's as the registry compares names. The run
+// calls it only once the install log is gone, so that no later
 // run can read the same log and lower the counts a second time. Every count
 // is tried; then one Error names each that could not be lowered.
 void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names);

@@ -183,14 +183,14 @@ std::string_view relativeToInstallFolder(std::string_view installdir, std::strin
 }
 
 KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string& installdir,
-                     FileSystem& names, Shell* shell)
+                     FileSystem& names, Shell& shell)
     : installdir_(installdir), names_(&names) {
     std::vector<std::string_view> folderSteps;
     std::vector<std::string> foldedFolder;
     for (const KeepPattern& pattern : patterns) {
         std::string path = withBackslashes(pattern.text());
-        if (!path.empty() && path.front() == '%' && shell != nullptr)
-            path = withBackslashes(shell->expandEnvironment(path));
+        if (!path.empty() && path.front() == '%')
+            path = withBackslashes(shell.expandEnvironment(path));
         std::string relative;
         if (isShare(path) || startsWithDrive(path)) {
             if (foldedFolder.empty()) {

@@ -46,9 +46,9 @@ public:
 
     // Throws Error, naming the pattern and the folder, for a pattern that
     // names a full path other than one below `installdir`. `shell` expands a
-    // leading %VARIABLE%; without one the pattern is taken as written.
+    // leading %VARIABLE% (the null shell leaves the pattern as written).
     KeepRules(const std::vector<KeepPattern>& patterns, const std::string& installdir,
-              FileSystem& names, Shell* shell);
+              FileSystem& names, Shell& shell);
 
     // The first pattern that keeps `path` (a full path), or null.
     const KeepPattern* keeping(std::string_view path) const;

@@ -5,6 +5,7 @@
 #include "engine/installlog.h"
 #include "engine/shared_folders.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <utility>
@@ -62,45 +63,28 @@ bool isInstallLog(const UninstallState& state, const std::string& path) {
            sameAsciiCase(path, installLogPath(state.installdir));
 }
 
-void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list) {
+void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<std::string>& files,
+                 const std::vector<std::string>& atRestart) {
     // A file that is already gone is as good as deleted: the user may have
-    // removed it by hand, or an earlier run stopped part-way. The logs go
-    // only once everything else has.
+    // removed it by hand, or an earlier run stopped part-way. A file opened
+    // since the pre-flight still stops the run here, before any count is
+    // lowered: the logs go last, and while they stay a second run lowers
+    // each count once.
     std::vector<std::string> rows;
     std::vector<std::string> logs;
-    for (std::string& file : filesToDelete(state, list))
-        (isInstallLog(state, file) ? logs : rows).push_back(std::move(file));
+    for (const std::string& file : files) {
+        if (std::find(atRestart.begin(), atRestart.end(), file) == atRestart.end())
+            (isInstallLog(state, file) ? logs : rows).push_back(file);
+    }
     if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
         throw Error(*removed.failure);
+    for (const std::string& file : atRestart)
+        fs.deleteAtRestart(file);
     for (const std::string& log : logs)
         fs.deleteFile(log);
 }
 
-namespace {
-
-// True when a file or a link remains anywhere below `path`. Only needed for a
-// sweep that does not recurse, which has no other way to know.
-bool holdsAnything(FileSystem& fs, const std::string& path) {
-    std::vector<std::string> pending;
-    pending.push_back(path);
-    while (!pending.empty()) {
-        FolderListing listing = fs.listFolder(pending.back());
-        pending.pop_back();
-        if (!listing.files.empty())
-            return true;
-        for (FolderListing::SubFolder& sub : listing.subFolders) {
-            if (sub.isLink)
-                return true;
-            pending.push_back(std::move(sub.path));
-        }
-    }
-    return false;
-}
-
-} // namespace
-
-void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
-                  bool recurse) {
+void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path) {
     // Post-order with an explicit stack, each folder listed once. A frame
     // learns from its children whether anything remains below it, so the
     // "no file anywhere below" test needs no second walk. A link counts as
@@ -113,7 +97,7 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
     }
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (recurse && top.next < top.subFolders.size()) {
+        if (top.next < top.subFolders.size()) {
             FolderListing::SubFolder& sub = top.subFolders[top.next++];
             if (sub.isLink || isOtherApplication(state, sub.path)) {
                 top.remains = true;
@@ -131,16 +115,7 @@ void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string
             continue;
         }
 
-        bool remains = top.remains;
-        if (!recurse && !remains) {
-            for (const FolderListing::SubFolder& sub : top.subFolders) {
-                if (sub.isLink || isOtherApplication(state, sub.path) ||
-                    holdsAnything(fs, sub.path)) {
-                    remains = true;
-                    break;
-                }
-            }
-        }
+        const bool remains = top.remains;
         // The last sub-folder the inventory entered stays when it is empty;
         // it holds nothing, so its parent may still take it.
         if (!remains && top.path != state.lastsubpath)

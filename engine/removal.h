@@ -10,10 +10,13 @@
 namespace uninst {
 
 // Deletes the files the user did not keep, then the install log.
-// Every unmarked row's file goes (the file system may take several at once,
-// in no fixed order; a failure stops the rest), then the file at logpath,
-// then the install log that was read when logpath named another toolkit file.
-void deletefiles(const UninstallState& state, FileSystem& fs, const FileList& list);
+// Every file of `files` (as filesToDelete gives them) but the logs goes (the
+// file system may take several at once, in no fixed order; a failure stops
+// the rest), then each of `atRestart` is scheduled for the next restart, then
+// the file at logpath and the install log that was read when logpath named
+// another toolkit file.
+void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<std::string>& files,
+                 const std::vector<std::string>& atRestart);
 
 // The files deletefiles deletes: the rows in index order, then the logs.
 // Throws, before anything is deleted, when the inventory found no log.
@@ -28,8 +31,7 @@ bool isInstallLog(const UninstallState& state, const std::string& path);
 // Those below and including `path` that no longer hold any file go,
 // sub-folders before their parent; the folder at lastsubpath is never removed
 // by its own test.
-void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
-                  bool recurse);
+void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path);
 
 // Step 4, when the list offered no file: deletes the setup-toolkit files the
 // inventory met and removes every folder of the install tree left without a

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -106,90 +107,100 @@ private:
     std::vector<std::string> failures_;
 };
 
-void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
-             const std::string& cmdline, FileList& list) {
+// Runs each named step with the observer told around it.
+class Steps {
+public:
+    explicit Steps(StepObserver* observer) : observer_(observer) {}
+
+    template <typename Step> void run(std::string_view name, Step&& step) {
+        if (observer_ != nullptr)
+            observer_->before(name);
+        step();
+        if (observer_ != nullptr)
+            observer_->after(name);
+    }
+
+private:
+    StepObserver* observer_;
+};
+
+} // namespace
+
+void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+             const std::string& cmdline, FileList& list, StepObserver* observer) {
+    Steps steps(observer);
     state.cmdline = cmdline;
     // No key name holds a "\": "myapp.exe\" or "myapp.exe\Sub" reads the
     // registration of a key below, or of the entry itself, yet no entry's
     // name ever equals it, so the files would go and the registration stay
     // for ever. Such a name is taken as not registered.
-    if (cmdline.find('\\') == std::string::npos) {
-        if (shell != nullptr)
-            apath(state, registry, *shell, cmdline);
-        else
-            apath(state, registry, cmdline);
-    }
-    refuseUnsafeInstallFolder(state);
-    state.installdir = resolvedInstallFolder(state, fs);
+    steps.run("apath", [&] {
+        if (cmdline.find('\\') == std::string::npos)
+            apath(state, registry, shell, cmdline);
+    });
+    steps.run("refuseUnsafeInstallFolder", [&] {
+        refuseUnsafeInstallFolder(state);
+        state.installdir = resolvedInstallFolder(state, fs);
+    });
     // Before anything is listed: the window would offer every application in
     // "C:\Program Files" for deletion, and a quiet run would take them all.
-    if (shell != nullptr)
-        refuseSharedFolder(state, registry, *shell);
-    findOtherApplications(state, registry, fs, shell);
-    listfolder(state, fs, state.installdir, list);
+    steps.run("refuseSharedFolder", [&] { refuseSharedFolder(state, registry, shell); });
+    steps.run("findOtherApplications", [&] { findOtherApplications(state, registry, fs, &shell); });
+    steps.run("listfolder", [&] { listfolder(state, fs, state.installdir, list); });
 }
 
-UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
-                       FileList& list, Progress& progress, BlockedFiles* blocked) {
+UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                       FileList& list, Progress& progress, BlockedFiles* blocked,
+                       StepObserver* observer) {
+    Steps steps(observer);
     std::vector<std::string> roots{state.installdir, startMenuRoot};
-    if (shell != nullptr) {
-        for (std::string& folder : shell->programsFolders())
-            roots.push_back(std::move(folder));
-    }
+    for (std::string& folder : shell.programsFolders())
+        roots.push_back(std::move(folder));
     fs.setRemovalRoots(roots);
     const std::vector<std::string> files = filesToDelete(state, list);
-    const PreflightResult checked = preflight(state, fs, files, blocked);
+    PreflightResult checked;
+    steps.run("preflight", [&] { checked = preflight(state, fs, files, blocked); });
     if (checked.cancelled)
         return UninstallEnd::cancelled;
-    const std::vector<std::string> shared = readlogEntries(state, fs, state.installdir, progress);
-    // A file opened between the pre-flight and here still stops the run, but
-    // before any count is lowered: the logs go last, and while they stay a
-    // second run lowers each count once.
-    std::vector<std::string> rows;
-    std::vector<std::string> logs;
-    for (const std::string& file : files) {
-        if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) ==
-            checked.atRestart.end())
-            (isInstallLog(state, file) ? logs : rows).push_back(file);
-    }
-    if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
-        throw Error(*removed.failure);
-    for (const std::string& file : checked.atRestart)
-        fs.deleteAtRestart(file);
-    for (const std::string& log : logs)
-        fs.deleteFile(log);
+    std::vector<std::string> shared;
+    steps.run("readlog", [&] { shared = readlog(state, fs, state.installdir, progress); });
+    steps.run("deletefiles", [&] { deletefiles(state, fs, files, checked.atRestart); });
 
     // The log is gone: a second run would be refused, so nothing may stop
     // this one now. Each later step runs whatever the one before it met,
     // above all the registration removal, and what stayed behind is told
     // once at the end.
     Leftovers left;
-    left.run([&] { lowerSharedCounts(registry, shared); });
-    left.run([&] { sweepfolders(state, fs, state.installdir, true); });
+    const auto step = [&](std::string_view name, auto&& body) {
+        left.run([&] { steps.run(name, body); });
+    };
+    step("lowerSharedCounts", [&] { lowerSharedCounts(registry, shared); });
+    step("sweepfolders", [&] { sweepfolders(state, fs, state.installdir); });
     // Only when the inventory offered no file: the folder then holds the
     // setup toolkit's leftovers, and whatever was saved there since, which
     // nobody was shown and so stays.
-    left.run([&] {
+    step("installfolder", [&] {
         if (list.rowCount() == 0)
             removeWhatTheListingSaw(state, fs);
     });
     if (!checked.atRestart.empty())
-        left.run([&] { scheduleFoldersAtRestart(state, fs, checked.atRestart); });
+        step("scheduleFoldersAtRestart",
+             [&] { scheduleFoldersAtRestart(state, fs, checked.atRestart); });
     // Only this application's shortcuts go from the start menu, then the
     // folders that left empty: the roots are shared with other applications
     // and the system, and the log may name any folder in them. A group that
     // would lead outside the start menu is left alone rather than stopping
     // the run: by now the files and the log are gone, and the registration
     // must still go, or nothing could remove it later.
-    left.run([&] { removeStartMenuGroups(state, fs, shell); });
-    left.run([&] { list.refresh(); });
-    left.run([&] { removeentries(registry, state.cmdline); });
+    step("removeStartMenuGroups", [&] { removeStartMenuGroups(state, fs, shell); });
+    step("repaint", [&] { list.refresh(); });
+    step("removeentries", [&] { removeentries(registry, state.cmdline); });
     // Only a file that is gone counts as removed: a deletion may answer
     // removed or notFound and still leave one at its listed path (Wine
     // names the handle of "data.mdb." as "data.mdb", and the check that it
     // holds the listed item then leaves it alone), and another process may
     // have put one back since.
-    left.run([&] {
+    step("filesStillThere", [&] {
         std::vector<std::string> deleted;
         for (const std::string& file : files) {
             if (std::find(checked.atRestart.begin(), checked.atRestart.end(), file) ==
@@ -201,28 +212,6 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
     });
     left.throwIfAny();
     return checked.atRestart.empty() ? UninstallEnd::removed : UninstallEnd::restartNeeded;
-}
-
-} // namespace
-
-void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
-              FileList& list) {
-    startUp(state, registry, fs, nullptr, cmdline, list);
-}
-
-void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-              const std::string& cmdline, FileList& list) {
-    startUp(state, registry, fs, &shell, cmdline, list);
-}
-
-UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs,
-                           FileList& list, Progress& progress, BlockedFiles* blocked) {
-    return uninstall(state, registry, fs, nullptr, list, progress, blocked);
-}
-
-UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-                           FileList& list, Progress& progress, BlockedFiles* blocked) {
-    return uninstall(state, registry, fs, &shell, list, progress, blocked);
 }
 
 } // namespace uninst

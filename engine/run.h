@@ -8,24 +8,32 @@
 #include "engine/state.h"
 
 #include <string>
+#include <string_view>
 
-// The road of one run: start-up finds the install folder and lists its
-// files; the uninstall removes what was not kept. The window calls both, and
-// so can anything else that can offer a file list and a progress bar: both
-// throw Error and leave reporting it to their caller.
+// The road of one run, as named steps: start-up finds the install folder and
+// lists its files; the uninstall removes what was not kept. The session calls
+// both, and so can anything else that can offer a file list and a progress
+// bar: both throw Error and leave reporting it to their caller. A system
+// without a desktop shell passes noShell().
 
 namespace uninst {
 
-// Start-up: finds the application's install folder and lists its files.
-// Stores the argument text, finds the install folder (apath), refuses a
-// folder the run must not touch, and lists the files (listfolder).
-void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, const std::string& cmdline,
-              FileList& list);
+// Told before and after each named step of the run, in the run's order: the
+// benchmark times the steps through it. A step that throws is not told
+// after; the folders left to the restart are a step only when a file was.
+class StepObserver {
+public:
+    virtual ~StepObserver() = default;
+    virtual void before(std::string_view step) = 0;
+    virtual void after(std::string_view step) = 0;
+};
 
-// The same on a system with a desktop shell: an App Paths value stored as
-// REG_EXPAND_SZ is expanded first.
-void formLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-              const std::string& cmdline, FileList& list);
+// Start-up: stores the argument text, finds the install folder (apath),
+// refuses a folder the run must not touch (refuseUnsafeInstallFolder,
+// refuseSharedFolder), reads the other applications' folders inside it
+// (findOtherApplications), and lists the files (listfolder).
+void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+             const std::string& cmdline, FileList& list, StepObserver* observer = nullptr);
 
 // How an uninstall that did not throw ended.
 enum class UninstallEnd {
@@ -35,22 +43,20 @@ enum class UninstallEnd {
 };
 
 // The uninstall: removes everything of the application the user did not keep.
-// In order: the pre-flight, log reading, files, the install log, the shared
-// counts, folders, install folder, start-menu group, repaint, registration.
-// The pre-flight asks of every file to delete whether it can go now, and of
-// `blocked` what to do with one that cannot (without it, such a file throws);
-// nothing changes before it has passed. The counts are lowered only once the
-// install log is gone, so no later run can lower them again. A failure up to
-// the install log's deletion throws at once with no count lowered; after it,
-// every later step still runs and one Error at the end lists what each
-// failing step left behind.
-UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs,
-                           FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
-
-// The same on a system with a desktop shell: the shell's Programs folders are
-// start-menu roots too, and a shortcut that leads into the install folder is
-// this application's as well as one the log names (removeStartMenuGroups).
-UninstallEnd command4Click(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-                           FileList& list, Progress& progress, BlockedFiles* blocked = nullptr);
+// In order: preflight, readlog, deletefiles (the files, then the install
+// log), lowerSharedCounts, sweepfolders, the install folder when nothing was
+// listed, removeStartMenuGroups, repaint, removeentries. The pre-flight asks
+// of every file to delete whether it can go now, and of `blocked` what to do
+// with one that cannot (without it, such a file throws); nothing changes
+// before it has passed. The counts are lowered only once the install log is
+// gone, so no later run can lower them again. A failure up to the install
+// log's deletion throws at once with no count lowered; after it, every later
+// step still runs and one Error at the end lists what each failing step left
+// behind. The shell's Programs folders are start-menu roots too, and a
+// shortcut that leads into the install folder is this application's as well
+// as one the log names.
+UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
+                       FileList& list, Progress& progress, BlockedFiles* blocked = nullptr,
+                       StepObserver* observer = nullptr);
 
 } // namespace uninst

@@ -53,4 +53,23 @@ public:
     virtual std::string expandEnvironment(const std::string& text) = 0;
 };
 
+// A system without a desktop shell: no Programs or shared folders, no
+// shortcut read, no variable expanded. The run then knows only the fixed
+// start-menu root and the registration as it is stored.
+class NullShell final : public Shell {
+public:
+    std::vector<std::string> programsFolders() override { return {}; }
+    std::vector<std::string> systemFolders() override { return {}; }
+    std::vector<SharedFolder> sharedFolders() override { return {}; }
+    std::optional<std::string> finalFolder(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> shortcutTarget(const std::string&) override { return std::nullopt; }
+    std::string expandEnvironment(const std::string& text) override { return text; }
+};
+
+// The one null shell; it holds nothing, so every run may share it.
+inline Shell& noShell() {
+    static NullShell shell;
+    return shell;
+}
+
 } // namespace uninst

@@ -163,14 +163,12 @@ bool isCaption(std::string_view caption) {
 
 class GroupCleaner {
 public:
-    GroupCleaner(const UninstallState& state, FileSystem& fs, Shell* shell)
+    GroupCleaner(const UninstallState& state, FileSystem& fs, Shell& shell)
         : state_(state), fs_(fs), shell_(shell) {
         addRoot(std::string(withoutTrailingSeparators(startMenuRoot)));
-        if (shell != nullptr) {
-            for (const std::string& root : shell->programsFolders())
-                addRoot(std::string(withoutTrailingSeparators(root)));
-            systemFolders_ = shell->systemFolders();
-        }
+        for (const std::string& root : shell.programsFolders())
+            addRoot(std::string(withoutTrailingSeparators(root)));
+        systemFolders_ = shell.systemFolders();
     }
 
     void run() {
@@ -409,8 +407,7 @@ private:
             return true;
         std::optional<std::string> target;
         if (kind == ShortcutKind::shellLink) {
-            if (shell_ != nullptr)
-                target = shell_->shortcutTarget(file);
+            target = shell_.shortcutTarget(file);
         } else {
             // One that cannot be read cannot be shown to be ours.
             try {
@@ -455,7 +452,7 @@ private:
 
     const UninstallState& state_;
     FileSystem& fs_;
-    Shell* shell_;
+    Shell& shell_;
     std::vector<std::string> roots_;
     std::vector<std::string> systemFolders_;
     std::map<std::string, std::optional<std::string>> resolved_;
@@ -481,7 +478,7 @@ std::optional<std::string_view> classicStartMenuSteps(std::string_view folder) {
     return rest.substr(programs.size());
 }
 
-void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell* shell) {
+void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell& shell) {
     GroupCleaner(state, fs, shell).run();
 }
 

@@ -23,7 +23,7 @@ namespace uninst {
 // itself included.
 std::optional<std::string_view> classicStartMenuSteps(std::string_view folder);
 
-// Looks, below the fixed start-menu root and, given a shell, in each of its
+// Looks, below the fixed start-menu root and in each of the shell's
 // Programs folders, for every folder the log names: the group
 // (state.groupname), the group of every shortcut line, every folder of a
 // directory-created line in the fixed root's form, and every folder of one
@@ -34,7 +34,7 @@ std::optional<std::string_view> classicStartMenuSteps(std::string_view folder);
 // system owns and a root always stay. Links are never entered; nothing that
 // is not a shortcut is removed. A failure does not stop the others; one Error
 // at the end names every one.
-void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell* shell);
+void removeStartMenuGroups(const UninstallState& state, FileSystem& fs, Shell& shell);
 
 // The file an Internet shortcut's text (.url) leads to: its URL= line in the
 // [InternetShortcut] section when that is a file: URL, as a path. Nothing for

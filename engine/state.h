@@ -40,7 +40,8 @@ struct UninstallState {
     // left out of the list and of every removal, as a link is.
     std::vector<std::string> otherApplications;
     // Files found in the install folder at the end that were never listed
-    // (saved there after start-up): kept, and recorded for a report.
+    // (saved there after start-up): they stay, with the folders holding
+    // them. No report names them; the run's outcome does not depend on them.
     std::vector<std::string> keptUnlisted;
 };
 

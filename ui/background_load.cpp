@@ -1,10 +1,7 @@
 #include "ui/background_load.h"
 
-#include "engine/run.h"
-
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
 namespace uninst {
 
@@ -16,17 +13,7 @@ constexpr std::size_t batch = 256;
 
 } // namespace
 
-BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
-                               std::string cmdline)
-    : BackgroundLoad(state, registry, fs, nullptr, std::move(cmdline)) {}
-
-BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
-                               Shell& shell, std::string cmdline)
-    : BackgroundLoad(state, registry, fs, &shell, std::move(cmdline)) {}
-
-BackgroundLoad::BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs,
-                               Shell* shell, std::string cmdline)
-    : state_(state), registry_(registry), fs_(fs), shell_(shell), cmdline_(std::move(cmdline)) {
+BackgroundLoad::BackgroundLoad(Session& session) : session_(session) {
     try {
         worker_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -43,10 +30,7 @@ BackgroundLoad::~BackgroundLoad() {
 void BackgroundLoad::run() {
     std::exception_ptr failure;
     try {
-        if (shell_ != nullptr)
-            formLoad(state_, registry_, fs_, *shell_, cmdline_, rows_);
-        else
-            formLoad(state_, registry_, fs_, cmdline_, rows_);
+        session_.startUp(rows_);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "engine/filesystem.h"
 #include "engine/ports.h"
-#include "engine/registry.h"
-#include "engine/shell.h"
-#include "engine/state.h"
+#include "engine/session.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -20,15 +17,11 @@ namespace uninst {
 // install are being listed while the window is still being built. The rows
 // it finds wait here until the window's thread takes them.
 //
-// Until drainInto has returned, the worker owns `state` and uses `registry`
-// and `fs`; nothing else may touch them. The destructor waits for the
-// worker.
+// Until drainInto has returned, the worker owns `session`, its state and its
+// ports; nothing else may touch them. The destructor waits for the worker.
 class BackgroundLoad {
 public:
-    BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, std::string cmdline);
-    // With the desktop shell, which start-up uses to expand the registration.
-    BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-                   std::string cmdline);
+    explicit BackgroundLoad(Session& session);
     ~BackgroundLoad();
     BackgroundLoad(const BackgroundLoad&) = delete;
     BackgroundLoad& operator=(const BackgroundLoad&) = delete;
@@ -52,15 +45,9 @@ private:
         BackgroundLoad& owner_;
     };
 
-    BackgroundLoad(UninstallState& state, Registry& registry, FileSystem& fs, Shell* shell,
-                   std::string cmdline);
     void run();
 
-    UninstallState& state_;
-    Registry& registry_;
-    FileSystem& fs_;
-    Shell* const shell_;
-    const std::string cmdline_;
+    Session& session_;
     Rows rows_{*this};
 
     std::mutex mutex_;

@@ -1,15 +1,12 @@
 #include "engine/command_line.h"
 #include "engine/exit_codes.h"
-#include "engine/logged_ports.h"
-#include "engine/state.h"
-#include "engine/unattended.h"
+#include "engine/session.h"
 #include "platform/system_library.h"
 #include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
 #include "platform/win32_run_log.h"
 #include "platform/win32_shell.h"
-#include "ui/background_load.h"
 #include "ui/error_report.h"
 #include "ui/window.h"
 
@@ -134,50 +131,11 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     Win32Registry registry;
     Win32FileSystem fs;
     Win32Shell shell;
+    Session session(options, registry, fs, shell, log);
     if (options.windowless())
-        return runWithoutWindow(options, registry, fs, log, &shell);
-
-    LoggedRegistry loggedRegistry(registry, report);
-    LoggedFileSystem loggedFs(fs, report);
-    UninstallState state;
-    // Listing a large install takes most of start-up; it goes on while the
-    // window is being built, which needs none of it until the rows arrive.
-    BackgroundLoad load(state, loggedRegistry, loggedFs, shell, options.appName);
-    uninstallfrm window(state, loggedRegistry, loggedFs, shell);
-    if (!window.create(instance))
-        return exitRunFailed;
-    if (!window.Form_Load(load))
-        return startFailureCode(state);
-    if (logs.file) {
-        std::string failure;
-        try {
-            admitLog(*logs.file, state, fs, &shell);
-        } catch (const Error& error) {
-            failure = error.what();
-        }
-        if (!failure.empty()) {
-            showErrorReport(nullptr, failure);
-            return exitLogFailed;
-        }
-    }
-    reportStartUp(report, state);
-    std::string refused;
-    if (!runHandler(nullptr, [&] {
-            try {
-                window.keepAndReport(options.keep, report);
-            } catch (const Error& error) {
-                refused = error.what();
-            }
-        }))
-        return exitRunFailed;
-    if (!refused.empty()) {
-        showErrorReport(nullptr, refused);
-        return exitBadCommandLine;
-    }
-    window.show(showCommand);
-    if (options.passive)
-        window.pressUninstall();
-    return window.run();
+        return session.runWithoutWindow();
+    uninstallfrm window(session);
+    return window.run(instance, showCommand);
 }
 
 } // namespace

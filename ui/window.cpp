@@ -1,11 +1,13 @@
 #include "ui/window.h"
 
-#include "engine/run.h"
-#include "engine/unattended.h"
+#include "engine/error.h"
+#include "engine/exit_codes.h"
 #include "ui/blocked_file_prompt.h"
 #include "ui/error_report.h"
 
 #include <commctrl.h>
+
+#include <string>
 
 namespace uninst {
 
@@ -35,8 +37,7 @@ constexpr DWORD frameExStyle = WS_EX_CONTROLPARENT;
 
 } // namespace
 
-uninstallfrm::uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell)
-    : state_(state), registry_(registry), fs_(fs), shell_(shell) {}
+uninstallfrm::uninstallfrm(Session& session) : session_(session) {}
 
 uninstallfrm::~uninstallfrm() {
     if (hwnd_ != nullptr)
@@ -82,6 +83,44 @@ bool uninstallfrm::create(HINSTANCE instance) {
     return true;
 }
 
+int uninstallfrm::run(HINSTANCE instance, int showCommand) {
+    // Listing a large install takes most of start-up; it goes on while the
+    // window is being built, which needs none of it until the rows arrive.
+    BackgroundLoad load(session_);
+    if (!create(instance))
+        return exitFailed;
+    if (!Form_Load(load))
+        return session_.startFailureCode();
+    std::string failure;
+    try {
+        session_.admitLog();
+    } catch (const Error& error) {
+        failure = error.what();
+    }
+    if (!failure.empty()) {
+        showErrorReport(nullptr, failure);
+        return exitLogFailed;
+    }
+    session_.reportStartUp();
+    std::string refused;
+    if (!runHandler(nullptr, [&] {
+            try {
+                session_.keepRows(listfiles);
+            } catch (const Error& error) {
+                refused = error.what();
+            }
+        }))
+        return exitFailed;
+    if (!refused.empty()) {
+        showErrorReport(nullptr, refused);
+        return exitBadCommandLine;
+    }
+    show(showCommand);
+    if (session_.options().passive)
+        pressUninstall();
+    return messageLoop();
+}
+
 bool uninstallfrm::Form_Load(BackgroundLoad& load) {
     // Drawing each of tens of thousands of rows as it arrives would take far
     // longer than listing the files.
@@ -99,7 +138,7 @@ void uninstallfrm::show(int showCommand) {
     SetFocus(listfiles.hwnd());
 }
 
-int uninstallfrm::run() {
+int uninstallfrm::messageLoop() {
     MSG message;
     while (true) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
@@ -215,13 +254,7 @@ void uninstallfrm::onDestroy() {
     PostQuitMessage(exitStatus_);
 }
 
-void uninstallfrm::keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report) {
-    keep_ = keepRows(keep, state_, fs_, &shell_, listfiles, report);
-    report_ = &report;
-}
-
 void uninstallfrm::pressUninstall() {
-    passive_ = true;
     // Posted, so that the window is drawn with its marks before the
     // uninstall takes the thread.
     PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(idCommand4, BN_CLICKED),
@@ -234,17 +267,12 @@ void uninstallfrm::Command4_Click() {
     if (clicked_)
         return;
     clicked_ = true;
-    static const RunReport silent;
-    // Nobody watches a passive run: a file in use goes at the next restart
-    // rather than waiting for an answer.
+    // Asked only when somebody watches: the session leaves a file in use in
+    // a passive run to the next restart.
     BlockedFilePrompt prompt(hwnd_);
-    DeleteAtRestartWhenInUse inUse;
-    BlockedFiles* const blocked = passive_ ? static_cast<BlockedFiles*>(&inUse) : &prompt;
     UninstallEnd end = UninstallEnd::removed;
-    const bool completed = runHandler(hwnd_, [&] {
-        end = uninstallReported(state_, registry_, fs_, listfiles, ProgressBar1, keep_,
-                                report_ != nullptr ? *report_ : silent, &shell_, blocked);
-    });
+    const bool completed =
+        runHandler(hwnd_, [&] { end = session_.uninstall(listfiles, ProgressBar1, &prompt); });
     if (!completed)
         endWith(exitFailed);
     else if (end == UninstallEnd::cancelled)

@@ -1,10 +1,6 @@
 #pragma once
 
-#include "engine/filesystem.h"
-#include "engine/keep_patterns.h"
-#include "engine/registry.h"
-#include "engine/run_log.h"
-#include "engine/state.h"
+#include "engine/session.h"
 #include "ui/background_load.h"
 #include "ui/controls.h"
 #include "ui/exit_status.h"
@@ -19,40 +15,41 @@ namespace uninst {
 // frame around the file list and the progress bar. It shows the
 // application's files in `listfiles` for the user to mark the ones to keep,
 // and runs the two handlers, start-up (`Form_Load`) and the "&Uninstall"
-// button (`Command4_Click`). It decides the exit status.
+// button (`Command4_Click`), both on `session`. It decides the exit status.
 class uninstallfrm final {
 public:
-    uninstallfrm(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell);
+    explicit uninstallfrm(Session& session);
     ~uninstallfrm();
     uninstallfrm(const uninstallfrm&) = delete;
     uninstallfrm& operator=(const uninstallfrm&) = delete;
 
+    // The run with the window: start-up goes on while the window is being
+    // built, then the log is admitted, the keep patterns mark their rows and
+    // the window is shown (and with options.passive its button pressed).
+    // Returns the exit code once the window is gone, or as soon as a step
+    // before it failed, its error reported.
+    int run(HINSTANCE instance, int showCommand);
+
+private:
     // Creates the window and its controls, not yet visible. False when the
     // system refused: the error has been reported.
     bool create(HINSTANCE instance);
 
     // Start-up: shows the application's files, before the window is shown.
     // Takes the rows `load` finds and reports what it threw. False when it
-    // failed: the error has been reported and the program is to end with
-    // exitFailed.
+    // failed: the error has been reported.
     bool Form_Load(BackgroundLoad& load);
-
-    // The rows the keep patterns name start out marked, and the uninstall
-    // tells `report` which files stay and why. Call after Form_Load; `report`
-    // must outlive the window. Throws Error, having changed nothing, for a
-    // pattern that names no file below the install folder.
-    void keepAndReport(const std::vector<KeepPattern>& keep, const RunReport& report);
 
     void show(int showCommand);
 
     // Presses "&Uninstall" once the window is up, for a run nobody attends:
-    // files in use are then left to the next restart without asking.
+    // the session then leaves files in use to the next restart without
+    // asking.
     void pressUninstall();
 
     // The message loop; returns the exit status once the window is gone.
-    int run();
+    int messageLoop();
 
-private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -71,21 +68,14 @@ private:
     // Closes the window, so that the program ends with `status`.
     void endWith(int status);
 
-    UninstallState& state_;
-    Registry& registry_;
-    FileSystem& fs_;
-    Shell& shell_;
+    Session& session_;
 
     HWND hwnd_ = nullptr;
-    bool passive_ = false;
     FileListBox listfiles;    // the application's files; a marked one is kept
     HWND Command4 = nullptr;  // the "&Uninstall" button
     HWND Frame1 = nullptr;    // "SELECT FILES TO KEEP", around the list
     ProgressBar ProgressBar1; // how far the uninstall has come
     HWND Frame2 = nullptr;    // the frame around the bar
-
-    KeepRules keep_;
-    const RunReport* report_ = nullptr;
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     Font font_;

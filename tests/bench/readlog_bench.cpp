@@ -88,7 +88,7 @@ void run(benchmark::State& state, std::size_t sharedInFive) {
     UnseenProgress bar;
     for (auto _ : state) {
         UninstallState uninstall;
-        readlog(uninstall, registry, fs, installdir, bar);
+        lowerSharedCounts(registry, readlog(uninstall, fs, installdir, bar));
         benchmark::DoNotOptimize(uninstall.groupname.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * log.size()));

@@ -24,20 +24,23 @@ TEST(BackgroundLoad, HandsOverTheSameRowsAndStateAsStartUpOnItsOwn) {
 
     SampleWorld w;
     addManyFiles(w, 3000);
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell());
     {
-        BackgroundLoad load(w.state, w.registry, w.fs, sample::exe);
+        BackgroundLoad load(session);
         load.drainInto(w.list);
     }
+    const UninstallState& state = session.state();
     EXPECT_EQ(w.list.rows(), direct.list.rows());
-    EXPECT_EQ(w.state.cmdline, direct.state.cmdline);
-    EXPECT_EQ(w.state.installdir, direct.state.installdir);
-    EXPECT_EQ(w.state.logpath, direct.state.logpath);
-    EXPECT_EQ(w.state.lastsubpath, direct.state.lastsubpath);
+    EXPECT_EQ(state.cmdline, direct.state.cmdline);
+    EXPECT_EQ(state.installdir, direct.state.installdir);
+    EXPECT_EQ(state.logpath, direct.state.logpath);
+    EXPECT_EQ(state.lastsubpath, direct.state.lastsubpath);
 }
 
 TEST(BackgroundLoad, StartUpErrorReachesTheWindowsSide) {
     SampleWorld w;
-    BackgroundLoad load(w.state, w.registry, w.fs, "unknown.exe");
+    Session session(optionsFor("unknown.exe"), w.registry, w.fs, noShell());
+    BackgroundLoad load(session);
     std::string message;
     try {
         load.drainInto(w.list);
@@ -51,8 +54,9 @@ TEST(BackgroundLoad, StartUpErrorReachesTheWindowsSide) {
 TEST(BackgroundLoad, EndingWithoutTakingTheRowsWaitsForTheWorker) {
     SampleWorld w;
     addManyFiles(w, 3000);
-    { BackgroundLoad load(w.state, w.registry, w.fs, sample::exe); }
-    EXPECT_EQ(w.state.installdir, sample::installdir);
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell());
+    { BackgroundLoad load(session); }
+    EXPECT_EQ(session.state().installdir, sample::installdir);
     EXPECT_EQ(w.list.rowCount(), 0u);
 }
 

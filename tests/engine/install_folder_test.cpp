@@ -4,6 +4,7 @@
 #include "engine/error.h"
 #include "engine/forwarding_ports.h"
 #include "engine/run.h"
+#include "engine/session.h"
 #include "engine/system_paths.h"
 #include "engine/unattended.h"
 #include "tests/faults/faulty_ports.h"
@@ -156,9 +157,9 @@ TEST(InstallFolder, ListedNamesAreDeletedExactlyAsListed) {
         w.registry.setString(sample::appPathsEntry, "", registered);
         w.fs.addFile(sample::dataFile + ".", "twin");
         FaultyFileSystem fs(w.fs);
-        formLoad(w.state, w.registry, fs, sample::exe, w.list);
+        uninst::startUp(w.state, w.registry, fs, noShell(), sample::exe, w.list);
         ASSERT_TRUE(w.list.mark(sample::dataFile));
-        command4Click(w.state, w.registry, fs, w.list, w.progress);
+        uninst::uninstall(w.state, w.registry, fs, noShell(), w.list, w.progress);
 
         EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
         EXPECT_FALSE(w.fs.exists(sample::dataFile + "."));
@@ -257,9 +258,11 @@ struct ShellWorld {
         shell.setVariable("ProgramFiles", "C:\\Program Files");
         shell.setVariable("ACME", "C:\\Acme");
     }
-    void startUp(FileSystem& fs) { formLoad(w.state, w.registry, fs, shell, sample::exe, w.list); }
+    void startUp(FileSystem& fs) {
+        uninst::startUp(w.state, w.registry, fs, shell, sample::exe, w.list);
+    }
     void startUp() { startUp(w.fs); }
-    void uninstall() { command4Click(w.state, w.registry, w.fs, shell, w.list, w.progress); }
+    void uninstall() { uninst::uninstall(w.state, w.registry, w.fs, shell, w.list, w.progress); }
 };
 
 void registerAs(MemoryRegistry& registry, const std::string& entry, std::uint32_t type,
@@ -411,7 +414,7 @@ TEST(OtherApplication, LeftOutWithoutAShellAndNamedInTheRunLog) {
     options.quiet = true;
     options.appName = sample::exe;
     Lines log;
-    EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, &log), 0)
+    EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &log).runWithoutWindow(), 0)
         << ::testing::PrintToString(log.lines);
     EXPECT_EQ(w.fs.snapshot(suite), suiteLeft);
     for (const char* tool : {"Tool2", "Tool3"}) {
@@ -461,8 +464,8 @@ TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt)
         SampleWorld w;
         w.registry.setString(tool2Entry, "", sample::samplesFolder + "\\t.exe");
         Refusing registry(w.registry, Registry::Status(c.status));
-        const std::string message =
-            errorOf([&] { formLoad(w.state, registry, w.fs, sample::exe, w.list); });
+        const std::string message = errorOf(
+            [&] { uninst::startUp(w.state, registry, w.fs, noShell(), sample::exe, w.list); });
         if (c.refused) {
             EXPECT_NE(message.find("Cannot read the registration of tool2.exe (1117), so the "
                                    "uninstaller cannot tell another application's folder"),

@@ -45,7 +45,7 @@ TEST_P(ApathTest, ResolvesTheInstallFolder) {
         registry.setValue(appPaths + "\\MyApp.exe", "", Registry::typeSz, *c.stored);
 
     UninstallState state;
-    apath(state, registry, c.afile);
+    apath(state, registry, noShell(), c.afile);
 
     EXPECT_EQ(c.expected, state.installdir);
     EXPECT_EQ(0u, registry.openHandleCount()) << "the App Paths key was left open";
@@ -107,7 +107,7 @@ TEST(Apath, WithoutTheAppPathsKeyLeavesTheFolderEmpty) {
     registry.createKey("Software\\Microsoft\\Windows\\CurrentVersion");
 
     UninstallState state;
-    apath(state, registry, "MyApp.exe");
+    apath(state, registry, noShell(), "MyApp.exe");
 
     EXPECT_EQ("", state.installdir);
     EXPECT_EQ(0u, registry.openHandleCount());

@@ -31,7 +31,7 @@ struct LogRun {
 
     void read(const std::string& text) {
         fs.addFile("C:\\App\\ST6UNST.LOG", text);
-        readlog(state, registry, fs, "C:\\App", progress);
+        lowerSharedCounts(registry, readlog(state, fs, "C:\\App", progress));
     }
 };
 
@@ -202,7 +202,7 @@ TEST(InstallLog, EachFileIsLoweredOnceHoweverManyLinesNameIt) {
                         systemFile("C:\\W\\Übung.dll"), systemFile("c:\\w\\GRID32.OCX"),
                         selfRegister("C:\\W\\übung.DLL"), systemFile("C:\\W\\other.dll"),
                         systemFile("C:\\W\\spent.dll"), selfRegister("C:\\W\\spent.dll")}));
-    readlog(t.state, recorder, t.fs, "C:\\App", t.progress);
+    lowerSharedCounts(recorder, readlog(t.state, t.fs, "C:\\App", t.progress));
     EXPECT_EQ(t.registry.dword(shared, "C:\\W\\grid32.ocx"), 2u);
     EXPECT_EQ(t.registry.dword(shared, "C:\\W\\Übung.dll"), 2u) << "case beyond a-z";
     EXPECT_EQ(t.registry.dword(shared, "C:\\W\\other.dll"), 2u);
@@ -458,7 +458,7 @@ TEST(InstallLog, BarNeverPassesAnOddMaximum) {
     UninstallState state;
     RecordingProgress progress(5);
     fs.addFile("C:\\App\\st6unst.log", "a\rb\rc\rd\r");
-    readlog(state, registry, fs, "C:\\App", progress);
+    lowerSharedCounts(registry, readlog(state, fs, "C:\\App", progress));
     EXPECT_EQ(progress.history(), (std::vector<float>{0, 2, 4, 5, 5}));
 }
 
@@ -466,7 +466,7 @@ TEST(InstallLog, MissingLogThrowsNamingItAndChangesNothing) {
     LogRun t;
     t.registry.setDword(shared, "C:\\W\\lib.dll", 3);
     try {
-        readlog(t.state, t.registry, t.fs, "C:\\App", t.progress);
+        lowerSharedCounts(t.registry, readlog(t.state, t.fs, "C:\\App", t.progress));
         FAIL() << "no error";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("st6unst.log"), std::string::npos) << e.what();
@@ -476,7 +476,7 @@ TEST(InstallLog, MissingLogThrowsNamingItAndChangesNothing) {
 
 TEST(InstallLog, SampleApplication) {
     SampleWorld w;
-    readlog(w.state, w.registry, w.fs, sample::installdir, w.progress);
+    lowerSharedCounts(w.registry, readlog(w.state, w.fs, sample::installdir, w.progress));
     EXPECT_EQ(w.state.groupname, sample::group);
     EXPECT_EQ(w.state.menupath, sample::groupFolder);
     EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);

@@ -19,7 +19,7 @@ const std::string appDir = "C:\\Program Files\\MyApp";
 bool keeps(const std::string& pattern, const std::string& relative) {
     MemoryFileSystem names;
     const std::vector<KeepPattern> patterns{KeepPattern(pattern)};
-    const KeepRules rules(patterns, appDir, names, nullptr);
+    const KeepRules rules(patterns, appDir, names, noShell());
     return rules.keeping(appDir + "\\" + relative) != nullptr;
 }
 
@@ -80,7 +80,7 @@ TEST(KeepPattern, TheInstallFolderNamedInFullStandsForThePathBelowIt) {
     shell.setVariable("ProgramFiles", "C:\\Program Files");
     const std::vector<KeepPattern> patterns{KeepPattern("%ProgramFiles%\\MyApp\\data.mdb"),
                                             KeepPattern("%ProgramFiles%\\MyApp\\Help\\*")};
-    const KeepRules rules(patterns, appDir, names, &shell);
+    const KeepRules rules(patterns, appDir, names, shell);
     EXPECT_EQ(rules.keeping(appDir + "\\data.mdb"), &patterns[0]);
     EXPECT_EQ(rules.keeping(appDir + "\\help\\a.hlp"), &patterns[1]);
     EXPECT_EQ(rules.keeping(appDir + "\\other.mdb"), nullptr);
@@ -106,7 +106,7 @@ TEST(KeepPattern, RefusesAPatternThatCanNameNoFileBelowTheInstallFolder) {
         SCOPED_TRACE(text);
         const std::vector<KeepPattern> patterns{KeepPattern(text)};
         try {
-            KeepRules rules(patterns, appDir, names, &shell);
+            KeepRules rules(patterns, appDir, names, shell);
             ADD_FAILURE() << "not refused";
         } catch (const Error& error) {
             EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
@@ -122,7 +122,7 @@ TEST(KeepPattern, PathsOutsideTheInstallFolderAreNeverKept) {
     EXPECT_EQ(relativeToInstallFolder(dir, dir + "\\"), "");
     MemoryFileSystem names;
     const std::vector<KeepPattern> all{KeepPattern("*")};
-    const KeepRules rules(all, dir, names, nullptr);
+    const KeepRules rules(all, dir, names, noShell());
     EXPECT_EQ(rules.keeping("C:\\Program Files\\Apple\\a.mdb"), nullptr);
 }
 
@@ -135,7 +135,7 @@ TEST(KeepPattern, MarksTheRowsItNamesAndLeavesTheOtherMarks) {
     MemoryFileSystem names;
     const std::vector<KeepPattern> keep{KeepPattern("data\\*"), KeepPattern("*.MDB"),
                                         KeepPattern("*.doc"), KeepPattern("App\\a.exe")};
-    KeepRules rules(keep, dir, names, nullptr);
+    KeepRules rules(keep, dir, names, noShell());
     rules.markRows(list);
     EXPECT_FALSE(list.isMarked(0));
     EXPECT_TRUE(list.isMarked(1));

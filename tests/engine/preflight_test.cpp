@@ -5,6 +5,7 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/run.h"
+#include "engine/session.h"
 #include "engine/unattended.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -62,7 +63,7 @@ TEST(FileInUse, CancelEndsWithNothingChanged) {
     w.startUp();
     const Before before = taken(w);
     Chooser cancel([](const BlockedFile&) { return BlockedFiles::Answer::cancel; });
-    EXPECT_EQ(command4Click(w.state, w.registry, w.fs, w.list, w.progress, &cancel),
+    EXPECT_EQ(uninst::uninstall(w.state, w.registry, w.fs, noShell(), w.list, w.progress, &cancel),
               UninstallEnd::cancelled);
     ASSERT_EQ(cancel.asked.size(), 1u);
     EXPECT_EQ(cancel.asked[0].path, s::helpFile);
@@ -82,7 +83,7 @@ TEST(FileInUse, RetryAfterItIsReleasedFinishesAndLowersEachCountOnce) {
             w.fs.setInUse(s::helpFile, false);
         return BlockedFiles::Answer::retry;
     });
-    EXPECT_EQ(command4Click(w.state, w.registry, w.fs, w.list, w.progress, &retry),
+    EXPECT_EQ(uninst::uninstall(w.state, w.registry, w.fs, noShell(), w.list, w.progress, &retry),
               UninstallEnd::removed);
     EXPECT_EQ(retry.asked.size(), 2u);
     EXPECT_FALSE(w.fs.exists(s::installdir));
@@ -100,7 +101,8 @@ TEST(FileInUse, UnwatchedRunLeavesItAndItsFoldersToTheRestart) {
         void write(std::string_view line) override { lines.emplace_back(line); }
         Paths lines;
     } log;
-    EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, &log), exitRestartNeeded);
+    EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &log).runWithoutWindow(),
+              exitRestartNeeded);
     // Everything else is gone now; the file, then its folder, then the
     // install folder at the restart.
     // The empty Samples folder the sweep leaves for its parent goes with it.
@@ -120,13 +122,31 @@ TEST(FileInUse, UnwatchedRunLeavesItAndItsFoldersToTheRestart) {
     EXPECT_FALSE(w.fs.exists(s::installdir));
 }
 
+TEST(FileInUse, TheSessionAsksOnlyWhenSomebodyWatches) {
+    for (const bool passive : {false, true}) {
+        SCOPED_TRACE(passive ? "passive" : "watched");
+        SampleWorld w;
+        w.fs.setInUse(s::helpFile);
+        Options options;
+        options.appName = s::exe;
+        options.passive = passive;
+        Session session(options, w.registry, w.fs, noShell());
+        session.startUp(w.list);
+        Chooser restart([](const BlockedFile&) { return BlockedFiles::Answer::deleteAtRestart; });
+        EXPECT_EQ(session.uninstall(w.list, w.progress, &restart), UninstallEnd::restartNeeded);
+        EXPECT_EQ(restart.asked.size(), passive ? 0u : 1u);
+        ASSERT_FALSE(w.fs.scheduledAtRestart().empty());
+        EXPECT_EQ(w.fs.scheduledAtRestart().front(), s::helpFile);
+    }
+}
+
 TEST(FileInUse, AFolderHoldingAKeptFileIsNotLeftToTheRestart) {
     SampleWorld w;
     w.fs.setInUse(s::helpFile);
     w.startUp();
     ASSERT_TRUE(w.list.mark(s::dataFile));
     DeleteAtRestartWhenInUse inUse;
-    EXPECT_EQ(command4Click(w.state, w.registry, w.fs, w.list, w.progress, &inUse),
+    EXPECT_EQ(uninst::uninstall(w.state, w.registry, w.fs, noShell(), w.list, w.progress, &inUse),
               UninstallEnd::restartNeeded);
     EXPECT_EQ(w.fs.scheduledAtRestart(), (Paths{s::helpFile, s::helpFolder}));
     w.fs.restart();
@@ -146,7 +166,7 @@ TEST(FileInUse, TheLogOrARefusingFileCannotWaitForTheRestart) {
         const Before before = taken(w);
         DeleteAtRestartWhenInUse inUse;
         try {
-            command4Click(w.state, w.registry, w.fs, w.list, w.progress, &inUse);
+            uninst::uninstall(w.state, w.registry, w.fs, noShell(), w.list, w.progress, &inUse);
             ADD_FAILURE() << "no error";
         } catch (const Error& error) {
             EXPECT_NE(std::string(error.what()).find(log ? s::log : s::readme), std::string::npos)
@@ -169,8 +189,9 @@ TEST(FileInUse, MappedFileIsFoundBeforeAnythingChangesAndAQuietRunLeavesItToTheR
         w.startUp();
         const Before before = taken(w);
         Chooser cancel([](const BlockedFile&) { return BlockedFiles::Answer::cancel; });
-        EXPECT_EQ(command4Click(w.state, w.registry, w.fs, w.list, w.progress, &cancel),
-                  UninstallEnd::cancelled);
+        EXPECT_EQ(
+            uninst::uninstall(w.state, w.registry, w.fs, noShell(), w.list, w.progress, &cancel),
+            UninstallEnd::cancelled);
         ASSERT_EQ(cancel.asked.size(), 1u);
         EXPECT_EQ(cancel.asked[0].path, s::exeFile);
         EXPECT_TRUE(cancel.asked[0].inUse) << "asked about as a file in use, with Retry";
@@ -183,7 +204,8 @@ TEST(FileInUse, MappedFileIsFoundBeforeAnythingChangesAndAQuietRunLeavesItToTheR
         Options options;
         options.quiet = true;
         options.appName = s::exe;
-        EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, nullptr), exitRestartNeeded);
+        EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), nullptr).runWithoutWindow(),
+                  exitRestartNeeded);
         // The empty Samples folder the sweep leaves for its parent goes with it.
         EXPECT_EQ(w.fs.scheduledAtRestart(), (Paths{s::exeFile, s::samplesFolder, s::installdir}));
         EXPECT_EQ(w.fs.snapshot(s::installdir),
@@ -221,7 +243,8 @@ TEST(FileInUse, OpenedAfterThePreflightNoCountIsLoweredTwice) {
         SampleWorld w;
         w.startUp();
         OpensLate fs(w.fs, late);
-        EXPECT_THROW(command4Click(w.state, w.registry, fs, w.list, w.progress), Error);
+        EXPECT_THROW(uninst::uninstall(w.state, w.registry, fs, noShell(), w.list, w.progress),
+                     Error);
         // The log stays for a second run, and no count went yet.
         EXPECT_TRUE(w.fs.fileExists(s::log));
         EXPECT_EQ(w.registry.dword(s::sharedDllsKey, s::sharedLib), 3u);

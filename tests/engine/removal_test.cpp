@@ -34,8 +34,8 @@ struct Tree {
     void inventory() { listfolder(state, fs, "C:\\App", list); }
     void keep(const std::string& file) { ASSERT_TRUE(list.mark("C:\\App\\" + file)) << file; }
     void remove() {
-        deletefiles(state, fs, list);
-        sweepfolders(state, fs, "C:\\App", true);
+        deletefiles(state, fs, filesToDelete(state, list), {});
+        sweepfolders(state, fs, "C:\\App");
     }
     // What is left below C:\App, names relative to it, folders with "\".
     Paths left() const {
@@ -56,7 +56,7 @@ struct KeepCase {
 // The message deletefiles stops with, or empty when it does not stop.
 std::string deleteError(Tree& t) {
     try {
-        deletefiles(t.state, t.fs, t.list);
+        deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
     } catch (const Error& e) {
         return e.what();
     }
@@ -82,7 +82,7 @@ TEST(DeleteFiles, UnmarkedFilesThenTheLog) {
         t.inventory();
         for (const std::string& k : c.keep)
             t.keep(k);
-        deletefiles(t.state, t.fs, t.list);
+        deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
         EXPECT_EQ(t.left(), sorted(c.left));
         EXPECT_EQ(t.list.rowCount(), 3u);
     }
@@ -91,7 +91,7 @@ TEST(DeleteFiles, UnmarkedFilesThenTheLog) {
 TEST(DeleteFiles, EmptyListDeletesOnlyTheLog) {
     Tree t({"ST6UNST.LOG", "st6unst.000"});
     t.inventory();
-    deletefiles(t.state, t.fs, t.list);
+    deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
     EXPECT_EQ(t.left(), (Paths{"", "st6unst.000"}));
 }
 
@@ -121,7 +121,7 @@ TEST(DeleteFiles, InstallLogGoesEvenWhenLogpathNamesAnotherToolkitFile) {
         t.state.installdir = "C:\\App";
         t.inventory();
         ASSERT_EQ(t.state.logpath, "C:\\App\\" + c.logpath);
-        deletefiles(t.state, t.fs, t.list);
+        deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
         EXPECT_EQ(t.left(), c.left);
     }
 }
@@ -148,9 +148,9 @@ TEST(DeleteFiles, FilesAlreadyGoneCountAsDeleted) {
     Tree t({"a.txt", "b.txt", "ST6UNST.LOG"});
     t.inventory();
     t.fs.deleteFile("C:\\App\\a.txt");
-    deletefiles(t.state, t.fs, t.list);
+    deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
     EXPECT_EQ(t.left(), Paths{""});
-    EXPECT_NO_THROW(deletefiles(t.state, t.fs, t.list));
+    EXPECT_NO_THROW(deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {}));
 }
 
 TEST(DeleteFiles, FileThatRefusesStopsBeforeTheLogNamingIt) {
@@ -249,25 +249,25 @@ TEST(SweepFolders, LinkIsNeverEnteredOrDeletedAndKeepsItsParents) {
 TEST(SweepFolders, InstallFolderThatIsGoneFails) {
     UninstallState state;
     MemoryFileSystem fs;
-    EXPECT_THROW(sweepfolders(state, fs, "C:\\App", true), Error);
+    EXPECT_THROW(sweepfolders(state, fs, "C:\\App"), Error);
 }
 
-TEST(SweepFolders, WithoutRecursionLooksBelowButRemovesOnlyTheFolder) {
+TEST(SweepFolders, AFileOrLinkDeepBelowKeepsOnlyTheFoldersLeadingToIt) {
     {
         Tree t({}, {"A\\B", "C"});
-        sweepfolders(t.state, t.fs, "C:\\App", false);
+        sweepfolders(t.state, t.fs, "C:\\App");
         EXPECT_FALSE(t.fs.exists("C:\\App"));
     }
     {
         Tree t({"A\\B\\kept.txt"}, {"C"});
-        sweepfolders(t.state, t.fs, "C:\\App", false);
-        EXPECT_EQ(t.left(), (Paths{"", "A\\", "A\\B\\", "A\\B\\kept.txt", "C\\"}));
+        sweepfolders(t.state, t.fs, "C:\\App");
+        EXPECT_EQ(t.left(), (Paths{"", "A\\", "A\\B\\", "A\\B\\kept.txt"}));
     }
     {
         Tree t({}, {"A"});
         t.fs.addFolder("D:\\Target");
         t.fs.addLink("C:\\App\\A\\L", "D:\\Target");
-        sweepfolders(t.state, t.fs, "C:\\App", false);
+        sweepfolders(t.state, t.fs, "C:\\App");
         EXPECT_TRUE(t.fs.exists("C:\\App\\A"));
     }
 }
@@ -278,8 +278,8 @@ TEST(SweepFolders, RefusingFolderStopsTheSweep) {
     t.fs.addFolder("C:\\App\\Locked");
     t.fs.setReadOnly("C:\\App\\Locked");
     t.state.lastsubpath = "";
-    deletefiles(t.state, t.fs, t.list);
-    EXPECT_THROW(sweepfolders(t.state, t.fs, "C:\\App", true), Error);
+    deletefiles(t.state, t.fs, filesToDelete(t.state, t.list), {});
+    EXPECT_THROW(sweepfolders(t.state, t.fs, "C:\\App"), Error);
     EXPECT_TRUE(t.fs.exists("C:\\App"));
 }
 
@@ -292,7 +292,7 @@ TEST(SweepFolders, DeepTreeWithManyEmptyFolders) {
         fs.addFolder(folder + "\\e");
     }
     fs.addFile(folder + "\\kept.txt");
-    sweepfolders(state, fs, "C:\\App", true);
+    sweepfolders(state, fs, "C:\\App");
     EXPECT_TRUE(fs.fileExists(folder + "\\kept.txt"));
     EXPECT_FALSE(fs.exists("C:\\App\\d\\e"));
     EXPECT_FALSE(fs.exists(folder + "\\e"));
@@ -302,7 +302,7 @@ TEST(SweepFolders, EmptyFoldersWithoutSubFoldersAreNotListed) {
     Tree t({"A\\B\\kept.txt"}, {"A\\Empty1", "A\\Empty2", "A\\B\\Empty3", "C", "Last"});
     t.state.lastsubpath = "C:\\App\\Last";
     RecordingFileSystem recording(t.fs);
-    sweepfolders(t.state, recording, "C:\\App", true);
+    sweepfolders(t.state, recording, "C:\\App");
     Paths listed;
     for (const std::string& call : recording.history()) {
         if (call.rfind("list folder ", 0) == 0)

@@ -3,13 +3,17 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/forwarding_ports.h"
+#include "engine/session.h"
 #include "engine/unattended.h"
 #include "tests/support/error_text.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst::test {
@@ -22,6 +26,61 @@ const std::string programs = "C:\\WINDOWS\\Start Menu\\Programs";
 
 bool registrationIntact(const MemoryRegistry& registry) {
     return registry.keyExists(sample::uninstallEntry) && registry.keyExists(sample::appPathsEntry);
+}
+
+// Records the steps as the session tells them, and what the world looked like
+// as the counts were about to be lowered.
+class StepRecorder : public StepObserver {
+public:
+    explicit StepRecorder(SampleWorld& w) : w_(w) {}
+    void before(std::string_view step) override {
+        told.push_back("before " + std::string(step));
+        if (step == "lowerSharedCounts") {
+            logThereBeforeCounts = w_.fs.fileExists(sample::log);
+            countBeforeCounts = w_.registry.dword(sample::sharedDllsKey, sample::sharedLib);
+        }
+    }
+    void after(std::string_view step) override { told.push_back("after " + std::string(step)); }
+
+    Names told;
+    bool logThereBeforeCounts = true;
+    std::optional<std::uint32_t> countBeforeCounts;
+
+private:
+    SampleWorld& w_;
+};
+
+TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHas) {
+    SampleWorld w;
+    StepRecorder recorder(w);
+    Session session(optionsFor(sample::exe), w.registry, w.fs, noShell(), nullptr, &recorder);
+    session.startUp(w.list);
+    EXPECT_EQ(session.uninstall(w.list, w.progress), UninstallEnd::removed);
+    Names expected;
+    for (const char* step :
+         {"apath", "refuseUnsafeInstallFolder", "refuseSharedFolder", "findOtherApplications",
+          "listfolder", "preflight", "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders",
+          "installfolder", "removeStartMenuGroups", "repaint", "removeentries",
+          "filesStillThere"}) {
+        expected.push_back("before " + std::string(step));
+        expected.push_back("after " + std::string(step));
+    }
+    EXPECT_EQ(recorder.told, expected);
+    EXPECT_FALSE(recorder.logThereBeforeCounts);
+    EXPECT_EQ(recorder.countBeforeCounts, 3u);
+    EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 2u);
+    EXPECT_FALSE(registrationIntact(w.registry));
+}
+
+TEST(Steps, AStepThatThrowsIsNotToldAfterAndNoLaterStepRuns) {
+    SampleWorld w;
+    StepRecorder recorder(w);
+    Session session(optionsFor("unknown.exe"), w.registry, w.fs, noShell(), nullptr, &recorder);
+    EXPECT_THROW(session.startUp(w.list), Error);
+    EXPECT_EQ(recorder.told,
+              (Names{"before apath", "after apath", "before refuseUnsafeInstallFolder"}));
+    EXPECT_EQ(session.startFailureCode(), exitNotRegistered);
+    EXPECT_EQ(w.list.rowCount(), 0u);
 }
 
 TEST(FormLoad, ListsTheRegisteredApplication) {
@@ -357,8 +416,8 @@ TEST(Command4Click, ListedFileStillThereAtTheEndIsNamedAndTheRunDidNotFinish) {
         w.startUp();
         ASSERT_TRUE(w.list.mark(sample::dataFile));
         LeavesOneBehind fs(w.fs, sample::readme, how);
-        const std::string message =
-            errorOf([&] { command4Click(w.state, w.registry, fs, w.list, w.progress); });
+        const std::string message = errorOf(
+            [&] { uninst::uninstall(w.state, w.registry, fs, noShell(), w.list, w.progress); });
         EXPECT_NE(message.find("left behind"), std::string::npos) << message;
         EXPECT_NE(message.find("File " + sample::readme + " is still there"), std::string::npos)
             << message;
@@ -385,7 +444,7 @@ TEST(Command4Click, UnattendedRunWithAFileLeftBehindEndsFailed) {
         void write(std::string_view line) override { text.append(line).append("\n"); }
         std::string text;
     } log;
-    EXPECT_EQ(runWithoutWindow(options, w.registry, fs, &log), exitRunFailed);
+    EXPECT_EQ(Session(options, w.registry, fs, noShell(), &log).runWithoutWindow(), exitRunFailed);
     EXPECT_NE(log.text.find("File " + sample::readme + " is still there"), std::string::npos)
         << log.text;
     EXPECT_EQ(log.text.find("File " + sample::helpFile + " is still there"), std::string::npos)

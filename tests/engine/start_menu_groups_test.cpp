@@ -4,6 +4,7 @@
 #include "engine/exit_codes.h"
 #include "engine/installdir.h"
 #include "engine/run.h"
+#include "engine/session.h"
 #include "engine/unattended.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_shell.h"
@@ -32,8 +33,8 @@ struct ShellWorld : SampleWorld {
     MemoryShell shell{fs};
 
     void run() {
-        formLoad(state, registry, fs, shell, sample::exe, list);
-        command4Click(state, registry, fs, shell, list, progress);
+        uninst::startUp(state, registry, fs, shell, sample::exe, list);
+        uninst::uninstall(state, registry, fs, shell, list, progress);
     }
     void writeLog(std::initializer_list<std::string> lines) {
         fs.addFile(sample::log, sample::lines(lines));
@@ -206,8 +207,8 @@ TEST(ProgramsGroups, NoSingleFailureTouchesAnythingElseOrKeepsTheRegistration) {
         ShellWorld w;
         build(w);
         FaultyFileSystem faulty(w.fs);
-        formLoad(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
-        command4Click(w.state, w.registry, faulty, w.shell, w.list, w.progress);
+        uninst::startUp(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
+        uninst::uninstall(w.state, w.registry, faulty, w.shell, w.list, w.progress);
         calls = faulty.calls();
         for (const std::string& shortcut : ours)
             EXPECT_FALSE(w.fs.exists(shortcut)) << shortcut;
@@ -219,8 +220,8 @@ TEST(ProgramsGroups, NoSingleFailureTouchesAnythingElseOrKeepsTheRegistration) {
         FaultyFileSystem faulty(w.fs);
         faulty.failAt(call);
         try {
-            formLoad(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
-            command4Click(w.state, w.registry, faulty, w.shell, w.list, w.progress);
+            uninst::startUp(w.state, w.registry, faulty, w.shell, sample::exe, w.list);
+            uninst::uninstall(w.state, w.registry, faulty, w.shell, w.list, w.progress);
         } catch (const Error&) {
         }
         SCOPED_TRACE(faulty.injected());
@@ -247,13 +248,13 @@ TEST(ProgramsGroups, RunWithoutAWindowPlansThenRemovesTheGroup) {
     options.appName = sample::exe;
     options.preview = true;
     Lines plan;
-    ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan, &w.shell), exitRemoved);
+    ASSERT_EQ(Session(options, w.registry, w.fs, w.shell, &plan).runWithoutWindow(), exitRemoved);
     EXPECT_TRUE(w.fs.fileExists(shortcut));
     EXPECT_NE(plan.text.find(shortcut), std::string::npos) << plan.text;
 
     options.preview = false;
     options.quiet = true;
-    ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, nullptr, &w.shell), exitRemoved);
+    ASSERT_EQ(Session(options, w.registry, w.fs, w.shell, nullptr).runWithoutWindow(), exitRemoved);
     EXPECT_FALSE(w.fs.exists(common + "\\MyApp"));
 }
 
@@ -420,9 +421,9 @@ TEST(StartMenuGroups, ManyNamedFoldersCostOneListingPerFolderOnTheWay) {
     w.fs.addFile(sample::log, log);
     w.fs.addFolder(classic + "\\Acme");
     RecordingFileSystem fs(w.fs);
-    formLoad(w.state, w.registry, fs, w.shell, sample::exe, w.list);
+    uninst::startUp(w.state, w.registry, fs, w.shell, sample::exe, w.list);
     const std::size_t before = fs.calls();
-    command4Click(w.state, w.registry, fs, w.shell, w.list, w.progress);
+    uninst::uninstall(w.state, w.registry, fs, w.shell, w.list, w.progress);
     std::size_t listings = 0;
     for (std::size_t i = before; i < fs.calls(); ++i)
         listings += fs.history()[i].rfind("list folder C:\\WINDOWS\\Start Menu", 0) == 0 ? 1 : 0;

@@ -1,6 +1,7 @@
 #include "engine/unattended.h"
 
 #include "engine/exit_codes.h"
+#include "engine/session.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -63,7 +64,8 @@ TEST(QuietRun, KeepsWhatThePatternsNameAndRemovesTheRest) {
     SampleWorld w;
     w.fs.addFolder(sample::installdir + "\\Aaa\\Empty");
     LogLines log;
-    const int code = runWithoutWindow(quietWith({"*.mdb", "help\\*"}), w.registry, w.fs, &log);
+    const int code = Session(quietWith({"*.mdb", "help\\*"}), w.registry, w.fs, noShell(), &log)
+                         .runWithoutWindow();
     ASSERT_EQ(code, exitRemoved) << ::testing::PrintToString(log.lines);
 
     for (const std::string& kept : {sample::dataFile, sample::helpFile, sample::logo})
@@ -157,7 +159,7 @@ TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
         SampleWorld w;
         v.build(w);
         MemoryShell shell(w.fs);
-        Shell* const withShell = v.withShell ? &shell : nullptr;
+        Shell& withShell = v.withShell ? static_cast<Shell&>(shell) : noShell();
         if (v.withShell)
             shell.addShortcut(MemoryShell::commonPrograms + "\\MyApp\\MyApp.lnk", sample::exeFile);
         const World before = snapshot(w);
@@ -165,7 +167,8 @@ TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
         Options options = quietWith(v.keep);
         options.preview = true;
         LogLines plan;
-        ASSERT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan, withShell), exitRemoved)
+        ASSERT_EQ(Session(options, w.registry, w.fs, withShell, &plan).runWithoutWindow(),
+                  exitRemoved)
             << ::testing::PrintToString(plan.lines);
         const World after = snapshot(w);
         EXPECT_EQ(after.files, before.files);
@@ -173,7 +176,7 @@ TEST(Preview, ChangesNothingAndPlansExactlyWhatTheRunDoes) {
         EXPECT_EQ(w.registry.openHandleCount(), 0u);
 
         LogLines run;
-        ASSERT_EQ(runWithoutWindow(quietWith(v.keep), w.registry, w.fs, &run, withShell),
+        ASSERT_EQ(Session(quietWith(v.keep), w.registry, w.fs, withShell, &run).runWithoutWindow(),
                   exitRemoved);
         if (v.withShell) {
             EXPECT_FALSE(w.fs.exists(MemoryShell::commonPrograms + "\\MyApp"));
@@ -195,7 +198,8 @@ TEST(Preview, FindsWhatWouldStopTheRun) {
     Options options = quietWith({});
     options.preview = true;
     LogLines plan;
-    EXPECT_EQ(runWithoutWindow(options, w.registry, w.fs, &plan), exitRunFailed);
+    EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &plan).runWithoutWindow(),
+              exitRunFailed);
     ASSERT_FALSE(plan.lines.empty());
     EXPECT_EQ(plan.lines.back().rfind("Error: Cannot ", 0), 0u) << plan.lines.back();
     EXPECT_TRUE(w.fs.fileExists(sample::readme));
@@ -229,7 +233,9 @@ TEST(QuietRun, ExitCodesTellWhyItStopped) {
         SampleWorld w;
         c.build(w);
         LogLines log;
-        EXPECT_EQ(runWithoutWindow(quietWith({}, c.app), w.registry, w.fs, &log), c.code);
+        EXPECT_EQ(
+            Session(quietWith({}, c.app), w.registry, w.fs, noShell(), &log).runWithoutWindow(),
+            c.code);
         ASSERT_FALSE(log.lines.empty());
         EXPECT_EQ(log.lines.back().rfind("Error: ", 0), 0u) << log.lines.back();
         EXPECT_TRUE(w.fs.fileExists(sample::readme));
@@ -238,7 +244,9 @@ TEST(QuietRun, ExitCodesTellWhyItStopped) {
 
 TEST(QuietRun, RunsWithoutALog) {
     SampleWorld w;
-    EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb"}), w.registry, w.fs, nullptr), exitRemoved);
+    EXPECT_EQ(
+        Session(quietWith({"*.mdb"}), w.registry, w.fs, noShell(), nullptr).runWithoutWindow(),
+        exitRemoved);
     EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
     EXPECT_FALSE(w.fs.fileExists(sample::readme));
 }
@@ -252,7 +260,7 @@ TEST(QuietRun, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
         MemoryShell shell(w.fs);
         const World before = snapshot(w);
         FileLog log(path);
-        EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb"}), w.registry, w.fs, &log, &shell),
+        EXPECT_EQ(Session(quietWith({"*.mdb"}), w.registry, w.fs, shell, &log).runWithoutWindow(),
                   exitLogFailed);
         EXPECT_TRUE(log.refused);
         EXPECT_FALSE(log.opened);
@@ -262,7 +270,8 @@ TEST(QuietRun, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
     // Beside the install folder is outside it.
     SampleWorld w;
     FileLog log("C:\\Program Files\\MyApp.log");
-    EXPECT_EQ(runWithoutWindow(quietWith({}), w.registry, w.fs, &log), exitRemoved);
+    EXPECT_EQ(Session(quietWith({}), w.registry, w.fs, noShell(), &log).runWithoutWindow(),
+              exitRemoved);
     EXPECT_TRUE(log.opened);
 }
 
@@ -270,8 +279,10 @@ TEST(QuietRun, KeepPatternThatNamesNoFileBelowTheFolderChangesNothing) {
     SampleWorld w;
     const World before = snapshot(w);
     LogLines log;
-    EXPECT_EQ(runWithoutWindow(quietWith({"*.mdb", "D:\\MyApp\\data.mdb"}), w.registry, w.fs, &log),
-              exitBadCommandLine);
+    EXPECT_EQ(
+        Session(quietWith({"*.mdb", "D:\\MyApp\\data.mdb"}), w.registry, w.fs, noShell(), &log)
+            .runWithoutWindow(),
+        exitBadCommandLine);
     EXPECT_EQ(snapshot(w).files, before.files);
     EXPECT_EQ(snapshot(w).registry, before.registry);
     ASSERT_FALSE(log.lines.empty());
@@ -279,8 +290,9 @@ TEST(QuietRun, KeepPatternThatNamesNoFileBelowTheFolderChangesNothing) {
 
     // The folder in full keeps the file; a pattern that kept nothing is named.
     LogLines kept;
-    EXPECT_EQ(runWithoutWindow(quietWith({"C:\\PROGRAM FILES\\myapp\\data.mdb", "MyApp\\*.doc"}),
-                               w.registry, w.fs, &kept),
+    EXPECT_EQ(Session(quietWith({"C:\\PROGRAM FILES\\myapp\\data.mdb", "MyApp\\*.doc"}), w.registry,
+                      w.fs, noShell(), &kept)
+                  .runWithoutWindow(),
               exitRemoved);
     EXPECT_TRUE(w.fs.fileExists(sample::dataFile));
     EXPECT_FALSE(w.fs.fileExists(sample::readme));

@@ -29,8 +29,8 @@ TEST(PathsReachingTheFileSystem, NeverHoldANulWhateverTheLogSays) {
         SampleWorld w;
         w.fs.addFile(s::log, marked(s::lines({"ACTION: ShellLink: \"" + group + "\",\"x\""})));
         RecordingFileSystem fs(w.fs);
-        formLoad(w.state, w.registry, fs, s::exe, w.list);
-        command4Click(w.state, w.registry, fs, w.list, w.progress);
+        uninst::startUp(w.state, w.registry, fs, noShell(), s::exe, w.list);
+        uninst::uninstall(w.state, w.registry, fs, noShell(), w.list, w.progress);
         for (const std::string& call : fs.history())
             EXPECT_EQ(call.find('\0'), std::string::npos) << call;
         EXPECT_TRUE(w.fs.exists("C:\\WINDOWS\\Start Menu\\Programs\\Other"));
@@ -47,8 +47,8 @@ TEST(NamesReachingTheRegistry, NeverHoldANulWhateverTheLogSays) {
                              "ACTION: SystemFile: \"" + s::sharedLib + std::string("\0old\"", 5),
                          })));
     FaultyRegistry registry(w.registry);
-    formLoad(w.state, registry, w.fs, s::exe, w.list);
-    command4Click(w.state, registry, w.fs, w.list, w.progress);
+    uninst::startUp(w.state, registry, w.fs, noShell(), s::exe, w.list);
+    uninst::uninstall(w.state, registry, w.fs, noShell(), w.list, w.progress);
     for (const std::string& call : registry.history())
         EXPECT_EQ(call.find('\0'), std::string::npos) << call;
     EXPECT_TRUE(w.registry.keyExists(s::sharedDllsKey));

@@ -182,10 +182,10 @@ RunResult runOnce(World& world, Registry& registry, FileSystem& fs) {
     RunResult run;
     bool started = false;
     try {
-        formLoad(world.w.state, registry, fs, world.shell, s::exe, world.w.list);
+        uninst::startUp(world.w.state, registry, fs, world.shell, s::exe, world.w.list);
         started = true;
         world.markRows();
-        command4Click(world.w.state, registry, fs, world.shell, world.w.list, world.w.progress);
+        uninst::uninstall(world.w.state, registry, fs, world.shell, world.w.list, world.w.progress);
     } catch (const Error& e) {
         run.message = e.what();
         run.outcome = started ? Outcome::errorInUninstall : Outcome::errorAtStartUp;
@@ -204,7 +204,8 @@ struct Baseline {
 std::vector<std::string> listedRows() {
     static const std::vector<std::string> rows = [] {
         World world;
-        formLoad(world.w.state, world.w.registry, world.w.fs, world.shell, s::exe, world.w.list);
+        uninst::startUp(world.w.state, world.w.registry, world.w.fs, world.shell, s::exe,
+                        world.w.list);
         return world.w.list.rows();
     }();
     return rows;

@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     UninstallState state;
     try {
-        apath(state, registry, afile);
+        apath(state, registry, noShell(), afile);
     } catch (const std::exception& e) {
         propertyFailed(std::string("apath threw: ") + e.what());
     }
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RecordingList list;
         bool started = false;
         try {
-            formLoad(startup, registry, fs, afile, list);
+            uninst::startUp(startup, registry, fs, noShell(), afile, list);
             started = true;
         } catch (const Error& e) {
             check(std::string(e.what()).size() > 10,

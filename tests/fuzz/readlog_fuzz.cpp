@@ -226,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FaultyRegistry recorder(registry); // never fails: it only records the calls
     if (recogniseText(log).encoding == TextEncoding::unknown) {
         try {
-            readlog(state, recorder, fs, installdir, progress);
+            lowerSharedCounts(recorder, readlog(state, fs, installdir, progress));
             propertyFailed("a log of no known encoding was read");
         } catch (const Error& e) {
             check(std::string(e.what()).find(installdir + "\\st6unst.log") != std::string::npos,
@@ -243,7 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lines = splitLines(text);
     const Mentions mentions = mentionsOf(lines);
     try {
-        readlog(state, recorder, fs, installdir, progress);
+        lowerSharedCounts(recorder, readlog(state, fs, installdir, progress));
     } catch (const std::exception& e) {
         propertyFailed(std::string("readlog threw: ") + e.what());
     } catch (...) {

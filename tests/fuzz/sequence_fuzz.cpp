@@ -231,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> kept;
     std::set<std::string> expected;
     try {
-        formLoad(w.state, w.registry, fs, shell, s::exe, w.list);
+        uninst::startUp(w.state, w.registry, fs, shell, s::exe, w.list);
         started = true;
         for (std::size_t i = 0; i < w.list.rowCount() && i < 8; ++i) {
             if (marks & (1u << i)) {
@@ -262,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     expected.insert(upper(path));
             }
         }
-        command4Click(w.state, w.registry, fs, shell, w.list, w.progress);
+        uninst::uninstall(w.state, w.registry, fs, shell, w.list, w.progress);
         completed = true;
     } catch (const Error&) {
         // The program's own report; what it left is checked below.

@@ -76,11 +76,11 @@ SampleWorld::SampleWorld(bool installed) {
 }
 
 void SampleWorld::startUp(const std::string& cmdline) {
-    formLoad(state, registry, fs, cmdline, list);
+    uninst::startUp(state, registry, fs, noShell(), cmdline, list);
 }
 
 void SampleWorld::uninstall() {
-    command4Click(state, registry, fs, list, progress);
+    uninst::uninstall(state, registry, fs, noShell(), list, progress);
 }
 
 void SampleWorld::restart() {

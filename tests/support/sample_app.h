@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/command_line.h"
 #include "engine/state.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
@@ -85,6 +86,13 @@ public:
     // A new program run over the same world.
     void restart();
 };
+
+// The options of a run with the window for `appName`, nothing else asked.
+inline Options optionsFor(const std::string& appName) {
+    Options options;
+    options.appName = appName;
+    return options;
+}
 
 // C:\Tool\tool.exe registered, with the setup toolkit's log and st6unst.000
 // in its folder, neither of which the listing shows.

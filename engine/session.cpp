@@ -1,0 +1,142 @@
+#include "engine/session.h"
+
+#include "engine/error.h"
+#include "engine/exit_codes.h"
+#include "engine/system_paths.h"
+#include "engine/unattended.h"
+
+#include <exception>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace uninst {
+
+namespace {
+
+// Runs `step`; on failure reports the error and answers false.
+template <typename Step> bool reported(const RunReport& report, Step step) {
+    try {
+        step();
+        return true;
+    } catch (const Error& error) {
+        report.error(error.what());
+    } catch (const std::bad_alloc&) {
+        report.error("There is not enough memory to go on.");
+    } catch (const std::exception& error) {
+        report.error(std::string("Unexpected problem: ") + error.what());
+    }
+    return false;
+}
+
+} // namespace
+
+Session::Session(const Options& options, Registry& registry, FileSystem& fs, Shell& shell,
+                 RunLog* log, StepObserver* observer)
+    : options_(options), names_(fs), shell_(shell), log_(log), observer_(observer),
+      report_(log, options.preview),
+      registry_(options.preview ? plannedRegistry_.emplace(registry) : registry, report_),
+      fs_(options.preview ? plannedFs_.emplace(fs) : fs, report_) {}
+
+void Session::startUp(FileList& list) {
+    uninst::startUp(state_, registry_, fs_, shell_, options_.appName, list, observer_);
+}
+
+int Session::startFailureCode() const {
+    if (!state_.installdir.empty())
+        return exitRunFailed;
+    return state_.cmdline.empty() ? exitBadCommandLine : exitNotRegistered;
+}
+
+void Session::admitLog() {
+    if (log_ == nullptr)
+        return;
+    const std::string path = log_->filePath();
+    if (!path.empty()) {
+        std::vector<std::string> folders{state_.installdir, startMenuRoot};
+        for (std::string& folder : shell_.programsFolders())
+            folders.push_back(std::move(folder));
+        const std::string folded = names_.foldCase(path);
+        for (const std::string& folder : folders) {
+            std::string inside = names_.foldCase(folder);
+            if (inside.empty())
+                continue;
+            if (inside.back() != '\\')
+                inside.push_back('\\');
+            if (folded.size() <= inside.size() || folded.compare(0, inside.size(), inside) != 0)
+                continue;
+            log_->refuse();
+            throw Error("Cannot use the log file " + path + ": it lies in " +
+                        (folder == state_.installdir ? "the application's install folder "
+                                                     : "the start-menu folder ") +
+                        folder +
+                        ", whose files the run removes. Name a log file outside it. Nothing has "
+                        "been removed.");
+        }
+    }
+    log_->open();
+}
+
+void Session::reportStartUp() const {
+    report_.fact("Install folder: " + state_.installdir);
+    for (const std::string& folder : state_.otherApplications)
+        report_.fact("Left out: " + folder +
+                     ", the folder of another registered application, stays as it is.");
+}
+
+void Session::keepRows(FileList& list) {
+    KeepRules rules(options_.keep, state_.installdir, names_, shell_);
+    rules.markRows(list);
+    for (const std::string& pattern : rules.unmatched())
+        report_.fact("Keep pattern matched no file: " + pattern);
+    keep_ = std::move(rules);
+}
+
+UninstallEnd Session::uninstall(FileList& list, Progress& progress, BlockedFiles* ask) {
+    if (report_.active()) {
+        const std::size_t n = list.rowCount();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!list.isMarked(i))
+                continue;
+            const std::string path = list.rowText(i);
+            const KeepPattern* pattern = keep_.keeping(path);
+            report_.action(
+                "Keep file: " + path +
+                (pattern != nullptr ? " (pattern " + pattern->text() + ")" : " (marked)"));
+        }
+    }
+    BlockedFiles* const blocked = options_.unattended() ? &atRestart_ : ask;
+    const UninstallEnd end =
+        uninst::uninstall(state_, registry_, fs_, shell_, list, progress, blocked, observer_);
+    if (end == UninstallEnd::restartNeeded)
+        report_.fact("Some files are in use: they, and the folders they keep, are deleted at the "
+                     "next restart.");
+    return end;
+}
+
+int Session::runWithoutWindow() {
+    RowList list;
+    if (!reported(report_, [&] { startUp(list); }))
+        return startFailureCode();
+    try {
+        admitLog();
+    } catch (const Error& error) {
+        report_.error(error.what());
+        return exitLogFailed;
+    }
+    reportStartUp();
+    try {
+        keepRows(list);
+    } catch (const Error& error) {
+        report_.error(error.what());
+        return exitBadCommandLine;
+    }
+    UnseenProgress progress;
+    UninstallEnd end = UninstallEnd::removed;
+    if (!reported(report_, [&] { end = uninstall(list, progress); }))
+        return exitRunFailed;
+    return end == UninstallEnd::restartNeeded ? exitRestartNeeded : exitRemoved;
+}
+
+} // namespace uninst

@@ -88,7 +88,7 @@ private:
     const RunReport* report_ = nullptr;
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
-    Font font_;
+    FontHandle font_;
 
     bool clicked_ = false;
     // Until the uninstall has run or something failed, closing the window

@@ -6,6 +6,18 @@
 
 namespace uninst::win32 {
 
+namespace {
+
+// Opened to be asked what it is, never to change it: attributes only, which
+// no program's sharing refuses, and the item itself even when it is a link.
+FileHandle openToAsk(const std::wstring& api) {
+    return FileHandle(CreateFileW(
+        api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, shareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+} // namespace
+
 DWORD systemName(HANDLE handle, std::vector<LONGLONG>& buffer, std::wstring& out) {
     using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     using StatusToError = ULONG(WINAPI*)(LONG);
@@ -121,10 +133,7 @@ DWORD RemovalRoots::settle(Anchor& anchor) {
     std::wstring api = anchor.api;
     if (anchor.isVolume || api.back() == L':')
         api += L'\\';
-    FileHandle handle(
-        CreateFileW(api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const FileHandle handle = openToAsk(api);
     if (!handle)
         return GetLastError();
     if (!anchor.isVolume) {
@@ -222,9 +231,7 @@ bool namesItself(const Anchor& anchor, const std::wstring& api, HANDLE handle, b
 }
 
 bool leadsElsewhere(const Anchor& anchor, const std::wstring& api, NameScratch& scratch) {
-    const FileHandle probe(CreateFileW(
-        api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, shareAll, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const FileHandle probe = openToAsk(api);
     if (!probe)
         return false;
     DWORD error = ERROR_SUCCESS;
@@ -232,9 +239,7 @@ bool leadsElsewhere(const Anchor& anchor, const std::wstring& api, NameScratch& 
 }
 
 bool standsAsItself(const Anchor& anchor, const std::wstring& api, NameScratch& scratch) {
-    const FileHandle probe(CreateFileW(
-        api.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, shareAll, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const FileHandle probe = openToAsk(api);
     if (!probe)
         return true;
     if (hasReparseTag(probe.get()))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 // and the folder named on the command line.
 namespace bench {
 
-using FindHandle = uninst::UniqueHandle<HANDLE, &FindClose, -1>;
+using uninst::FindHandle;
 
 inline bool isDots(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));

@@ -1,5 +1,5 @@
 #include "bench/clock.h"
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 
 #include <windows.h>
 
@@ -24,7 +24,7 @@
 //       "&Uninstall" and prints uninstall_s when the process has ended.
 namespace {
 
-using Handle = uninst::UniqueHandle<HANDLE, &CloseHandle, 0>;
+using Handle = uninst::KernelHandle;
 
 constexpr wchar_t caption[] = L"Uinstall Form";
 constexpr wchar_t buttonText[] = L"&Uninstall";
@@ -169,10 +169,9 @@ bool fileExists(const std::wstring& path) {
 
 bool hold(const std::wstring& folder, DWORD processId) {
     const std::wstring ready = folder + L"\\ready";
-    Handle file(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
+    const uninst::FileHandle file(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         std::fprintf(stderr, "bench_timer: cannot write %ls\n", ready.c_str());
         return false;
     }

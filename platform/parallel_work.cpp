@@ -1,8 +1,6 @@
 #include "platform/parallel_work.h"
 
-#include "platform/unique_handle.h"
-
-#include <windows.h>
+#include "platform/handles.h"
 
 #include <atomic>
 #include <exception>
@@ -11,8 +9,6 @@
 namespace uninst {
 
 namespace {
-
-using ThreadHandle = UniqueHandle<HANDLE, &CloseHandle, 0>;
 
 // Enough to keep the server busy while each thread waits on it; more only
 // queue behind one another. Below a small batch, starting threads costs more
@@ -54,18 +50,21 @@ DWORD WINAPI worker(void* parameter) {
 
 void forEachInParallel(std::size_t count, const std::function<bool(std::size_t)>& work) {
     SharedWork shared{work, count, {}, {}, {}, {}};
-    std::vector<ThreadHandle> threads;
+    std::vector<KernelHandle> threads;
     if (count >= smallestShared) {
+        // Room for every thread before the first starts: a failed allocation
+        // afterwards would leave running threads on a frame that is gone.
+        threads.reserve(workerCount - 1);
         for (unsigned k = 1; k < workerCount; ++k) {
             // Without a thread the calling one does the work alone.
-            ThreadHandle thread(CreateThread(nullptr, workerStack, &worker, &shared,
+            KernelHandle thread(CreateThread(nullptr, workerStack, &worker, &shared,
                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
             if (thread)
                 threads.push_back(std::move(thread));
         }
     }
     worker(&shared);
-    for (const ThreadHandle& thread : threads)
+    for (const KernelHandle& thread : threads)
         WaitForSingleObject(thread.get(), INFINITE);
     if (shared.exception)
         std::rethrow_exception(shared.exception);

@@ -196,4 +196,13 @@ std::optional<std::string> fromTextFile(std::string_view bytes) {
     return std::nullopt;
 }
 
+int compareFolded(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE);
+}
+
+bool sameFolded(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && compareFolded(a, b) == CSTR_EQUAL;
+}
+
 } // namespace uninst::text

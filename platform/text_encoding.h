@@ -33,4 +33,12 @@ std::optional<std::string> fromTextFile(std::string_view bytes);
 void appendFromWide(std::string& out, std::wstring_view wide);
 void appendWide(std::wstring& out, std::string_view utf8);
 
+// Names compared as the file system and the registry compare them: unit by
+// unit, each folded by the system's one upper-case table, the same in every
+// locale (CompareStringOrdinal without case).
+bool sameFolded(std::wstring_view a, std::wstring_view b);
+// The same comparison as an order: CSTR_LESS_THAN, CSTR_EQUAL or
+// CSTR_GREATER_THAN, or 0 when the system cannot compare.
+int compareFolded(std::wstring_view a, std::wstring_view b);
+
 } // namespace uninst::text

@@ -1,8 +1,8 @@
 #include "platform/win32_registry.h"
 
 #include "engine/system_paths.h"
+#include "platform/handles.h"
 #include "platform/text_encoding.h"
-#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -17,8 +17,6 @@
 namespace uninst {
 
 namespace {
-
-using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
 
 HKEY hkey(Registry::Key key) {
     return reinterpret_cast<HKEY>(key);
@@ -120,11 +118,6 @@ std::wstring linkTarget(HKEY key) {
     return std::wstring(target, size / sizeof(wchar_t));
 }
 
-bool sameWideName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 bool isWow64() {
     BOOL wow64 = FALSE;
     return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
@@ -144,9 +137,9 @@ bool isSharedViewLink(Registry::Key root, const std::string& path, HKEY link) {
     if (root != Registry::localMachine || !isWow64())
         return false;
     const std::wstring wide = text::toWide(path);
-    if (!sameWideName(wide, text::toWide(appPathsKeyPath)))
+    if (!text::sameFolded(wide, text::toWide(appPathsKeyPath)))
         return false;
-    return sameWideName(linkTarget(link), L"\\Registry\\Machine\\" + wide);
+    return text::sameFolded(linkTarget(link), L"\\Registry\\Machine\\" + wide);
 }
 
 // Removes `name` below `parent` and everything below it, deepest first.
@@ -425,8 +418,7 @@ int Win32Registry::compareNames(std::string_view a, std::string_view b) {
     // never the replacement character the 8-bit calls would have sent.
     const std::wstring wideA = text::toWide(a);
     const std::wstring wideB = text::toWide(b);
-    const int order = CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()),
-                                           wideB.data(), static_cast<int>(wideB.size()), TRUE);
+    const int order = text::compareFolded(wideA, wideB);
     if (order == 0)
         return wideA.compare(wideB) < 0 ? -1 : (wideA == wideB ? 0 : 1);
     return order - CSTR_EQUAL;

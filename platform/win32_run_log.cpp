@@ -1,6 +1,7 @@
 #include "platform/win32_run_log.h"
 
 #include "engine/error.h"
+#include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
 
 #include <cstdio>
@@ -9,18 +10,6 @@ namespace uninst {
 
 namespace {
 
-std::string reason(DWORD code) {
-    wchar_t buffer[512] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, buffer, 512, nullptr);
-    while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
-                          buffer[length - 1] == L' ' || buffer[length - 1] == L'.'))
-        --length;
-    if (length == 0)
-        return "system error " + std::to_string(code) + ".";
-    return text::fromWide(std::wstring_view(buffer, length)) + ".";
-}
-
 void writeLine(HANDLE output, std::string_view line) {
     std::string bytes(line);
     bytes.append("\r\n");
@@ -28,12 +17,6 @@ void writeLine(HANDLE output, std::string_view line) {
     // run, and stopping the run half-way over it would leave more behind.
     DWORD written = 0;
     WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-bool sameFolded(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::wstring withoutLongPrefix(std::wstring_view path) {
@@ -101,7 +84,7 @@ constexpr ULONG openTheLinkItself = 0x00200000;
 // NtCreateFile on `name` inside the folder `root`: one step, no link
 // followed. The handle is empty on failure, with the system's error code.
 DWORD openRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                   ULONG disposition, ULONG options, UniqueHandle<HANDLE, &CloseHandle, -1>& out,
+                   ULONG disposition, ULONG options, FileHandle& out,
                    ULONG_PTR* information = nullptr) {
     using CreateFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
                                      LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
@@ -190,13 +173,13 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder_)
-        throw Error(cannotOpen(asked_, reason(GetLastError())));
+        throw Error(cannotOpen(asked_, systemErrorText(GetLastError())));
     std::size_t at = rootEnd;
     while (at < lastSeparator) {
         std::size_t end = full.find(L'\\', at);
         if (end == std::wstring::npos || end > lastSeparator)
             end = lastSeparator;
-        Handle step;
+        FileHandle step;
         // Held without leave to delete: a folder of the path cannot be moved
         // away and replaced while the run holds it.
         const DWORD error =
@@ -204,9 +187,10 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
                          FILE_TRAVERSE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting, directoryOnly, step);
         if (error != ERROR_SUCCESS)
-            throw Error(cannotOpen(asked_, reason(error == ERROR_FILE_NOT_FOUND
-                                                      ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)
-                                                      : error)));
+            throw Error(
+                cannotOpen(asked_, systemErrorText(error == ERROR_FILE_NOT_FOUND
+                                                       ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)
+                                                       : error)));
         if (isLinkHandle(step.get()))
             throw Error(cannotOpen(asked_, linkRefusal));
         folder_ = std::move(step);
@@ -221,7 +205,7 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
         walked = root;
     while (walked.size() > 3 && walked.back() == L'\\')
         walked.pop_back();
-    if (folderName_.empty() || !sameFolded(folderName_, walked))
+    if (folderName_.empty() || !text::sameFolded(folderName_, walked))
         throw Error(cannotOpen(asked_, linkRefusal));
     fullPath_ = text::fromWide(full);
 }
@@ -237,7 +221,7 @@ void FileRunLog::open() {
                                      file_, &information);
     if (error != ERROR_SUCCESS) {
         giveUp();
-        throw Error(cannotOpen(asked_, reason(error)));
+        throw Error(cannotOpen(asked_, systemErrorText(error)));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     // Wine 8 opens a host symbolic link's target and shows it as an
@@ -247,13 +231,13 @@ void FileRunLog::open() {
         GetFileInformationByHandle(file_.get(), &info) &&
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1 &&
         !folderName_.empty() &&
-        sameFolded(finalName(file_.get()),
-                   folderName_ + (folderName_.back() == L'\\' ? L"" : L"\\") + name_);
+        text::sameFolded(finalName(file_.get()),
+                         folderName_ + (folderName_.back() == L'\\' ? L"" : L"\\") + name_);
     if (!plain) {
         // What this open created behind a link goes again, found through the
         // same folder and known by its file index.
         if (information == created) {
-            Handle again;
+            FileHandle again;
             BY_HANDLE_FILE_INFORMATION twin{};
             if (openRelative(folder_.get(), name_, DELETE | FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, openExisting,

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/run_log.h"
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 
 #include <windows.h>
 
@@ -42,15 +42,14 @@ public:
     void write(std::string_view line) override;
 
 private:
-    using Handle = UniqueHandle<HANDLE, &CloseHandle, -1>;
     enum class State { pending, open, refused };
 
     std::string asked_;
     std::string fullPath_;
     std::wstring name_;
     std::wstring folderName_; // as the system names the held folder
-    Handle folder_;
-    Handle file_;
+    FileHandle folder_;
+    FileHandle file_;
     std::vector<std::string> held_;
     State state_ = State::pending;
     RunLog* fallback_ = nullptr;
@@ -84,7 +83,7 @@ public:
     bool acquired() const { return acquired_; }
 
 private:
-    UniqueHandle<HANDLE, &CloseHandle, 0> mutex_;
+    KernelHandle mutex_;
     bool acquired_ = true;
 };
 

@@ -1,7 +1,7 @@
 #include "platform/win32_shell.h"
 
+#include "platform/handles.h"
 #include "platform/text_encoding.h"
-#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -18,9 +18,6 @@
 namespace uninst {
 
 namespace {
-
-using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
-using KeyHandle = UniqueHandle<HKEY, &RegCloseKey, 0>;
 
 using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
@@ -53,6 +50,28 @@ public:
 
 private:
     Interface* pointer_ = nullptr;
+};
+
+// Memory the shell allocated for the caller (an item list), freed with the
+// task allocator it came from. That allocator is looked up in ole32, which
+// is loaded only when a shortcut is read, so it is handed in rather than
+// tied to the type.
+template <typename Pointer> class TaskMemory {
+public:
+    using Free = void(WINAPI*)(LPVOID);
+    explicit TaskMemory(Free free) : free_(free) {}
+    TaskMemory(const TaskMemory&) = delete;
+    TaskMemory& operator=(const TaskMemory&) = delete;
+    ~TaskMemory() {
+        if (pointer_ != nullptr)
+            free_(pointer_);
+    }
+    Pointer get() const { return pointer_; }
+    Pointer* put() { return &pointer_; }
+
+private:
+    Free free_;
+    Pointer pointer_ = nullptr;
 };
 
 // A COM apartment for the calling thread for as long as it lives; a thread
@@ -376,17 +395,17 @@ std::vector<std::string> Win32Shell::systemFolders() {
 std::optional<std::wstring> Win32Shell::itemListPath(IShellLinkW& link,
                                                      const SystemLibrary& ole32) {
     using PathFromItems = BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, LPWSTR);
-    using FreeTaskMemory = void(WINAPI*)(LPVOID);
+    using Items = TaskMemory<PIDLIST_ABSOLUTE>;
     const auto pathFromItems =
         entryPoint<PathFromItems>(loaded(shell32_, L"shell32.dll"), "SHGetPathFromIDListW");
-    const auto free = entryPoint<FreeTaskMemory>(ole32, "CoTaskMemFree");
-    PIDLIST_ABSOLUTE items = nullptr;
-    if (pathFromItems == nullptr || free == nullptr || link.GetIDList(&items) != S_OK)
+    const auto free = entryPoint<Items::Free>(ole32, "CoTaskMemFree");
+    if (pathFromItems == nullptr || free == nullptr)
+        return std::nullopt;
+    Items items(free);
+    if (link.GetIDList(items.put()) != S_OK)
         return std::nullopt;
     std::array<wchar_t, MAX_PATH> path{};
-    const bool found = pathFromItems(items, path.data()) != FALSE;
-    free(items);
-    if (!found || path[0] == L'\0')
+    if (pathFromItems(items.get(), path.data()) == FALSE || path[0] == L'\0')
         return std::nullopt;
     return std::wstring(path.data());
 }

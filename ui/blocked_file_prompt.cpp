@@ -1,15 +1,13 @@
 #include "ui/blocked_file_prompt.h"
 
+#include "platform/handles.h"
 #include "platform/restart_manager.h"
 #include "platform/text_encoding.h"
-#include "platform/unique_handle.h"
 #include "ui/error_report.h"
 
 namespace uninst {
 
 namespace {
-
-using FileHandle = UniqueHandle<HANDLE, &CloseHandle, -1>;
 
 bool identify(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
     const FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 
 #include <windows.h>
 
@@ -9,8 +9,6 @@ namespace uninst {
 // What the window and its control wrappers share: creating a control,
 // placing it in the units the form was designed in, and the DPI and font it
 // is shown with.
-
-using Font = UniqueHandle<HFONT, &DeleteObject, 0>;
 
 // A control's position and size as the form was designed, in twips (1440 to
 // the inch), relative to the client area.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/ports.h"
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 #include "ui/controls.h"
 
 #include <windows.h>
@@ -43,8 +43,6 @@ public:
     void refresh() override;
 
 private:
-    using MemoryDc = UniqueHandle<HDC, &DeleteDC, 0>;
-
     // Reads row `index` into `text`; false when the list has no such row.
     bool readRow(std::size_t index, std::wstring& text) const;
     int widthOf(const std::wstring& text);

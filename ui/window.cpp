@@ -302,7 +302,7 @@ void uninstallfrm::layout() {
 }
 
 void uninstallfrm::applyFont() {
-    Font font(createGuiFont(dpi_));
+    FontHandle font(createGuiFont(dpi_));
     HFONT shown = font ? font.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     for (HWND control : {listfiles.hwnd(), Command4, Frame1, ProgressBar1.hwnd(), Frame2})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(shown), TRUE);

@@ -78,7 +78,7 @@ private:
     HWND Frame2 = nullptr;    // the frame around the bar
 
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
-    Font font_;
+    FontHandle font_;
 
     bool clicked_ = false;
     // Until the uninstall has run or something failed, closing the window

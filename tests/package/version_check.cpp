@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_handle.h"
+#include "platform/handles.h"
 
 namespace {
 
-using Module = uninst::UniqueHandle<HMODULE, &FreeLibrary, 0>;
+using Module = uninst::ModuleHandle;
 
 // Versions are plain ASCII; anything else shows as '?'.
 std::string narrow(const std::wstring& text) {

@@ -156,6 +156,26 @@ void countHandleClose(HANDLE) {
     ++closes;
 }
 
+// Names are compared as the file system and the registry compare them: every
+// unit folded by the one table, beyond A to Z too, and one unit for one, so
+// that no expansion ("ß" as "SS") or locale rule ("i" and "İ") makes two
+// names one.
+TEST(TextEncoding, FoldedComparisonIsOrdinalWithoutCase) {
+    EXPECT_TRUE(text::sameFolded(L"Program Files\\App", L"PROGRAM FILES\\app"));
+    EXPECT_TRUE(text::sameFolded(L"caf\u00e9 \u03b1", L"CAF\u00c9 \u0391"));
+    EXPECT_TRUE(text::sameFolded(L"", L""));
+    EXPECT_FALSE(text::sameFolded(L"Stra\u00dfe", L"STRASSE"));
+    EXPECT_FALSE(text::sameFolded(L"i", L"\u0130"));
+    EXPECT_FALSE(text::sameFolded(L"app", L"app2")) << "a prefix is not the name";
+    EXPECT_FALSE(text::sameFolded(L"app2", L"app"));
+    EXPECT_FALSE(text::sameFolded(L"data.mdb.", L"data.mdb"));
+
+    EXPECT_EQ(text::compareFolded(L"abc", L"ABC"), CSTR_EQUAL);
+    EXPECT_EQ(text::compareFolded(L"a", L"B"), CSTR_LESS_THAN);
+    EXPECT_EQ(text::compareFolded(L"b", L"A"), CSTR_GREATER_THAN);
+    EXPECT_EQ(text::compareFolded(L"app", L"APP2"), CSTR_LESS_THAN);
+}
+
 TEST(UniqueHandle, ClosesExactlyOnceAcrossMovesAndResets) {
     int a = 0;
     int b = 0;

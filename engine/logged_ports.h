@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <type_traits>
 
 namespace uninst {
 
@@ -33,6 +34,8 @@ private:
     FileSystem& inner_;
     const RunReport& report_;
 };
+static_assert(!std::is_abstract_v<LoggedFileSystem>,
+              "the log reports every change to the file system");
 
 class LoggedRegistry : public ReadThroughRegistry {
 public:
@@ -62,5 +65,6 @@ private:
     bool lastRead_ = false;
     std::uint32_t lastValue_ = 0;
 };
+static_assert(!std::is_abstract_v<LoggedRegistry>, "the log reports every change to the registry");
 
 } // namespace uninst

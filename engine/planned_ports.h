@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 
 namespace uninst {
 
@@ -73,6 +74,8 @@ private:
     // Upper-cased paths of what the run has removed.
     std::set<std::string> removed_;
 };
+static_assert(!std::is_abstract_v<PlannedFileSystem>,
+              "the preview plans every change to the file system itself");
 
 class PlannedRegistry : public ReadThroughRegistry {
 public:
@@ -117,5 +120,7 @@ private:
     // Values the run wrote: upper-cased key path and name -> count.
     std::map<std::pair<std::string, std::string>, std::uint32_t> counts_;
 };
+static_assert(!std::is_abstract_v<PlannedRegistry>,
+              "the preview plans every change to the registry itself");
 
 } // namespace uninst

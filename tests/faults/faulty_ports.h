@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Decorators that forward every call to a real implementation and make one
@@ -107,5 +108,7 @@ private:
 
     Registry& inner_;
 };
+static_assert(!std::is_abstract_v<FaultyRegistry>,
+              "every change to the registry is recorded, and may fail");
 
 } // namespace uninst::test

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace uninst::test {
@@ -34,6 +35,7 @@ protected:
 private:
     FileSystem& inner_;
 };
+static_assert(!std::is_abstract_v<PassThroughFileSystem>, "every change is passed on");
 
 class PassThroughRegistry : public ReadThroughRegistry {
 public:
@@ -55,5 +57,6 @@ protected:
 private:
     Registry& inner_;
 };
+static_assert(!std::is_abstract_v<PassThroughRegistry>, "every change is passed on");
 
 } // namespace uninst::test

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace uninst::test {
@@ -161,5 +162,7 @@ private:
     FileSystem& inner_;
     Batches batches_;
 };
+static_assert(!std::is_abstract_v<RecordingFileSystem>,
+              "every change to the file system is recorded, and may fail");
 
 } // namespace uninst::test

@@ -7,7 +7,7 @@
 
 namespace uninst {
 
-std::vector<DeleteCheck> FileSystem::checkDeletes(const std::vector<std::string>& paths) {
+std::vector<DeleteCheck> FileSystemReader::checkDeletes(const std::vector<std::string>& paths) {
     std::vector<DeleteCheck> checks;
     checks.reserve(paths.size());
     for (const std::string& path : paths)
@@ -15,12 +15,12 @@ std::vector<DeleteCheck> FileSystem::checkDeletes(const std::vector<std::string>
     return checks;
 }
 
-FileRemovals FileSystem::deleteFiles(const std::vector<std::string>& paths) {
+FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths) {
     FileRemovals result;
     result.removals.resize(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         try {
-            result.removals[i] = deleteFile(paths[i]);
+            result.removals[i] = changes.deleteFile(paths[i]);
         } catch (const Error& e) {
             result.failure = e.what();
             break;
@@ -29,8 +29,8 @@ FileRemovals FileSystem::deleteFiles(const std::vector<std::string>& paths) {
     return result;
 }
 
-std::vector<std::string> FileSystem::filesStillThere(const std::string& folder,
-                                                     const std::vector<std::string>& paths) {
+std::vector<std::string> FileSystemReader::filesStillThere(const std::string& folder,
+                                                           const std::vector<std::string>& paths) {
     std::vector<std::string> left;
     if (paths.empty() || !folderExists(folder))
         return left;

@@ -49,15 +49,21 @@ struct FileRemovals {
     std::optional<std::string> failure;
 };
 
-// The file-system operations the engine uses. Paths are UTF-8, full and
-// final: every operation but fullPath takes a path exactly as it stands, with
-// no clean-up, so that a listed name ("data.mdb.") names that item and no
-// other ("data.mdb"). Every failing operation throws Error with a message
-// naming the operation, the path and the system's description of the failure.
-// No operation ever follows a reparse point.
-class FileSystem {
+// The file-system operations the engine uses, in two halves: what reads the
+// disk and what changes it. Paths are UTF-8, full and final: every operation
+// but fullPath takes a path exactly as it stands, with no clean-up, so that a
+// listed name ("data.mdb.") names that item and no other ("data.mdb"). Every
+// failing operation throws Error with a message naming the operation, the
+// path and the system's description of the failure. No operation ever
+// follows a reparse point.
+//
+// Nothing on the reading side changes what is on disk; a decorator may pass
+// it on whole. Every change is pure virtual, with no default, so that a
+// decorator (the preview, the run's log, the tests' recording ports) that
+// does not handle a new change does not compile.
+class FileSystemReader {
 public:
-    virtual ~FileSystem() = default;
+    virtual ~FileSystemReader() = default;
 
     // The full path the system makes of `path` when given it outside the
     // long-path form: read against the current folder (of its drive, for
@@ -87,11 +93,9 @@ public:
     // root may. The steps above a root are the system's arrangement and may
     // be links. A file or folder found to be a link, or reached through one,
     // is left alone: deleteFile and deleteFolder answer notFound, as there
-    // was nothing of the application's own there.
+    // was nothing of the application's own there. Setting them changes
+    // nothing on disk: it only narrows what the changes may act on.
     virtual void setRemovalRoots(const std::vector<std::string>& roots) = 0;
-
-    // Not forced: a read-only file or a file in use makes it throw.
-    virtual Removal deleteFile(const std::string& path) = 0;
 
     // Whether deleteFile(path) would succeed now, asked the way deletion
     // asks: opening the file for deletion without sharing, then asking the
@@ -102,13 +106,9 @@ public:
     virtual DeleteCheck checkDelete(const std::string& path) = 0;
 
     // checkDelete for each path, answered in the same order. A system where
-    // each question is a round trip may ask several at once.
+    // each question is a round trip may ask several at once. The default
+    // asks one at a time.
     virtual std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths);
-
-    // deleteFile for each path, with the same checks, perhaps several at
-    // once: the order in which they go is not fixed. After a failure no
-    // further deletion starts; the ones under way finish.
-    virtual FileRemovals deleteFiles(const std::vector<std::string>& paths);
 
     // Of the files given, all below `folder`, those that still stand at
     // their path, in the order given: what a deletion that answered removed
@@ -119,6 +119,27 @@ public:
     // nothing when `folder` is gone.
     virtual std::vector<std::string> filesStillThere(const std::string& folder,
                                                      const std::vector<std::string>& paths);
+
+    // The whole content of a text file converted to UTF-8 from the encoding
+    // recogniseText (engine/text_file.h) finds in it: UTF-8 or UTF-16 of
+    // either byte order, with a byte-order mark (dropped) or without, or the
+    // 8-bit code page. Carriage returns, line feeds and NULs arrive
+    // unchanged. Throws, naming the file, when its encoding cannot be told.
+    virtual std::string readTextFile(const std::string& path) = 0;
+};
+
+class FileSystemChanges {
+public:
+    virtual ~FileSystemChanges() = default;
+
+    // Not forced: a read-only file or a file in use makes it throw.
+    virtual Removal deleteFile(const std::string& path) = 0;
+
+    // deleteFile for each path, with the same checks, perhaps several at
+    // once: the order in which they go is not fixed. After a failure no
+    // further deletion starts; the ones under way finish. A port that
+    // deletes one file at a time answers with deleteEachInTurn.
+    virtual FileRemovals deleteFiles(const std::vector<std::string>& paths) = 0;
 
     // Asks the system to delete a file, or a folder once it is empty, at the
     // next restart. Throws when the system refuses the request.
@@ -135,13 +156,13 @@ public:
     // root, a folder that refuses) is left as it is and answers false, for
     // the caller to find out the ordinary way. Never throws.
     virtual bool removeEmptyFolder(const std::string& path) = 0;
-
-    // The whole content of a text file converted to UTF-8 from the encoding
-    // recogniseText (engine/text_file.h) finds in it: UTF-8 or UTF-16 of
-    // either byte order, with a byte-order mark (dropped) or without, or the
-    // 8-bit code page. Carriage returns, line feeds and NULs arrive
-    // unchanged. Throws, naming the file, when its encoding cannot be told.
-    virtual std::string readTextFile(const std::string& path) = 0;
 };
+
+// The whole port: what the run's steps take when they both read and change.
+class FileSystem : public FileSystemReader, public FileSystemChanges {};
+
+// deleteFiles as `changes.deleteFile` answers it, one file after another in
+// the order given, stopping at the first failure.
+FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths);
 
 } // namespace uninst

@@ -11,92 +11,81 @@
 
 namespace uninst {
 
-// The bases of decorators: every call passes on unchanged to the port they
-// wrap, so that a decorator overrides only the calls it changes or watches.
+// The bases of decorators: every reading call passes on unchanged to the
+// reader they wrap, and every change stays pure virtual. A decorator thus
+// implements each change itself, and one it does not handle does not
+// compile: a change can neither reach the real port behind the preview's
+// back nor pass the run's log or a test's recording port unseen.
 //
-// The batch forms pass on whole, so that the wrapped port may run them
-// together. A decorator that changes checkDelete or deleteFile changes the
-// batch form too, if only by taking FileSystem's own, which makes one call
-// at a time through the decorator: otherwise a batch would go around it.
-class ForwardingFileSystem : public FileSystem {
+// The batch check passes on whole, so that the wrapped port may run it
+// together. A decorator that changes checkDelete changes checkDeletes too, if
+// only by taking FileSystemReader's own, which asks one file at a time
+// through the decorator: otherwise a batch would go around it.
+class ReadThroughFileSystem : public FileSystem {
 public:
-    explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+    explicit ReadThroughFileSystem(FileSystemReader& reader) : reader_(reader) {}
 
-    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
-    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
-    FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
-    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    std::string fullPath(const std::string& path) override { return reader_.fullPath(path); }
+    std::string foldCase(const std::string& text) override { return reader_.foldCase(text); }
+    FolderListing listFolder(const std::string& path) override { return reader_.listFolder(path); }
+    bool folderExists(const std::string& path) override { return reader_.folderExists(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {
-        inner_.setRemovalRoots(roots);
+        reader_.setRemovalRoots(roots);
     }
-    Removal deleteFile(const std::string& path) override { return inner_.deleteFile(path); }
-    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    DeleteCheck checkDelete(const std::string& path) override { return reader_.checkDelete(path); }
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
-        return inner_.checkDeletes(paths);
-    }
-    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
-        return inner_.deleteFiles(paths);
+        return reader_.checkDeletes(paths);
     }
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {
-        return inner_.filesStillThere(folder, paths);
+        return reader_.filesStillThere(folder, paths);
     }
-    void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
-    Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
-    bool removeEmptyFolder(const std::string& path) override {
-        return inner_.removeEmptyFolder(path);
+    std::string readTextFile(const std::string& path) override {
+        return reader_.readTextFile(path);
     }
-    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
 
 protected:
-    FileSystem& inner() { return inner_; }
+    FileSystemReader& reader() { return reader_; }
 
 private:
-    FileSystem& inner_;
+    FileSystemReader& reader_;
 };
 
-class ForwardingRegistry : public Registry {
+class ReadThroughRegistry : public Registry {
 public:
-    explicit ForwardingRegistry(Registry& inner) : inner_(inner) {}
+    explicit ReadThroughRegistry(RegistryReader& reader) : reader_(reader) {}
 
     Status openKey(Key root, const std::string& path, Key& out) override {
-        return inner_.openKey(root, path, out);
+        return reader_.openKey(root, path, out);
     }
-    Status closeKey(Key key) override { return inner_.closeKey(key); }
+    Status closeKey(Key key) override { return reader_.closeKey(key); }
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
-        return inner_.readDefaultValue(key, subkey, out);
+        return reader_.readDefaultValue(key, subkey, out);
     }
     Status readValue(Key key, const std::string& name, Value& out) override {
-        return inner_.readValue(key, name, out);
-    }
-    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
-        return inner_.setDwordValue(key, name, value);
-    }
-    Status deleteKey(Key key, const std::string& subkey) override {
-        return inner_.deleteKey(key, subkey);
-    }
-    Status deleteTree(Key key, const std::string& subkey) override {
-        return inner_.deleteTree(key, subkey);
+        return reader_.readValue(key, name, out);
     }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override {
-        return inner_.enumKey(key, index, name);
+        return reader_.enumKey(key, index, name);
     }
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
-        return inner_.enumValue(key, index, name, value);
+        return reader_.enumValue(key, index, name, value);
     }
-    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    bool sameName(std::string_view a, std::string_view b) override {
+        return reader_.sameName(a, b);
+    }
     int compareNames(std::string_view a, std::string_view b) override {
-        return inner_.compareNames(a, b);
+        return reader_.compareNames(a, b);
     }
     std::size_t codePageLength(std::string_view text) override {
-        return inner_.codePageLength(text);
+        return reader_.codePageLength(text);
     }
 
 protected:
-    Registry& inner() { return inner_; }
+    RegistryReader& reader() { return reader_; }
 
 private:
-    Registry& inner_;
+    RegistryReader& reader_;
 };
 
 } // namespace uninst

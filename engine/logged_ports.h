@@ -7,18 +7,19 @@
 
 #include <map>
 #include <string>
+#include <type_traits>
 
 namespace uninst {
 
 // Decorators that pass every call on unchanged and report each change that
-// succeeded: the log says what the run did because it watches the run, not
-// because a second copy of the rules guesses it. Wrapped around the planning
-// decorators, the same lines describe a preview.
+// succeeded, each change by its own override: the log says what the run did because it watches the
+// run, not because a second copy of the rules guesses it. Wrapped around the planning decorators,
+// the same lines describe a preview.
 
-class LoggedFileSystem : public ForwardingFileSystem {
+class LoggedFileSystem : public ReadThroughFileSystem {
 public:
     LoggedFileSystem(FileSystem& inner, const RunReport& report)
-        : ForwardingFileSystem(inner), report_(report) {}
+        : ReadThroughFileSystem(inner), inner_(inner), report_(report) {}
 
     Removal deleteFile(const std::string& path) override;
     // Each file the batch reached is reported, in the order given.
@@ -28,13 +29,18 @@ public:
     void deleteAtRestart(const std::string& path) override;
 
 private:
+    FileSystem& inner() { return inner_; }
+
+    FileSystem& inner_;
     const RunReport& report_;
 };
+static_assert(!std::is_abstract_v<LoggedFileSystem>,
+              "the log reports every change to the file system");
 
-class LoggedRegistry : public ForwardingRegistry {
+class LoggedRegistry : public ReadThroughRegistry {
 public:
     LoggedRegistry(Registry& inner, const RunReport& report)
-        : ForwardingRegistry(inner), report_(report) {}
+        : ReadThroughRegistry(inner), inner_(inner), report_(report) {}
 
     Status openKey(Key root, const std::string& path, Key& out) override;
     Status closeKey(Key key) override;
@@ -44,11 +50,13 @@ public:
     Status deleteTree(Key key, const std::string& subkey) override;
 
 private:
+    Registry& inner() { return inner_; }
     bool isSharedDlls(Key key) const;
     void reportRemoval(Key key, const std::string& subkey, Status status) const;
     // "count 3", or "no count" when the last read of `name` found none.
     std::string lastCount(const std::string& name) const;
 
+    Registry& inner_;
     const RunReport& report_;
     // The path each open handle stands for, so that a change can be named.
     std::map<Key, std::string> paths_;
@@ -57,5 +65,6 @@ private:
     bool lastRead_ = false;
     std::uint32_t lastValue_ = 0;
 };
+static_assert(!std::is_abstract_v<LoggedRegistry>, "the log reports every change to the registry");
 
 } // namespace uninst

@@ -50,7 +50,7 @@ const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
     const std::string key = asciiUpper(path);
     auto found = listings_.find(key);
     if (found == listings_.end())
-        found = listings_.emplace(key, inner().listFolder(path)).first;
+        found = listings_.emplace(key, reader().listFolder(path)).first;
     return found->second;
 }
 
@@ -63,7 +63,7 @@ PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
         return Kind::missing;
     const std::string parent = parentOf(path);
     if (parent.empty())
-        return inner().folderExists(path) ? Kind::folder : Kind::missing;
+        return reader().folderExists(path) ? Kind::folder : Kind::missing;
     const FolderListing* listing = nullptr;
     try {
         listing = &realListing(parent);
@@ -101,7 +101,7 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
 }
 
 bool PlannedFileSystem::folderExists(const std::string& path) {
-    return !gone(path) && inner().folderExists(path);
+    return !gone(path) && reader().folderExists(path);
 }
 
 Removal PlannedFileSystem::deleteFile(const std::string& path) {
@@ -147,7 +147,7 @@ void PlannedFileSystem::deleteAtRestart(const std::string& path) {
 std::string PlannedFileSystem::readTextFile(const std::string& path) {
     if (gone(path))
         missing("read file", path);
-    return inner().readTextFile(path);
+    return reader().readTextFile(path);
 }
 
 bool PlannedFileSystem::removeTree(const std::string& path) {
@@ -202,16 +202,16 @@ bool PlannedRegistry::deleted(const std::string& upperPath) const {
 
 bool PlannedRegistry::hasSubKeys(const std::string& upperPath) {
     Key key = 0;
-    if (!inner().openKey(localMachine, upperPath, key).isSuccess())
+    if (!reader().openKey(localMachine, upperPath, key).isSuccess())
         return false;
     bool found = false;
     for (std::uint32_t index = 0; !found; ++index) {
         std::string name;
-        if (!inner().enumKey(key, index, name).isSuccess())
+        if (!reader().enumKey(key, index, name).isSuccess())
             break;
         found = !deleted(upperPath + "\\" + asciiUpper(name));
     }
-    inner().closeKey(key);
+    reader().closeKey(key);
     return found;
 }
 
@@ -219,7 +219,7 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
     const std::string full = pathOf(root, path);
     if (deleted(full))
         return Status::notFound();
-    const Status status = inner().openKey(root, path, out);
+    const Status status = reader().openKey(root, path, out);
     if (status.isSuccess())
         handles_[out] = Handle{full};
     return status;
@@ -228,7 +228,7 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
 RegistryStatus PlannedRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
     if (deleted(pathOf(key, subkey)))
         return Status::notFound();
-    return inner().readDefaultValue(key, subkey, out);
+    return reader().readDefaultValue(key, subkey, out);
 }
 
 RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Value& out) {
@@ -237,7 +237,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
         return keyDeleted;
     const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
-        return inner().readValue(key, name, out);
+        return reader().readValue(key, name, out);
     std::string bytes(4, '\0');
     for (std::size_t i = 0; i < 4; ++i)
         bytes[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
@@ -263,9 +263,9 @@ RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, b
     if (subkey.empty() || deleted(path))
         return Status::notFound();
     Key probe = 0;
-    if (!inner().openKey(localMachine, path, probe).isSuccess())
+    if (!reader().openKey(localMachine, path, probe).isSuccess())
         return Status::notFound();
-    inner().closeKey(probe);
+    reader().closeKey(probe);
     if (!withSubKeys && hasSubKeys(path))
         return Status::accessDenied();
     deleted_.insert(path);
@@ -275,7 +275,7 @@ RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, b
 RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
     const auto found = handles_.find(key);
     if (found == handles_.end() || deleted_.empty())
-        return inner().enumKey(key, index, name);
+        return reader().enumKey(key, index, name);
     Handle& handle = found->second;
     if (deleted(handle.path))
         return keyDeleted;
@@ -289,7 +289,7 @@ RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::strin
     }
     while (true) {
         std::string candidate;
-        const Status status = inner().enumKey(key, innerIndex, candidate);
+        const Status status = reader().enumKey(key, innerIndex, candidate);
         if (status.isSuccess() && deleted(handle.path + "\\" + asciiUpper(candidate))) {
             ++innerIndex;
             continue;
@@ -311,12 +311,12 @@ RegistryStatus PlannedRegistry::enumValue(Key key, std::uint32_t index, std::str
                                           Value& value) {
     if (deleted(pathOf(key, {})))
         return keyDeleted;
-    return inner().enumValue(key, index, name, value);
+    return reader().enumValue(key, index, name, value);
 }
 
 RegistryStatus PlannedRegistry::closeKey(Key key) {
     handles_.erase(key);
-    return inner().closeKey(key);
+    return reader().closeKey(key);
 }
 
 } // namespace uninst

@@ -8,49 +8,54 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 
 namespace uninst {
 
 // Decorators for a preview: reads go to the real registry and file system,
 // changes are only remembered, and later reads answer as if they had been
 // made. The run itself goes through them unchanged, so the preview takes the
-// run's own decisions, in the run's own order, and changes nothing.
+// run's own decisions, in the run's own order, and changes nothing: they hold
+// the real ports' reading side only, and implement every change themselves.
 //
-// What they cannot foresee: a file that refuses deletion (read-only, in
-// use) is planned as deleted; the run itself would stop there.
+// A file that refuses deletion (read-only, in use) stops the preview where it
+// would stop the run: the pre-flight's check asks the real file system. What
+// they cannot foresee is a file that starts to refuse after that check: it is
+// planned as deleted, and the run itself would stop there.
 
-class PlannedFileSystem : public ForwardingFileSystem {
+class PlannedFileSystem : public ReadThroughFileSystem {
 public:
     // Resolving and setting the removal roots change nothing on disk, so the
     // preview passes them on and resolves as the run does.
-    explicit PlannedFileSystem(FileSystem& inner) : ForwardingFileSystem(inner) {}
+    explicit PlannedFileSystem(FileSystemReader& inner) : ReadThroughFileSystem(inner) {}
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
-    Removal deleteFile(const std::string& path) override;
-    Removal deleteFolder(const std::string& path) override;
-    bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
     // Asks the real file system about what the preview has not planned away:
     // opening a file and closing it again changes nothing.
     DeleteCheck checkDelete(const std::string& path) override {
-        return gone(path) ? DeleteCheck{Deletable::missing, {}} : inner().checkDelete(path);
+        return gone(path) ? DeleteCheck{Deletable::missing, {}} : reader().checkDelete(path);
     }
-    // Planned only; the file is still there until the restart.
-    void deleteAtRestart(const std::string& path) override;
-    // One file at a time through the calls above: a batch must never reach
-    // the real file system.
+    // One file at a time through checkDelete, so that what the preview has
+    // planned away answers missing.
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
-        return FileSystem::checkDeletes(paths);
-    }
-    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
-        return FileSystem::deleteFiles(paths);
+        return FileSystemReader::checkDeletes(paths);
     }
     // Through the planned listings: what the preview removed is gone.
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {
-        return FileSystem::filesStillThere(folder, paths);
+        return FileSystemReader::filesStillThere(folder, paths);
     }
+
+    Removal deleteFile(const std::string& path) override;
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return deleteEachInTurn(*this, paths);
+    }
+    Removal deleteFolder(const std::string& path) override;
+    bool removeEmptyFolder(const std::string& path) override;
+    // Planned only; the file is still there until the restart.
+    void deleteAtRestart(const std::string& path) override;
 
 private:
     // The real folder's listing, read once: the preview never changes it.
@@ -69,10 +74,12 @@ private:
     // Upper-cased paths of what the run has removed.
     std::set<std::string> removed_;
 };
+static_assert(!std::is_abstract_v<PlannedFileSystem>,
+              "the preview plans every change to the file system itself");
 
-class PlannedRegistry : public ForwardingRegistry {
+class PlannedRegistry : public ReadThroughRegistry {
 public:
-    explicit PlannedRegistry(Registry& inner) : ForwardingRegistry(inner) {}
+    explicit PlannedRegistry(RegistryReader& inner) : ReadThroughRegistry(inner) {}
 
     Status openKey(Key root, const std::string& path, Key& out) override;
     Status closeKey(Key key) override;
@@ -113,5 +120,7 @@ private:
     // Values the run wrote: upper-cased key path and name -> count.
     std::map<std::pair<std::string, std::string>, std::uint32_t> counts_;
 };
+static_assert(!std::is_abstract_v<PlannedRegistry>,
+              "the preview plans every change to the registry itself");
 
 } // namespace uninst

@@ -19,7 +19,8 @@ struct Front {
 // Data as the 8-bit calls write it into `room` characters: text that lacks a
 // terminator gets one when there is room left, as the system adds it. False
 // when the data does not fit.
-bool dataFront(Registry& registry, const Registry::Value& value, std::size_t room, Front& out) {
+bool dataFront(RegistryReader& registry, const Registry::Value& value, std::size_t room,
+               Front& out) {
     const bool text = isText(value.type);
     const std::size_t length = text ? registry.codePageLength(value.data) : value.data.size();
     if (length > room)
@@ -34,7 +35,7 @@ bool dataFront(Registry& registry, const Registry::Value& value, std::size_t roo
 }
 
 // A name always comes with its terminator, and needs room for it.
-bool nameFront(Registry& registry, const std::string& name, std::size_t room, Front& out) {
+bool nameFront(RegistryReader& registry, const std::string& name, std::size_t room, Front& out) {
     const std::size_t length = registry.codePageLength(name);
     if (length >= room)
         return false;
@@ -67,8 +68,8 @@ Registry::Status laidOver(Registry::Status read, std::string& buffer, MakeFront 
     return read;
 }
 
-Registry::Status dataOver(Registry& registry, Registry::Status read, const Registry::Value& value,
-                          std::string& buffer) {
+Registry::Status dataOver(RegistryReader& registry, Registry::Status read,
+                          const Registry::Value& value, std::string& buffer) {
     return laidOver(read, buffer, [&](std::size_t room, Front& front) {
         return dataFront(registry, value, room, front);
     });
@@ -76,13 +77,13 @@ Registry::Status dataOver(Registry& registry, Registry::Status read, const Regis
 
 } // namespace
 
-Registry::Status queryDefaultValue(Registry& registry, Registry::Key key, const std::string& subkey,
-                                   std::string& buffer) {
+Registry::Status queryDefaultValue(RegistryReader& registry, Registry::Key key,
+                                   const std::string& subkey, std::string& buffer) {
     Registry::Value value;
     return dataOver(registry, registry.readDefaultValue(key, subkey, value), value, buffer);
 }
 
-Registry::Status queryValue(Registry& registry, Registry::Key key, const std::string& name,
+Registry::Status queryValue(RegistryReader& registry, Registry::Key key, const std::string& name,
                             std::uint32_t& type, std::string& buffer) {
     Registry::Value value;
     const Registry::Status status =
@@ -92,7 +93,7 @@ Registry::Status queryValue(Registry& registry, Registry::Key key, const std::st
     return status;
 }
 
-Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t index,
+Registry::Status enumKey(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                          std::string& name, std::uint32_t& nameLength) {
     std::string found;
     const Registry::Status status =
@@ -104,7 +105,7 @@ Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t in
     return status;
 }
 
-Registry::Status enumValue(Registry& registry, Registry::Key key, std::uint32_t index,
+Registry::Status enumValue(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                            std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
                            std::string& data, std::uint32_t& dataLength) {
     std::string foundName;

@@ -46,8 +46,13 @@ private:
 // UTF-8. Items come back whole; the sizes of the buffers the engine reads
 // them into are applied once, by the codepage functions below. No call
 // throws, and an output is only written by a call that succeeds.
-class Registry {
-public:
+//
+// The port comes in two halves, what reads and what changes, on the names
+// they share. Opening and closing keys is on the reading side: a handle
+// changes nothing in the registry. Every change is pure virtual, with no
+// default, so that a decorator that does not handle a new change does not
+// compile.
+struct RegistryTypes {
     using Key = std::uintptr_t;
     using Status = RegistryStatus;
     static constexpr Key localMachine = 0x80000002;
@@ -63,8 +68,11 @@ public:
         std::uint32_t type = 0;
         std::string data;
     };
+};
 
-    virtual ~Registry() = default;
+class RegistryReader : public RegistryTypes {
+public:
+    virtual ~RegistryReader() = default;
 
     // Opens `path` below `root` for reading, writing and deleting. `path` may
     // have several levels separated by "\".
@@ -75,17 +83,6 @@ public:
     // as text. An existing key without one reads as empty text: one NUL.
     virtual Status readDefaultValue(Key key, const std::string& subkey, Value& out) = 0;
     virtual Status readValue(Key key, const std::string& name, Value& out) = 0;
-    virtual Status setDwordValue(Key key, const std::string& name, std::uint32_t value) = 0;
-
-    // Removes that one key, even while a handle on it or on its parent is
-    // open. A key that still has sub-keys is not removed.
-    virtual Status deleteKey(Key key, const std::string& subkey) = 0;
-
-    // Removes `subkey` with every key below it, deepest first, each as
-    // deleteKey would. A registry link met on the way, `subkey` included, is
-    // neither followed nor deleted: it and the keys holding it stay, and the
-    // status is not success. So does anything that refuses deletion.
-    virtual Status deleteTree(Key key, const std::string& subkey) = 0;
 
     // The index-th sub-key's name, or the index-th value with its name; past
     // the last, noMoreItems. After a deletion the later items move down one.
@@ -108,6 +105,26 @@ public:
     virtual std::size_t codePageLength(std::string_view text) = 0;
 };
 
+class RegistryChanges : public RegistryTypes {
+public:
+    virtual ~RegistryChanges() = default;
+
+    virtual Status setDwordValue(Key key, const std::string& name, std::uint32_t value) = 0;
+
+    // Removes that one key, even while a handle on it or on its parent is
+    // open. A key that still has sub-keys is not removed.
+    virtual Status deleteKey(Key key, const std::string& subkey) = 0;
+
+    // Removes `subkey` with every key below it, deepest first, each as
+    // deleteKey would. A registry link met on the way, `subkey` included, is
+    // neither followed nor deleted: it and the keys holding it stay, and the
+    // status is not success. So does anything that refuses deletion.
+    virtual Status deleteTree(Key key, const std::string& subkey) = 0;
+};
+
+// The whole port: what the run's steps take when they both read and change.
+class Registry : public RegistryReader, public RegistryChanges {};
+
 // The 8-bit calls as the engine makes them, with the caller's buffers: the one
 // place where those buffers are filled. A buffer holds one byte for each
 // character of the code page it offers, all of them set by the caller (blanks
@@ -120,36 +137,36 @@ public:
 namespace codepage {
 
 // RegQueryValueA(key, subkey, buffer, &size).
-Registry::Status queryDefaultValue(Registry& registry, Registry::Key key, const std::string& subkey,
-                                   std::string& buffer);
+Registry::Status queryDefaultValue(RegistryReader& registry, Registry::Key key,
+                                   const std::string& subkey, std::string& buffer);
 
 // RegQueryValueExA(key, name, 0, &type, buffer, &size).
-Registry::Status queryValue(Registry& registry, Registry::Key key, const std::string& name,
+Registry::Status queryValue(RegistryReader& registry, Registry::Key key, const std::string& name,
                             std::uint32_t& type, std::string& buffer);
 
 // RegEnumKeyExA(key, index, name, &nameLength, 0, 0, 0, 0): the name and its
 // NUL; nameLength receives the name's length in the buffer, in bytes. A name
 // without room for its NUL gives moreData.
-Registry::Status enumKey(Registry& registry, Registry::Key key, std::uint32_t index,
+Registry::Status enumKey(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                          std::string& name, std::uint32_t& nameLength);
 
 // RegEnumValueA(key, index, name, &nameLength, 0, &type, data, &dataLength):
 // the name as enumKey gives it, the data as queryValue does; dataLength
 // receives the data's length in the buffer, in bytes.
-Registry::Status enumValue(Registry& registry, Registry::Key key, std::uint32_t index,
+Registry::Status enumValue(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                            std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
                            std::string& data, std::uint32_t& dataLength);
 
 } // namespace codepage
 
-// Owns one open key of a Registry and closes it when it goes out of scope,
+// Owns one open key of a registry and closes it when it goes out of scope,
 // so that no path out of a procedure leaks a handle.
 class ScopedKey {
 public:
     ScopedKey() = default;
-    explicit ScopedKey(Registry& registry) : registry_(&registry) {}
+    explicit ScopedKey(RegistryReader& registry) : registry_(&registry) {}
     // Takes over a key the caller opened itself, to see the open's status.
-    ScopedKey(Registry& registry, Registry::Key key) : registry_(&registry), key_(key) {}
+    ScopedKey(RegistryReader& registry, Registry::Key key) : registry_(&registry), key_(key) {}
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
     ScopedKey(ScopedKey&& other) noexcept : registry_(other.registry_), key_(other.key_) {
@@ -186,7 +203,7 @@ public:
     }
 
 private:
-    Registry* registry_ = nullptr;
+    RegistryReader* registry_ = nullptr;
     Registry::Key key_ = 0;
 };
 

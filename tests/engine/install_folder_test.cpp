@@ -2,7 +2,6 @@
 // every path the run hands the file system is built from those resolved
 // folders, and nothing the user was never shown is deleted.
 #include "engine/error.h"
-#include "engine/forwarding_ports.h"
 #include "engine/run.h"
 #include "engine/session.h"
 #include "engine/system_paths.h"
@@ -10,6 +9,7 @@
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/error_text.h"
 #include "tests/support/memory_shell.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -443,13 +443,13 @@ TEST(OtherApplication, FolderIsTheOneTheSystemResolves) {
 // name the code page cannot hold, is passed over; one that fails otherwise
 // cannot be told apart from another application's, and nothing is listed.
 TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt) {
-    class Refusing : public ForwardingRegistry {
+    class Refusing : public PassThroughRegistry {
     public:
-        Refusing(Registry& inner, Status status) : ForwardingRegistry(inner), status_(status) {}
+        Refusing(Registry& inner, Status status) : PassThroughRegistry(inner), status_(status) {}
         Status openKey(Key root, const std::string& path, Key& out) override {
             if (path == tool2Entry)
                 return status_;
-            return ForwardingRegistry::openKey(root, path, out);
+            return PassThroughRegistry::openKey(root, path, out);
         }
 
     private:

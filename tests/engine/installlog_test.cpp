@@ -1,10 +1,10 @@
 #include "engine/installlog.h"
 
 #include "engine/error.h"
-#include "engine/forwarding_ports.h"
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 #include "tests/support/text_helpers.h"
@@ -219,12 +219,12 @@ TEST(InstallLog, EachFileIsLoweredOnceHoweverManyLinesNameIt) {
 // finding the repeats must not cost a comparison of every name with every
 // other.
 TEST(InstallLog, RepeatsAmongThousandsOfFilesAreFoundInFewComparisons) {
-    class CountingRegistry : public ForwardingRegistry {
+    class CountingRegistry : public PassThroughRegistry {
     public:
-        using ForwardingRegistry::ForwardingRegistry;
+        using PassThroughRegistry::PassThroughRegistry;
         int compareNames(std::string_view a, std::string_view b) override {
             ++comparisons;
-            return ForwardingRegistry::compareNames(a, b);
+            return PassThroughRegistry::compareNames(a, b);
         }
         std::size_t comparisons = 0;
     };

@@ -6,6 +6,7 @@
 #include "engine/session.h"
 #include "engine/unattended.h"
 #include "tests/support/error_text.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -383,11 +384,11 @@ TEST(Command4Click, LogThatCannotBeDeletedStillEndsTheRunAndASecondRunFinishes) 
 // leaves "data.mdb." when it names the handle "data.mdb" (the check that the
 // handle holds the listed item then leaves it alone), or one another process
 // put back.
-class LeavesOneBehind : public ForwardingFileSystem {
+class LeavesOneBehind : public PassThroughFileSystem {
 public:
     enum class How { nameCheck, putBack };
     LeavesOneBehind(MemoryFileSystem& fs, std::string path, How how)
-        : ForwardingFileSystem(fs), fs_(fs), path_(std::move(path)), how_(how) {}
+        : PassThroughFileSystem(fs), fs_(fs), path_(std::move(path)), how_(how) {}
 
     Removal deleteFile(const std::string& path) override {
         if (path == path_ && how_ == How::nameCheck)
@@ -395,7 +396,7 @@ public:
         return inner().deleteFile(path);
     }
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
-        FileRemovals removals = FileSystem::deleteFiles(paths);
+        FileRemovals removals = deleteEachInTurn(*this, paths);
         if (how_ == How::putBack)
             fs_.addFile(path_, "back");
         return removals;

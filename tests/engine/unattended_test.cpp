@@ -205,6 +205,29 @@ TEST(Preview, FindsWhatWouldStopTheRun) {
     EXPECT_TRUE(w.fs.fileExists(sample::readme));
 }
 
+// The pre-flight's check asks the real file system, so a file that refuses
+// deletion stops the preview where it would stop the run, with the same
+// words, before anything is planned.
+TEST(Preview, StopsAtAFileThatRefusesDeletionAsTheRunWould) {
+    std::vector<std::string> lastLines;
+    for (const bool preview : {true, false}) {
+        SCOPED_TRACE(preview ? "preview" : "run");
+        SampleWorld w;
+        w.fs.setReadOnly(sample::readme);
+        const auto diskBefore = w.fs.snapshot("C:");
+        Options options = quietWith({});
+        options.preview = preview;
+        LogLines log;
+        EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &log).runWithoutWindow(), exitRunFailed);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_EQ(log.lines.back().rfind("Error: Cannot delete file " + sample::readme, 0), 0u)
+            << log.lines.back();
+        EXPECT_EQ(w.fs.snapshot("C:"), diskBefore);
+        lastLines.push_back(log.lines.back());
+    }
+    EXPECT_EQ(lastLines.front(), lastLines.back());
+}
+
 TEST(QuietRun, ExitCodesTellWhyItStopped) {
     struct Case {
         const char* what;

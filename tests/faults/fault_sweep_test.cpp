@@ -193,12 +193,15 @@ RunResult runOnce(World& world, Registry& registry, FileSystem& fs) {
     return run;
 }
 
-// The world after a fault-free run, and how many calls each port saw.
+// The world after a fault-free run, and the calls each port saw, in all and
+// during start-up.
 struct Baseline {
     std::vector<std::string> disk;
     std::vector<std::string> rows;
     std::vector<std::string> fsCalls;
     std::vector<std::string> registryCalls;
+    std::size_t startUpFsCalls = 0;
+    std::size_t startUpRegistryCalls = 0;
 };
 
 std::vector<std::string> listedRows() {
@@ -211,24 +214,31 @@ std::vector<std::string> listedRows() {
     return rows;
 }
 
-const Baseline& baseline(Marks marks) {
-    static std::map<Marks, Baseline> cache;
-    if (auto it = cache.find(marks); it != cache.end())
+const Baseline& baseline(Marks marks, Batches batches = Batches::oneAtATime) {
+    static std::map<std::pair<Marks, Batches>, Baseline> cache;
+    if (auto it = cache.find({marks, batches}); it != cache.end())
         return it->second;
-    const Baseline result = [marks] {
+    const Baseline result = [marks, batches] {
         World world(marks);
         FaultyRegistry registry(world.w.registry);
-        FaultyFileSystem fs(world.w.fs);
-        const RunResult run = runOnce(world, registry, fs);
-        EXPECT_EQ(run.outcome, Outcome::completed) << run.message;
+        FaultyFileSystem fs(world.w.fs, batches);
         Baseline b;
+        uninst::startUp(world.w.state, registry, fs, world.shell, s::exe, world.w.list);
+        b.startUpFsCalls = fs.calls();
+        b.startUpRegistryCalls = registry.calls();
+        world.markRows();
+        try {
+            uninst::uninstall(world.w.state, registry, fs, world.shell, world.w.list, world.w.progress);
+        } catch (const Error& e) {
+            ADD_FAILURE() << "the fault-free run failed: " << e.what();
+        }
         b.disk = world.w.fs.snapshot("C:");
         b.rows = world.w.list.rows();
         b.fsCalls = fs.history();
         b.registryCalls = registry.history();
         return b;
     }();
-    return cache.emplace(marks, result).first->second;
+    return cache.emplace(std::make_pair(marks, batches), result).first->second;
 }
 
 struct Tally {
@@ -247,7 +257,7 @@ enum class Port { fileSystem, registry };
 // Checks 1 to 3 on the world a faulty run left, then, when the log survived
 // an error, the completing second run (check 4) and the double lowering of
 // counts (figure 5).
-void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
+void sweepOne(Port port, Marks marks, Batches batches, std::size_t k, Tally& tally) {
     const std::vector<std::string> marked = keptFiles(marks);
     World world(marks);
     const auto diskBefore = world.w.fs.snapshot("C:");
@@ -258,7 +268,7 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
         {s::sharedUnused, world.count(s::sharedUnused)}};
 
     FaultyRegistry registry(world.w.registry);
-    FaultyFileSystem fs(world.w.fs);
+    FaultyFileSystem fs(world.w.fs, batches);
     FaultPlan& plan = port == Port::fileSystem ? static_cast<FaultPlan&>(fs) : registry;
     plan.failAt(k);
     RunResult run = runOnce(world, registry, fs);
@@ -382,7 +392,7 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
     if (second.outcome != Outcome::completed)
         return;
     ++tally.secondRunsCompleted;
-    for (const std::string& row : baseline(marks).rows) {
+    for (const std::string& row : baseline(marks, batches).rows) {
         const bool kept = std::find(marked.begin(), marked.end(), row) != marked.end();
         EXPECT_EQ(world.w.fs.fileExists(row), kept) << row;
     }
@@ -391,12 +401,12 @@ void sweepOne(Port port, Marks marks, std::size_t k, Tally& tally) {
     EXPECT_FALSE(world.w.registry.keyExists(s::uninstallEntry));
     EXPECT_FALSE(world.w.registry.keyExists(s::appPathsEntry));
     const auto disk = world.w.fs.snapshot("C:");
-    for (const std::string& line : minus(disk, baseline(marks).disk))
+    for (const std::string& line : minus(disk, baseline(marks, batches).disk))
         ADD_FAILURE() << "left after the second run: " << line;
     // A second run may go further than a fault-free one: when the first
     // deleted every listed file, the second lists nothing and removes the
     // install folder whole, empty folders included.
-    for (const std::string& line : minus(baseline(marks).disk, disk))
+    for (const std::string& line : minus(baseline(marks, batches).disk, disk))
         EXPECT_TRUE(mayChangeOnDisk(line)) << "removed by the second run only: " << line;
     EXPECT_TRUE(world.w.fs.exists(linkPath) && world.w.fs.fileExists(linkedFile));
     for (const std::string& path : marked)
@@ -433,6 +443,49 @@ void report(const char* title, std::size_t runs, const Tally& tally) {
             std::printf("      %s\n", label.c_str());
     }
     std::fflush(stdout);
+}
+
+int count(const Tally& tally, Outcome outcome) {
+    const auto found = tally.outcomes.find(describe(outcome));
+    return found == tally.outcomes.end() ? 0 : found->second;
+}
+
+// What the figures the report shows must come to: every run that stopped
+// either had deleted its log already or was completed by a second run, no
+// count went down twice, and what ends each run follows from the call that
+// failed.
+void expectFigures(Port port, const Baseline& b, const Tally& tally) {
+    const std::size_t runs = port == Port::fileSystem ? b.fsCalls.size() : b.registryCalls.size();
+    const int completed = count(tally, Outcome::completed);
+    const int refused = count(tally, Outcome::refusedAtStartUp);
+    const int atStartUp = count(tally, Outcome::errorAtStartUp);
+    const int inUninstall = count(tally, Outcome::errorInUninstall);
+    EXPECT_EQ(static_cast<std::size_t>(completed + refused + atStartUp + inUninstall), runs);
+    EXPECT_EQ(static_cast<std::size_t>(completed + tally.secondRuns + tally.logGoneAfterError),
+              runs);
+    EXPECT_EQ(tally.secondRunsCompleted, tally.secondRuns);
+    EXPECT_GT(tally.secondRuns, 0);
+    EXPECT_TRUE(tally.loweredTwice.empty());
+    EXPECT_TRUE(tally.registrationLeftAfterLogGone.empty());
+    EXPECT_TRUE(tally.registrationLeft.empty());
+    EXPECT_TRUE(tally.sharedCountsLeft.empty());
+    if (port == Port::fileSystem) {
+        // Only a refused shortcut completes; every other failure at
+        // start-up stops it there, and every later one stops the uninstall.
+        const auto refusals = std::count_if(b.fsCalls.begin(), b.fsCalls.end(), [](const auto& c) {
+            return c.rfind("remove empty folder ", 0) == 0;
+        });
+        EXPECT_EQ(completed, refusals);
+        EXPECT_EQ(static_cast<std::size_t>(refused + atStartUp), b.startUpFsCalls);
+        EXPECT_GT(inUninstall, 0);
+    } else {
+        // A registry status never becomes an error at start-up; one there
+        // refuses start-up or is passed over.
+        EXPECT_EQ(atStartUp, 0);
+        EXPECT_GT(refused, 0);
+        EXPECT_LE(static_cast<std::size_t>(refused), b.startUpRegistryCalls);
+        EXPECT_GT(completed, 0);
+    }
 }
 
 const char* describe(Marks marks) {
@@ -478,8 +531,33 @@ TEST_P(FaultSweep, EveryFileSystemOperationFailingOnce) {
     const std::size_t n = baseline(marks).fsCalls.size();
     Tally tally;
     for (std::size_t k = 0; k < n; ++k)
-        sweepOne(Port::fileSystem, marks, k, tally);
+        sweepOne(Port::fileSystem, marks, Batches::oneAtATime, k, tally);
     report(("file-system faults, " + std::string(describe(marks))).c_str(), n, tally);
+    expectFigures(Port::fileSystem, baseline(marks), tally);
+}
+
+// The batch calls reach the file system whole, as they reach the Win32 one,
+// which runs them on several threads; a failing batch is one call failing,
+// and a failing deletion in it leaves some files before it and after it
+// deleted and the rest not reached.
+TEST_P(FaultSweep, EveryFileSystemOperationFailingOnceWithTheBatchesWhole) {
+    const Marks marks = GetParam();
+    const Baseline& b = baseline(marks, Batches::whole);
+    const auto batchCalls = [&](const char* operation) {
+        return std::count_if(b.fsCalls.begin(), b.fsCalls.end(), [&](const std::string& call) {
+            return call.rfind(operation, 0) == 0;
+        });
+    };
+    EXPECT_EQ(batchCalls("check deletes "), 1);
+    EXPECT_EQ(batchCalls("delete files "), marks == Marks::all ? 0 : 1);
+    EXPECT_EQ(batchCalls("check delete "), 0);
+    const std::size_t n = b.fsCalls.size();
+    Tally tally;
+    for (std::size_t k = 0; k < n; ++k)
+        sweepOne(Port::fileSystem, marks, Batches::whole, k, tally);
+    report(("file-system faults, batches whole, " + std::string(describe(marks))).c_str(), n,
+           tally);
+    expectFigures(Port::fileSystem, b, tally);
 }
 
 TEST_P(FaultSweep, EveryRegistryOperationFailingOnce) {
@@ -487,8 +565,9 @@ TEST_P(FaultSweep, EveryRegistryOperationFailingOnce) {
     const std::size_t n = baseline(marks).registryCalls.size();
     Tally tally;
     for (std::size_t k = 0; k < n; ++k)
-        sweepOne(Port::registry, marks, k, tally);
+        sweepOne(Port::registry, marks, Batches::oneAtATime, k, tally);
     report(("registry faults, " + std::string(describe(marks))).c_str(), n, tally);
+    expectFigures(Port::registry, baseline(marks), tally);
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, FaultSweep, ::testing::Values(Marks::some, Marks::none, Marks::all),

@@ -2,6 +2,8 @@
 
 #include "engine/error.h"
 
+#include <cstddef>
+
 namespace uninst::test {
 
 bool FaultPlan::fails(std::size_t call, const std::string& text) {
@@ -31,6 +33,29 @@ bool FaultyFileSystem::removeEmptyFolder(const std::string& path) {
     if (next("remove empty folder", path))
         return false;
     return inner().removeEmptyFolder(path);
+}
+
+FileRemovals FaultyFileSystem::deleteFiles(const std::vector<std::string>& paths) {
+    if (batches() == Batches::oneAtATime || paths.empty())
+        return RecordingFileSystem::deleteFiles(paths);
+    const std::size_t failing = paths.size() / 2;
+    const std::size_t call = record("delete files", batchSubject(paths));
+    if (!fails(call, "delete file " + paths[failing]))
+        return inner().deleteFiles(paths);
+    std::vector<std::string> finished(paths.begin(),
+                                      paths.begin() + static_cast<std::ptrdiff_t>(failing));
+    const bool laterOne = failing + 1 < paths.size();
+    if (laterOne)
+        finished.push_back(paths[failing + 1]);
+    const FileRemovals reached = inner().deleteFiles(finished);
+    FileRemovals result;
+    result.removals.resize(paths.size());
+    for (std::size_t i = 0; i < failing; ++i)
+        result.removals[i] = reached.removals[i];
+    if (laterOne)
+        result.removals[failing + 1] = reached.removals.back();
+    result.failure = reached.failure ? *reached.failure : message("delete file", paths[failing]);
+    return result;
 }
 
 bool FaultyRegistry::next(const std::string& operation, const std::string& subject) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Decorators that forward every call to a real implementation and make one
@@ -35,11 +36,17 @@ private:
 
 class FaultyFileSystem : public RecordingFileSystem, public FaultPlan {
 public:
-    explicit FaultyFileSystem(FileSystem& inner) : RecordingFileSystem(inner) {}
+    explicit FaultyFileSystem(FileSystem& inner, Batches batches = Batches::oneAtATime)
+        : RecordingFileSystem(inner, batches) {}
 
     // An injected failure here is a refusal: the folder stays and the answer
     // is false, as the real call gives.
     bool removeEmptyFolder(const std::string& path) override;
+    // A whole batch fails as one that runs on several threads does: the file
+    // in its middle fails, those before it and the one after it, already
+    // under way, are deleted, and the rest are not reached. The failure
+    // names that one file, as deleteFile would have.
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
 
     // The message the injected failure carries.
     static std::string message(const std::string& operation, const std::string& path);
@@ -49,13 +56,13 @@ private:
     bool next(const std::string& operation, const std::string& path);
 };
 
-class FaultyRegistry : public ForwardingRegistry, public CallLog, public FaultPlan {
+class FaultyRegistry : public ReadThroughRegistry, public CallLog, public FaultPlan {
 public:
     // What a failing call returns: a status with no name of its own
     // (ERROR_IO_DEVICE).
     static constexpr Status injectedStatus = Status(1117);
 
-    explicit FaultyRegistry(Registry& inner) : ForwardingRegistry(inner) {}
+    explicit FaultyRegistry(Registry& inner) : ReadThroughRegistry(inner), inner_(inner) {}
 
     // Every call to the service is logged and may fail; a close that fails
     // leaves the handle open, as the real service would. The registry's rules
@@ -95,8 +102,13 @@ public:
     }
 
 private:
+    Registry& inner() { return inner_; }
     // Logs the call; true when it is the one to fail.
     bool next(const std::string& operation, const std::string& subject);
+
+    Registry& inner_;
 };
+static_assert(!std::is_abstract_v<FaultyRegistry>,
+              "every change to the registry is recorded, and may fail");
 
 } // namespace uninst::test

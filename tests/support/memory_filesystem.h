@@ -80,6 +80,10 @@ public:
     bool folderExists(const std::string& path) override;
     void setRemovalRoots(const std::vector<std::string>& roots) override;
     Removal deleteFile(const std::string& path) override;
+    // One file after another, in the order given.
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return deleteEachInTurn(*this, paths);
+    }
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace uninst::test {
@@ -65,13 +66,26 @@ private:
     std::vector<std::string> calls_;
 };
 
+// How a recording file system passes the batch calls on.
+enum class Batches {
+    // One file at a time through its own checkDelete and deleteFile, each
+    // logged and each able to fail on its own.
+    oneAtATime,
+    // Whole, as one logged call, to the port behind it: as the Win32 file
+    // system runs them, on several threads at once. A batch of no files
+    // reaches nothing and is passed on unlogged.
+    whole,
+};
+
 // A file system that forwards every call to another and logs it, so that a
-// test can see which paths reached the platform. setRemovalRoots is passed on
-// and neither logged nor failed: it changes nothing on disk, and a run's
-// operations are counted without it.
-class RecordingFileSystem : public ForwardingFileSystem, public CallLog {
+// test can see which paths reached the platform. setRemovalRoots and foldCase
+// are passed on and neither logged nor failed: they change nothing on disk,
+// and a run's operations are counted without them. Each change is listed
+// here by hand, so that a new one cannot pass unlogged.
+class RecordingFileSystem : public ReadThroughFileSystem, public CallLog {
 public:
-    explicit RecordingFileSystem(FileSystem& inner) : ForwardingFileSystem(inner) {}
+    explicit RecordingFileSystem(FileSystem& inner, Batches batches = Batches::oneAtATime)
+        : ReadThroughFileSystem(inner), inner_(inner), batches_(batches) {}
 
     std::string fullPath(const std::string& path) override {
         before("resolve path", path);
@@ -85,9 +99,36 @@ public:
         before("check folder", path);
         return inner().folderExists(path);
     }
+    std::string readTextFile(const std::string& path) override {
+        before("read file", path);
+        return inner().readTextFile(path);
+    }
+    DeleteCheck checkDelete(const std::string& path) override {
+        before("check delete", path);
+        return inner().checkDelete(path);
+    }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        if (batches_ == Batches::oneAtATime || paths.empty())
+            return FileSystemReader::checkDeletes(paths);
+        before("check deletes", batchSubject(paths));
+        return inner().checkDeletes(paths);
+    }
+    // Through the calls above, so that each folder's question is logged and
+    // may fail on its own.
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        return FileSystemReader::filesStillThere(folder, paths);
+    }
+
     Removal deleteFile(const std::string& path) override {
         before("delete file", path);
         return inner().deleteFile(path);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        if (batches_ == Batches::oneAtATime || paths.empty())
+            return deleteEachInTurn(*this, paths);
+        before("delete files", batchSubject(paths));
+        return inner().deleteFiles(paths);
     }
     Removal deleteFolder(const std::string& path) override {
         before("delete folder", path);
@@ -97,30 +138,9 @@ public:
         before("remove empty folder", path);
         return inner().removeEmptyFolder(path);
     }
-    std::string readTextFile(const std::string& path) override {
-        before("read file", path);
-        return inner().readTextFile(path);
-    }
-    DeleteCheck checkDelete(const std::string& path) override {
-        before("check delete", path);
-        return inner().checkDelete(path);
-    }
     void deleteAtRestart(const std::string& path) override {
         before("delete at restart", path);
         inner().deleteAtRestart(path);
-    }
-    // Through the calls above, so that each folder's question is logged and
-    // may fail on its own.
-    std::vector<std::string> filesStillThere(const std::string& folder,
-                                             const std::vector<std::string>& paths) override {
-        return FileSystem::filesStillThere(folder, paths);
-    }
-    // One call at a time, so that each is logged and may fail on its own.
-    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
-        return FileSystem::checkDeletes(paths);
-    }
-    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
-        return FileSystem::deleteFiles(paths);
     }
 
 protected:
@@ -129,6 +149,20 @@ protected:
     virtual void before(const std::string& operation, const std::string& path) {
         record(operation, path);
     }
+    FileSystem& inner() { return inner_; }
+    Batches batches() const { return batches_; }
+    // How a batch is named in the log: its first file, and how many follow.
+    static std::string batchSubject(const std::vector<std::string>& paths) {
+        return paths.size() == 1
+                   ? paths.front()
+                   : paths.front() + " and " + std::to_string(paths.size() - 1) + " more";
+    }
+
+private:
+    FileSystem& inner_;
+    Batches batches_;
 };
+static_assert(!std::is_abstract_v<RecordingFileSystem>,
+              "every change to the file system is recorded, and may fail");
 
 } // namespace uninst::test

@@ -1,0 +1,119 @@
+// The preview's decorators against the in-memory ports: what the preview has
+// planned away reads as gone through every reading call, and nothing real
+// changes.
+
+#include "engine/error.h"
+#include "engine/planned_ports.h"
+#include "tests/support/memory_filesystem.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+bool throwsError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error&) {
+        return true;
+    }
+    return false;
+}
+
+struct Preview {
+    MemoryFileSystem real;
+    PlannedFileSystem planned{real};
+    std::vector<std::string> before;
+
+    Preview() {
+        real.addFile("C:\\App\\app.exe", "exe");
+        real.addFile("C:\\App\\ST6UNST.LOG", "log");
+        real.addFile("C:\\App\\Data\\data.mdb", "data");
+        real.addFile("C:\\App\\Data\\Deep\\notes.txt", "notes");
+        real.addFolder("C:\\App\\Empty");
+        before = real.snapshot("C:");
+    }
+};
+
+// A file the preview deleted reads as missing: checked, deleted again, read.
+// The real file stays, and the real file system would still answer for it.
+TEST(PlannedFileSystem, FileItDeletedReadsAsMissingThroughEveryCall) {
+    Preview p;
+    const std::string log = "C:\\App\\ST6UNST.LOG";
+    ASSERT_EQ(p.planned.checkDelete(log).answer, Deletable::yes);
+    ASSERT_EQ(p.planned.deleteFile(log), Removal::removed);
+
+    EXPECT_EQ(p.planned.checkDelete(log).answer, Deletable::missing);
+    EXPECT_EQ(p.planned.checkDeletes({log}).front().answer, Deletable::missing);
+    EXPECT_EQ(p.planned.deleteFile(log), Removal::notFound);
+    EXPECT_TRUE(throwsError([&] { p.planned.readTextFile(log); }));
+    EXPECT_TRUE(throwsError([&] { p.planned.deleteAtRestart(log); }));
+    const FolderListing listing = p.planned.listFolder("C:\\App");
+    EXPECT_EQ(listing.files, std::vector<std::string>{"C:\\App\\app.exe"});
+    EXPECT_EQ(p.planned.filesStillThere("C:\\App", {log, "C:\\App\\app.exe"}),
+              std::vector<std::string>{"C:\\App\\app.exe"});
+
+    EXPECT_EQ(p.real.checkDelete(log).answer, Deletable::yes);
+    EXPECT_EQ(p.real.readTextFile(log), "log");
+    EXPECT_EQ(p.real.snapshot("C:"), p.before);
+}
+
+// A folder the preview removed is gone with everything below it, to every
+// question asked of it or of what it held.
+TEST(PlannedFileSystem, FolderItRemovedIsGoneWithEverythingBelowIt) {
+    Preview p;
+    const std::string data = "C:\\App\\Data";
+    const std::string mdb = data + "\\data.mdb";
+    const std::string deep = data + "\\Deep";
+    ASSERT_EQ(p.planned.deleteFolder(data), Removal::removed);
+
+    EXPECT_FALSE(p.planned.folderExists(data));
+    EXPECT_FALSE(p.planned.folderExists(deep));
+    EXPECT_TRUE(throwsError([&] { p.planned.listFolder(data); }));
+    EXPECT_TRUE(throwsError([&] { p.planned.listFolder(deep); }));
+    EXPECT_EQ(p.planned.checkDelete(mdb).answer, Deletable::missing);
+    EXPECT_EQ(p.planned.checkDelete(deep + "\\notes.txt").answer, Deletable::missing);
+    EXPECT_EQ(p.planned.deleteFile(mdb), Removal::notFound);
+    EXPECT_EQ(p.planned.deleteFolder(data), Removal::notFound);
+    EXPECT_EQ(p.planned.deleteFolder(deep), Removal::notFound);
+    EXPECT_FALSE(p.planned.removeEmptyFolder(deep));
+    EXPECT_TRUE(throwsError([&] { p.planned.readTextFile(mdb); }));
+    EXPECT_TRUE(p.planned.filesStillThere("C:\\App", {mdb}).empty());
+
+    // Letter case does not bring it back.
+    EXPECT_FALSE(p.planned.folderExists("C:\\APP\\DATA"));
+    EXPECT_EQ(p.planned.checkDelete("c:\\app\\data\\DATA.MDB").answer, Deletable::missing);
+
+    // What it did not remove still answers as the real one does.
+    EXPECT_TRUE(p.planned.folderExists("C:\\App"));
+    EXPECT_EQ(p.planned.checkDelete("C:\\App\\app.exe").answer, Deletable::yes);
+    EXPECT_TRUE(p.real.folderExists(data));
+    EXPECT_EQ(p.real.snapshot("C:"), p.before);
+}
+
+// An empty folder the preview removed, and the install folder once the
+// preview emptied it, read as gone; a folder that still holds something stays.
+TEST(PlannedFileSystem, EmptyFolderItRemovedIsGoneAndAFullOneStays) {
+    Preview p;
+    EXPECT_FALSE(p.planned.removeEmptyFolder("C:\\App"));
+    ASSERT_TRUE(p.planned.removeEmptyFolder("C:\\App\\Empty"));
+    EXPECT_FALSE(p.planned.folderExists("C:\\App\\Empty"));
+    EXPECT_FALSE(p.planned.removeEmptyFolder("C:\\App\\Empty"));
+    EXPECT_TRUE(throwsError([&] { p.planned.listFolder("C:\\App\\Empty"); }));
+
+    ASSERT_EQ(p.planned.deleteFiles({"C:\\App\\app.exe", "C:\\App\\ST6UNST.LOG"}).removals,
+              (std::vector<std::optional<Removal>>{Removal::removed, Removal::removed}));
+    ASSERT_EQ(p.planned.deleteFolder("C:\\App\\Data"), Removal::removed);
+    ASSERT_TRUE(p.planned.removeEmptyFolder("C:\\App"));
+    EXPECT_FALSE(p.planned.folderExists("C:\\App"));
+    EXPECT_EQ(p.planned.checkDelete("C:\\App\\app.exe").answer, Deletable::missing);
+    EXPECT_EQ(p.real.snapshot("C:"), p.before);
+}
+
+} // namespace
+} // namespace uninst::test

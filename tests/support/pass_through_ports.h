@@ -1,0 +1,62 @@
+#pragma once
+
+#include "engine/filesystem.h"
+#include "engine/forwarding_ports.h"
+#include "engine/registry.h"
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace uninst::test {
+
+// Bases for a test's one-off decorator, which changes one answer and passes
+// the rest on: every change is listed here by hand, so that a new one makes
+// these fail to compile until it is passed on too.
+class PassThroughFileSystem : public ReadThroughFileSystem {
+public:
+    explicit PassThroughFileSystem(FileSystem& inner)
+        : ReadThroughFileSystem(inner), inner_(inner) {}
+
+    Removal deleteFile(const std::string& path) override { return inner_.deleteFile(path); }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return inner_.deleteFiles(paths);
+    }
+    void deleteAtRestart(const std::string& path) override { inner_.deleteAtRestart(path); }
+    Removal deleteFolder(const std::string& path) override { return inner_.deleteFolder(path); }
+    bool removeEmptyFolder(const std::string& path) override {
+        return inner_.removeEmptyFolder(path);
+    }
+
+protected:
+    FileSystem& inner() { return inner_; }
+
+private:
+    FileSystem& inner_;
+};
+static_assert(!std::is_abstract_v<PassThroughFileSystem>, "every change is passed on");
+
+class PassThroughRegistry : public ReadThroughRegistry {
+public:
+    explicit PassThroughRegistry(Registry& inner) : ReadThroughRegistry(inner), inner_(inner) {}
+
+    Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
+        return inner_.setDwordValue(key, name, value);
+    }
+    Status deleteKey(Key key, const std::string& subkey) override {
+        return inner_.deleteKey(key, subkey);
+    }
+    Status deleteTree(Key key, const std::string& subkey) override {
+        return inner_.deleteTree(key, subkey);
+    }
+
+protected:
+    Registry& inner() { return inner_; }
+
+private:
+    Registry& inner_;
+};
+static_assert(!std::is_abstract_v<PassThroughRegistry>, "every change is passed on");
+
+} // namespace uninst::test

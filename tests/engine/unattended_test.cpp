@@ -218,7 +218,8 @@ TEST(Preview, StopsAtAFileThatRefusesDeletionAsTheRunWould) {
         Options options = quietWith({});
         options.preview = preview;
         LogLines log;
-        EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &log).runWithoutWindow(), exitRunFailed);
+        EXPECT_EQ(Session(options, w.registry, w.fs, noShell(), &log).runWithoutWindow(),
+                  exitRunFailed);
         ASSERT_FALSE(log.lines.empty());
         EXPECT_EQ(log.lines.back().rfind("Error: Cannot delete file " + sample::readme, 0), 0u)
             << log.lines.back();

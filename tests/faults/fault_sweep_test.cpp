@@ -228,7 +228,8 @@ const Baseline& baseline(Marks marks, Batches batches = Batches::oneAtATime) {
         b.startUpRegistryCalls = registry.calls();
         world.markRows();
         try {
-            uninst::uninstall(world.w.state, registry, fs, world.shell, world.w.list, world.w.progress);
+            uninst::uninstall(world.w.state, registry, fs, world.shell, world.w.list,
+                              world.w.progress);
         } catch (const Error& e) {
             ADD_FAILURE() << "the fault-free run failed: " << e.what();
         }

@@ -169,8 +169,8 @@ bool fileExists(const std::wstring& path) {
 
 bool hold(const std::wstring& folder, DWORD processId) {
     const std::wstring ready = folder + L"\\ready";
-    const uninst::FileHandle file(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    uninst::FileHandle file(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         std::fprintf(stderr, "bench_timer: cannot write %ls\n", ready.c_str());
         return false;

@@ -242,7 +242,7 @@ void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names
             failures.append(failures.empty() ? "" : "\n").append(failure);
     }
     if (!failures.empty())
-        throw Error(failures);
+        throw Error("lower the count", "", failures);
 }
 
 std::vector<std::string> readlog(UninstallState& state, FileSystem& fs,

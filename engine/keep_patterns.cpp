@@ -156,12 +156,12 @@ KeepPattern::KeepPattern(std::string_view text) : text_(text) {
         return;
     if (isShare(path)) {
         if (path.find_first_not_of('\\') == std::string::npos)
-            throw Error(refusal(text_, "names no file"));
+            throw Error("keep", text_, refusal(text_, "names no file"));
         return;
     }
     if (startsWithDrive(path)) {
         if (path.size() < 3 || path[2] != '\\')
-            throw Error(refusal(text_, "names a drive without its root folder"));
+            throw Error("keep", text_, refusal(text_, "names a drive without its root folder"));
         return;
     }
     // A leading separator names the install folder itself, which every
@@ -170,7 +170,7 @@ KeepPattern::KeepPattern(std::string_view text) : text_(text) {
     const std::string fault =
         stepFault(first == std::string::npos ? std::string_view{} : path.substr(first));
     if (!fault.empty())
-        throw Error(refusal(text_, fault));
+        throw Error("keep", text_, refusal(text_, fault));
 }
 
 std::string_view relativeToInstallFolder(std::string_view installdir, std::string_view path) {
@@ -203,10 +203,11 @@ KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string
             for (std::size_t i = 0; below && i < folderSteps.size(); ++i)
                 below = names.foldCase(std::string(steps[i])) == foldedFolder[i];
             if (!below)
-                throw Error("The keep pattern \"" + pattern.text() +
-                            "\" names no file below the install folder " + installdir_ +
-                            ": give the path below it, such as *.mdb or data\\*, or the "
-                            "install folder in full. Nothing has been removed.");
+                throw Error("keep", pattern.text(),
+                            "The keep pattern \"" + pattern.text() +
+                                "\" names no file below the install folder " + installdir_ +
+                                ": give the path below it, such as *.mdb or data\\*, or the "
+                                "install folder in full. Nothing has been removed.");
             // Measured on the pattern's own steps: another spelling of the
             // folder may take another number of bytes.
             std::size_t offset = 0;
@@ -220,7 +221,7 @@ KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string
         }
         const std::string fault = stepFault(relative);
         if (!fault.empty())
-            throw Error(refusal(pattern.text(), fault));
+            throw Error("keep", pattern.text(), refusal(pattern.text(), fault));
         rules_.push_back({&pattern, characters(names.foldCase(relative)), false});
     }
 }

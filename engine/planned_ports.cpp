@@ -42,8 +42,7 @@ bool coveredBy(const std::set<std::string>& set, const std::string& upperPath) {
 // ---- File system ---------------------------------------------------------
 
 void PlannedFileSystem::missing(const char* operation, const std::string& path) const {
-    throw Error(std::string("Cannot ") + operation + " " + path +
-                ": the preview has already planned its removal.");
+    throw Error::cannot(operation, path, "the preview has already planned its removal.");
 }
 
 const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
@@ -115,7 +114,7 @@ Removal PlannedFileSystem::deleteFile(const std::string& path) {
     case Kind::link:
         break;
     }
-    throw Error("Cannot delete file " + path + ": it is a folder.");
+    throw Error::cannot("delete file", path, "it is a folder.");
 }
 
 Removal PlannedFileSystem::deleteFolder(const std::string& path) {

@@ -45,7 +45,7 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
             found.inUse = check.answer == Deletable::inUse;
             found.isLog = isInstallLog(state, file);
             if (blocked == nullptr)
-                throw Error(found.reason + nothingChanged);
+                throw Error("delete file", file, found.reason + nothingChanged);
             const BlockedFiles::Answer answer = blocked->blocked(found);
             if (answer == BlockedFiles::Answer::retry)
                 continue;
@@ -54,7 +54,7 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
                 return result;
             }
             if (!found.inUse || found.isLog)
-                throw Error(found.reason + nothingChanged);
+                throw Error("delete file", file, found.reason + nothingChanged);
             result.atRestart.push_back(file);
             break;
         }

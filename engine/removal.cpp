@@ -28,7 +28,8 @@ struct Frame {
 
 std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list) {
     if (state.logpath.empty())
-        throw Error("Cannot delete the install log: none was found in the install folder when "
+        throw Error("delete the install log", state.installdir,
+                    "Cannot delete the install log: none was found in the install folder when "
                     "the uninstaller started. Start the uninstaller again to finish the removal.");
     std::vector<std::string> files;
     const std::size_t n = list.rowCount();
@@ -77,7 +78,7 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<
             (isInstallLog(state, file) ? logs : rows).push_back(file);
     }
     if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
-        throw Error(*removed.failure);
+        throw Error("delete file", state.installdir, *removed.failure);
     for (const std::string& file : atRestart)
         fs.deleteAtRestart(file);
     for (const std::string& log : logs)

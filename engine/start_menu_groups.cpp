@@ -192,7 +192,7 @@ public:
             cleanRoot(root, steps);
         }
         if (!failures_.empty())
-            throw Error(failures_);
+            throw Error("remove the start-menu group", "", failures_);
     }
 
 private:

@@ -191,12 +191,7 @@ std::string lowerCount(Registry& registry, const std::string& sharedpath) {
     // setup program; guessing a number from it would corrupt it.
     if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
         return {};
-    const std::uint32_t raw = static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[2]))
-                                  << 16 |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
-    const auto count = static_cast<std::int32_t>(raw);
+    const auto count = static_cast<std::int32_t>(dwordFromBytes(data));
     // A used-up count is not written back. The request names a key, not
     // the value, so the value stays for whatever else still counts on
     // the file; that no such key is there is the usual answer.

@@ -13,8 +13,7 @@ namespace uninst {
 // The steps of a path in order, each of `separators` ending one: by default
 // "\" and "/" alike, as the system reads them. Empty steps stay: "" has one,
 // and "A\\B\" has "A", "", "B" and "".
-std::vector<std::string_view> pathSteps(std::string_view path,
-                                        std::string_view separators = "\\/");
+std::vector<std::string_view> pathSteps(std::string_view path, std::string_view separators = "\\/");
 
 // "C:" or "C:\": the install folder of an executable registered in a drive's
 // root. Listing it would offer the whole drive for deletion.

@@ -2,8 +2,10 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
+#include "engine/folder_walk.h"
 
 #include <cstddef>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -150,38 +152,38 @@ std::string PlannedFileSystem::readTextFile(const std::string& path) {
 }
 
 bool PlannedFileSystem::removeTree(const std::string& path) {
-    // Post-order with an explicit stack, as the real removal goes: a link
-    // stays, and so does every folder holding one.
-    struct Frame {
+    // As the real removal goes: a link stays, and so does every folder
+    // holding one.
+    struct Planned {
         std::string path;
-        FolderListing listing;
-        std::size_t next = 0;
+        std::vector<std::string> files;
         bool remains = false;
     };
-    std::vector<Frame> stack;
-    stack.push_back(Frame{path, listFolder(path), 0, false});
+    const auto enter = [&](const std::string& folder) {
+        FolderListing listing = listFolder(folder);
+        return EnteredFolder<Planned>{Planned{folder, std::move(listing.files), false},
+                                      std::move(listing.subFolders)};
+    };
     bool remains = false;
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next < top.listing.subFolders.size()) {
-            const FolderListing::SubFolder& sub = top.listing.subFolders[top.next++];
+    walkPostOrder(
+        enter(path),
+        [&](Planned& parent,
+            const FolderListing::SubFolder& sub) -> std::optional<EnteredFolder<Planned>> {
             if (sub.isLink) {
-                top.remains = true;
-                continue;
+                parent.remains = true;
+                return std::nullopt;
             }
-            FolderListing listing = listFolder(sub.path);
-            stack.push_back(Frame{sub.path, std::move(listing), 0, false});
-            continue;
-        }
-        for (const std::string& file : top.listing.files)
-            removed_.insert(asciiUpper(file));
-        remains = top.remains;
-        if (!remains)
-            removed_.insert(asciiUpper(top.path));
-        stack.pop_back();
-        if (remains && !stack.empty())
-            stack.back().remains = true;
-    }
+            return enter(sub.path);
+        },
+        [&](const Planned& folder, Planned* parent) {
+            for (const std::string& file : folder.files)
+                removed_.insert(asciiUpper(file));
+            remains = folder.remains;
+            if (!remains)
+                removed_.insert(asciiUpper(folder.path));
+            if (remains && parent != nullptr)
+                parent->remains = true;
+        });
     return !remains;
 }
 
@@ -237,10 +239,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
     const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
         return reader().readValue(key, name, out);
-    std::string bytes(4, '\0');
-    for (std::size_t i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
-    out = Value{typeDword, std::move(bytes)};
+    out = Value{typeDword, dwordBytes(written->second)};
     return Status::success();
 }
 

@@ -1,6 +1,8 @@
 #include "engine/keep_patterns.h"
 
 #include "engine/error.h"
+#include "engine/path_safety.h"
+#include "engine/utf8.h"
 
 #include <cstddef>
 
@@ -8,43 +10,11 @@ namespace uninst {
 
 namespace {
 
-// One character of UTF-8 text; a byte that starts no valid sequence stands
-// for itself, so that any text can be matched.
-char32_t nextCharacter(std::string_view text, std::size_t& at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    char32_t value = lead;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        value = lead & 0x07;
-    }
-    if (length == 1 || at + length > text.size()) {
-        ++at;
-        return lead;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) {
-            ++at;
-            return lead;
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    at += length;
-    return value;
-}
-
 std::u32string characters(std::string_view text) {
     std::u32string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();)
-        result.push_back(nextCharacter(text, at));
+        result.push_back(nextUtf8Character(text, at));
     return result;
 }
 
@@ -82,14 +52,6 @@ std::string withBackslashes(std::string_view text) {
             c = '\\';
     }
     return result;
-}
-
-bool isDriveLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool startsWithDrive(std::string_view text) {
-    return text.size() >= 2 && isDriveLetter(text[0]) && text[1] == ':';
 }
 
 bool isShare(std::string_view text) {

@@ -3,6 +3,7 @@
 #include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/folder_walk.h"
+#include "engine/path_safety.h"
 
 #include <cstddef>
 #include <optional>
@@ -12,18 +13,6 @@
 namespace uninst {
 
 namespace {
-
-// The folder holding `path`, or empty when that is a drive or nothing: a
-// drive's root is not listed to find out what a folder in it is.
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('\\');
-    if (slash == std::string::npos || slash == 0)
-        return {};
-    std::string parent = path.substr(0, slash);
-    if (parent.size() == 2 && parent[1] == ':')
-        return {};
-    return parent;
-}
 
 // True when `upperPath` or a folder above it is in `set`.
 bool coveredBy(const std::set<std::string>& set, const std::string& upperPath) {
@@ -62,7 +51,7 @@ bool PlannedFileSystem::gone(const std::string& path) const {
 PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
     if (gone(path))
         return Kind::missing;
-    const std::string parent = parentOf(path);
+    const std::string parent = parentBelowDrive(path);
     if (parent.empty())
         return reader().folderExists(path) ? Kind::folder : Kind::missing;
     const FolderListing* listing = nullptr;

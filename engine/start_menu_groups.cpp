@@ -137,8 +137,8 @@ std::optional<std::string> fileUrlPath(std::string_view url) {
     while (slashes < rest.size() && separator(rest[slashes]))
         ++slashes;
     rest.remove_prefix(slashes);
-    const bool drive = rest.size() >= 2 && (rest[1] == ':' || rest[1] == '|') &&
-                       asciiUpper(rest[0]) >= 'A' && asciiUpper(rest[0]) <= 'Z';
+    const bool drive =
+        rest.size() >= 2 && (rest[1] == ':' || rest[1] == '|') && isAsciiLetter(rest[0]);
     if (drive) {
         std::string path = percentDecoded(rest);
         path[1] = ':';

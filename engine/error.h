@@ -20,12 +20,16 @@ namespace uninst {
 //   log file);
 // - in the one place that collects what stayed: the steps after the install
 //   log's deletion (Leftovers in engine/run.cpp), and within them the start
-//   menu's clean-up, which goes on past a folder it cannot remove;
+//   menu's clean-up, which goes on past a shortcut or folder it cannot
+//   remove and throws once for all of them;
 // - where a failure is itself the answer sought: a keep pattern refused on
-//   the command line, the first failed delete of a batch (engine/filesystem.cpp
-//   and the held files), and the probes that read a path the system cannot
-//   resolve or list as naming nothing (the preview, the shared folders, the
-//   Win32 folder removal).
+//   the command line (engine/command_line.cpp), the first failed delete of a
+//   batch made one file at a time (engine/filesystem.cpp), and the probes
+//   that take a path the system cannot resolve, list or read as naming
+//   nothing of the application's (the preview, the shared folders, the
+//   start menu's shortcuts, the Win32 folder removal).
+// A worker thread (the batch calls, the start-up in the background) catches
+// whatever it meets only to throw it again on the thread that waits for it.
 class Error : public std::runtime_error {
 public:
     Error(std::string operation, std::string subject, const std::string& message)

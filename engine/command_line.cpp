@@ -1,5 +1,6 @@
 #include "engine/command_line.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 
 #include <cstddef>
@@ -12,15 +13,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string lower(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
-
 bool isOption(const Argument& argument) {
     return !argument.value.empty() && argument.value.front() == '/';
 }
@@ -28,7 +20,8 @@ bool isOption(const Argument& argument) {
 // "/Keep:x" -> "keep"
 std::string optionName(std::string_view written) {
     const std::size_t colon = written.find(':');
-    return lower(written.substr(1, colon == std::string_view::npos ? written.npos : colon - 1));
+    return asciiLower(
+        written.substr(1, colon == std::string_view::npos ? written.npos : colon - 1));
 }
 
 bool isFlag(const std::string& name) {

@@ -3,6 +3,7 @@
 #include "engine/error.h"
 #include "engine/start_menu_groups.h"
 #include "engine/system_paths.h"
+#include "engine/utf8.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -58,17 +59,9 @@ std::optional<std::string_view> dropLast(std::string_view text) {
     if (text.empty())
         return std::nullopt;
     std::size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+    while (start > 0 && text.size() - start < 4 && isUtf8Continuation(text[start]))
         --start;
-    const auto lead = static_cast<unsigned char>(text[start]);
-    std::size_t length = 1;
-    if ((lead & 0xE0) == 0xC0)
-        length = 2;
-    else if ((lead & 0xF0) == 0xE0)
-        length = 3;
-    else if ((lead & 0xF8) == 0xF0)
-        length = 4;
+    const std::size_t length = utf8SequenceLength(text[start]);
     // A stray continuation byte is dropped on its own.
     if (start + length != text.size())
         start = text.size() - 1;
@@ -191,12 +184,7 @@ std::string lowerCount(Registry& registry, const std::string& sharedpath) {
     // setup program; guessing a number from it would corrupt it.
     if (status.isMoreData() || (status.isSuccess() && type != Registry::typeDword))
         return {};
-    const std::uint32_t raw = static_cast<std::uint32_t>(static_cast<unsigned char>(data[0])) |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[2]))
-                                  << 16 |
-                              static_cast<std::uint32_t>(static_cast<unsigned char>(data[3])) << 24;
-    const auto count = static_cast<std::int32_t>(raw);
+    const auto count = static_cast<std::int32_t>(dwordFromBytes(data));
     // A used-up count is not written back. The request names a key, not
     // the value, so the value stays for whatever else still counts on
     // the file; that no such key is there is the usual answer.
@@ -242,7 +230,7 @@ void lowerSharedCounts(Registry& registry, const std::vector<std::string>& names
             failures.append(failures.empty() ? "" : "\n").append(failure);
     }
     if (!failures.empty())
-        throw Error(failures);
+        throw Error("lower the count", "", failures);
 }
 
 std::vector<std::string> readlog(UninstallState& state, FileSystem& fs,

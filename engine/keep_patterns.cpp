@@ -1,6 +1,8 @@
 #include "engine/keep_patterns.h"
 
 #include "engine/error.h"
+#include "engine/path_safety.h"
+#include "engine/utf8.h"
 
 #include <cstddef>
 
@@ -8,43 +10,11 @@ namespace uninst {
 
 namespace {
 
-// One character of UTF-8 text; a byte that starts no valid sequence stands
-// for itself, so that any text can be matched.
-char32_t nextCharacter(std::string_view text, std::size_t& at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    char32_t value = lead;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        value = lead & 0x07;
-    }
-    if (length == 1 || at + length > text.size()) {
-        ++at;
-        return lead;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) {
-            ++at;
-            return lead;
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    at += length;
-    return value;
-}
-
 std::u32string characters(std::string_view text) {
     std::u32string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();)
-        result.push_back(nextCharacter(text, at));
+        result.push_back(nextUtf8Character(text, at));
     return result;
 }
 
@@ -82,14 +52,6 @@ std::string withBackslashes(std::string_view text) {
             c = '\\';
     }
     return result;
-}
-
-bool isDriveLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool startsWithDrive(std::string_view text) {
-    return text.size() >= 2 && isDriveLetter(text[0]) && text[1] == ':';
 }
 
 bool isShare(std::string_view text) {
@@ -156,12 +118,12 @@ KeepPattern::KeepPattern(std::string_view text) : text_(text) {
         return;
     if (isShare(path)) {
         if (path.find_first_not_of('\\') == std::string::npos)
-            throw Error(refusal(text_, "names no file"));
+            throw Error("keep", text_, refusal(text_, "names no file"));
         return;
     }
     if (startsWithDrive(path)) {
         if (path.size() < 3 || path[2] != '\\')
-            throw Error(refusal(text_, "names a drive without its root folder"));
+            throw Error("keep", text_, refusal(text_, "names a drive without its root folder"));
         return;
     }
     // A leading separator names the install folder itself, which every
@@ -170,7 +132,7 @@ KeepPattern::KeepPattern(std::string_view text) : text_(text) {
     const std::string fault =
         stepFault(first == std::string::npos ? std::string_view{} : path.substr(first));
     if (!fault.empty())
-        throw Error(refusal(text_, fault));
+        throw Error("keep", text_, refusal(text_, fault));
 }
 
 std::string_view relativeToInstallFolder(std::string_view installdir, std::string_view path) {
@@ -203,10 +165,11 @@ KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string
             for (std::size_t i = 0; below && i < folderSteps.size(); ++i)
                 below = names.foldCase(std::string(steps[i])) == foldedFolder[i];
             if (!below)
-                throw Error("The keep pattern \"" + pattern.text() +
-                            "\" names no file below the install folder " + installdir_ +
-                            ": give the path below it, such as *.mdb or data\\*, or the "
-                            "install folder in full. Nothing has been removed.");
+                throw Error("keep", pattern.text(),
+                            "The keep pattern \"" + pattern.text() +
+                                "\" names no file below the install folder " + installdir_ +
+                                ": give the path below it, such as *.mdb or data\\*, or the "
+                                "install folder in full. Nothing has been removed.");
             // Measured on the pattern's own steps: another spelling of the
             // folder may take another number of bytes.
             std::size_t offset = 0;
@@ -220,7 +183,7 @@ KeepRules::KeepRules(const std::vector<KeepPattern>& patterns, const std::string
         }
         const std::string fault = stepFault(relative);
         if (!fault.empty())
-            throw Error(refusal(pattern.text(), fault));
+            throw Error("keep", pattern.text(), refusal(pattern.text(), fault));
         rules_.push_back({&pattern, characters(names.foldCase(relative)), false});
     }
 }

@@ -19,13 +19,6 @@ const char* alreadyGone(Removal removal) {
     return removal == Removal::notFound ? " (was not there)" : "";
 }
 
-std::uint32_t countFrom(const std::string& data) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4 && i < data.size(); ++i)
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
-    return value;
-}
-
 } // namespace
 
 Removal LoggedFileSystem::deleteFile(const std::string& path) {
@@ -77,7 +70,7 @@ RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value
     if (isSharedDlls(key)) {
         lastName_ = name;
         lastRead_ = status.isSuccess();
-        lastValue_ = lastRead_ ? countFrom(out.data) : 0;
+        lastValue_ = lastRead_ ? dwordFromBytes(out.data) : 0;
     }
     return status;
 }

@@ -1,21 +1,11 @@
 #include "engine/path_safety.h"
 
 #include "engine/ascii_case.h"
+#include "engine/utf8.h"
 
 #include <cstddef>
 
 namespace uninst {
-
-namespace {
-
-std::size_t characters(std::string_view utf8) {
-    std::size_t count = 0;
-    for (const char c : utf8)
-        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return count;
-}
-
-} // namespace
 
 std::vector<std::string_view> pathSteps(std::string_view path, std::string_view separators) {
     std::vector<std::string_view> steps;
@@ -30,15 +20,26 @@ std::vector<std::string_view> pathSteps(std::string_view path, std::string_view 
     return steps;
 }
 
+bool startsWithDrive(std::string_view path) {
+    return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
+}
+
+std::string withoutLastStep(const std::string& path) {
+    const std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string parentBelowDrive(const std::string& path) {
+    std::string parent = withoutLastStep(path);
+    if (parent.size() == 2 && parent[1] == ':')
+        return {};
+    return parent;
+}
+
 // "C:" or "C:\": the install folder of an executable registered in a drive's
 // root. Listing it would offer the whole drive for deletion.
 bool isDriveRoot(std::string_view folder) {
-    if (folder.size() < 2 || folder[1] != ':')
-        return false;
-    const char letter = folder[0];
-    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')))
-        return false;
-    return folder.find_first_not_of("\\/", 2) == std::string_view::npos;
+    return startsWithDrive(folder) && folder.find_first_not_of("\\/", 2) == std::string_view::npos;
 }
 
 // A path in the device namespace ("\\?\C:\App", "\\.\C:") skips the system's
@@ -69,10 +70,8 @@ bool hasDotStep(std::string_view path) {
 
 bool isFullyQualified(std::string_view path) {
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
-    if (path.size() >= 3 && path[1] == ':' && separator(path[2])) {
-        const char letter = path[0];
-        return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-    }
+    if (path.size() >= 3 && path[1] == ':' && separator(path[2]))
+        return startsWithDrive(path);
     return path.size() >= 2 && separator(path[0]) && separator(path[1]);
 }
 
@@ -104,7 +103,7 @@ bool isGroupInsideStartMenu(std::string_view group) {
             return false;
     }
     for (const std::string_view step : pathSteps(group)) {
-        if (step.find_first_not_of(". ") == std::string_view::npos || characters(step) > 255)
+        if (step.find_first_not_of(". ") == std::string_view::npos || utf8Length(step) > 255)
             return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,8 +14,19 @@ namespace uninst {
 // The steps of a path in order, each of `separators` ending one: by default
 // "\" and "/" alike, as the system reads them. Empty steps stay: "" has one,
 // and "A\\B\" has "A", "", "B" and "".
-std::vector<std::string_view> pathSteps(std::string_view path,
-                                        std::string_view separators = "\\/");
+std::vector<std::string_view> pathSteps(std::string_view path, std::string_view separators = "\\/");
+
+// "C:" at the start: a drive letter, either case, and a colon.
+bool startsWithDrive(std::string_view path);
+
+// The path with its last "\" step dropped ("C:\App\a.dll" gives "C:\App",
+// "C:\a.dll" gives "C:"), or empty when it holds no "\".
+std::string withoutLastStep(const std::string& path);
+
+// The folder holding `path`, as withoutLastStep finds it, but empty when that
+// is a drive ("C:") or nothing: a caller that lists the parent to learn what
+// `path` is does not list a drive's root.
+std::string parentBelowDrive(const std::string& path);
 
 // "C:" or "C:\": the install folder of an executable registered in a drive's
 // root. Listing it would offer the whole drive for deletion.

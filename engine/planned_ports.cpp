@@ -2,26 +2,17 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
+#include "engine/folder_walk.h"
+#include "engine/path_safety.h"
 
 #include <cstddef>
+#include <optional>
 #include <utility>
 #include <vector>
 
 namespace uninst {
 
 namespace {
-
-// The folder holding `path`, or empty when that is a drive or nothing: a
-// drive's root is not listed to find out what a folder in it is.
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('\\');
-    if (slash == std::string::npos || slash == 0)
-        return {};
-    std::string parent = path.substr(0, slash);
-    if (parent.size() == 2 && parent[1] == ':')
-        return {};
-    return parent;
-}
 
 // True when `upperPath` or a folder above it is in `set`.
 bool coveredBy(const std::set<std::string>& set, const std::string& upperPath) {
@@ -42,8 +33,7 @@ bool coveredBy(const std::set<std::string>& set, const std::string& upperPath) {
 // ---- File system ---------------------------------------------------------
 
 void PlannedFileSystem::missing(const char* operation, const std::string& path) const {
-    throw Error(std::string("Cannot ") + operation + " " + path +
-                ": the preview has already planned its removal.");
+    throw Error::cannot(operation, path, "the preview has already planned its removal.");
 }
 
 const FolderListing& PlannedFileSystem::realListing(const std::string& path) {
@@ -61,7 +51,7 @@ bool PlannedFileSystem::gone(const std::string& path) const {
 PlannedFileSystem::Kind PlannedFileSystem::kindOf(const std::string& path) {
     if (gone(path))
         return Kind::missing;
-    const std::string parent = parentOf(path);
+    const std::string parent = parentBelowDrive(path);
     if (parent.empty())
         return reader().folderExists(path) ? Kind::folder : Kind::missing;
     const FolderListing* listing = nullptr;
@@ -115,7 +105,7 @@ Removal PlannedFileSystem::deleteFile(const std::string& path) {
     case Kind::link:
         break;
     }
-    throw Error("Cannot delete file " + path + ": it is a folder.");
+    throw Error::cannot("delete file", path, "it is a folder.");
 }
 
 Removal PlannedFileSystem::deleteFolder(const std::string& path) {
@@ -151,38 +141,38 @@ std::string PlannedFileSystem::readTextFile(const std::string& path) {
 }
 
 bool PlannedFileSystem::removeTree(const std::string& path) {
-    // Post-order with an explicit stack, as the real removal goes: a link
-    // stays, and so does every folder holding one.
-    struct Frame {
+    // As the real removal goes: a link stays, and so does every folder
+    // holding one.
+    struct Planned {
         std::string path;
-        FolderListing listing;
-        std::size_t next = 0;
+        std::vector<std::string> files;
         bool remains = false;
     };
-    std::vector<Frame> stack;
-    stack.push_back(Frame{path, listFolder(path), 0, false});
+    const auto enter = [&](const std::string& folder) {
+        FolderListing listing = listFolder(folder);
+        return EnteredFolder<Planned>{Planned{folder, std::move(listing.files), false},
+                                      std::move(listing.subFolders)};
+    };
     bool remains = false;
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next < top.listing.subFolders.size()) {
-            const FolderListing::SubFolder& sub = top.listing.subFolders[top.next++];
+    walkPostOrder(
+        enter(path),
+        [&](Planned& parent,
+            const FolderListing::SubFolder& sub) -> std::optional<EnteredFolder<Planned>> {
             if (sub.isLink) {
-                top.remains = true;
-                continue;
+                parent.remains = true;
+                return std::nullopt;
             }
-            FolderListing listing = listFolder(sub.path);
-            stack.push_back(Frame{sub.path, std::move(listing), 0, false});
-            continue;
-        }
-        for (const std::string& file : top.listing.files)
-            removed_.insert(asciiUpper(file));
-        remains = top.remains;
-        if (!remains)
-            removed_.insert(asciiUpper(top.path));
-        stack.pop_back();
-        if (remains && !stack.empty())
-            stack.back().remains = true;
-    }
+            return enter(sub.path);
+        },
+        [&](const Planned& folder, Planned* parent) {
+            for (const std::string& file : folder.files)
+                removed_.insert(asciiUpper(file));
+            remains = folder.remains;
+            if (!remains)
+                removed_.insert(asciiUpper(folder.path));
+            if (remains && parent != nullptr)
+                parent->remains = true;
+        });
     return !remains;
 }
 
@@ -238,10 +228,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
     const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
         return reader().readValue(key, name, out);
-    std::string bytes(4, '\0');
-    for (std::size_t i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((written->second >> (8 * i)) & 0xFF);
-    out = Value{typeDword, std::move(bytes)};
+    out = Value{typeDword, dwordBytes(written->second)};
     return Status::success();
 }
 

@@ -22,8 +22,8 @@ public:
     // was to be kept.
     virtual void setMarked(std::size_t index, bool marked) {
         (void)marked;
-        throw Error("Cannot mark row " + std::to_string(index) +
-                    " of the file list: this list does not take marks.");
+        throw Error::cannot("mark row", std::to_string(index) + " of the file list",
+                            "this list does not take marks.");
     }
     // Repaint after the removal; the rows themselves stay.
     virtual void refresh() {}

@@ -2,6 +2,7 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
+#include "engine/path_safety.h"
 #include "engine/removal.h"
 
 #include <algorithm>
@@ -12,11 +13,6 @@
 namespace uninst {
 
 namespace {
-
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
 
 bool isEmpty(FileSystem& fs, const std::string& folder) {
     const FolderListing listing = fs.listFolder(folder);
@@ -45,7 +41,7 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
             found.inUse = check.answer == Deletable::inUse;
             found.isLog = isInstallLog(state, file);
             if (blocked == nullptr)
-                throw Error(found.reason + nothingChanged);
+                throw Error("delete file", file, found.reason + nothingChanged);
             const BlockedFiles::Answer answer = blocked->blocked(found);
             if (answer == BlockedFiles::Answer::retry)
                 continue;
@@ -54,7 +50,7 @@ PreflightResult preflight(const UninstallState& state, FileSystem& fs,
                 return result;
             }
             if (!found.inUse || found.isLog)
-                throw Error(found.reason + nothingChanged);
+                throw Error("delete file", file, found.reason + nothingChanged);
             result.atRestart.push_back(file);
             break;
         }
@@ -70,9 +66,9 @@ void scheduleFoldersAtRestart(const UninstallState& state, FileSystem& fs,
     std::vector<std::string> folders;
     for (const std::string& file : atRestart) {
         leaving.insert(asciiUpper(file));
-        for (std::string folder = parentOf(file);
+        for (std::string folder = withoutLastStep(file);
              folder.size() >= root.size() && asciiUpper(folder).compare(0, root.size(), root) == 0;
-             folder = parentOf(folder)) {
+             folder = withoutLastStep(folder)) {
             folders.push_back(folder);
             if (folder.size() == root.size())
                 break;

@@ -78,7 +78,7 @@ void removeentries(Registry& registry, const std::string& cmdline) {
     std::string message = "Cannot remove the registration of " + cmdline + ":";
     for (const std::string& what : left)
         message.append("\n").append(what);
-    throw Error(message);
+    throw Error("remove the registration", cmdline, message);
 }
 
 std::vector<std::string> scankeys(Registry& registry, const std::string& keypath,

@@ -1,5 +1,23 @@
 #include "engine/registry.h"
 
+namespace uninst {
+
+std::uint32_t dwordFromBytes(std::string_view bytes) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4 && i < bytes.size(); ++i)
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    return value;
+}
+
+std::string dwordBytes(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFFu);
+    return bytes;
+}
+
+} // namespace uninst
+
 namespace uninst::codepage {
 
 namespace {

@@ -125,6 +125,12 @@ public:
 // The whole port: what the run's steps take when they both read and change.
 class Registry : public RegistryReader, public RegistryChanges {};
 
+// A DWORD value's data as the registry holds it, least significant byte
+// first. Bytes missing from a short value read as zero; bytes past the fourth
+// are not part of the number.
+std::uint32_t dwordFromBytes(std::string_view bytes);
+std::string dwordBytes(std::uint32_t value);
+
 // The 8-bit calls as the engine makes them, with the caller's buffers: the one
 // place where those buffers are filled. A buffer holds one byte for each
 // character of the code page it offers, all of them set by the caller (blanks

@@ -2,11 +2,13 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
+#include "engine/folder_walk.h"
 #include "engine/installlog.h"
 #include "engine/shared_folders.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -15,20 +17,28 @@ namespace uninst {
 
 namespace {
 
-// A folder on a post-order walk's explicit stack: its subfolders, the next
-// one to enter, and whether anything below it remains.
-struct Frame {
+// A folder the sweeps are below, and whether anything in or below it remains.
+struct Swept {
     std::string path;
-    std::vector<FolderListing::SubFolder> subFolders;
-    std::size_t next = 0;
     bool remains = false;
 };
+
+EnteredFolder<Swept> entered(std::string path, FolderListing listing) {
+    const bool holdsFiles = !listing.files.empty();
+    return {Swept{std::move(path), holdsFiles}, std::move(listing.subFolders)};
+}
+
+void passOn(const Swept& folder, Swept* parent) {
+    if (folder.remains && parent != nullptr)
+        parent->remains = true;
+}
 
 } // namespace
 
 std::vector<std::string> filesToDelete(const UninstallState& state, const FileList& list) {
     if (state.logpath.empty())
-        throw Error("Cannot delete the install log: none was found in the install folder when "
+        throw Error("delete the install log", state.installdir,
+                    "Cannot delete the install log: none was found in the install folder when "
                     "the uninstaller started. Start the uninstaller again to finish the removal.");
     std::vector<std::string> files;
     const std::size_t n = list.rowCount();
@@ -77,7 +87,7 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<
             (isInstallLog(state, file) ? logs : rows).push_back(file);
     }
     if (const FileRemovals removed = fs.deleteFiles(rows); removed.failure)
-        throw Error(*removed.failure);
+        throw Error("delete file", state.installdir, *removed.failure);
     for (const std::string& file : atRestart)
         fs.deleteAtRestart(file);
     for (const std::string& log : logs)
@@ -85,45 +95,32 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<
 }
 
 void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path) {
-    // Post-order with an explicit stack, each folder listed once. A frame
-    // learns from its children whether anything remains below it, so the
-    // "no file anywhere below" test needs no second walk. A link counts as
-    // something that remains: it is never entered, and removing its parent
-    // would take it along.
-    std::vector<Frame> stack;
-    {
-        FolderListing listing = fs.listFolder(path);
-        stack.push_back(Frame{path, std::move(listing.subFolders), 0, !listing.files.empty()});
-    }
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next < top.subFolders.size()) {
-            FolderListing::SubFolder& sub = top.subFolders[top.next++];
+    // Each folder learns from its children whether anything remains below
+    // it, so the "no file anywhere below" test needs no second walk. A link
+    // counts as something that remains: it is never entered, and removing
+    // its parent would take it along.
+    walkPostOrder(
+        entered(path, fs.listFolder(path)),
+        [&](Swept& parent, FolderListing::SubFolder& sub) -> std::optional<EnteredFolder<Swept>> {
             if (sub.isLink || isOtherApplication(state, sub.path)) {
-                top.remains = true;
-                continue;
+                parent.remains = true;
+                return std::nullopt;
             }
             // Most folders are empty leaves by now. Removing one outright
             // settles it as listing it would (nothing in it, nothing below),
             // at a third of the cost; anything else fails and is listed.
             if (sub.path != state.lastsubpath && fs.removeEmptyFolder(sub.path))
-                continue;
+                return std::nullopt;
             FolderListing listing = fs.listFolder(sub.path);
-            Frame child{std::move(sub.path), std::move(listing.subFolders), 0,
-                        !listing.files.empty()};
-            stack.push_back(std::move(child));
-            continue;
-        }
-
-        const bool remains = top.remains;
-        // The last sub-folder the inventory entered stays when it is empty;
-        // it holds nothing, so its parent may still take it.
-        if (!remains && top.path != state.lastsubpath)
-            fs.deleteFolder(top.path);
-        stack.pop_back();
-        if (remains && !stack.empty())
-            stack.back().remains = true;
-    }
+            return entered(std::move(sub.path), std::move(listing));
+        },
+        [&](const Swept& folder, Swept* parent) {
+            // The last sub-folder the inventory entered stays when it is
+            // empty; it holds nothing, so its parent may still take it.
+            if (!folder.remains && folder.path != state.lastsubpath)
+                fs.deleteFolder(folder.path);
+            passOn(folder, parent);
+        });
 }
 
 void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs) {
@@ -133,34 +130,30 @@ void removeWhatTheListingSaw(UninstallState& state, FileSystem& fs) {
         if (file != state.logpath)
             fs.deleteFile(file);
     }
-    // Post-order with an explicit stack, as the sweep walks, but with no
-    // folder spared: only what remains keeps a folder.
-    std::vector<Frame> stack;
+    // As the sweep walks, but with no folder spared: only what remains keeps
+    // a folder.
     const auto enter = [&](std::string path) {
         FolderListing listing = fs.listFolder(path);
         const bool holdsFiles = !listing.files.empty();
         for (std::string& file : listing.files)
             state.keptUnlisted.push_back(std::move(file));
-        stack.push_back(Frame{std::move(path), std::move(listing.subFolders), 0, holdsFiles});
+        return EnteredFolder<Swept>{Swept{std::move(path), holdsFiles},
+                                    std::move(listing.subFolders)};
     };
-    enter(state.installdir);
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next < top.subFolders.size()) {
-            FolderListing::SubFolder& sub = top.subFolders[top.next++];
-            if (sub.isLink || isOtherApplication(state, sub.path))
-                top.remains = true;
-            else
-                enter(std::move(sub.path));
-            continue;
-        }
-        const bool remains = top.remains;
-        if (!remains)
-            fs.deleteFolder(top.path);
-        stack.pop_back();
-        if (remains && !stack.empty())
-            stack.back().remains = true;
-    }
+    walkPostOrder(
+        enter(state.installdir),
+        [&](Swept& parent, FolderListing::SubFolder& sub) -> std::optional<EnteredFolder<Swept>> {
+            if (sub.isLink || isOtherApplication(state, sub.path)) {
+                parent.remains = true;
+                return std::nullopt;
+            }
+            return enter(std::move(sub.path));
+        },
+        [&](const Swept& folder, Swept* parent) {
+            if (!folder.remains)
+                fs.deleteFolder(folder.path);
+            passOn(folder, parent);
+        });
 }
 
 } // namespace uninst

@@ -28,36 +28,43 @@ void refuseUnsafeInstallFolder(const UninstallState& state) {
     const std::string& cmdline = state.cmdline;
     if (state.installdir.empty()) {
         if (cmdline.empty())
-            throw Error("No application name was given: start the uninstaller with the registered "
+            throw Error("find the application", "",
+                        "No application name was given: start the uninstaller with the registered "
                         "executable name of the application to remove, for example "
                         "uninstall.exe myapp.exe.");
-        throw Error("\"" + cmdline +
-                    "\" is not registered under App Paths (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"
-                    "\\Windows\\CurrentVersion\\App Paths), or its registration names no folder: "
-                    "check the name given to the uninstaller.");
+        throw Error(
+            "find the application", cmdline,
+            "\"" + cmdline +
+                "\" is not registered under App Paths (HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"
+                "\\Windows\\CurrentVersion\\App Paths), or its registration names no folder: "
+                "check the name given to the uninstaller.");
     }
     if (isDriveRoot(state.installdir))
-        throw Error("The install folder of " + cmdline + " is the whole drive " +
-                    state.installdir.substr(0, 2) +
-                    ", which the uninstaller will not list or remove.");
+        throw Error("list the install folder", state.installdir,
+                    "The install folder of " + cmdline + " is the whole drive " +
+                        state.installdir.substr(0, 2) +
+                        ", which the uninstaller will not list or remove.");
     if (isDevicePathOrShareRoot(state.installdir))
-        throw Error("The install folder of " + cmdline + ", " + state.installdir +
-                    ", is a device path or the root of a network share, which the uninstaller "
-                    "will not list or remove.");
+        throw Error("list the install folder", state.installdir,
+                    "The install folder of " + cmdline + ", " + state.installdir +
+                        ", is a device path or the root of a network share, which the uninstaller "
+                        "will not list or remove.");
     // "C:\App\..\a.exe" registers an executable in C:\, yet the text passes
     // the drive-root test; other steps back land in another application.
     if (hasDotStep(state.installdir))
-        throw Error("The install folder of " + cmdline + ", " + state.installdir +
-                    ", goes through a \".\" or \"..\" step, which the uninstaller will not "
-                    "follow: it lists only the folder the executable is registered in.");
+        throw Error("list the install folder", state.installdir,
+                    "The install folder of " + cmdline + ", " + state.installdir +
+                        ", goes through a \".\" or \"..\" step, which the uninstaller will not "
+                        "follow: it lists only the folder the executable is registered in.");
     // "C:.", "C:..\x", "\App", "App" and "\??\C:\x" pass the tests above as
     // text, yet the system reads them against a current folder, which may be
     // a drive's root or anyone's folder.
     if (!isFullyQualified(state.installdir))
-        throw Error("The install folder of " + cmdline + ", " + state.installdir +
-                    ", does not name its drive and folder in full, so the system would read it "
-                    "against whatever the current folder is: the uninstaller lists only a "
-                    "folder registered with its full path.");
+        throw Error("list the install folder", state.installdir,
+                    "The install folder of " + cmdline + ", " + state.installdir +
+                        ", does not name its drive and folder in full, so the system would read it "
+                        "against whatever the current folder is: the uninstaller lists only a "
+                        "folder registered with its full path.");
 }
 
 // The folder the system will use for the registered one, judged again: the
@@ -70,10 +77,11 @@ std::string resolvedInstallFolder(const UninstallState& state, FileSystem& fs) {
     while (full.size() > 3 && full.back() == '\\')
         full.pop_back();
     if (!isFolderBelowARoot(full))
-        throw Error("The install folder of " + state.cmdline + ", " + state.installdir + ", is " +
-                    full +
-                    " to the system, which is not a folder below a drive's or "
-                    "a share's root: the uninstaller will not list or remove it.");
+        throw Error("list the install folder", state.installdir,
+                    "The install folder of " + state.cmdline + ", " + state.installdir + ", is " +
+                        full +
+                        " to the system, which is not a folder below a drive's or "
+                        "a share's root: the uninstaller will not list or remove it.");
     return full;
 }
 
@@ -100,7 +108,7 @@ public:
         for (const std::string& failure : failures_)
             message.append("\n").append(failure);
         message.append("\n\nRemove what is left by hand.");
-        throw Error(message);
+        throw Error("remove the application", "", message);
     }
 
 private:

@@ -67,12 +67,14 @@ void Session::admitLog() {
             if (folded.size() <= inside.size() || folded.compare(0, inside.size(), inside) != 0)
                 continue;
             log_->refuse();
-            throw Error("Cannot use the log file " + path + ": it lies in " +
-                        (folder == state_.installdir ? "the application's install folder "
-                                                     : "the start-menu folder ") +
-                        folder +
-                        ", whose files the run removes. Name a log file outside it. Nothing has "
-                        "been removed.");
+            throw Error(
+                "use the log file", path,
+                "Cannot use the log file " + path + ": it lies in " +
+                    (folder == state_.installdir ? "the application's install folder "
+                                                 : "the start-menu folder ") +
+                    folder +
+                    ", whose files the run removes. Name a log file outside it. Nothing has "
+                    "been removed.");
         }
     }
     log_->open();

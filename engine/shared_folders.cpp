@@ -103,11 +103,12 @@ void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& 
         for (const SharedFolder& folder : shared) {
             if (isSameOrBelow(registry, name, folder.path) &&
                 isSameOrBelow(registry, folder.path, name))
-                throw Error(*refusal(registry, state, name, folder));
+                throw Error("remove the install folder", name,
+                            *refusal(registry, state, name, folder));
         }
         for (const SharedFolder& folder : shared) {
             if (auto message = refusal(registry, state, name, folder))
-                throw Error(*message);
+                throw Error("remove the install folder", name, *message);
         }
     }
 }
@@ -115,9 +116,10 @@ void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& 
 void findOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
                            Shell* shell) {
     const auto unreadable = [](const std::string& what, Registry::Status status) {
-        return Error("Cannot read " + what + " (" + std::to_string(status.code()) +
-                     "), so the uninstaller cannot tell another application's folder from this "
-                     "one's: nothing has been changed.");
+        return Error("read", what,
+                     "Cannot read " + what + " (" + std::to_string(status.code()) +
+                         "), so the uninstaller cannot tell another application's folder from this "
+                         "one's: nothing has been changed.");
     };
     ScopedKey list(registry);
     if (!list.open(Registry::localMachine, appPathsKeyPath))

@@ -2,6 +2,7 @@
 
 #include "engine/ascii_case.h"
 #include "engine/error.h"
+#include "engine/folder_walk.h"
 #include "engine/path_safety.h"
 #include "engine/shared_folders.h"
 #include "engine/system_paths.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -135,8 +137,8 @@ std::optional<std::string> fileUrlPath(std::string_view url) {
     while (slashes < rest.size() && separator(rest[slashes]))
         ++slashes;
     rest.remove_prefix(slashes);
-    const bool drive = rest.size() >= 2 && (rest[1] == ':' || rest[1] == '|') &&
-                       asciiUpper(rest[0]) >= 'A' && asciiUpper(rest[0]) <= 'Z';
+    const bool drive =
+        rest.size() >= 2 && (rest[1] == ':' || rest[1] == '|') && isAsciiLetter(rest[0]);
     if (drive) {
         std::string path = percentDecoded(rest);
         path[1] = ':';
@@ -192,7 +194,7 @@ public:
             cleanRoot(root, steps);
         }
         if (!failures_.empty())
-            throw Error(failures_);
+            throw Error("remove the start-menu group", "", failures_);
     }
 
 private:
@@ -317,54 +319,55 @@ private:
 
     // Removes this application's shortcuts in `top` and below it, then each
     // folder left empty that this emptied or the log named, deepest first.
-    // An explicit stack: a group may be as deep as a path allows.
     void clean(const std::string& top) {
-        struct Frame {
+        struct Group {
             std::string path;
-            FolderListing listing;
-            std::size_t nextSub = 0;
+            std::vector<std::string> files;
             bool remains = false; // something stays in it
             bool removed = false; // this run removed something from it
         };
-        std::vector<Frame> stack;
-        const auto enter = [&](const std::string& path) {
+        const auto enter = [&](const std::string& path) -> std::optional<EnteredFolder<Group>> {
             try {
-                stack.push_back(Frame{path, fs_.listFolder(path)});
-                return true;
+                FolderListing listing = fs_.listFolder(path);
+                return EnteredFolder<Group>{Group{path, std::move(listing.files)},
+                                            std::move(listing.subFolders)};
             } catch (const Error& error) {
                 fail(error);
-                return false;
+                return std::nullopt;
             }
         };
-        if (!enter(top))
+        std::optional<EnteredFolder<Group>> first = enter(top);
+        if (!first)
             return;
-        while (!stack.empty()) {
-            Frame& frame = stack.back();
-            if (frame.nextSub < frame.listing.subFolders.size()) {
-                const FolderListing::SubFolder sub = frame.listing.subFolders[frame.nextSub++];
-                if (sub.isLink || !enter(sub.path))
-                    stack.back().remains = true;
-                continue;
-            }
-            for (const std::string& file : frame.listing.files) {
-                if (isOurShortcut(file) && deleteShortcut(file))
-                    frame.removed = true;
-                else
-                    frame.remains = true;
-            }
-            // A folder the log did not name and this run did not empty may be
-            // another application's, even when it is empty.
-            const bool named = named_.count(asciiUpper(frame.path)) != 0;
-            const bool gone =
-                !frame.remains && (named || frame.removed) && !systemOwned(frame.path) &&
-                registeredFolderIn(state_, frame.path).empty() && removeFolder(frame.path);
-            const bool removed = frame.removed || gone;
-            stack.pop_back();
-            if (!stack.empty()) {
-                stack.back().remains = stack.back().remains || !gone;
-                stack.back().removed = stack.back().removed || removed;
-            }
-        }
+        walkPostOrder(
+            std::move(*first),
+            [&](Group& parent, const FolderListing::SubFolder& sub) {
+                std::optional<EnteredFolder<Group>> child;
+                if (!sub.isLink)
+                    child = enter(sub.path);
+                if (!child)
+                    parent.remains = true;
+                return child;
+            },
+            [&](Group& folder, Group* parent) {
+                for (const std::string& file : folder.files) {
+                    if (isOurShortcut(file) && deleteShortcut(file))
+                        folder.removed = true;
+                    else
+                        folder.remains = true;
+                }
+                // A folder the log did not name and this run did not empty
+                // may be another application's, even when it is empty.
+                const bool named = named_.count(asciiUpper(folder.path)) != 0;
+                const bool gone =
+                    !folder.remains && (named || folder.removed) && !systemOwned(folder.path) &&
+                    registeredFolderIn(state_, folder.path).empty() && removeFolder(folder.path);
+                const bool removed = folder.removed || gone;
+                if (parent != nullptr) {
+                    parent->remains = parent->remains || !gone;
+                    parent->removed = parent->removed || removed;
+                }
+            });
     }
 
     // The one call first; when it refuses, the folder is looked at the

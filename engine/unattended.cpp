@@ -8,9 +8,9 @@ namespace uninst {
 
 namespace {
 
-std::string rowError(std::size_t index) {
-    return "Cannot use row " + std::to_string(index) +
-           " of the file list: the list has no such row.";
+Error rowError(std::size_t index) {
+    return Error::cannot("use row", std::to_string(index) + " of the file list",
+                         "the list has no such row.");
 }
 
 } // namespace
@@ -22,19 +22,19 @@ void RowList::addRow(const std::string& path) {
 
 std::string RowList::rowText(std::size_t index) const {
     if (index >= rows_.size())
-        throw Error(rowError(index));
+        throw rowError(index);
     return rows_[index];
 }
 
 bool RowList::isMarked(std::size_t index) const {
     if (index >= marks_.size())
-        throw Error(rowError(index));
+        throw rowError(index);
     return marks_[index];
 }
 
 void RowList::setMarked(std::size_t index, bool marked) {
     if (index >= marks_.size())
-        throw Error(rowError(index));
+        throw rowError(index);
     marks_[index] = marked;
 }
 

@@ -1,14 +1,12 @@
 #include "platform/path_forms.h"
 
+#include "engine/path_safety.h"
 #include "platform/text_encoding.h"
 
 namespace uninst::win32 {
 
 bool isDriveAbsolute(std::string_view path) {
-    const auto letter = static_cast<unsigned char>(path.size() > 0 ? path[0] : 0);
-    const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-    return isLetter && path.size() >= 2 && path[1] == ':' &&
-           (path.size() == 2 || path[2] == '\\' || path[2] == '/');
+    return startsWithDrive(path) && (path.size() == 2 || path[2] == '\\' || path[2] == '/');
 }
 
 bool isShareForm(std::string_view path) {

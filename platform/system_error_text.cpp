@@ -31,12 +31,13 @@ std::string failureText(std::string_view operation, const std::string& path, DWO
 }
 
 void fail(std::string_view operation, const std::string& path, DWORD code) {
-    throw Error(failureText(operation, path, code));
+    throw Error(std::string(operation), path, failureText(operation, path, code));
 }
 
 void refuse(std::string_view operation, const std::string& path, std::string_view why) {
-    throw Error("Cannot " + std::string(operation) + " " + shownPath(path) + ": " +
-                std::string(why));
+    throw Error(std::string(operation), path,
+                "Cannot " + std::string(operation) + " " + shownPath(path) + ": " +
+                    std::string(why));
 }
 
 } // namespace uninst

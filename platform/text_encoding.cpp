@@ -1,11 +1,12 @@
 #include "platform/text_encoding.h"
 
+#include "engine/error.h"
 #include "engine/text_file.h"
 
 #include <windows.h>
 
 #include <climits>
-#include <stdexcept>
+#include <string>
 
 namespace uninst::text {
 
@@ -15,7 +16,9 @@ namespace {
 // close, but a silent truncation would corrupt text, so refuse instead.
 int checkedLength(std::size_t size) {
     if (size > static_cast<std::size_t>(INT_MAX))
-        throw std::length_error("text too long to convert");
+        throw Error("convert", "a text of " + std::to_string(size) + " characters",
+                    "Cannot convert a text of " + std::to_string(size) +
+                        " characters: it is too long for the system's conversion.");
     return static_cast<int>(size);
 }
 

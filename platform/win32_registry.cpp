@@ -1,5 +1,6 @@
 #include "platform/win32_registry.h"
 
+#include "engine/ascii_case.h"
 #include "engine/system_paths.h"
 #include "platform/handles.h"
 #include "platform/text_encoding.h"
@@ -188,20 +189,6 @@ static_assert(keyAccess == 0x1F001F);
 bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// The system's ordinal comparison without case, on ASCII: a-z folded, and
-// nothing else.
-int asciiCompareNames(std::string_view a, std::string_view b) {
-    auto fold = [](char c) {
-        return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
-    };
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        if (fold(a[i]) != fold(b[i]))
-            return fold(a[i]) < fold(b[i]) ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 // The 8-bit calls send a name through the code page, where a character
@@ -412,7 +399,7 @@ int Win32Registry::compareNames(std::string_view a, std::string_view b) {
     // else; the system's comparison below orders ASCII the same way, so both
     // together still give one order.
     if (isAscii(a) && isAscii(b))
-        return asciiCompareNames(a, b);
+        return compareAsciiCase(a, b);
     // Folded as the registry folds names: the system's ordinal comparison
     // without case. A character the code page lacks matches only itself,
     // never the replacement character the 8-bit calls would have sent.

@@ -135,7 +135,8 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
     DWORD length =
         GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (wide.empty() || length == 0 || length >= full.size())
-        throw Error(cannotOpen(asked_, "the system can make no path of it."));
+        throw Error("open the log file", asked_,
+                    cannotOpen(asked_, "the system can make no path of it."));
     full.resize(length);
     // A short (8.3) step names the same folder; the long form is compared.
     std::wstring longForm(full.size() + MAX_PATH, L'\0');
@@ -147,7 +148,7 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
     // Devices ("\\.\COM1", which "COM1" becomes) and the long-path form are
     // no log files.
     if (full.substr(0, 4) == L"\\\\.\\" || full.substr(0, 4) == L"\\\\?\\")
-        throw Error(cannotOpen(asked_, linkRefusal));
+        throw Error("open the log file", asked_, cannotOpen(asked_, linkRefusal));
 
     // The root: "C:\" or "\\server\share\".
     std::size_t rootEnd = 0;
@@ -162,10 +163,11 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
     const std::size_t lastSeparator = full.find_last_of(L'\\');
     if (rootEnd == 0 || lastSeparator == std::wstring::npos || lastSeparator + 1 < rootEnd ||
         lastSeparator + 1 == full.size())
-        throw Error(cannotOpen(asked_, "it names no file in a folder."));
+        throw Error("open the log file", asked_,
+                    cannotOpen(asked_, "it names no file in a folder."));
     name_ = full.substr(lastSeparator + 1);
     if (name_.find(L':') != std::wstring::npos)
-        throw Error(cannotOpen(asked_, "a file name holds no \":\"."));
+        throw Error("open the log file", asked_, cannotOpen(asked_, "a file name holds no \":\"."));
 
     const std::wstring root = full.substr(0, rootEnd);
     folder_.reset(CreateFileW(
@@ -173,7 +175,8 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder_)
-        throw Error(cannotOpen(asked_, systemErrorText(GetLastError())));
+        throw Error("open the log file", asked_,
+                    cannotOpen(asked_, systemErrorText(GetLastError())));
     std::size_t at = rootEnd;
     while (at < lastSeparator) {
         std::size_t end = full.find(L'\\', at);
@@ -188,11 +191,12 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting, directoryOnly, step);
         if (error != ERROR_SUCCESS)
             throw Error(
+                "open the log file", asked_,
                 cannotOpen(asked_, systemErrorText(error == ERROR_FILE_NOT_FOUND
                                                        ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)
                                                        : error)));
         if (isLinkHandle(step.get()))
-            throw Error(cannotOpen(asked_, linkRefusal));
+            throw Error("open the log file", asked_, cannotOpen(asked_, linkRefusal));
         folder_ = std::move(step);
         at = end + 1;
     }
@@ -206,7 +210,7 @@ FileRunLog::FileRunLog(const std::string& path) : asked_(path) {
     while (walked.size() > 3 && walked.back() == L'\\')
         walked.pop_back();
     if (folderName_.empty() || !text::sameFolded(folderName_, walked))
-        throw Error(cannotOpen(asked_, linkRefusal));
+        throw Error("open the log file", asked_, cannotOpen(asked_, linkRefusal));
     fullPath_ = text::fromWide(full);
 }
 
@@ -221,7 +225,7 @@ void FileRunLog::open() {
                                      file_, &information);
     if (error != ERROR_SUCCESS) {
         giveUp();
-        throw Error(cannotOpen(asked_, systemErrorText(error)));
+        throw Error("open the log file", asked_, cannotOpen(asked_, systemErrorText(error)));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     // Wine 8 opens a host symbolic link's target and shows it as an
@@ -254,7 +258,7 @@ void FileRunLog::open() {
         }
         file_.reset();
         giveUp();
-        throw Error(cannotOpen(asked_, linkRefusal));
+        throw Error("open the log file", asked_, cannotOpen(asked_, linkRefusal));
     }
     state_ = State::open;
     for (const std::string& line : held_)

@@ -1,5 +1,6 @@
 #include "platform/win32_shell.h"
 
+#include "engine/ascii_case.h"
 #include "platform/handles.h"
 #include "platform/text_encoding.h"
 
@@ -109,7 +110,7 @@ bool hasExtension(std::string_view path, std::string_view extension) {
     const std::string_view tail = path.substr(path.size() - extension.size());
     for (std::size_t i = 0; i < tail.size(); ++i) {
         const char c = tail[i];
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != extension[i])
+        if (asciiLower(c) != extension[i])
             return false;
     }
     return true;

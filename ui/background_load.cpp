@@ -1,6 +1,8 @@
 #include "ui/background_load.h"
 
-#include <stdexcept>
+#include "engine/error.h"
+
+#include <string>
 #include <system_error>
 
 namespace uninst {
@@ -82,8 +84,9 @@ std::size_t BackgroundLoad::Rows::rowCount() const {
 }
 
 // Start-up only ever appends; rows are read back from the window.
-std::string BackgroundLoad::Rows::rowText(std::size_t) const {
-    throw std::logic_error("start-up rows are read from the window");
+std::string BackgroundLoad::Rows::rowText(std::size_t index) const {
+    throw Error::cannot("read row", std::to_string(index) + " of the file list",
+                        "rows found at start-up are read from the window.");
 }
 
 bool BackgroundLoad::Rows::isMarked(std::size_t) const {

@@ -55,7 +55,8 @@ HWND createControl(HWND parent, int id, const wchar_t* cls, const wchar_t* text,
         CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     if (control == nullptr)
-        throw Error("Cannot create the uninstaller's window controls: the system refused "
+        throw Error("create the window controls", "",
+                    "Cannot create the uninstaller's window controls: the system refused "
                     "them. Nothing has been removed.");
     return control;
 }

@@ -14,9 +14,10 @@ namespace uninst {
 
 namespace {
 
-std::string rowError(std::string_view what, std::size_t index) {
-    return std::string(what) + " row " + std::to_string(index) +
-           " of the file list: the list has no such row.";
+// `operation` as the message says it: "read", "read the mark of", "mark".
+Error rowError(const std::string& operation, std::size_t index) {
+    return Error::cannot(operation + " row", std::to_string(index) + " of the file list",
+                         "the list has no such row.");
 }
 
 } // namespace
@@ -161,9 +162,10 @@ void FileListBox::addRow(const std::string& path) {
     const LRESULT index =
         SendMessageW(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(scratch_.c_str()));
     if (index == LB_ERR || index == LB_ERRSPACE)
-        throw Error("Cannot show " + path +
-                    " in the file list: the list is full or out of memory. Nothing has been "
-                    "removed.");
+        throw Error("show", path,
+                    "Cannot show " + path +
+                        " in the file list: the list is full or out of memory. Nothing has been "
+                        "removed.");
     ++rows_;
     const int width = widthOf(scratch_);
     if (width > widestRow_) {
@@ -180,20 +182,20 @@ std::size_t FileListBox::rowCount() const {
 std::string FileListBox::rowText(std::size_t index) const {
     std::wstring text;
     if (!readRow(index, text))
-        throw Error(rowError("Cannot read", index));
+        throw rowError("read", index);
     return text::fromWide(text);
 }
 
 bool FileListBox::isMarked(std::size_t index) const {
     const LRESULT selected = SendMessageW(hwnd_, LB_GETSEL, index, 0);
     if (selected == LB_ERR)
-        throw Error(rowError("Cannot read the mark of", index));
+        throw rowError("read the mark of", index);
     return selected > 0;
 }
 
 void FileListBox::setMarked(std::size_t index, bool marked) {
     if (SendMessageW(hwnd_, LB_SETSEL, marked ? TRUE : FALSE, static_cast<LPARAM>(index)) == LB_ERR)
-        throw Error(rowError("Cannot mark", index));
+        throw rowError("mark", index);
 }
 
 void FileListBox::refresh() {

@@ -95,9 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"closing quote only", sz("C:\\App\\a.exe\""), "MyApp.exe", "C:\\App"},
         Case{"a lone quote", sz("\""), "MyApp.exe", ""},
         Case{"empty quotes", sz("\"\""), "MyApp.exe", ""}),
-    [](const ::testing::TestParamInfo<Case>& info) {
+    [](const ::testing::TestParamInfo<Case>& tested) {
         std::string name;
-        for (char ch : std::string(info.param.what))
+        for (char ch : std::string(tested.param.what))
             name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
         return name;
     });

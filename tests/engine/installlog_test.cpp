@@ -441,7 +441,7 @@ TEST(InstallLog, SixtyLinesFillTheBarAndItStaysFull) {
     t.read(text);
     std::vector<float> expected = {0};
     for (int i = 1; i <= 60; ++i)
-        expected.push_back(i <= 50 ? 2.0f * i : 100.0f);
+        expected.push_back(i <= 50 ? 2.0f * static_cast<float>(i) : 100.0f);
     EXPECT_EQ(t.progress.history(), expected);
 }
 

@@ -572,8 +572,8 @@ TEST_P(FaultSweep, EveryRegistryOperationFailingOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, FaultSweep, ::testing::Values(Marks::some, Marks::none, Marks::all),
-                         [](const ::testing::TestParamInfo<Marks>& info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<Marks>& tested) {
+                             switch (tested.param) {
                              case Marks::some:
                                  return std::string("TwoRowsMarked");
                              case Marks::none:

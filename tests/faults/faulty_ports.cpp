@@ -26,7 +26,7 @@ bool FaultyFileSystem::next(const std::string& operation, const std::string& pat
 
 void FaultyFileSystem::before(const std::string& operation, const std::string& path) {
     if (next(operation, path))
-        throw Error(message(operation, path));
+        throw Error(operation, path, message(operation, path));
 }
 
 bool FaultyFileSystem::removeEmptyFolder(const std::string& path) {

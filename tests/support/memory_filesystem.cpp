@@ -29,7 +29,7 @@ std::string shown(const std::string& path) {
 }
 
 [[noreturn]] void fail(const std::string& operation, const std::string& path, const char* why) {
-    throw Error("Cannot " + operation + " " + shown(path) + ": " + why);
+    throw Error(operation, path, "Cannot " + operation + " " + shown(path) + ": " + why);
 }
 
 bool isSeparator(char c) {

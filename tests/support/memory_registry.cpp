@@ -13,13 +13,6 @@ namespace {
 
 constexpr RegistryStatus badPathname = RegistryStatus(161);
 
-std::string dwordBytes(std::uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
 template <typename Visit> void forEachComponent(std::string_view path, Visit visit) {
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -171,10 +164,7 @@ std::optional<std::uint32_t> MemoryRegistry::dword(const std::string& keyPath,
     auto found = value(keyPath, name);
     if (!found || found->type != typeDword || found->data.size() != 4)
         return std::nullopt;
-    std::uint32_t result = 0;
-    for (int i = 3; i >= 0; --i)
-        result = (result << 8) | static_cast<unsigned char>(found->data[i]);
-    return result;
+    return dwordFromBytes(found->data);
 }
 
 std::vector<std::string> MemoryRegistry::subKeyNames(const std::string& path) const {

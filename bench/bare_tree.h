@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // What the floor programs that walk a tree share: one find handle per folder,
 // and the folder named on the command line.
@@ -33,6 +34,32 @@ template <typename Entry> bool forEachEntry(std::wstring& folder, Entry entry) {
         if (!isDots(data.cFileName) && !entry(data))
             return false;
     } while (FindNextFileW(find.get(), &data));
+    return true;
+}
+
+// Lists the whole tree below `folder`, parents before children: the full
+// path of every file goes into `files`, and `onFolder(path, depth)` is told of
+// each folder, `folder` itself at depth 0. False when a folder cannot be
+// listed.
+template <typename OnFolder>
+bool listTree(std::wstring& folder, std::vector<std::wstring>& files, OnFolder& onFolder,
+              std::size_t depth = 0) {
+    std::vector<std::wstring> subFolders;
+    const bool listed = forEachEntry(folder, [&](const WIN32_FIND_DATAW& data) {
+        std::wstring path = folder + L"\\" + data.cFileName;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            subFolders.push_back(std::move(path));
+        else
+            files.push_back(std::move(path));
+        return true;
+    });
+    if (!listed)
+        return false;
+    onFolder(folder, depth);
+    for (std::wstring& sub : subFolders) {
+        if (!listTree(sub, files, onFolder, depth + 1))
+            return false;
+    }
     return true;
 }
 

@@ -38,28 +38,6 @@ struct Tree {
     std::vector<std::vector<std::wstring>> folders;
 };
 
-bool listTree(std::wstring& folder, std::size_t depth, Tree& tree) {
-    if (tree.folders.size() <= depth)
-        tree.folders.resize(depth + 1);
-    tree.folders[depth].push_back(folder);
-    std::vector<std::wstring> subFolders;
-    const bool listed = bench::forEachEntry(folder, [&](const WIN32_FIND_DATAW& data) {
-        std::wstring path = folder + L"\\" + data.cFileName;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            subFolders.push_back(std::move(path));
-        else
-            tree.files.push_back(std::move(path));
-        return true;
-    });
-    if (!listed)
-        return false;
-    for (std::wstring& sub : subFolders) {
-        if (!listTree(sub, depth + 1, tree))
-            return false;
-    }
-    return true;
-}
-
 struct SharedWork {
     const std::function<bool(std::size_t)>& work;
     std::size_t count;
@@ -193,8 +171,13 @@ int wmain(int argc, wchar_t** argv) {
     const bool both = std::wcscmp(argv[2], L"twophase") == 0;
     const double start = bench::now();
     Tree tree;
-    const bool ok =
-        listTree(root, 0, tree) && (both ? twoPhase(tree) : single(tree)) && removeFolders(tree);
+    auto byDepth = [&](const std::wstring& folder, std::size_t depth) {
+        if (tree.folders.size() <= depth)
+            tree.folders.resize(depth + 1);
+        tree.folders[depth].push_back(folder);
+    };
+    const bool ok = bench::listTree(root, tree.files, byDepth) &&
+                    (both ? twoPhase(tree) : single(tree)) && removeFolders(tree);
     const double elapsed = bench::now() - start;
     std::size_t folders = 0;
     for (const auto& level : tree.folders)

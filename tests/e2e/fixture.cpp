@@ -408,6 +408,18 @@ bool createFileLink(const std::wstring& link, const std::wstring& target) {
     return waitFor([&] { return attributesOf(link) != INVALID_FILE_ATTRIBUTES; });
 }
 
+bool createCaseTwin(const std::wstring& folder, const std::wstring& name,
+                    std::string_view content) {
+    const std::wstring made = folder + L"\\" + name + L".twin";
+    createFile(made, content);
+    const std::wstring host = hostPath(made);
+    const std::wstring hostFolder = hostPath(folder);
+    if (host.empty() || hostFolder.empty() ||
+        !runHost(L"/bin/mv " + quoted(host) + L" " + quoted(hostFolder + L"/" + name)))
+        return false;
+    return waitFor([&] { return attributesOf(made) == INVALID_FILE_ATTRIBUTES; });
+}
+
 void removeLink(const std::wstring& link) {
     const std::wstring host = hostPath(link);
     if (host.empty()) {

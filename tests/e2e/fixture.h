@@ -70,6 +70,11 @@ bool createFolderLink(const std::wstring& link, const std::wstring& target);
 // could not be made (Windows grants it only with a privilege).
 bool createFileLink(const std::wstring& link, const std::wstring& target);
 
+// A file at `folder`\`name` beside one whose name differs only in case,
+// which only the host's file system can hold: made under another name and
+// renamed there. False when it could not be made.
+bool createCaseTwin(const std::wstring& folder, const std::wstring& name, std::string_view content);
+
 // Removes a link made by createFileLink or createFolderLink, never what it
 // points to: Wine 8 deletes a file link's target when asked to delete it.
 void removeLink(const std::wstring& link);

@@ -23,6 +23,8 @@ protected:
         removeLink(lateFileLink);
         removeLink(groupLink);
         removeLink(installDir + L"\\data");
+        removeLink(startMenuRoot + group);
+        removeTree(startMenuRoot + group + L" moved");
     }
 
     static void buildApplication(const std::vector<std::string>& logLines) {
@@ -80,6 +82,35 @@ TEST_F(Links, ListedFolderSwappedForALinkBeforeTheClickIsNotDeletedThrough) {
     EXPECT_TRUE(fileExists(linkTarget + L"\\b.txt"));
     EXPECT_TRUE(folderExists(installDir + L"\\data")) << "the link was removed";
     EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
+// The group is listed only after the click: swapped for a link while the
+// window waits, it leads to someone else's folder, whose file of the
+// shortcut's name stays, and so does the link.
+TEST_F(Links, GroupSwappedForALinkBeforeTheClickIsNotDeletedThrough) {
+    const std::wstring groupDir = startMenuRoot + group;
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\E2E App.lnk", "someone else's");
+    createFolder(groupDir);
+    createFile(groupDir + L"\\E2E App.lnk", "shortcut");
+    buildApplication({"ACTION: ShellLink: \"E2E App Group\",\"E2E App\",\"e2eapp.exe\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    ASSERT_TRUE(MoveFileW(groupDir.c_str(), (groupDir + L" moved").c_str())) << GetLastError();
+    if (!createFolderLink(groupDir, linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    markAndPress(form, {});
+    std::wstring report;
+    ASSERT_EQ(finish(run, report), 0) << narrow(report);
+
+    EXPECT_EQ(readFile(linkTarget + L"\\E2E App.lnk"), "someone else's");
+    EXPECT_TRUE(folderExists(groupDir)) << "the link was removed";
+    EXPECT_TRUE(fileExists(groupDir + L" moved\\E2E App.lnk"))
+        << "a folder moved out of the group's name is not the group";
+    EXPECT_FALSE(folderExists(installDir));
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 }
 

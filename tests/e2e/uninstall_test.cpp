@@ -107,6 +107,29 @@ TEST_F(Uninstall, NamesInAnyScriptAreShownKeptAndRemoved) {
     EXPECT_FALSE(fileExists(folder + L"\\Ελληνικά.txt"));
 }
 
+// Two files whose names differ only in case, as a host's file system holds
+// them: the marked one stays with its content, its twin goes.
+TEST_F(Uninstall, CaseTwinsAreTwoFilesOfWhichTheMarkedOneStays) {
+    createFolder(installDir);
+    createFile(installDir + L"\\e2eapp.exe");
+    createFile(installDir + L"\\Data.txt", "keep me");
+    writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+    registerApp(app, installDir + L"\\e2eapp.exe");
+    if (!createCaseTwin(installDir, L"data.txt", "twin"))
+        GTEST_SKIP() << "this system cannot hold names that differ only in case";
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    ASSERT_GE(driver::findRow(driver::fileList(form), installDir + L"\\data.txt"), 0);
+    markAndPress(form, {installDir + L"\\Data.txt"});
+    ASSERT_EQ(run.exitStatus(), 0) << narrow(run.takeErrorReport(0));
+
+    EXPECT_EQ(narrowAll(filesInListingOrder(installDir)), narrowAll({installDir + L"\\Data.txt"}));
+    EXPECT_EQ(readFile(installDir + L"\\Data.txt"), "keep me");
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
 TEST_F(Uninstall, FindsTheUninstallEntryThroughAppToUninstall) {
     buildSmallInstall();
     setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", L"E2EAPP.EXE");

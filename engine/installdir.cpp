@@ -55,10 +55,14 @@ void apath(UninstallState& state, Registry& registry, Shell& shell, const std::s
         return;
     // A failed read leaves the spaces, which trim to nothing.
     std::string buffer(255, ' ');
-    codepage::queryDefaultValue(registry, key.get(), afile, buffer);
+    const Registry::Status read = codepage::queryDefaultValue(registry, key.get(), afile, buffer);
     key.reset();
-    if (auto expanded = expandedAppPath(registry, shell, afile))
-        buffer = std::move(*expanded);
+    // The expansion only refines a value the read found: a name the read
+    // cannot follow must not reach a value along the second read's path.
+    if (read.isSuccess()) {
+        if (auto expanded = expandedAppPath(registry, shell, afile))
+            buffer = std::move(*expanded);
+    }
 
     state.installdir = registeredFolder(buffer);
 }

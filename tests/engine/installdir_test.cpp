@@ -113,5 +113,19 @@ TEST(Apath, WithoutTheAppPathsKeyLeavesTheFolderEmpty) {
     EXPECT_EQ(0u, registry.openHandleCount());
 }
 
+// The stored value is read once by the name as given and once more for its
+// type; a name the first read cannot follow (a leading "\\") names no folder,
+// whatever the second read's path reaches.
+TEST(Apath, AnExpandableValueTheReadCannotReachNamesNoFolder) {
+    MemoryRegistry registry;
+    registry.setValue(appPaths + "\\\\:a", "", Registry::typeExpandSz, sz("C:\\App\\a.exe"));
+
+    UninstallState state;
+    apath(state, registry, noShell(), "\\:a");
+
+    EXPECT_EQ("", state.installdir);
+    EXPECT_EQ(0u, registry.openHandleCount());
+}
+
 } // namespace
 } // namespace uninst

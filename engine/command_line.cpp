@@ -25,7 +25,7 @@ std::string optionName(std::string_view written) {
 }
 
 bool isFlag(const std::string& name) {
-    return name == "quiet" || name == "passive" || name == "preview";
+    return name == "quiet" || name == "passive" || name == "preview" || name == "list";
 }
 
 void setFlag(Options& options, const std::string& name) {
@@ -35,6 +35,8 @@ void setFlag(Options& options, const std::string& name) {
         options.passive = true;
     else if (name == "preview")
         options.preview = true;
+    else if (name == "list")
+        options.list = true;
 }
 
 // Applies one option; returns the error text when it is not valid.
@@ -202,11 +204,18 @@ ParsedCommandLine parseCommandLine(std::string_view text) {
         return parsed;
     }
 
-    if (options.quiet && options.passive)
+    // The list reads and writes its records, and nothing else: a plan, a
+    // window pressed by itself or files to keep would be promises it cannot
+    // keep. /quiet says nothing it does not do already.
+    if (options.list && (options.passive || options.preview || !options.keep.empty()))
+        parsed.error = "The option /list reads and changes nothing, so it takes neither "
+                       "/passive, /preview nor /keep.";
+    else if (options.quiet && options.passive)
         parsed.error = "The options /quiet and /passive exclude each other.";
     else if (options.preview && options.passive)
         parsed.error = "The option /preview never shows the window, so it cannot be /passive.";
-    else if (!options.help && options.appName.empty() && (options.quiet || options.preview))
+    else if (!options.help && !options.list && options.appName.empty() &&
+             (options.quiet || options.preview))
         parsed.error = "No application name was given: it follows the options, for example "
                        "uninstall.exe /quiet myapp.exe.";
     return parsed;
@@ -227,6 +236,9 @@ std::string usageText() {
            "PATTERN (* any characters, \\ included; ? one character). May be repeated.\n"
            "  /log:FILE       Append a log of the run to FILE.\n"
            "  /preview        Change nothing; write what a quiet run would do.\n"
+           "  /list [APPNAME] Change nothing; write, as CSV, each registered application (or "
+           "APPNAME alone) and whether a quiet run would remove it. With APPNAME it ends 0 "
+           "when removable, 1605 when not installed, 1603 when a run would refuse it.\n"
            "  /? or /help     This text.\n"
            "\n"
            "Exit codes: 0 removed, 1602 closed without uninstalling, 1603 failed, 1605 not "

@@ -46,19 +46,20 @@ struct Options {
     bool passive = false; // the window runs by itself
     bool preview = false; // plan only, change nothing
     bool help = false;    // usage text only
+    bool list = false;    // the inventory, or one application's record: changes nothing
     std::vector<KeepPattern> keep;
     std::optional<std::string> logFile;
     std::string appName;
 
     // Nobody is there to answer a message box.
-    bool unattended() const { return quiet || passive || preview; }
+    bool unattended() const { return quiet || passive || preview || list; }
     // No window at all.
-    bool windowless() const { return quiet || preview; }
+    bool windowless() const { return quiet || preview || list; }
 };
 
 // The outcome of reading the argument text. When `error` is set the command
 // line is invalid: `options` then holds what was understood, and /quiet,
-// /passive or /preview anywhere in the text, even after the name or with a
+// /passive, /preview or /list anywhere in the text, even after the name or with a
 // value, is always among it, so that a run nobody watches is never answered
 // with a message box.
 struct ParsedCommandLine {

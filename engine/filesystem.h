@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ struct FolderListing {
     };
     std::vector<std::string> files;
     std::vector<SubFolder> subFolders;
+    // Each file's size, in the order of `files`, when the listing came with
+    // the sizes (the system's own does); empty otherwise.
+    std::vector<std::uint64_t> fileBytes;
 };
 
 // What a delete did. A failure is not a value: it throws Error.

@@ -79,9 +79,12 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
     if (removed_.empty())
         return real;
     FolderListing shown;
-    for (const std::string& file : real.files) {
-        if (removed_.count(asciiUpper(file)) == 0)
-            shown.files.push_back(file);
+    for (std::size_t i = 0; i < real.files.size(); ++i) {
+        if (removed_.count(asciiUpper(real.files[i])) != 0)
+            continue;
+        shown.files.push_back(real.files[i]);
+        if (i < real.fileBytes.size())
+            shown.fileBytes.push_back(real.fileBytes[i]);
     }
     for (const FolderListing::SubFolder& sub : real.subFolders) {
         if (removed_.count(asciiUpper(sub.path)) == 0)

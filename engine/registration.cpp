@@ -4,6 +4,8 @@
 #include "engine/system_paths.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,16 +32,13 @@ std::string_view appToUninstallText(std::string_view buffer) {
 }
 
 // Reads the entry's AppToUninstall text the way the registry hands it to an
-// 8-bit caller and compares it with the target as the registry compares
-// names: an application registered as "übung.exe" and started as
+// 8-bit caller: an application registered as "übung.exe" and started as
 // "ÜBUNG.EXE" was found by that spelling, and its entries go with it.
-bool namesTarget(Registry& registry, Registry::Key key, const std::string& target,
-                 Registry::Status& read) {
+std::string appToUninstallValue(Registry& registry, Registry::Key key, Registry::Status& read) {
     std::string buffer(nameCapacity, ' ');
     std::uint32_t valueType = Registry::typeSz;
     read = codepage::queryValue(registry, key, std::string(appToUninstall), valueType, buffer);
-    const std::string_view regvalue = appToUninstallText(buffer);
-    return !regvalue.empty() && registry.sameName(regvalue, target);
+    return std::string(appToUninstallText(buffer));
 }
 
 std::string listText(const std::string& keypath) {
@@ -146,13 +145,25 @@ std::string scanvalues(Registry& registry, const std::string& keyname, const std
     if (!open.isSuccess())
         return unread(open);
     ScopedKey key(registry, opened);
+    Registry::Status read;
+    if (!appToUninstallOf(
+            registry, key.get(),
+            [&](std::string_view text) { return registry.sameName(text, target); }, read))
+        return unread(read);
+    // Deleted while this handle is still open: the registry allows it.
+    const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
+    return deleted.isSuccess() || deleted.isNotFound() ? std::string() : stays(keyname, deleted);
+}
+
+std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key key,
+                                            const std::function<bool(std::string_view)>& wanted,
+                                            Registry::Status& read) {
     // Value names are looked up without regard to case, so when a direct read
-    // of AppToUninstall does not give the target, no value the scan below
+    // of AppToUninstall does not give a wanted name, no value the scan below
     // could find would either, and the entry is settled with one call rather
     // than one per value. Crowded registries hold thousands of entries.
-    Registry::Status read;
-    if (!namesTarget(registry, key.get(), target, read))
-        return unread(read);
+    if (std::string text = appToUninstallValue(registry, key, read); text.empty() || !wanted(text))
+        return std::nullopt;
 
     std::string name;
     std::string data;
@@ -162,19 +173,21 @@ std::string scanvalues(Registry& registry, const std::string& keyname, const std
         std::uint32_t nameLength = 0;
         std::uint32_t type = 0;
         std::uint32_t dataLength = 0;
-        const Registry::Status status = codepage::enumValue(registry, key.get(), index, name,
-                                                            nameLength, type, data, dataLength);
-        if (!status.isSuccess())
-            return status.isNoMoreItems() || status.isMoreData() ? std::string() : unread(status);
+        const Registry::Status status =
+            codepage::enumValue(registry, key, index, name, nameLength, type, data, dataLength);
+        if (!status.isSuccess()) {
+            read = status.isNoMoreItems() || status.isMoreData() ? Registry::Status::success()
+                                                                 : status;
+            return std::nullopt;
+        }
         if (std::string_view(name).substr(0, nameLength) != appToUninstall)
             continue;
-        // Deleted while this handle is still open: the registry allows it,
-        // and the scan ends here so the stale handle is not used.
-        if (!namesTarget(registry, key.get(), target, read))
-            return unread(read);
-        const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
-        return deleted.isSuccess() || deleted.isNotFound() ? std::string()
-                                                           : stays(keyname, deleted);
+        // Read again once the value is known to be there by its own name:
+        // the caller may act on the entry at once, and the scan ends here.
+        std::string text = appToUninstallValue(registry, key, read);
+        if (text.empty() || !wanted(text))
+            return std::nullopt;
+        return text;
     }
 }
 

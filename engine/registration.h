@@ -2,7 +2,10 @@
 
 #include "engine/registry.h"
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst {
@@ -24,5 +27,14 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
 // Says what may have stayed: the entry when it is the target's and refused
 // deletion, or when it could not be read to tell; empty otherwise.
 std::string scanvalues(Registry& registry, const std::string& keyname, const std::string& target);
+
+// The name an open Uninstall or App Paths entry gives by its AppToUninstall
+// value, read as scanvalues reads it, when the value is there by that very
+// name and `wanted` takes the text; changes nothing. Otherwise nothing, with
+// `read` the status that kept it unknown (success when the entry simply names
+// nothing wanted).
+std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key key,
+                                            const std::function<bool(std::string_view)>& wanted,
+                                            Registry::Status& read);
 
 } // namespace uninst

@@ -135,7 +135,8 @@ private:
 } // namespace
 
 void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-             const std::string& cmdline, FileList& list, StepObserver* observer) {
+             const std::string& cmdline, FileList& list, StepObserver* observer,
+             const RegisteredApplications* registered) {
     Steps steps(observer);
     state.cmdline = cmdline;
     // No key name holds a "\": "myapp.exe\" or "myapp.exe\Sub" reads the
@@ -153,7 +154,12 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& s
     // Before anything is listed: the window would offer every application in
     // "C:\Program Files" for deletion, and a quiet run would take them all.
     steps.run("refuseSharedFolder", [&] { refuseSharedFolder(state, registry, shell); });
-    steps.run("findOtherApplications", [&] { findOtherApplications(state, registry, fs, &shell); });
+    steps.run("findOtherApplications", [&] {
+        if (registered != nullptr)
+            placeOtherApplications(state, registry, fs, *registered);
+        else
+            findOtherApplications(state, registry, fs, &shell);
+    });
     steps.run("listfolder", [&] { listfolder(state, fs, state.installdir, list); });
 }
 

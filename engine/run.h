@@ -4,6 +4,7 @@
 #include "engine/ports.h"
 #include "engine/preflight.h"
 #include "engine/registry.h"
+#include "engine/shared_folders.h"
 #include "engine/shell.h"
 #include "engine/state.h"
 
@@ -32,8 +33,11 @@ public:
 // refuses a folder the run must not touch (refuseUnsafeInstallFolder,
 // refuseSharedFolder), reads the other applications' folders inside it
 // (findOtherApplications), and lists the files (listfolder).
+// With `registered`, findOtherApplications takes that pass over App Paths
+// rather than reading the list again.
 void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
-             const std::string& cmdline, FileList& list, StepObserver* observer = nullptr);
+             const std::string& cmdline, FileList& list, StepObserver* observer = nullptr,
+             const RegisteredApplications* registered = nullptr);
 
 // How an uninstall that did not throw ended.
 enum class UninstallEnd {

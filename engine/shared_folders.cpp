@@ -113,66 +113,102 @@ void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& 
     }
 }
 
-void findOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
-                           Shell* shell) {
-    const auto unreadable = [](const std::string& what, Registry::Status status) {
-        return Error("read", what,
-                     "Cannot read " + what + " (" + std::to_string(status.code()) +
-                         "), so the uninstaller cannot tell another application's folder from this "
-                         "one's: nothing has been changed.");
-    };
+namespace {
+
+Error unreadable(const std::string& what, Registry::Status status) {
+    return Error("read", what,
+                 "Cannot read " + what + " (" + std::to_string(status.code()) +
+                     "), so the uninstaller cannot tell another application's folder from this "
+                     "one's: nothing has been changed.");
+}
+
+const std::string appPathsList = "the list of registered applications (App Paths)";
+
+// The folder of one App Paths entry, or nothing when it names none that a
+// setup could have made. Throws when the entry cannot be read.
+std::optional<std::string> entryFolder(Registry& registry, FileSystem& fs, Shell* shell,
+                                       const std::string& name) {
+    const std::string entryPath = std::string(appPathsKeyPath) + "\\" + name;
+    Registry::Key opened = 0;
+    if (const Registry::Status open = registry.openKey(Registry::localMachine, entryPath, opened);
+        !open.isSuccess()) {
+        // Gone since the list was read: nobody's folder any more. One
+        // that even an administrator may not open, or whose name the
+        // code page cannot hold, is the system's own or no setup's.
+        if (open.isNotFound() || open == Registry::Status::accessDenied() ||
+            open == Registry::Status::noUnicodeTranslation())
+            return std::nullopt;
+        throw unreadable("the registration of " + name, open);
+    }
+    const ScopedKey entry(registry, opened);
+    Registry::Value value;
+    const Registry::Status read = registry.readValue(entry.get(), "", value);
+    if (read.isNotFound() || read == Registry::Status::noUnicodeTranslation())
+        return std::nullopt;
+    if (!read.isSuccess())
+        throw unreadable("the registration of " + name, read);
+    if (value.type != Registry::typeSz && value.type != Registry::typeExpandSz)
+        return std::nullopt;
+    std::string text = value.data.substr(0, value.data.find('\0'));
+    if (value.type == Registry::typeExpandSz && shell != nullptr)
+        text = shell->expandEnvironment(text);
+    std::string folder = registeredFolder(text);
+    // A folder read against a current folder is nobody's in particular.
+    if (!isFullyQualified(folder))
+        return std::nullopt;
+    // A step back is the system's to resolve, as it resolves the
+    // install folder; what it cannot resolve names no folder.
+    if (hasDotStep(folder)) {
+        try {
+            folder = fs.fullPath(folder);
+        } catch (const Error&) {
+            return std::nullopt;
+        }
+    }
+    return folder;
+}
+
+} // namespace
+
+RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem& fs,
+                                                  Shell* shell) {
+    RegisteredApplications registered;
     ScopedKey list(registry);
-    if (!list.open(Registry::localMachine, appPathsKeyPath))
-        throw unreadable("the list of registered applications (App Paths)",
-                         Registry::Status::notFound());
-    const std::vector<std::string_view> installSteps = folderSteps(state.installdir);
+    if (!list.open(Registry::localMachine, appPathsKeyPath)) {
+        registered.unreadable = unreadable(appPathsList, Registry::Status::notFound());
+        return registered;
+    }
     std::string name;
     for (std::uint32_t index = 0;; ++index) {
         const Registry::Status status = registry.enumKey(list.get(), index, name);
         if (status.isNoMoreItems())
             break;
-        if (!status.isSuccess())
-            throw unreadable("the list of registered applications (App Paths)", status);
-        if (registry.sameName(name, state.cmdline))
-            continue;
-        const std::string entryPath = std::string(appPathsKeyPath) + "\\" + name;
-        Registry::Key opened = 0;
-        if (const Registry::Status open =
-                registry.openKey(Registry::localMachine, entryPath, opened);
-            !open.isSuccess()) {
-            // Gone since the list was read: nobody's folder any more. One
-            // that even an administrator may not open, or whose name the
-            // code page cannot hold, is the system's own or no setup's.
-            if (open.isNotFound() || open == Registry::Status::accessDenied() ||
-                open == Registry::Status::noUnicodeTranslation())
-                continue;
-            throw unreadable("the registration of " + name, open);
+        if (!status.isSuccess()) {
+            registered.unreadable = unreadable(appPathsList, status);
+            break;
         }
-        const ScopedKey entry(registry, opened);
-        Registry::Value value;
-        const Registry::Status read = registry.readValue(entry.get(), "", value);
-        if (read.isNotFound() || read == Registry::Status::noUnicodeTranslation())
-            continue;
-        if (!read.isSuccess())
-            throw unreadable("the registration of " + name, read);
-        if (value.type != Registry::typeSz && value.type != Registry::typeExpandSz)
-            continue;
-        std::string text = value.data.substr(0, value.data.find('\0'));
-        if (value.type == Registry::typeExpandSz && shell != nullptr)
-            text = shell->expandEnvironment(text);
-        std::string folder = registeredFolder(text);
-        // A folder read against a current folder is nobody's in particular.
-        if (!isFullyQualified(folder))
-            continue;
-        // A step back is the system's to resolve, as it resolves the
-        // install folder; what it cannot resolve names no folder.
-        if (hasDotStep(folder)) {
-            try {
-                folder = fs.fullPath(folder);
-            } catch (const Error&) {
-                continue;
-            }
+        RegisteredApplications::Entry& entry = registered.entries.emplace_back();
+        entry.name = name;
+        try {
+            entry.folder = entryFolder(registry, fs, shell, name);
+        } catch (const Error& error) {
+            entry.unreadable = error;
         }
+    }
+    return registered;
+}
+
+void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
+                            const RegisteredApplications& registered) {
+    const std::vector<std::string_view> installSteps = folderSteps(state.installdir);
+    for (const RegisteredApplications::Entry& entry : registered.entries) {
+        if (registry.sameName(entry.name, state.cmdline))
+            continue;
+        if (entry.unreadable)
+            throw *entry.unreadable;
+        if (!entry.folder)
+            continue;
+        const std::string& folder = *entry.folder;
         const std::vector<std::string_view> steps = folderSteps(folder);
         if (steps.size() > installSteps.size() &&
             isSameOrBelow(registry, folder, state.installdir)) {
@@ -182,8 +218,15 @@ void findOtherApplications(UninstallState& state, Registry& registry, FileSystem
                 spelled && !isOtherApplication(state, *spelled))
                 state.otherApplications.push_back(std::move(*spelled));
         }
-        state.registeredFolders.push_back(std::move(folder));
+        state.registeredFolders.push_back(folder);
     }
+    if (registered.unreadable)
+        throw *registered.unreadable;
+}
+
+void findOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
+                           Shell* shell) {
+    placeOtherApplications(state, registry, fs, readRegisteredApplications(registry, fs, shell));
 }
 
 bool isOtherApplication(const UninstallState& state, std::string_view path) {

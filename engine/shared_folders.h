@@ -1,10 +1,12 @@
 #pragma once
 
+#include "engine/error.h"
 #include "engine/filesystem.h"
 #include "engine/registry.h"
 #include "engine/shell.h"
 #include "engine/state.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,28 @@ bool isSameOrBelowAscii(std::string_view inner, std::string_view outer);
 // Throws, naming the folder and what it is, when the resolved install folder
 // is one of the shell's shared folders or holds one.
 void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& shell);
+
+// What one pass over App Paths read: every entry in the list's order, with
+// the folder its value names (a REG_EXPAND_SZ value expanded as apath expands
+// it, when there is a shell; a "." or ".." step resolved by the system), or
+// no folder when it names none a setup could have made, or the Error that
+// kept it from being read; and the Error that ended the list's walk.
+struct RegisteredApplications {
+    struct Entry {
+        std::string name;
+        std::optional<std::string> folder;
+        std::optional<Error> unreadable;
+    };
+    std::vector<Entry> entries;
+    std::optional<Error> unreadable;
+};
+
+RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem& fs, Shell* shell);
+
+// findOtherApplications on a pass already made: every application but the
+// one named state.cmdline, as if App Paths were read now.
+void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
+                            const RegisteredApplications& registered);
 
 // One pass over App Paths: records the folder of every entry but the
 // application's own (a REG_EXPAND_SZ value expanded as apath expands it, when

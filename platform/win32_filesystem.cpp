@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -126,8 +127,11 @@ FolderListing Win32FileSystem::listFolder(const std::string& path) {
             listing.subFolders.push_back({std::move(full), true});
         else if (isFolder(data.dwFileAttributes))
             listing.subFolders.push_back({std::move(full), isLink(data.dwFileAttributes)});
-        else
+        else {
             listing.files.push_back(std::move(full));
+            listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
+                                        data.nFileSizeLow);
+        }
     } while (FindNextFileW(find.get(), &data));
 
     const DWORD code = GetLastError();

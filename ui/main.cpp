@@ -1,5 +1,6 @@
 #include "engine/command_line.h"
 #include "engine/exit_codes.h"
+#include "engine/installed_applications.h"
 #include "engine/session.h"
 #include "platform/system_library.h"
 #include "platform/text_encoding.h"
@@ -12,6 +13,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,11 +62,44 @@ struct Logs {
     uninst::RunLog* active = nullptr;
 };
 
+// /list: the records go to the /log file, or else to standard output when
+// there is one; a reason that stops the list goes to standard output. No
+// window, no message box, no lock: it changes nothing.
+int listInstalled(const uninst::Options& options) {
+    using namespace uninst;
+    std::optional<StandardOutputLog> console;
+    if (HANDLE output = StandardOutputLog::handle())
+        console.emplace(output);
+    RunLog* const errors = console ? &*console : nullptr;
+    try {
+        std::optional<FileRunLog> file;
+        if (options.logFile) {
+            try {
+                file.emplace(*options.logFile);
+                file->open();
+            } catch (const Error& error) {
+                RunReport(errors, false).error(error.what());
+                return exitLogFailed;
+            }
+        }
+        Win32Registry registry;
+        Win32FileSystem fs;
+        Win32Shell shell;
+        ApplicationInventory inventory(registry, fs, shell);
+        return listApplications(inventory, options.appName, file ? &*file : errors, errors);
+    } catch (const std::exception& error) {
+        RunReport(errors, false).error(error.what());
+        return exitRunFailed;
+    }
+}
+
 // What happens between reading the command line and the exit code.
 int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments, Logs& logs) {
     using namespace uninst;
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     const Options& options = parsed.options;
+    if (parsed.error.empty() && options.list && !options.help)
+        return listInstalled(options);
 
     // The log's folder opens before anything else happens: without it an
     // unattended run would leave no account, so it changes nothing. The file

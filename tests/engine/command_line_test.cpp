@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -232,6 +233,37 @@ TEST(CommandLine, HelpNeedsNoName) {
         SCOPED_TRACE(text);
         const Options options = optionsOf(text);
         EXPECT_TRUE(options.help);
+    }
+}
+
+TEST(CommandLine, ListTakesANameOrNoneAndRefusesWhatItCannotDo) {
+    struct Case {
+        std::string text;
+        std::string name;
+        std::optional<std::string> log;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"/list", "", std::nullopt},
+             {"/LIST myapp.exe", "myapp.exe", std::nullopt},
+             {"/quiet /list \"my app.exe\"", "my app.exe", std::nullopt},
+             {"/list \"/log:C:\\My Logs\\list.csv\"", "", "C:\\My Logs\\list.csv"},
+         }) {
+        SCOPED_TRACE(c.text);
+        const ParsedCommandLine parsed = parseCommandLine(c.text);
+        EXPECT_EQ(parsed.error, "");
+        EXPECT_TRUE(parsed.options.list);
+        EXPECT_TRUE(parsed.options.windowless());
+        EXPECT_EQ(parsed.options.appName, c.name);
+        EXPECT_EQ(parsed.options.logFile, c.log);
+    }
+    for (const std::string text :
+         {"/list /passive", "/list /preview myapp.exe", "/list /keep:*.mdb myapp.exe", "/list:all",
+          "myapp.exe /list", "/list myapp.exe /quiet"}) {
+        SCOPED_TRACE(text);
+        const ParsedCommandLine parsed = parseCommandLine(text);
+        EXPECT_NE(parsed.error, "");
+        // Even refused, it keeps every window and message box away.
+        EXPECT_TRUE(parsed.options.windowless());
     }
 }
 

@@ -336,9 +336,10 @@ FolderListing MemoryFileSystem::listFolder(const std::string& path) {
     const std::string prefix = listingPrefix(path) + "\\";
     for (const auto& entry : node->children) {
         const Node& item = *entry.second;
-        if (item.kind == Node::Kind::file)
+        if (item.kind == Node::Kind::file) {
             listing.files.push_back(prefix + item.name);
-        else
+            listing.fileBytes.push_back(item.content.size());
+        } else
             listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
     }
     return listing;

@@ -1,0 +1,295 @@
+#include "engine/installed_applications.h"
+
+#include "engine/ascii_case.h"
+#include "engine/csv.h"
+#include "engine/error.h"
+#include "engine/exit_codes.h"
+#include "engine/installlog.h"
+#include "engine/ports.h"
+#include "engine/registration.h"
+#include "engine/removal.h"
+#include "engine/run.h"
+#include "engine/state.h"
+#include "engine/system_paths.h"
+#include "engine/unattended.h"
+
+#include <utility>
+
+namespace uninst {
+
+// The reader the planned file system holds: it passes everything on, and
+// keeps the size of each file a listing gave, so that the rows can be
+// counted in bytes without asking the disk again.
+class ApplicationInventory::Sizes final : public FileSystemReader {
+public:
+    explicit Sizes(FileSystemReader& inner) : inner_(inner) {}
+
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+    FolderListing listFolder(const std::string& path) override {
+        FolderListing listing = inner_.listFolder(path);
+        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
+            bytes_[listing.files[i]] = listing.fileBytes[i];
+        return listing;
+    }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
+    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+
+    std::uint64_t bytesOf(const std::string& file) const {
+        const auto found = bytes_.find(file);
+        return found == bytes_.end() ? 0 : found->second;
+    }
+
+private:
+    FileSystemReader& inner_;
+    std::unordered_map<std::string, std::uint64_t> bytes_;
+};
+
+// The shell with its fixed answers asked once: every record's start-up asks
+// for the shared folders, which is dozens of system calls each time.
+class ApplicationInventory::OnceShell final : public Shell {
+public:
+    explicit OnceShell(Shell& inner) : inner_(inner) {}
+
+    std::vector<std::string> programsFolders() override {
+        if (!programs_)
+            programs_ = inner_.programsFolders();
+        return *programs_;
+    }
+    std::vector<std::string> systemFolders() override {
+        if (!system_)
+            system_ = inner_.systemFolders();
+        return *system_;
+    }
+    std::vector<SharedFolder> sharedFolders() override {
+        if (!shared_)
+            shared_ = inner_.sharedFolders();
+        return *shared_;
+    }
+    std::optional<std::string> finalFolder(const std::string& path) override {
+        return inner_.finalFolder(path);
+    }
+    std::optional<std::string> shortcutTarget(const std::string& path) override {
+        return inner_.shortcutTarget(path);
+    }
+    std::string expandEnvironment(const std::string& text) override {
+        return inner_.expandEnvironment(text);
+    }
+
+private:
+    Shell& inner_;
+    std::optional<std::vector<std::string>> programs_;
+    std::optional<std::vector<std::string>> system_;
+    std::optional<std::vector<SharedFolder>> shared_;
+};
+
+namespace {
+
+// The step start-up was in when it threw.
+class LastStep final : public StepObserver {
+public:
+    void before(std::string_view step) override { step_ = step; }
+    void after(std::string_view) override {}
+    std::string_view step() const { return step_; }
+
+private:
+    std::string_view step_;
+};
+
+std::string textValue(Registry& registry, Registry::Key key, const std::string& name) {
+    Registry::Value value;
+    if (!registry.readValue(key, name, value).isSuccess() ||
+        (value.type != Registry::typeSz && value.type != Registry::typeExpandSz))
+        return {};
+    return value.data.substr(0, value.data.find('\0'));
+}
+
+} // namespace
+
+ApplicationInventory::ApplicationInventory(RegistryReader& registry, FileSystemReader& fs,
+                                           Shell& shell)
+    : sizes_(std::make_unique<Sizes>(fs)), shell_(std::make_unique<OnceShell>(shell)),
+      registry_(registry), fs_(*sizes_) {}
+
+ApplicationInventory::~ApplicationInventory() = default;
+
+const RegisteredApplications& ApplicationInventory::registered() {
+    if (!registered_)
+        registered_ = readRegisteredApplications(registry_, fs_, shell_.get());
+    return *registered_;
+}
+
+std::vector<InstalledApplication> ApplicationInventory::all() {
+    const RegisteredApplications& list = registered();
+    if (list.entries.empty() && list.unreadable)
+        throw *list.unreadable;
+    std::vector<InstalledApplication> records;
+    records.reserve(list.entries.size());
+    for (const RegisteredApplications::Entry& entry : list.entries)
+        records.push_back(one(entry.name));
+    return records;
+}
+
+InstalledApplication ApplicationInventory::one(const std::string& name) {
+    InstalledApplication record;
+    record.name = name;
+    UninstallState state;
+    RowList rows;
+    LastStep last;
+    try {
+        startUp(state, registry_, fs_, *shell_, name, rows, &last, &registered());
+    } catch (const Error& error) {
+        record.installFolder = state.installdir;
+        record.reason = error.what();
+        if (state.installdir.empty())
+            record.state = ApplicationState::notRegistered;
+        else if ((last.step() == "findOtherApplications" || last.step() == "listfolder") &&
+                 !fs_.folderExists(state.installdir))
+            record.state = ApplicationState::folderMissing;
+        else
+            record.state = ApplicationState::refused;
+        if (record.state != ApplicationState::notRegistered)
+            findUninstallEntry(record);
+        return record;
+    }
+    record.installFolder = state.installdir;
+    record.listed = true;
+    record.files = rows.rowCount();
+    for (std::size_t i = 0; i < record.files; ++i)
+        record.bytes += sizes_->bytesOf(rows.rowText(i));
+    const std::string installLog = installLogPath(state.installdir);
+    for (const std::string& file : state.toolkitFiles) {
+        if (sameAsciiCase(file, installLog))
+            record.installLog = true;
+    }
+    // The same two reads that a quiet run makes before it changes anything:
+    // which files go, the install log among them, and what the log says.
+    try {
+        filesToDelete(state, rows);
+        UnseenProgress progress;
+        readlog(state, fs_, state.installdir, progress);
+        record.state = ApplicationState::removable;
+    } catch (const Error& error) {
+        record.reason = error.what();
+        record.state =
+            record.installLog ? ApplicationState::refused : ApplicationState::noInstallLog;
+    }
+    if (record.state == ApplicationState::noInstallLog && record.reason.empty())
+        record.reason = "No install log was found in the install folder.";
+    findUninstallEntry(record);
+    return record;
+}
+
+void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
+    if (!uninstall_) {
+        // Walked as the registration's removal walks the list: by the names
+        // an 8-bit caller reads, passing over one too long for its buffer.
+        uninstall_.emplace();
+        ScopedKey list(registry_);
+        if (list.open(Registry::localMachine, uninstallKeyPath)) {
+            std::string name;
+            for (std::uint32_t index = 0;; ++index) {
+                name.assign(255, ' ');
+                std::uint32_t length = 0;
+                const Registry::Status status =
+                    codepage::enumKey(registry_, list.get(), index, name, length);
+                if (status.isMoreData())
+                    continue;
+                if (!status.isSuccess())
+                    break;
+                UninstallEntry& entry = uninstall_->emplace_back();
+                entry.name.assign(name, 0, length);
+                Registry::Key opened = 0;
+                if (!registry_
+                         .openKey(Registry::localMachine,
+                                  std::string(uninstallKeyPath) + "\\" + entry.name, opened)
+                         .isSuccess())
+                    continue;
+                const ScopedKey key(registry_, opened);
+                Registry::Status read;
+                entry.appToUninstall = appToUninstallOf(
+                    registry_, key.get(), [](std::string_view) { return true; }, read);
+                entry.displayName = textValue(registry_, key.get(), "DisplayName");
+                entry.displayVersion = textValue(registry_, key.get(), "DisplayVersion");
+            }
+        }
+    }
+    for (const UninstallEntry& entry : *uninstall_) {
+        if (registry_.sameName(entry.name, record.name) ||
+            (entry.appToUninstall && registry_.sameName(*entry.appToUninstall, record.name))) {
+            record.displayName = entry.displayName;
+            record.displayVersion = entry.displayVersion;
+            return;
+        }
+    }
+}
+
+int detectionExitCode(const InstalledApplication& record) {
+    switch (record.state) {
+    case ApplicationState::removable:
+        return exitRemoved;
+    case ApplicationState::notRegistered:
+    case ApplicationState::folderMissing:
+        return exitNotRegistered;
+    case ApplicationState::noInstallLog:
+    case ApplicationState::refused:
+        break;
+    }
+    return exitRunFailed;
+}
+
+std::string_view stateText(ApplicationState state) {
+    switch (state) {
+    case ApplicationState::removable:
+        return "removable";
+    case ApplicationState::noInstallLog:
+        return "no install log";
+    case ApplicationState::folderMissing:
+        return "folder missing";
+    case ApplicationState::refused:
+        return "refused";
+    case ApplicationState::notRegistered:
+        break;
+    }
+    return "not registered";
+}
+
+int listApplications(ApplicationInventory& inventory, const std::string& name, RunLog* out,
+                     RunLog* errors) {
+    std::vector<InstalledApplication> records;
+    if (!name.empty()) {
+        records.push_back(inventory.one(name));
+    } else {
+        try {
+            records = inventory.all();
+        } catch (const Error& error) {
+            RunReport(errors, false).error(error.what());
+            return exitRunFailed;
+        }
+    }
+    if (out != nullptr) {
+        out->write(inventoryHeader());
+        for (const InstalledApplication& record : records)
+            out->write(inventoryLine(record));
+    }
+    return name.empty() ? exitRemoved : detectionExitCode(records.front());
+}
+
+std::string inventoryHeader() {
+    return csvRecord({"Name", "DisplayName", "DisplayVersion", "InstallFolder", "Files", "Bytes",
+                      "InstallLog", "State", "Reason"});
+}
+
+std::string inventoryLine(const InstalledApplication& record) {
+    const std::string files = record.listed ? std::to_string(record.files) : std::string();
+    const std::string bytes = record.listed ? std::to_string(record.bytes) : std::string();
+    const std::string_view log = !record.listed ? "" : record.installLog ? "yes" : "no";
+    return csvRecord({record.name, record.displayName, record.displayVersion, record.installFolder,
+                      files, bytes, log, stateText(record.state), record.reason});
+}
+
+} // namespace uninst

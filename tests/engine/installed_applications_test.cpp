@@ -1,0 +1,282 @@
+#include "engine/installed_applications.h"
+
+#include "engine/csv.h"
+#include "engine/exit_codes.h"
+#include "engine/session.h"
+#include "tests/support/memory_shell.h"
+#include "tests/support/registry_snapshot.h"
+#include "tests/support/sample_app.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace uninst::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class LogLines : public RunLog {
+public:
+    void write(std::string_view line) override { lines.emplace_back(line); }
+    Lines lines;
+};
+
+// Counts the listings of each folder and passes everything on.
+class CountingReader final : public FileSystemReader {
+public:
+    explicit CountingReader(FileSystemReader& inner) : inner_(inner) {}
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+    FolderListing listFolder(const std::string& path) override {
+        ++listings[path];
+        return inner_.listFolder(path);
+    }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
+    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+    std::map<std::string, int> listings;
+
+private:
+    FileSystemReader& inner_;
+};
+
+const InstalledApplication* find(const std::vector<InstalledApplication>& records,
+                                 const std::string& name) {
+    for (const InstalledApplication& record : records) {
+        if (record.name == name)
+            return &record;
+    }
+    return nullptr;
+}
+
+// What a quiet run says and ends with for `name`, on a copy of the world
+// built by `build`.
+struct QuietEnd {
+    int code = 0;
+    Lines log;
+};
+
+QuietEnd quietRun(const std::function<void(SampleWorld&, MemoryShell&)>& build,
+                  const std::string& name) {
+    SampleWorld w;
+    MemoryShell shell(w.fs);
+    build(w, shell);
+    Options options;
+    options.quiet = true;
+    options.appName = name;
+    LogLines log;
+    const int code = Session(options, w.registry, w.fs, shell, &log).runWithoutWindow();
+    return {code, log.lines};
+}
+
+TEST(ApplicationList, EveryRegisteredApplicationIsOneRecordAndNothingChanges) {
+    SampleWorld w;
+    w.fs.deleteFile(sample::otherInstalldir + "\\ST6UNST.LOG");
+    MemoryShell shell(w.fs);
+    const Lines files = w.fs.snapshot("C:");
+    const Lines keys = snapshotLines(w.registry);
+    ApplicationInventory inventory(w.registry, w.fs, shell);
+    const std::vector<InstalledApplication> records = inventory.all();
+
+    ASSERT_EQ(records.size(), 2u);
+    const InstalledApplication* mine = find(records, sample::exe);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(mine->displayName, "My Application");
+    EXPECT_EQ(mine->installFolder, sample::installdir);
+    EXPECT_TRUE(mine->listed);
+    // The rows the window lists: the install log is no row.
+    EXPECT_EQ(mine->files, 6u);
+    EXPECT_EQ(mine->bytes, std::string("records").size() + std::string("MZ").size() +
+                               std::string("Read me.").size());
+    EXPECT_TRUE(mine->installLog);
+    EXPECT_EQ(mine->state, ApplicationState::removable);
+    EXPECT_EQ(mine->reason, "");
+    EXPECT_EQ(detectionExitCode(*mine), exitRemoved);
+
+    const InstalledApplication* other = find(records, sample::otherExe);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->displayName, "Other Application");
+    EXPECT_EQ(other->files, 1u);
+    EXPECT_FALSE(other->installLog);
+    EXPECT_EQ(other->state, ApplicationState::noInstallLog);
+    EXPECT_EQ(detectionExitCode(*other), exitRunFailed);
+
+    EXPECT_EQ(w.fs.snapshot("C:"), files);
+    EXPECT_EQ(snapshotLines(w.registry), keys);
+}
+
+TEST(ApplicationList, OneReadingOfAppPathsAndOneListingPerFolderServeEveryRecord) {
+    SampleWorld w;
+    // An application inside another's folder: both start-ups look at it.
+    w.registry.setString(sample::appPathsKey + "\\inner.exe", "",
+                         sample::installdir + "\\Samples\\inner.exe");
+    for (int i = 0; i < 20; ++i)
+        w.registry.setString(sample::appPathsKey + "\\gone" + std::to_string(i) + ".exe", "",
+                             "C:\\Gone" + std::to_string(i) + "\\gone.exe");
+    CountingReader counting(w.fs);
+    ApplicationInventory inventory(w.registry, counting, noShell());
+    const std::vector<InstalledApplication> records = inventory.all();
+    ASSERT_EQ(records.size(), 23u);
+    EXPECT_EQ(find(records, sample::exe)->files, 5u);
+    EXPECT_EQ(find(records, "inner.exe")->files, 1u);
+    for (const auto& [folder, count] : counting.listings)
+        EXPECT_EQ(count, 1) << folder;
+}
+
+struct StateCase {
+    const char* what;
+    std::string value; // the App Paths value of "case.exe"; empty for none
+    std::function<void(SampleWorld&, MemoryShell&)> build;
+    ApplicationState state;
+    int code;
+};
+
+TEST(ApplicationList, EachStateAndItsReasonAreTheRunsOwn) {
+    const std::vector<StateCase> cases = {
+        {"a folder with its log", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) {
+             w.fs.addFile("C:\\Case\\case.exe", "MZ");
+             w.fs.addFile("C:\\Case\\ST6UNST.LOG", "");
+         },
+         ApplicationState::removable, exitRemoved},
+        {"no install log", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) { w.fs.addFile("C:\\Case\\case.exe", "MZ"); },
+         ApplicationState::noInstallLog, exitRunFailed},
+        {"only another toolkit file", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) {
+             w.fs.addFile("C:\\Case\\case.exe", "MZ");
+             w.fs.addFile("C:\\Case\\Help\\ST6UNST.000", "");
+         },
+         ApplicationState::noInstallLog, exitRunFailed},
+        {"the folder missing", "C:\\Case\\case.exe", [](SampleWorld&, MemoryShell&) {},
+         ApplicationState::folderMissing, exitNotRegistered},
+        {"a whole drive", "C:\\case.exe", [](SampleWorld&, MemoryShell&) {},
+         ApplicationState::refused, exitRunFailed},
+        {"a relative path", "Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) { w.fs.addFile("C:\\Case\\case.exe", "MZ"); },
+         ApplicationState::refused, exitRunFailed},
+        {"a dot step", "C:\\Case\\..\\case.exe", [](SampleWorld&, MemoryShell&) {},
+         ApplicationState::refused, exitRunFailed},
+        {"a shared folder", "C:\\Program Files\\case.exe",
+         [](SampleWorld& w, MemoryShell& shell) {
+             w.fs.addFile("C:\\Program Files\\ST6UNST.LOG", "");
+             shell.setSharedFolders({{"C:\\Program Files", "the Program Files folder"}});
+         },
+         ApplicationState::refused, exitRunFailed},
+        {"a link for a folder", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) { w.fs.addLink("C:\\Case", "C:\\Program Files"); },
+         ApplicationState::refused, exitRunFailed},
+        {"no folder in the value", "case.exe", [](SampleWorld&, MemoryShell&) {},
+         ApplicationState::notRegistered, exitNotRegistered},
+        {"no registration", "", [](SampleWorld&, MemoryShell&) {}, ApplicationState::notRegistered,
+         exitNotRegistered},
+    };
+    for (const StateCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto build = [&](SampleWorld& w, MemoryShell& shell) {
+            if (!c.value.empty())
+                w.registry.setString(sample::appPathsKey + "\\case.exe", "", c.value);
+            c.build(w, shell);
+        };
+        SampleWorld w;
+        MemoryShell shell(w.fs);
+        build(w, shell);
+        ApplicationInventory inventory(w.registry, w.fs, shell);
+        const InstalledApplication record = inventory.one("case.exe");
+        EXPECT_EQ(record.state, c.state) << record.reason;
+        EXPECT_EQ(detectionExitCode(record), c.code);
+
+        // Agreement: removable exactly when a quiet run removes it, and a
+        // refusal in the words the quiet run uses.
+        const QuietEnd quiet = quietRun(build, "case.exe");
+        EXPECT_EQ(quiet.code == exitRemoved, record.state == ApplicationState::removable);
+        if (record.state == ApplicationState::notRegistered) {
+            EXPECT_EQ(quiet.code, exitNotRegistered);
+        }
+        if (record.state == ApplicationState::refused) {
+            EXPECT_EQ(quiet.code, exitRunFailed);
+            EXPECT_NE(std::find(quiet.log.begin(), quiet.log.end(), "Error: " + record.reason),
+                      quiet.log.end())
+                << record.reason << "\n"
+                << ::testing::PrintToString(quiet.log);
+        }
+        if (record.state != ApplicationState::removable) {
+            EXPECT_NE(record.reason, "");
+        }
+    }
+}
+
+TEST(ApplicationList, TheUninstallEntryIsFoundByNameOrByAppToUninstall) {
+    SampleWorld w;
+    w.registry.setString(sample::uninstallKey + "\\other.exe", "DisplayName", "By Its Name");
+    w.registry.setString(sample::uninstallKey + "\\other.exe", "DisplayVersion", "2.1");
+    w.registry.deleteTree(Registry::localMachine, sample::uninstallKey + "\\Other");
+    // Read as the removal reads it: an 8-bit caller's buffer and letter case
+    // as the registry folds it.
+    w.registry.setString(sample::uninstallEntry, "AppToUninstall", "MYAPP.EXE");
+    w.registry.setString(sample::uninstallEntry, "DisplayVersion", "1.0");
+    ApplicationInventory inventory(w.registry, w.fs, noShell());
+    const InstalledApplication mine = inventory.one(sample::exe);
+    EXPECT_EQ(mine.displayName, "My Application");
+    EXPECT_EQ(mine.displayVersion, "1.0");
+    const InstalledApplication other = inventory.one(sample::otherExe);
+    EXPECT_EQ(other.displayName, "By Its Name");
+    EXPECT_EQ(other.displayVersion, "2.1");
+}
+
+TEST(ApplicationList, RecordsAreCsvThatRoundTripsNamesAndPaths) {
+    EXPECT_EQ(csvRecord({"a", "", "b c"}), "a,,b c");
+    EXPECT_EQ(csvRecord({"x,y", "say \"hi\"", "two\r\nlines"}),
+              "\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"");
+
+    SampleWorld w;
+    const std::string folder = "C:\\Übung, \"neu\"";
+    w.registry.setString(sample::appPathsKey + "\\übung.exe", "", folder + "\\übung.exe");
+    w.fs.addFile(folder + "\\übung.exe", "MZ");
+    w.fs.addFile(folder + "\\ST6UNST.LOG", "");
+    ApplicationInventory inventory(w.registry, w.fs, noShell());
+    EXPECT_EQ(inventoryHeader(),
+              "Name,DisplayName,DisplayVersion,InstallFolder,Files,Bytes,InstallLog,State,Reason");
+    EXPECT_EQ(inventoryLine(inventory.one("übung.exe")),
+              "übung.exe,,,\"C:\\Übung, \"\"neu\"\"\",1,2,yes,removable,");
+    EXPECT_EQ(inventoryLine(inventory.one("nothere.exe")).substr(0, 33),
+              "nothere.exe,,,,,,,not registered,");
+}
+
+TEST(ApplicationList, TheListRunWritesTheHeaderFirstAndEndsAsTheRecordSays) {
+    SampleWorld w;
+    w.fs.deleteFile(sample::otherInstalldir + "\\ST6UNST.LOG");
+    LogLines out;
+    ApplicationInventory inventory(w.registry, w.fs, noShell());
+    EXPECT_EQ(listApplications(inventory, "", &out, nullptr), exitRemoved);
+    ASSERT_EQ(out.lines.size(), 3u);
+    EXPECT_EQ(out.lines[0], inventoryHeader());
+
+    LogLines one;
+    EXPECT_EQ(listApplications(inventory, sample::otherExe, &one, nullptr), exitRunFailed);
+    ASSERT_EQ(one.lines.size(), 2u);
+    EXPECT_EQ(one.lines[1].rfind("other.exe,Other Application,,", 0), 0u) << one.lines[1];
+    EXPECT_EQ(listApplications(inventory, "nothere.exe", nullptr, nullptr), exitNotRegistered);
+
+    SampleWorld empty(false);
+    ApplicationInventory none(empty.registry, empty.fs, noShell());
+    LogLines errors;
+    LogLines nothing;
+    EXPECT_EQ(listApplications(none, "", &nothing, &errors), exitRunFailed);
+    EXPECT_TRUE(nothing.lines.empty());
+    ASSERT_EQ(errors.lines.size(), 1u);
+    EXPECT_EQ(errors.lines[0].rfind("Error: Cannot read the list of registered applications", 0),
+              0u)
+        << errors.lines[0];
+}
+
+} // namespace
+} // namespace uninst::test

@@ -178,8 +178,11 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
         record.state =
             record.installLog ? ApplicationState::refused : ApplicationState::noInstallLog;
     }
-    if (record.state == ApplicationState::noInstallLog && record.reason.empty())
-        record.reason = "No install log was found in the install folder.";
+    // The run's own words ask for a second start, which would not help here.
+    if (record.state == ApplicationState::noInstallLog)
+        record.reason = "There is no install log (ST6UNST.LOG) in " + state.installdir +
+                        ": the application was not set up with one, and the uninstaller does not "
+                        "remove it. Nothing has been changed.";
     findUninstallEntry(record);
     return record;
 }

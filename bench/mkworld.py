@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the installed application the benchmark removes, from the Linux side.
 
-    mkworld.py OUT FILES FOLDERS LOG_LINES ENTRIES
+    mkworld.py OUT FILES FOLDERS LOG_LINES ENTRIES [INSTALLED]
 
 OUT/tree/     what goes into the prefix's drive_c: the install folder
               "Program Files/BenchApp" (FILES files in FOLDERS folders, the
@@ -12,6 +12,11 @@ OUT/world.reg ENTRIES other applications' Uninstall entries of 10 values and
 OUT/reset.reg what one uninstall run consumes: the application's own App Paths
               and Uninstall entries, and the SharedDLLs counts of the shared
               files its log names (two lines in five)
+OUT/others/   with INSTALLED (default 1), what goes into drive_c for the
+              inventory: "Bench Others/OtherNNNNN" for the first INSTALLED - 1
+              other applications, three files and an install log each; their
+              App Paths entries name these folders, the rest name folders
+              that are not there
 OUT/facts     shell assignments the benchmark script reads
 """
 
@@ -61,7 +66,10 @@ def shared_name(i):
 
 
 def main():
-    out, files, folders, log_lines, entries = sys.argv[1], *map(int, sys.argv[2:])
+    out, files, folders, log_lines, entries = sys.argv[1], *map(int, sys.argv[2:6])
+    installed = int(sys.argv[6]) if len(sys.argv) > 6 else 1
+    others_dir = os.path.join(out, "others", "Bench Others")
+    os.makedirs(others_dir, exist_ok=True)
     tree = os.path.join(out, "tree")
     install = os.path.join(tree, "Program Files", APP)
     group = os.path.join(tree, "windows", "Start Menu", "Programs", APP)
@@ -142,9 +150,19 @@ def main():
                   '"NoModify"=dword:00000001',
                   '"AppToUninstall"="app%05d.exe"' % i,
                   ""]
+        folder = "C:\\Program Files\\Other%05d" % i
+        if i < installed - 1:
+            folder = "C:\\Bench Others\\Other%05d" % i
+            here = os.path.join(others_dir, "Other%05d" % i)
+            os.makedirs(here, exist_ok=True)
+            for name in ("app%05d.exe" % i, "readme.txt", "data.dat"):
+                with open(os.path.join(here, name), "w") as f:
+                    f.write("%s %d\r\n" % (name, i))
+            with open(os.path.join(here, "ST6UNST.LOG"), "w", newline="") as f:
+                f.write('ACTION: CreateDir: "%s"\r\n' % folder)
         world += ["[%s\\App Paths\\app%05d.exe]" % (CURRENT, i),
-                  "@=" + reg_text("C:\\Program Files\\Other%05d\\app%05d.exe" % (i, i)),
-                  '"Path"=' + reg_text("C:\\Program Files\\Other%05d" % i), ""]
+                  "@=" + reg_text("%s\\app%05d.exe" % (folder, i)),
+                  '"Path"=' + reg_text(folder), ""]
 
     for name, content in (("reset.reg", reset), ("world.reg", world)):
         with open(os.path.join(out, name), "w", newline="") as f:
@@ -152,10 +170,10 @@ def main():
 
     with open(os.path.join(out, "facts"), "w") as f:
         f.write("rows=%d\nfolders=%d\nlog_lines=%d\nshared_lines=%d\nentries=%d\n"
-                "depth=%d\nexe=%s\nlast_shared='%s'\nlast_entry=app%05d.exe\n"
+                "depth=%d\nexe=%s\nlast_shared='%s'\nlast_entry=app%05d.exe\ninstalled=%d\n"
                 % (written, len(paths), len(lines), shared, entries,
                    max(p.count("/") + 1 for p in paths if p) if len(paths) > 1 else 0,
-                   EXE, shared_name(shared - 1), entries - 1))
+                   EXE, shared_name(shared - 1), entries - 1, min(installed, entries + 1)))
 
 
 if __name__ == "__main__":

@@ -241,6 +241,23 @@ TEST_F(FileSystemContract, ListingReportsEachItemOnceWithFullPathsFilesApartFrom
         EXPECT_FALSE(folder.isLink) << folder.path << " reported as a link";
 }
 
+TEST_F(FileSystemContract, ListingGivesEachFilesSizeInTheFilesOrder) {
+    world_->createFile(at("empty.txt"), "");
+    world_->createFile(at("five.dat"), "12345");
+    world_->createFile(at("large.bin"), std::string(70000, 'x'));
+    world_->createFolder(at("sub"));
+    world_->createFile(at("sub\\inner.txt"), "not counted here");
+
+    const FolderListing listing = fs().listFolder(root_);
+
+    ASSERT_EQ(listing.fileBytes.size(), listing.files.size());
+    std::vector<std::string> sizes;
+    for (std::size_t i = 0; i < listing.files.size(); ++i)
+        sizes.push_back(listing.files[i] + " " + std::to_string(listing.fileBytes[i]));
+    EXPECT_EQ(sorted({at("empty.txt") + " 0", at("five.dat") + " 5", at("large.bin") + " 70000"}),
+              sorted(sizes));
+}
+
 TEST_F(FileSystemContract, ListingComesInCaseInsensitiveSortedOrder) {
     for (const char* name : {"delta.txt", "Bravo.txt", "ECHO.txt", "alpha.txt", "Charlie.txt"})
         world_->createFile(at(name), "");

@@ -13,6 +13,7 @@
 #include "engine/system_paths.h"
 #include "engine/unattended.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace uninst {
@@ -118,8 +119,10 @@ ApplicationInventory::ApplicationInventory(RegistryReader& registry, FileSystemR
 ApplicationInventory::~ApplicationInventory() = default;
 
 const RegisteredApplications& ApplicationInventory::registered() {
-    if (!registered_)
+    if (!registered_) {
         registered_ = readRegisteredApplications(registry_, fs_, shell_.get());
+        indexByName(*registered_, registry_);
+    }
     return *registered_;
 }
 
@@ -220,14 +223,38 @@ void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
                 entry.displayVersion = textValue(registry_, key.get(), "DisplayVersion");
             }
         }
-    }
-    for (const UninstallEntry& entry : *uninstall_) {
-        if (registry_.sameName(entry.name, record.name) ||
-            (entry.appToUninstall && registry_.sameName(*entry.appToUninstall, record.name))) {
-            record.displayName = entry.displayName;
-            record.displayVersion = entry.displayVersion;
-            return;
+        // Each entry under its name and its AppToUninstall text, in the
+        // registry's order of names: a lookup per record, not a comparison
+        // with every entry.
+        for (std::size_t i = 0; i < uninstall_->size(); ++i) {
+            uninstallKeys_.push_back({i, false});
+            if ((*uninstall_)[i].appToUninstall)
+                uninstallKeys_.push_back({i, true});
         }
+        std::stable_sort(uninstallKeys_.begin(), uninstallKeys_.end(),
+                         [&](const UninstallKey& a, const UninstallKey& b) {
+                             const UninstallEntry& x = (*uninstall_)[a.entry];
+                             const UninstallEntry& y = (*uninstall_)[b.entry];
+                             return registry_.compareNames(a.byValue ? *x.appToUninstall : x.name,
+                                                           b.byValue ? *y.appToUninstall : y.name) <
+                                    0;
+                         });
+    }
+    // The first entry in the list's order that names the application.
+    const auto keyOf = [&](const UninstallKey& key) -> const std::string& {
+        const UninstallEntry& entry = (*uninstall_)[key.entry];
+        return key.byValue ? *entry.appToUninstall : entry.name;
+    };
+    auto at = std::lower_bound(uninstallKeys_.begin(), uninstallKeys_.end(), record.name,
+                               [&](const UninstallKey& key, const std::string& name) {
+                                   return registry_.compareNames(keyOf(key), name) < 0;
+                               });
+    std::optional<std::size_t> first;
+    for (; at != uninstallKeys_.end() && registry_.compareNames(keyOf(*at), record.name) == 0; ++at)
+        first = first ? std::min(*first, at->entry) : at->entry;
+    if (first) {
+        record.displayName = (*uninstall_)[*first].displayName;
+        record.displayVersion = (*uninstall_)[*first].displayVersion;
     }
 }
 

@@ -73,6 +73,10 @@ private:
         std::string displayName;
         std::string displayVersion;
     };
+    struct UninstallKey {
+        std::size_t entry;
+        bool byValue; // its AppToUninstall text rather than its name
+    };
     class Sizes;
     class OnceShell;
 
@@ -82,6 +86,7 @@ private:
     PlannedFileSystem fs_;
     std::optional<RegisteredApplications> registered_;
     std::optional<std::vector<UninstallEntry>> uninstall_;
+    std::vector<UninstallKey> uninstallKeys_;
 
     const RegisteredApplications& registered();
     void findUninstallEntry(InstalledApplication& record);

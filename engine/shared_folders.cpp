@@ -6,6 +6,7 @@
 #include "engine/path_safety.h"
 #include "engine/system_paths.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -198,11 +199,40 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
     return registered;
 }
 
+void indexByName(RegisteredApplications& registered, Registry& registry) {
+    registered.byName.resize(registered.entries.size());
+    for (std::size_t i = 0; i < registered.byName.size(); ++i)
+        registered.byName[i] = i;
+    std::stable_sort(registered.byName.begin(), registered.byName.end(),
+                     [&](std::size_t a, std::size_t b) {
+                         return registry.compareNames(registered.entries[a].name,
+                                                      registered.entries[b].name) < 0;
+                     });
+}
+
 void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
                             const RegisteredApplications& registered) {
+    // The application's own entries: found in the index when there is one,
+    // by the same rule the comparison below applies to each name otherwise.
+    std::vector<bool> own;
+    if (!registered.byName.empty()) {
+        own.assign(registered.entries.size(), false);
+        const auto nameOf = [&](std::size_t i) -> const std::string& {
+            return registered.entries[i].name;
+        };
+        auto at = std::lower_bound(registered.byName.begin(), registered.byName.end(),
+                                   state.cmdline, [&](std::size_t i, const std::string& name) {
+                                       return registry.compareNames(nameOf(i), name) < 0;
+                                   });
+        for (; at != registered.byName.end() &&
+               registry.compareNames(nameOf(*at), state.cmdline) == 0;
+             ++at)
+            own[*at] = true;
+    }
     const std::vector<std::string_view> installSteps = folderSteps(state.installdir);
-    for (const RegisteredApplications::Entry& entry : registered.entries) {
-        if (registry.sameName(entry.name, state.cmdline))
+    for (std::size_t index = 0; index < registered.entries.size(); ++index) {
+        const RegisteredApplications::Entry& entry = registered.entries[index];
+        if (own.empty() ? registry.sameName(entry.name, state.cmdline) : own[index])
             continue;
         if (entry.unreadable)
             throw *entry.unreadable;

@@ -6,6 +6,7 @@
 #include "engine/shell.h"
 #include "engine/state.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,7 +50,13 @@ struct RegisteredApplications {
     };
     std::vector<Entry> entries;
     std::optional<Error> unreadable;
+    // With indexByName: the entries' indices in the registry's order of
+    // names, so that a caller placing many applications finds each one's
+    // own entry without comparing every name.
+    std::vector<std::size_t> byName;
 };
+
+void indexByName(RegisteredApplications& registered, Registry& registry);
 
 RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem& fs, Shell* shell);
 

@@ -192,6 +192,8 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
         entry.name = name;
         try {
             entry.folder = entryFolder(registry, fs, shell, name);
+            if (entry.folder)
+                entry.folderStepCount = folderSteps(*entry.folder).size();
         } catch (const Error& error) {
             entry.unreadable = error;
         }
@@ -239,9 +241,11 @@ void placeOtherApplications(UninstallState& state, Registry& registry, FileSyste
         if (!entry.folder)
             continue;
         const std::string& folder = *entry.folder;
-        const std::vector<std::string_view> steps = folderSteps(folder);
-        if (steps.size() > installSteps.size() &&
+        // Counted once for every placement: most folders are no deeper than
+        // the install folder, and then cannot lie inside it.
+        if (entry.folderStepCount > installSteps.size() &&
             isSameOrBelow(registry, folder, state.installdir)) {
+            const std::vector<std::string_view> steps = folderSteps(folder);
             const std::vector<std::string_view> below(steps.begin() + installSteps.size(),
                                                       steps.end());
             if (auto spelled = spelledBelow(registry, fs, state.installdir, below);

@@ -46,6 +46,7 @@ struct RegisteredApplications {
     struct Entry {
         std::string name;
         std::optional<std::string> folder;
+        std::size_t folderStepCount = 0; // folderSteps(*folder).size()
         std::optional<Error> unreadable;
     };
     std::vector<Entry> entries;

@@ -75,6 +75,21 @@ RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value
     return status;
 }
 
+// Passed on whole, so that the registry may read them together: no key it
+// opens outlives the call, so none needs a name here. A read of the counts
+// goes through readValue above, which notes the count a change then reports.
+std::vector<RegistryTypes::PathValue>
+LoggedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                const std::string& name) {
+    const auto parent = paths_.find(root);
+    const std::string prefix = parent == paths_.end() ? std::string() : parent->second + "\\";
+    for (const std::string& path : paths) {
+        if (sameAsciiCase(prefix + path, sharedDllsKeyPath))
+            return RegistryReader::readValueOfEach(root, paths, name);
+    }
+    return inner().readValueOfEach(root, paths, name);
+}
+
 RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,
                                              std::uint32_t value) {
     const Status status = inner().setDwordValue(key, name, value);

@@ -56,6 +56,17 @@ bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
     return removed;
 }
 
+std::vector<bool> LoggedFileSystem::removeEmptyFolders(const std::vector<std::string>& paths) {
+    std::vector<bool> removed = inner().removeEmptyFolders(paths);
+    for (std::size_t i = 0; i < paths.size() && i < removed.size(); ++i) {
+        if (removed[i])
+            report_.action(
+                (isStartMenuGroup(paths[i]) ? "Remove start-menu group: " : "Remove folder: ") +
+                paths[i]);
+    }
+    return removed;
+}
+
 RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& out) {
     const Status status = inner().openKey(root, path, out);
     if (status.isSuccess()) {

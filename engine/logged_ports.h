@@ -26,6 +26,7 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
 
 private:

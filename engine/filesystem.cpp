@@ -67,4 +67,13 @@ std::vector<std::string> FileSystemReader::filesStillThere(const std::string& fo
     return left;
 }
 
+std::vector<bool> removeEachEmptyInTurn(FileSystemChanges& changes,
+                                        const std::vector<std::string>& paths) {
+    std::vector<bool> removed;
+    removed.reserve(paths.size());
+    for (const std::string& path : paths)
+        removed.push_back(changes.removeEmptyFolder(path));
+    return removed;
+}
+
 } // namespace uninst

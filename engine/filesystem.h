@@ -160,6 +160,12 @@ public:
     // root, a folder that refuses) is left as it is and answers false, for
     // the caller to find out the ordinary way. Never throws.
     virtual bool removeEmptyFolder(const std::string& path) = 0;
+
+    // removeEmptyFolder for each path, answered in the same order, perhaps
+    // several at once: a folder is not removed before its sub-folders only
+    // when they were asked for in an earlier call. A port that removes one
+    // folder at a time answers with removeEachEmptyInTurn.
+    virtual std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) = 0;
 };
 
 // The whole port: what the run's steps take when they both read and change.
@@ -168,5 +174,10 @@ class FileSystem : public FileSystemReader, public FileSystemChanges {};
 // deleteFiles as `changes.deleteFile` answers it, one file after another in
 // the order given, stopping at the first failure.
 FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths);
+
+// removeEmptyFolders as `changes.removeEmptyFolder` answers it, one folder
+// after another in the order given.
+std::vector<bool> removeEachEmptyInTurn(FileSystemChanges& changes,
+                                        const std::vector<std::string>& paths);
 
 } // namespace uninst

@@ -56,6 +56,17 @@ bool LoggedFileSystem::removeEmptyFolder(const std::string& path) {
     return removed;
 }
 
+std::vector<bool> LoggedFileSystem::removeEmptyFolders(const std::vector<std::string>& paths) {
+    std::vector<bool> removed = inner().removeEmptyFolders(paths);
+    for (std::size_t i = 0; i < paths.size() && i < removed.size(); ++i) {
+        if (removed[i])
+            report_.action(
+                (isStartMenuGroup(paths[i]) ? "Remove start-menu group: " : "Remove folder: ") +
+                paths[i]);
+    }
+    return removed;
+}
+
 RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& out) {
     const Status status = inner().openKey(root, path, out);
     if (status.isSuccess()) {
@@ -73,6 +84,21 @@ RegistryStatus LoggedRegistry::readValue(Key key, const std::string& name, Value
         lastValue_ = lastRead_ ? dwordFromBytes(out.data) : 0;
     }
     return status;
+}
+
+// Passed on whole, so that the registry may read them together: no key it
+// opens outlives the call, so none needs a name here. A read of the counts
+// goes through readValue above, which notes the count a change then reports.
+std::vector<RegistryTypes::PathValue>
+LoggedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                const std::string& name) {
+    const auto parent = paths_.find(root);
+    const std::string prefix = parent == paths_.end() ? std::string() : parent->second + "\\";
+    for (const std::string& path : paths) {
+        if (sameAsciiCase(prefix + path, sharedDllsKeyPath))
+            return RegistryReader::readValueOfEach(root, paths, name);
+    }
+    return inner().readValueOfEach(root, paths, name);
 }
 
 RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,

@@ -26,6 +26,7 @@ public:
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
 
 private:
@@ -45,6 +46,8 @@ public:
     Status openKey(Key root, const std::string& path, Key& out) override;
     Status closeKey(Key key) override;
     Status readValue(Key key, const std::string& name, Value& out) override;
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;

@@ -54,6 +54,9 @@ public:
     }
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
+        return removeEachEmptyInTurn(*this, paths);
+    }
     // Planned only; the file is still there until the restart.
     void deleteAtRestart(const std::string& path) override;
 

@@ -41,6 +41,17 @@ std::string appToUninstallValue(Registry& registry, Registry::Key key, Registry:
     return std::string(appToUninstallText(buffer));
 }
 
+// The same test on a read readValueOfEach made: `read` receives the status
+// queryValue would have given.
+bool namesTarget(Registry& registry, const Registry::PathValue& made, const std::string& target,
+                 Registry::Status& read) {
+    std::string buffer(nameCapacity, ' ');
+    std::uint32_t valueType = Registry::typeSz;
+    read = codepage::queryValueRead(registry, made, valueType, buffer);
+    const std::string_view regvalue = appToUninstallText(buffer);
+    return !regvalue.empty() && registry.sameName(regvalue, target);
+}
+
 std::string listText(const std::string& keypath) {
     return "the list HKEY_LOCAL_MACHINE\\" + keypath;
 }
@@ -62,6 +73,11 @@ bool unknowable(Registry::Status status) {
     return !status.isSuccess() && !status.isNotFound() && !status.isMoreData() &&
            status != Registry::Status::accessDenied() &&
            status != Registry::Status::noUnicodeTranslation();
+}
+
+std::string unreadable(const std::string& keyname, Registry::Status status) {
+    return "HKEY_LOCAL_MACHINE\\" + keyname +
+           " could not be read, so it may be the application's (" + statusText(status) + ")";
 }
 
 } // namespace
@@ -117,11 +133,29 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
         }
         entries.emplace_back(std::string_view(name).substr(0, nameLength));
     }
+    // Most entries are other applications'. Their AppToUninstall values are
+    // read all together first, which a registry of round trips may overlap,
+    // and only an entry whose value names the application is scanned in
+    // full; deleting one does not move another under its path.
+    std::vector<std::string> others;
+    for (const std::string& entry : entries) {
+        if (!registry.sameName(entry, target))
+            others.push_back(keypath + "\\" + entry);
+    }
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, others, std::string(appToUninstall));
+    std::size_t other = 0;
     for (const std::string& entry : entries) {
         const std::string keyname = keypath + "\\" + entry;
         // An entry that refuses deletion stays, and is told; the others
         // still go.
         if (!registry.sameName(entry, target)) {
+            Registry::Status read;
+            if (!namesTarget(registry, reads[other++], target, read)) {
+                if (unknowable(read))
+                    left.push_back(unreadable(keyname, read));
+                continue;
+            }
             if (std::string what = scanvalues(registry, keyname, target); !what.empty())
                 left.push_back(std::move(what));
             continue;
@@ -135,10 +169,7 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
 
 std::string scanvalues(Registry& registry, const std::string& keyname, const std::string& target) {
     const auto unread = [&](Registry::Status status) {
-        return unknowable(status) ? "HKEY_LOCAL_MACHINE\\" + keyname +
-                                        " could not be read, so it may be the application's (" +
-                                        statusText(status) + ")"
-                                  : std::string();
+        return unknowable(status) ? unreadable(keyname, status) : std::string();
     };
     Registry::Key opened = 0;
     const Registry::Status open = registry.openKey(Registry::localMachine, keyname, opened);

@@ -16,6 +16,21 @@ std::string dwordBytes(std::uint32_t value) {
     return bytes;
 }
 
+std::vector<RegistryTypes::PathValue>
+RegistryReader::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                const std::string& name) {
+    std::vector<PathValue> reads(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Key key = 0;
+        reads[i].status = openKey(root, paths[i], key);
+        if (!reads[i].status.isSuccess())
+            continue;
+        reads[i].status = readValue(key, name, reads[i].value);
+        closeKey(key);
+    }
+    return reads;
+}
+
 } // namespace uninst
 
 namespace uninst::codepage {
@@ -108,6 +123,14 @@ Registry::Status queryValue(RegistryReader& registry, Registry::Key key, const s
         dataOver(registry, registry.readValue(key, name, value), value, buffer);
     if (status.isSuccess())
         type = value.type;
+    return status;
+}
+
+Registry::Status queryValueRead(RegistryReader& registry, const Registry::PathValue& read,
+                                std::uint32_t& type, std::string& buffer) {
+    const Registry::Status status = dataOver(registry, read.status, read.value, buffer);
+    if (status.isSuccess())
+        type = read.value.type;
     return status;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace uninst {
 
@@ -68,6 +69,12 @@ struct RegistryTypes {
         std::uint32_t type = 0;
         std::string data;
     };
+
+    // What reading one value of one key by its path came to.
+    struct PathValue {
+        Status status;
+        Value value;
+    };
 };
 
 class RegistryReader : public RegistryTypes {
@@ -83,6 +90,16 @@ public:
     // as text. An existing key without one reads as empty text: one NUL.
     virtual Status readDefaultValue(Key key, const std::string& subkey, Value& out) = 0;
     virtual Status readValue(Key key, const std::string& name, Value& out) = 0;
+
+    // For each of `paths` below `root`, in the same order, what openKey of it,
+    // readValue of `name` on the key it opened and closeKey would give: the
+    // open's status where it failed, else the read's, with the value where
+    // the read succeeded. A registry where each call is a round trip may read
+    // several at once. The default makes the three calls above, one path
+    // after another, so that a port which answers them its own way answers
+    // this the same way.
+    virtual std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                                   const std::string& name);
 
     // The index-th sub-key's name, or the index-th value with its name; past
     // the last, noMoreItems. After a deletion the later items move down one.
@@ -149,6 +166,11 @@ Registry::Status queryDefaultValue(RegistryReader& registry, Registry::Key key,
 // RegQueryValueExA(key, name, 0, &type, buffer, &size).
 Registry::Status queryValue(RegistryReader& registry, Registry::Key key, const std::string& name,
                             std::uint32_t& type, std::string& buffer);
+
+// queryValue for a read made already (by readValueOfEach): the status and
+// the value it gave, laid over the buffer as queryValue lays them.
+Registry::Status queryValueRead(RegistryReader& registry, const Registry::PathValue& read,
+                                std::uint32_t& type, std::string& buffer);
 
 // RegEnumKeyExA(key, index, name, &nameLength, 0, 0, 0, 0): the name and its
 // NUL; nameLength receives the name's length in the buffer, in bytes. A name

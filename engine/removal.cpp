@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -31,6 +32,47 @@ EnteredFolder<Swept> entered(std::string path, FolderListing listing) {
 void passOn(const Swept& folder, Swept* parent) {
     if (folder.remains && parent != nullptr)
         parent->remains = true;
+}
+
+// The folders from `path` down to those that held `files`, each once, by
+// their depth below `path`. None is another application's folder or one
+// inside it, nor the last-entered folder, which the walk alone settles.
+std::vector<std::vector<std::string>> heldFolders(const UninstallState& state,
+                                                  const std::string& path,
+                                                  const std::vector<std::string>& files) {
+    std::set<std::string> parents;
+    for (const std::string& file : files) {
+        const std::size_t slash = file.rfind('\\');
+        if (slash != std::string::npos && slash >= path.size() && file.starts_with(path) &&
+            file[path.size()] == '\\')
+            parents.insert(file.substr(0, slash));
+    }
+    std::set<std::string> folders;
+    for (const std::string& parent : parents) {
+        std::vector<std::string> chain;
+        bool spared = false;
+        for (std::string folder = parent;; folder.erase(folder.rfind('\\'))) {
+            spared = spared || isOtherApplication(state, folder);
+            chain.push_back(folder);
+            if (folder.size() <= path.size())
+                break;
+        }
+        if (spared)
+            continue;
+        for (std::string& folder : chain) {
+            if (folder != state.lastsubpath)
+                folders.insert(std::move(folder));
+        }
+    }
+    std::vector<std::vector<std::string>> byDepth;
+    for (const std::string& folder : folders) {
+        const auto depth = static_cast<std::size_t>(std::count(
+            folder.begin() + static_cast<std::ptrdiff_t>(path.size()), folder.end(), '\\'));
+        if (byDepth.size() <= depth)
+            byDepth.resize(depth + 1);
+        byDepth[depth].push_back(folder);
+    }
+    return byDepth;
 }
 
 } // namespace
@@ -94,7 +136,17 @@ void deletefiles(const UninstallState& state, FileSystem& fs, const std::vector<
         fs.deleteFile(log);
 }
 
-void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path) {
+void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
+                  const std::vector<std::string>& deleted) {
+    // Nearly every folder that held a deleted file is empty now. Removing
+    // those level by level, the deepest first and each level's together,
+    // settles them without listing one; a folder that holds anything, a file
+    // saved since included, refuses and is walked below as before.
+    const std::vector<std::vector<std::string>> levels = heldFolders(state, path, deleted);
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+        fs.removeEmptyFolders(*level);
+    if (!levels.empty() && !levels.front().empty() && !fs.folderExists(path))
+        return;
     // Each folder learns from its children whether anything remains below
     // it, so the "no file anywhere below" test needs no second walk. A link
     // counts as something that remains: it is never entered, and removing

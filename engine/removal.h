@@ -30,8 +30,11 @@ bool isInstallLog(const UninstallState& state, const std::string& path);
 // Removes the folders the deletion left empty.
 // Those below and including `path` that no longer hold any file go,
 // sub-folders before their parent; the folder at lastsubpath is never removed
-// by its own test.
-void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path);
+// by its own test. The folders that held `deleted` (files the deletion took)
+// are asked first, deepest first, to go while they are empty, each without a
+// listing; what they leave is walked and listed as ever.
+void sweepfolders(const UninstallState& state, FileSystem& fs, const std::string& path,
+                  const std::vector<std::string>& deleted = {});
 
 // Step 4, when the list offered no file: deletes the setup-toolkit files the
 // inventory met and removes every folder of the install tree left without a

@@ -189,7 +189,7 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
         left.run([&] { steps.run(name, body); });
     };
     step("lowerSharedCounts", [&] { lowerSharedCounts(registry, shared); });
-    step("sweepfolders", [&] { sweepfolders(state, fs, state.installdir); });
+    step("sweepfolders", [&] { sweepfolders(state, fs, state.installdir, files); });
     // Only when the inventory offered no file: the folder then holds the
     // setup toolkit's leftovers, and whatever was saved there since, which
     // nobody was shown and so stays.

@@ -5,6 +5,7 @@
 #include "platform/checked_open.h"
 #include "platform/handles.h"
 #include "platform/held_files.h"
+#include "platform/parallel_work.h"
 #include "platform/path_forms.h"
 #include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
@@ -234,6 +235,49 @@ bool Win32FileSystem::removeEmptyFolder(const std::string& path) {
     } catch (const Error&) {
         return false;
     }
+}
+
+// A few folders at once, as the deletion takes its files: each removal is
+// an open, a name query, two attribute queries, the mark and the close, a
+// round trip each under Wine. The roots are settled here first, which is not
+// safe on several threads.
+std::vector<bool> Win32FileSystem::removeEmptyFolders(const std::vector<std::string>& paths) {
+    struct Job {
+        std::wstring api;
+        const Anchor* anchor = nullptr;
+        DWORD rootError = ERROR_SUCCESS;
+        bool asked = false;
+        bool removed = false;
+    };
+    std::vector<Job> jobs(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        try {
+            if (!isDriveAbsolute(paths[i]))
+                continue;
+            jobs[i].api = apiPath(paths[i]);
+            if (isDriveRoot(jobs[i].api))
+                continue;
+            jobs[i].anchor = state_->roots.settledAnchor(jobs[i].api, jobs[i].rootError);
+            jobs[i].asked = true;
+        } catch (const Error&) {
+        }
+    }
+    forEachInParallel(jobs.size(), [&](std::size_t i) {
+        Job& job = jobs[i];
+        if (!job.asked)
+            return true;
+        NameScratch scratch;
+        const Opened opened =
+            openBelow(job.anchor, job.rootError, job.api, true, shareAll, 0, scratch);
+        job.removed = opened.handle && opened.deleteRefused == 0 &&
+                      isFolderHandle(opened.handle.get()) && markForDeletion(opened.handle.get());
+        return true;
+    });
+    std::vector<bool> removed;
+    removed.reserve(jobs.size());
+    for (const Job& job : jobs)
+        removed.push_back(job.removed);
+    return removed;
 }
 
 // One file is a batch of one: checked on this thread, and held as the

@@ -34,6 +34,7 @@ public:
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override;
     std::string readTextFile(const std::string& path) override;
     DeleteCheck checkDelete(const std::string& path) override;
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override;

@@ -3,6 +3,7 @@
 #include "engine/ascii_case.h"
 #include "engine/system_paths.h"
 #include "platform/handles.h"
+#include "platform/parallel_work.h"
 #include "platform/text_encoding.h"
 
 #include <windows.h>
@@ -203,6 +204,63 @@ std::optional<std::string> exactAnsiName(std::string_view name) {
     return ansi;
 }
 
+// Opens `path` below `root` as Win32Registry::openKey does, with nothing
+// kept: the caller owns what it opens.
+LONG openAsItself(Registry::Key root, const std::string& path, HKEY& opened) {
+    // A key the run works on (SharedDLLs, the Uninstall and App Paths lists,
+    // an entry) that is a registry link would have its counts lowered and
+    // its entries deleted in the link's target, outside them. Opened as
+    // itself, a link is refused as one that cannot be opened, unless it is
+    // the system's own link between the two registry views: then the key it
+    // leads to is opened as itself in the 64-bit view, and refused in turn
+    // if that is a link too.
+    // A path the code page cannot carry reaches no key under its own name:
+    // sent anyway it would open one spelt with the default character.
+    const std::optional<std::string> exact = exactAnsiName(path);
+    if (!exact)
+        return ERROR_FILE_NOT_FOUND;
+    const std::string& ansiPath = *exact;
+    LONG status =
+        RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK, keyAccess, &opened);
+    if (status == ERROR_SUCCESS && isRegistryLink(opened)) {
+        const bool shared = isSharedViewLink(root, path, opened);
+        RegCloseKey(opened);
+        opened = nullptr;
+        status = ERROR_ACCESS_DENIED;
+        if (shared && RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK,
+                                    keyAccess | KEY_WOW64_64KEY, &opened) == ERROR_SUCCESS) {
+            if (isRegistryLink(opened)) {
+                RegCloseKey(opened);
+                opened = nullptr;
+            } else {
+                status = ERROR_SUCCESS;
+            }
+        }
+    }
+    return status;
+}
+
+// Win32Registry::readValue on a key the caller holds.
+LONG readOpenValue(HKEY key, const std::string& name, Registry::Value& out) {
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return ERROR_NO_UNICODE_TRANSLATION;
+    const std::string& ansiName = *exact;
+    std::string raw;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    const LONG status = withGrowingRoom(raw, size, grown, [&] {
+        return RegQueryValueExA(key, ansiName.c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(raw.data()), &size);
+    });
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (isText(type) && !fitsCodePage(key, text::toWide(text::fromAnsi(ansiName))))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    out = Registry::Value{type, converted(raw, size, type)};
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 Win32Registry::~Win32Registry() {
@@ -222,37 +280,8 @@ RegistryStatus Win32Registry::openKey(Key root, const std::string& path, Key& ou
         parked_ = Opened{0, 0, {}};
         return Status::success();
     }
-    // A key the run works on (SharedDLLs, the Uninstall and App Paths lists,
-    // an entry) that is a registry link would have its counts lowered and
-    // its entries deleted in the link's target, outside them. Opened as
-    // itself, a link is refused as one that cannot be opened, unless it is
-    // the system's own link between the two registry views: then the key it
-    // leads to is opened as itself in the 64-bit view, and refused in turn
-    // if that is a link too.
-    // A path the code page cannot carry reaches no key under its own name:
-    // sent anyway it would open one spelt with the default character.
-    const std::optional<std::string> exact = exactAnsiName(path);
-    if (!exact)
-        return Status(ERROR_FILE_NOT_FOUND);
-    const std::string& ansiPath = *exact;
     HKEY opened = nullptr;
-    LONG status =
-        RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK, keyAccess, &opened);
-    if (status == ERROR_SUCCESS && isRegistryLink(opened)) {
-        const bool shared = isSharedViewLink(root, path, opened);
-        RegCloseKey(opened);
-        opened = nullptr;
-        status = ERROR_ACCESS_DENIED;
-        if (shared && RegOpenKeyExA(hkey(root), ansiPath.c_str(), REG_OPTION_OPEN_LINK,
-                                    keyAccess | KEY_WOW64_64KEY, &opened) == ERROR_SUCCESS) {
-            if (isRegistryLink(opened)) {
-                RegCloseKey(opened);
-                opened = nullptr;
-            } else {
-                status = ERROR_SUCCESS;
-            }
-        }
-    }
+    const LONG status = openAsItself(root, path, opened);
     if (status == ERROR_SUCCESS) {
         out = reinterpret_cast<Key>(opened);
         open_.push_back(Opened{out, root, path});
@@ -298,23 +327,26 @@ RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subke
 }
 
 RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value& out) {
-    const std::optional<std::string> exact = exactAnsiName(name);
-    if (!exact)
-        return Status(ERROR_NO_UNICODE_TRANSLATION);
-    const std::string& ansiName = *exact;
-    std::string raw;
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    const LONG status = withGrowingRoom(raw, size, grown, [&] {
-        return RegQueryValueExA(hkey(key), ansiName.c_str(), nullptr, &type,
-                                reinterpret_cast<BYTE*>(raw.data()), &size);
+    return Status(readOpenValue(hkey(key), name, out));
+}
+
+// A few keys at once: under Wine the open, its link check, the two reads and
+// the close are a round trip each, and the server answers one thread while
+// the others wait. The keys are opened and closed here and never parked, so
+// no handle the caller holds is touched.
+std::vector<RegistryTypes::PathValue>
+Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                               const std::string& name) {
+    std::vector<PathValue> reads(paths.size());
+    forEachInParallel(paths.size(), [&](std::size_t i) {
+        HKEY opened = nullptr;
+        const LONG status = openAsItself(root, paths[i], opened);
+        const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
+        reads[i].status = Status(
+            status == ERROR_SUCCESS ? readOpenValue(key.get(), name, reads[i].value) : status);
+        return true;
     });
-    if (status != ERROR_SUCCESS)
-        return Status(status);
-    if (isText(type) && !fitsCodePage(hkey(key), text::toWide(text::fromAnsi(ansiName))))
-        return Status(ERROR_NO_UNICODE_TRANSLATION);
-    out = Value{type, converted(raw, size, type)};
-    return Status::success();
+    return reads;
 }
 
 RegistryStatus Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {

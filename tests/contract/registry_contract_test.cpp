@@ -176,6 +176,51 @@ TEST_F(RegistryContract, DefaultValueOfANamedSubKey) {
     }
 }
 
+// Enough entries for a registry that reads them together to do so, of every
+// kind a scan meets: a value, none, a key that is not there, a value of
+// another type, a name spelt in another case. Each answer is the one the
+// entry gives read on its own, in the order asked.
+TEST_F(RegistryContract, ValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 150; ++i) {
+        const std::string path = root_ + "\\Entry" + std::to_string(i);
+        paths.push_back(i % 3 == 0 ? root_ + "\\ENTRY" + std::to_string(i) : path);
+        if (i % 11 == 5)
+            continue;
+        world_->createKey(path);
+        if (i % 7 == 2)
+            world_->setValue(path, "AppToUninstall", Registry::typeDword,
+                             std::string("\x07\x00\x00\x00", 4));
+        else if (i % 5 != 1)
+            world_->setValue(path, i % 2 == 0 ? "AppToUninstall" : "apptouninstall",
+                             Registry::typeSz, sz("app" + std::to_string(i) + ".exe"));
+    }
+
+    const std::vector<Registry::PathValue> reads =
+        reg().readValueOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(paths.size(), reads.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Registry::Key key = 0;
+        Registry::Status alone = reg().openKey(Registry::localMachine, paths[i], key);
+        Registry::Value value;
+        if (alone.isSuccess()) {
+            alone = reg().readValue(key, "AppToUninstall", value);
+            reg().closeKey(key);
+        }
+        EXPECT_EQ(alone, reads[i].status) << paths[i];
+        if (alone.isSuccess()) {
+            EXPECT_EQ(value.type, reads[i].value.type) << paths[i];
+            EXPECT_EQ(value.data, reads[i].value.data) << paths[i];
+        }
+    }
+    EXPECT_TRUE(reads[3].status.isSuccess()) << "expected a value, got " << reads[3].status;
+    EXPECT_EQ(sz("app3.exe"), reads[3].value.data);
+    EXPECT_TRUE(reads[5].status.isNotFound()) << "expected no key, got " << reads[5].status;
+    EXPECT_TRUE(reads[1].status.isNotFound()) << "expected no value, got " << reads[1].status;
+    EXPECT_EQ(Registry::typeDword, reads[9].value.type);
+    EXPECT_TRUE(reg().readValueOfEach(Registry::localMachine, {}, "AppToUninstall").empty());
+}
+
 TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase) {
     for (const char* name : {"delta", "Bravo", "ECHO", "alpha", "Charlie"})
         world_->createKey(root_ + "\\" + name);

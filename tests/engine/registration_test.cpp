@@ -3,6 +3,7 @@
 #include "tests/faults/faulty_ports.h"
 #include "tests/support/error_text.h"
 #include "tests/support/memory_registry.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/sample_app.h"
 
 #include <gtest/gtest.h>
@@ -288,6 +289,60 @@ TEST(RemoveEntries, CrowdedRegistryCostsAFewCallsPerEntry) {
     // program are never enumerated value by value. Only the matching one is.
     EXPECT_LE(valueEnumerations, 2);
     EXPECT_LE(counting.calls(), static_cast<std::size_t>(2 * others * 4 + 20));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+// A registry that reads many entries together, as the real one does on a
+// few threads: the scan hands it every entry that does not bear the
+// application's name, and opens on its own only an entry whose value names
+// the application. What the read together gives is judged as a read alone.
+class ReadingTogether : public PassThroughRegistry {
+public:
+    using PassThroughRegistry::PassThroughRegistry;
+
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        opened.push_back(path);
+        return PassThroughRegistry::openKey(root, path, out);
+    }
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override {
+        batches.push_back(paths.size());
+        std::vector<PathValue> reads = inner().readValueOfEach(root, paths, name);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (paths[i].ends_with("\\Unreadable"))
+                reads[i].status = Status(1117);
+        }
+        return reads;
+    }
+
+    std::vector<std::string> opened;
+    std::vector<std::size_t> batches;
+};
+
+TEST(RemoveEntries, OtherEntriesAreReadTogetherAndOnlyTheApplicationsOpenedAlone) {
+    Entries t;
+    for (int i = 0; i < 90; ++i)
+        t.entry("Other" + std::to_string(i), "app" + std::to_string(i) + ".exe");
+    t.entry("Zed", "MYAPP.EXE");
+    t.entry("myapp.exe");
+    t.entry("Unreadable", "other.exe");
+    t.registry.createKey(appPaths + "\\myapp.exe");
+    t.registry.createKey(appPaths + "\\other.exe");
+
+    ReadingTogether registry(t.registry);
+    const std::string message = errorOf([&] { removeentries(registry, "myapp.exe"); });
+    EXPECT_EQ(registry.batches, (std::vector<std::size_t>{92, 1}));
+    EXPECT_EQ(registry.opened, (Names{uninstall, uninstall + "\\Zed", appPaths}));
+    EXPECT_EQ(t.left().size(), 91u);
+    EXPECT_FALSE(t.registry.keyExists(uninstall + "\\Zed"));
+    EXPECT_FALSE(t.registry.keyExists(uninstall + "\\myapp.exe"));
+    EXPECT_EQ(t.registry.subKeyNames(appPaths), Names{"other.exe"});
+    // An entry nobody could read may be the application's: the run says so.
+    EXPECT_NE(message.find("HKEY_LOCAL_MACHINE\\" + uninstall +
+                           "\\Unreadable could not be read, so it may be the application's "
+                           "(status 1117)"),
+              std::string::npos)
+        << message;
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 

@@ -33,9 +33,12 @@ struct Tree {
     }
     void inventory() { listfolder(state, fs, "C:\\App", list); }
     void keep(const std::string& file) { ASSERT_TRUE(list.mark("C:\\App\\" + file)) << file; }
+    // As the run does it: the folders that held the deleted files are
+    // asked first, then the walk settles the rest.
     void remove() {
-        deletefiles(state, fs, filesToDelete(state, list), {});
-        sweepfolders(state, fs, "C:\\App");
+        const Paths deleted = filesToDelete(state, list);
+        deletefiles(state, fs, deleted, {});
+        sweepfolders(state, fs, "C:\\App", deleted);
     }
     // What is left below C:\App, names relative to it, folders with "\".
     Paths left() const {
@@ -312,6 +315,44 @@ TEST(SweepFolders, EmptyFoldersWithoutSubFoldersAreNotListed) {
     // Only folders that hold something, and the one the inventory entered
     // last, which is kept even when empty, need a look inside.
     EXPECT_EQ(listed, (Paths{"C:\\App", "C:\\App\\A", "C:\\App\\A\\B", "C:\\App\\Last"}));
+}
+
+// The folders the deleted files left empty go level by level without being
+// listed; a folder that holds a kept file, a file saved since or the
+// last-entered folder refuses, and the walk settles it as before.
+TEST(SweepFolders, FoldersTheDeletionEmptiedGoWithoutAListing) {
+    Tree t({"ST6UNST.LOG", "A\\B\\x.txt", "A\\B\\C\\y.txt", "A\\keep.txt", "D\\z.txt",
+            "E\\F\\w.txt", "Last\\v.txt"},
+           {"Empty"});
+    t.inventory();
+    t.keep("A\\keep.txt");
+    t.state.lastsubpath = "C:\\App\\Last";
+    const Paths deleted = filesToDelete(t.state, t.list);
+    deletefiles(t.state, t.fs, deleted, {});
+    t.fs.addFile("C:\\App\\D\\saved since.txt");
+
+    RecordingFileSystem recording(t.fs);
+    sweepfolders(t.state, recording, "C:\\App", deleted);
+    Paths listed;
+    for (const std::string& call : recording.history()) {
+        if (call.rfind("list folder ", 0) == 0)
+            listed.push_back(call.substr(12));
+    }
+    EXPECT_EQ(t.left(), (Paths{"", "A\\", "A\\keep.txt", "D\\", "D\\saved since.txt", "Last\\"}));
+    EXPECT_EQ(listed, (Paths{"C:\\App", "C:\\App\\A", "C:\\App\\D", "C:\\App\\Last"}));
+}
+
+TEST(SweepFolders, InstallFolderTheDeletionEmptiedGoesWithoutAWalk) {
+    Tree t({"ST6UNST.LOG", "A\\x.txt", "A\\B\\y.txt"});
+    t.inventory();
+    t.state.lastsubpath = "";
+    const Paths deleted = filesToDelete(t.state, t.list);
+    deletefiles(t.state, t.fs, deleted, {});
+    RecordingFileSystem recording(t.fs);
+    sweepfolders(t.state, recording, "C:\\App", deleted);
+    EXPECT_FALSE(t.fs.exists("C:\\App"));
+    for (const std::string& call : recording.history())
+        EXPECT_NE(call.rfind("list folder ", 0), 0u) << call;
 }
 
 } // namespace

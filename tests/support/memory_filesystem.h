@@ -86,6 +86,9 @@ public:
     }
     Removal deleteFolder(const std::string& path) override;
     bool removeEmptyFolder(const std::string& path) override;
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
+        return removeEachEmptyInTurn(*this, paths);
+    }
     std::string readTextFile(const std::string& path) override;
     DeleteCheck checkDelete(const std::string& path) override;
     // Recorded in order; restart() carries them out.

@@ -28,6 +28,9 @@ public:
     bool removeEmptyFolder(const std::string& path) override {
         return inner_.removeEmptyFolder(path);
     }
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
+        return inner_.removeEmptyFolders(paths);
+    }
 
 protected:
     FileSystem& inner() { return inner_; }

@@ -138,6 +138,10 @@ public:
         before("remove empty folder", path);
         return inner().removeEmptyFolder(path);
     }
+    // One call per folder, each recorded and each a point a fault may hit.
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
+        return removeEachEmptyInTurn(*this, paths);
+    }
     void deleteAtRestart(const std::string& path) override {
         before("delete at restart", path);
         inner().deleteAtRestart(path);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace uninst {
 namespace {
@@ -219,6 +220,35 @@ TEST_F(Win32RegistryText, TextOutsideTheCodePageIsNotReadAsALookAlike) {
         << "a key without a default value reads as the system reads it";
 }
 
+// Read together, as the scan of a crowded list reads them, the entries are
+// judged as each alone: a look-alike is no read on any thread, and a key
+// named outside the code page is not reached under the default character.
+TEST_F(Win32RegistryText, EntriesReadTogetherKeepTheCodePageChecks) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 100; ++i) {
+        const std::wstring name = L"\\e" + std::to_wstring(i);
+        setText(name, L"AppToUninstall",
+                i % 10 == 0 ? L"\u0101pp.exe" : L"Caf\u00e9" + std::to_wstring(i) + L".exe");
+        paths.push_back(rootUtf8_ + text::fromWide(name));
+    }
+    setText(L"\\App.exe", L"AppToUninstall", L"app.exe");
+    paths.push_back(rootUtf8_ + "\\\u0100pp.exe");
+
+    const std::vector<Registry::PathValue> reads =
+        registry_.readValueOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(paths.size(), reads.size());
+    for (int i = 0; i < 100; ++i) {
+        if (i % 10 == 0) {
+            EXPECT_EQ(Registry::Status::noUnicodeTranslation(), reads[i].status) << paths[i];
+            continue;
+        }
+        ASSERT_EQ(Registry::Status::success(), reads[i].status) << paths[i];
+        EXPECT_EQ("Café" + std::to_string(i) + ".exe\0"s, reads[i].value.data);
+    }
+    EXPECT_TRUE(reads.back().status.isNotFound())
+        << "expected the key to be missing, got " << reads.back().status;
+}
+
 TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
     setBinary(L"Blob", "\xE9\x80\xFF\x00\x41"s);
     const Registry::Key key = open(rootUtf8_);
@@ -392,6 +422,22 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
               registry.openKey(Registry::localMachine, text::fromWide(entry + L"\\Link"), opened));
     if (opened != 0)
         registry.closeKey(opened);
+    // Nor are its target's values read as the link's when many entries are
+    // read together.
+    {
+        KeyHandle key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, target.c_str(), 0, KEY_SET_VALUE, key.put()));
+        const std::wstring value = L"app.exe";
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key.get(), L"AppToUninstall", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+    }
+    const std::vector<std::string> paths(70, text::fromWide(entry + L"\\Link"));
+    for (const Registry::PathValue& read :
+         registry.readValueOfEach(Registry::localMachine, paths, "AppToUninstall"))
+        EXPECT_FALSE(read.status.isSuccess()) << "the link was followed";
 
     removeLink();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());

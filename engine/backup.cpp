@@ -112,7 +112,10 @@ public:
     }
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
         Value before;
-        const bool had = inner_.readValue(key, name, before).isSuccess();
+        const Status read = inner_.readValue(key, name, before);
+        if (!read.isSuccess() && !read.isNotFound())
+            unreadable(pathOf(key, "") + "\\" + name, read);
+        const bool had = read.isSuccess();
         const Status status = inner_.setDwordValue(key, name, value);
         if (!status.isSuccess())
             return status;
@@ -158,21 +161,39 @@ private:
         readInto(path, key);
         return key;
     }
+    // A key that is not there has nothing to lose; one that cannot be read
+    // whole stops the run, as a file that cannot be copied does.
     void readInto(const std::string& path, BackupPlan::Key& into) {
-        ScopedKey key(inner_);
-        if (!key.open(localMachine, path))
+        Key opened = 0;
+        const Status open = inner_.openKey(localMachine, path, opened);
+        if (open.isNotFound())
             return;
+        if (!open.isSuccess())
+            unreadable(path, open);
+        ScopedKey key(inner_, opened);
         BackupPlan::Key::Entry entry{path, {}};
         std::string name;
         Value value;
-        for (std::uint32_t i = 0; inner_.enumValue(key.get(), i, name, value).isSuccess(); ++i)
+        Status status;
+        for (std::uint32_t i = 0;
+             (status = inner_.enumValue(key.get(), i, name, value)).isSuccess(); ++i)
             entry.values.emplace_back(name, value);
+        if (!status.isNoMoreItems())
+            unreadable(path, status);
         into.tree.push_back(std::move(entry));
         std::vector<std::string> subkeys;
-        for (std::uint32_t i = 0; inner_.enumKey(key.get(), i, name).isSuccess(); ++i)
+        for (std::uint32_t i = 0; (status = inner_.enumKey(key.get(), i, name)).isSuccess(); ++i)
             subkeys.push_back(name);
+        if (!status.isNoMoreItems())
+            unreadable(path, status);
         for (const std::string& sub : subkeys)
             readInto(path + "\\" + sub, into);
+    }
+
+    [[noreturn]] static void unreadable(const std::string& path, Status status) {
+        throw Error::cannot("back up registry key", "HKEY_LOCAL_MACHINE\\" + path,
+                            "reading it failed with status " + std::to_string(status.code()) +
+                                ", so the backup could not hold it whole.");
     }
 
     Registry& inner_;
@@ -246,12 +267,10 @@ BackupPlan planBackup(const UninstallState& state, RegistryReader& registry, Fil
     NotedFileSystem notedFs(plannedFs, plan);
     UninstallState copy = state;
     UnseenProgress progress;
-    try {
-        uninstall(copy, notedRegistry, notedFs, shell, list, progress, blocked, nullptr);
-    } catch (const Error&) {
-        // The run would stop at the same place, and what it changed up to
-        // there is noted: the backup holds that much, which is all it takes.
-    }
+    // A plan that stopped is no plan: the run, asked the same questions a
+    // moment later, may get further, and what it then changed the backup
+    // would not hold. The run stops here instead, with nothing changed.
+    uninstall(copy, notedRegistry, notedFs, shell, list, progress, blocked, nullptr);
     // Deepest first in the run; a restore makes parents first.
     std::sort(plan.folders.begin(), plan.folders.end(), [](const auto& a, const auto& b) {
         return a.root != b.root ? a.root < b.root : a.relative.size() < b.relative.size();

@@ -75,7 +75,9 @@ struct BackupPlan {
 // What the run would change, found by running it through the preview's
 // planned ports over the reading halves of `registry` and `fs`, on copies of
 // the state and of the rows: nothing changes. `blocked` answers as it will in
-// the run (a run nobody attends leaves a file in use to the restart).
+// the run (a run nobody attends leaves a file in use to the restart). Throws
+// the run's own Error when the planned run stops: the real one must not then
+// start, since it might get further than the backup holds.
 BackupPlan planBackup(const UninstallState& state, RegistryReader& registry, FileSystemReader& fs,
                       Shell& shell, FileList& list, BlockedFiles* blocked);
 

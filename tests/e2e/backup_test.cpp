@@ -126,6 +126,20 @@ TEST_F(Backup, QuietRunCopiesEverythingItRemovesFirst) {
               0u);
 }
 
+TEST_F(Backup, WindowRunWritesItBeforeTheRemoval) {
+    buildInstall();
+    createFolder(backups);
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(L"\"/backup:" + backups + L"\" " + app, report), 0)
+        << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    const std::vector<std::wstring> made = subFolders(backups);
+    ASSERT_EQ(made.size(), 1u);
+    const std::wstring folder = backups + L"\\" + made[0];
+    EXPECT_EQ(readFile(folder + L"\\files\\0\\Sub\\deep.txt"), "deep contents");
+    EXPECT_NE(readFile(folder + L"\\manifest.txt").find("File: 0 data.dat\r\n"), std::string::npos);
+}
+
 TEST_F(Backup, FolderItMayNotUseChangesNothing) {
     buildInstall();
     expectRefusedUnchanged(installDir, 1622);

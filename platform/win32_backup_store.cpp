@@ -129,50 +129,54 @@ void Win32BackupStore::create(const std::string& name) {
         fail("create the backup folder", "", error);
 }
 
-FileHandle Win32BackupStore::parentOf(const std::string& relative, std::wstring& last) {
+HANDLE Win32BackupStore::parentOf(const std::string& relative, std::wstring& last) {
     const std::wstring wide = text::toWide(relative);
+    const std::size_t split = wide.find_last_of(L'\\');
+    last = split == std::wstring::npos ? wide : wide.substr(split + 1);
+    if (split == std::wstring::npos)
+        return backup_.get();
+    const std::wstring folder = wide.substr(0, split);
+    if (lastHeld_ && folder == lastFolder_)
+        return lastHeld_.get();
+    lastHeld_.reset();
     FileHandle held;
     HANDLE at = backup_.get();
     std::size_t begin = 0;
-    for (std::size_t end = wide.find(L'\\'); end != std::wstring::npos;
-         end = wide.find(L'\\', begin)) {
+    while (begin <= folder.size()) {
+        std::size_t end = folder.find(L'\\', begin);
+        if (end == std::wstring::npos)
+            end = folder.size();
         FileHandle step;
-        const DWORD error = openRelative(at, wide.substr(begin, end - begin), folderAccess,
+        const DWORD error = openRelative(at, folder.substr(begin, end - begin), folderAccess,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nt::openExisting,
                                          nt::directoryOnly, step);
         if (error != ERROR_SUCCESS)
-            fail("open the backup folder", text::fromWide(wide.substr(0, end)), error);
+            fail("open the backup folder", text::fromWide(folder.substr(0, end)), error);
         held = std::move(step);
         at = held.get();
         begin = end + 1;
     }
-    last = wide.substr(begin);
-    if (!held) {
-        HANDLE copy = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), backup_.get(), GetCurrentProcess(), &copy, 0,
-                             FALSE, DUPLICATE_SAME_ACCESS))
-            fail("open the backup folder", "", GetLastError());
-        held.reset(copy);
-    }
-    return held;
+    lastFolder_ = folder;
+    lastHeld_ = std::move(held);
+    return lastHeld_.get();
 }
 
 void Win32BackupStore::makeFolder(const std::string& relative) {
     std::wstring last;
-    const FileHandle parent = parentOf(relative, last);
+    const HANDLE parent = parentOf(relative, last);
     FileHandle made;
-    const DWORD error = openRelative(parent.get(), last, folderAccess, FILE_SHARE_READ,
-                                     nt::createNew, nt::directoryOnly, made);
+    const DWORD error = openRelative(parent, last, folderAccess, FILE_SHARE_READ, nt::createNew,
+                                     nt::directoryOnly, made);
     if (error != ERROR_SUCCESS)
         fail("create the backup folder", relative, error);
 }
 
 FileHandle Win32BackupStore::createFile(const std::string& relative) {
     std::wstring last;
-    const FileHandle parent = parentOf(relative, last);
+    const HANDLE parent = parentOf(relative, last);
     FileHandle file;
-    const DWORD error = openRelative(parent.get(), last, FILE_GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
-                                     0, nt::createNew, nt::fileOnly, file);
+    const DWORD error = openRelative(parent, last, FILE_GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0,
+                                     nt::createNew, nt::fileOnly, file);
     if (error != ERROR_SUCCESS)
         fail("create the backup file", relative, error);
     return file;
@@ -191,15 +195,19 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
     if (!GetFileInformationByHandleEx(from.get(), FileBasicInfo, &info, sizeof info))
         throw Error("back up", source, failureText("read the times of", source, GetLastError()));
     const FileHandle to = createFile(relative);
-    std::vector<char> buffer(1 << 20);
+    // One buffer for every copy: most files are small, and a new one each
+    // time would be filled with zeros as often as there are files.
+    if (buffer_.empty())
+        buffer_.resize(1 << 20);
     while (true) {
         DWORD got = 0;
-        if (!ReadFile(from.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+        if (!ReadFile(from.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got,
+                      nullptr))
             throw Error("back up", source, failureText("read", source, GetLastError()));
         if (got == 0)
             break;
         DWORD written = 0;
-        if (!WriteFile(to.get(), buffer.data(), got, &written, nullptr) || written != got)
+        if (!WriteFile(to.get(), buffer_.data(), got, &written, nullptr) || written != got)
             fail("write the backup file", relative, GetLastError());
     }
     // The attributes last: a read-only copy takes no more writes.

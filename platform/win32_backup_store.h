@@ -4,6 +4,7 @@
 #include "platform/handles.h"
 
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -32,8 +33,9 @@ public:
 private:
     // A new file at `relative` below the run's folder, open for writing.
     FileHandle createFile(const std::string& relative);
-    // The held folder that holds `relative`, and the last step's name.
-    FileHandle parentOf(const std::string& relative, std::wstring& last);
+    // The held folder that holds `relative`, and the last step's name. The
+    // copies come folder by folder, so the last folder reached is kept.
+    HANDLE parentOf(const std::string& relative, std::wstring& last);
     [[noreturn]] void fail(const char* operation, const std::string& relative, DWORD code) const;
 
     std::string asked_;
@@ -41,6 +43,9 @@ private:
     std::string name_;
     FileHandle folder_;
     FileHandle backup_;
+    std::wstring lastFolder_;
+    FileHandle lastHeld_;
+    std::vector<char> buffer_;
 };
 
 } // namespace uninst

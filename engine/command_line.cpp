@@ -57,10 +57,19 @@ std::string readOption(std::string_view written, Options& options) {
             options.help = true;
         return {};
     }
-    if (name == "keep" || name == "log") {
+    if (name == "keep" || name == "log" || name == "backup") {
         if (!value || value->empty())
             return "The option " + shown + " needs a value: " + shown + ":" +
-                   (name == "keep" ? "PATTERN" : "FILE") + ".";
+                   (name == "keep"  ? "PATTERN"
+                    : name == "log" ? "FILE"
+                                    : "FOLDER") +
+                   ".";
+        if (name == "backup") {
+            if (options.backupFolder)
+                return "The option /backup is given twice; one backup folder only.";
+            options.backupFolder = std::move(value);
+            return {};
+        }
         if (name == "log") {
             if (options.logFile)
                 return "The option /log is given twice; one log file only.";
@@ -235,6 +244,8 @@ std::string usageText() {
            "  /keep:PATTERN   Keep the files whose path below the install folder matches "
            "PATTERN (* any characters, \\ included; ? one character). May be repeated.\n"
            "  /log:FILE       Append a log of the run to FILE.\n"
+           "  /backup:FOLDER  Before anything changes, copy into a new folder below FOLDER "
+           "everything the run removes.\n"
            "  /preview        Change nothing; write what a quiet run would do.\n"
            "  /list [APPNAME] Change nothing; write, as CSV, each registered application (or "
            "APPNAME alone) and whether a quiet run would remove it. With APPNAME it ends 0 "

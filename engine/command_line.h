@@ -49,6 +49,9 @@ struct Options {
     bool list = false;    // the inventory, or one application's record: changes nothing
     std::vector<KeepPattern> keep;
     std::optional<std::string> logFile;
+    // The folder below which the run's backup is written before anything
+    // changes.
+    std::optional<std::string> backupFolder;
     std::string appName;
 
     // Nobody is there to answer a message box.

@@ -4,9 +4,11 @@
 #include "engine/exit_codes.h"
 #include "engine/system_paths.h"
 #include "engine/unattended.h"
+#include "uninst_version.h"
 
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,9 +35,9 @@ template <typename Step> bool reported(const RunReport& report, Step step) {
 } // namespace
 
 Session::Session(const Options& options, Registry& registry, FileSystem& fs, Shell& shell,
-                 RunLog* log, StepObserver* observer)
-    : options_(options), names_(fs), shell_(shell), log_(log), observer_(observer),
-      report_(log, options.preview),
+                 RunLog* log, StepObserver* observer, BackupStore* backup)
+    : options_(options), realRegistry_(registry), names_(fs), shell_(shell), log_(log),
+      observer_(observer), backup_(backup), report_(log, options.preview),
       registry_(options.preview ? plannedRegistry_.emplace(registry) : registry, report_),
       fs_(options.preview ? plannedFs_.emplace(fs) : fs, report_) {}
 
@@ -49,35 +51,87 @@ int Session::startFailureCode() const {
     return state_.cmdline.empty() ? exitBadCommandLine : exitNotRegistered;
 }
 
+std::optional<std::string> Session::removedFolderHolding(const std::string& path) const {
+    std::vector<std::string> folders{state_.installdir, startMenuRoot};
+    for (std::string& folder : shell_.programsFolders())
+        folders.push_back(std::move(folder));
+    const std::string folded = names_.foldCase(path);
+    for (const std::string& folder : folders) {
+        std::string inside = names_.foldCase(folder);
+        if (inside.empty())
+            continue;
+        if (inside.back() != '\\')
+            inside.push_back('\\');
+        std::string self = folded;
+        if (self.empty() || self.back() != '\\')
+            self.push_back('\\');
+        if (self.size() < inside.size() || self.compare(0, inside.size(), inside) != 0)
+            continue;
+        return folder;
+    }
+    return std::nullopt;
+}
+
 void Session::admitLog() {
     if (log_ == nullptr)
         return;
     const std::string path = log_->filePath();
     if (!path.empty()) {
-        std::vector<std::string> folders{state_.installdir, startMenuRoot};
-        for (std::string& folder : shell_.programsFolders())
-            folders.push_back(std::move(folder));
-        const std::string folded = names_.foldCase(path);
-        for (const std::string& folder : folders) {
-            std::string inside = names_.foldCase(folder);
-            if (inside.empty())
-                continue;
-            if (inside.back() != '\\')
-                inside.push_back('\\');
-            if (folded.size() <= inside.size() || folded.compare(0, inside.size(), inside) != 0)
-                continue;
+        if (const std::optional<std::string> folder = removedFolderHolding(path)) {
             log_->refuse();
             throw Error(
                 "use the log file", path,
                 "Cannot use the log file " + path + ": it lies in " +
-                    (folder == state_.installdir ? "the application's install folder "
-                                                 : "the start-menu folder ") +
-                    folder +
+                    (*folder == state_.installdir ? "the application's install folder "
+                                                  : "the start-menu folder ") +
+                    *folder +
                     ", whose files the run removes. Name a log file outside it. Nothing has "
                     "been removed.");
         }
     }
     log_->open();
+}
+
+void Session::admitBackup() const {
+    if (backup_ == nullptr)
+        return;
+    const std::string path = backup_->folderPath();
+    if (const std::optional<std::string> folder = removedFolderHolding(path))
+        throw Error("use the backup folder", path,
+                    "Cannot write the backup below " + path + ": it lies in " +
+                        (*folder == state_.installdir ? "the application's install folder "
+                                                      : "the start-menu folder ") +
+                        *folder +
+                        ", whose files the run removes. Name a backup folder outside it. "
+                        "Nothing has been removed.");
+}
+
+void Session::backUp(FileList& list) {
+    if (backup_ == nullptr)
+        return;
+    admitBackup();
+    // Files in use are taken as the restart would take them: the backup then
+    // holds them whatever the user answers later.
+    DeleteAtRestartWhenInUse atRestart;
+    const BackupPlan plan = planBackup(state_, realRegistry_, names_, shell_, list, &atRestart);
+    if (options_.preview) {
+        report_.action("Write backup below " + backup_->folderPath() + ": " +
+                       std::to_string(plan.files.size()) + " files, " +
+                       std::to_string(plan.keys.size()) + " registry keys, " +
+                       std::to_string(plan.counts.size()) + " counts, " +
+                       std::to_string(backupSize(plan, *backup_)) + " bytes");
+        return;
+    }
+    std::string written;
+    try {
+        written = writeBackup(plan, *backup_, state_.cmdline, UNINST_VERSION);
+    } catch (const Error& error) {
+        throw Error("write the backup", backup_->folderPath(),
+                    std::string("The backup could not be written whole, so nothing has been "
+                                "removed: ") +
+                        error.what());
+    }
+    report_.action("Write backup: " + written);
 }
 
 void Session::reportStartUp() const {
@@ -109,6 +163,7 @@ UninstallEnd Session::uninstall(FileList& list, Progress& progress, BlockedFiles
         }
     }
     BlockedFiles* const blocked = options_.unattended() ? &atRestart_ : ask;
+    backUp(list);
     const UninstallEnd end =
         uninst::uninstall(state_, registry_, fs_, shell_, list, progress, blocked, observer_);
     if (end == UninstallEnd::restartNeeded)
@@ -123,6 +178,12 @@ int Session::runWithoutWindow() {
         return startFailureCode();
     try {
         admitLog();
+    } catch (const Error& error) {
+        report_.error(error.what());
+        return exitLogFailed;
+    }
+    try {
+        admitBackup();
     } catch (const Error& error) {
         report_.error(error.what());
         return exitLogFailed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/backup.h"
 #include "engine/command_line.h"
 #include "engine/filesystem.h"
 #include "engine/keep_patterns.h"
@@ -30,7 +31,7 @@ namespace uninst {
 class Session {
 public:
     Session(const Options& options, Registry& registry, FileSystem& fs, Shell& shell,
-            RunLog* log = nullptr, StepObserver* observer = nullptr);
+            RunLog* log = nullptr, StepObserver* observer = nullptr, BackupStore* backup = nullptr);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -56,6 +57,11 @@ public:
     // exitLogFailed.
     void admitLog();
 
+    // With options.backupFolder, once start-up knows the install folder: a
+    // backup folder inside the install folder or a start-menu folder is
+    // refused like the log (exitLogFailed), for the same reasons.
+    void admitBackup() const;
+
     // Tells the log what start-up found: the install folder, and each other
     // application's folder inside it, which the run leaves as it is.
     void reportStartUp() const;
@@ -67,8 +73,10 @@ public:
     void keepRows(FileList& list);
 
     // The uninstall, with the log told first which files stay and why (a
-    // pattern, or the user's mark). A run nobody attends leaves a file in use
-    // to the next restart; otherwise `ask` is asked (without it, such a file
+    // pattern, or the user's mark). With a backup store, the backup is
+    // written whole before the first change (in a preview, only named with
+    // its size); when it cannot be, this throws and nothing has changed. A run nobody attends
+    // leaves a file in use to the next restart; otherwise `ask` is asked (without it, such a file
     // throws).
     UninstallEnd uninstall(FileList& list, Progress& progress, BlockedFiles* ask = nullptr);
 
@@ -78,11 +86,17 @@ public:
     int runWithoutWindow();
 
 private:
+    // The start-menu folder or install folder `path` lies in, if any.
+    std::optional<std::string> removedFolderHolding(const std::string& path) const;
+    void backUp(FileList& list);
+
     Options options_;
+    Registry& realRegistry_;
     FileSystem& names_;
     Shell& shell_;
     RunLog* log_;
     StepObserver* observer_;
+    BackupStore* backup_;
     RunReport report_;
     std::optional<PlannedRegistry> plannedRegistry_;
     std::optional<PlannedFileSystem> plannedFs_;

@@ -1,6 +1,7 @@
 #include "platform/win32_run_log.h"
 
 #include "engine/error.h"
+#include "platform/relative_open.h"
 #include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
 
@@ -10,6 +11,8 @@ namespace uninst {
 
 namespace {
 
+using namespace nt;
+
 void writeLine(HANDLE output, std::string_view line) {
     std::string bytes(line);
     bytes.append("\r\n");
@@ -17,104 +20,6 @@ void writeLine(HANDLE output, std::string_view line) {
     // run, and stopping the run half-way over it would leave more behind.
     DWORD written = 0;
     WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-std::wstring withoutLongPrefix(std::wstring_view path) {
-    constexpr std::wstring_view prefix = L"\\\\?\\";
-    if (path.substr(0, prefix.size()) != prefix)
-        return std::wstring(path);
-    path.remove_prefix(prefix.size());
-    if (path.substr(0, 4) == L"UNC\\")
-        return L"\\\\" + std::wstring(path.substr(4));
-    return std::wstring(path);
-}
-
-// The system's name for what `handle` holds, every link resolved; empty when
-// it cannot say (Wine 8 fails past 260 characters).
-std::wstring finalName(HANDLE handle) {
-    std::wstring name(MAX_PATH * 4, L'\0');
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
-                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= name.size())
-        return {};
-    name.resize(length);
-    name = withoutLongPrefix(name);
-    while (name.size() > 3 && name.back() == L'\\')
-        name.pop_back();
-    return name;
-}
-
-bool isLinkHandle(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO info{};
-    return !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) ||
-           (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-struct UnicodeText {
-    USHORT length;
-    USHORT maximumLength;
-    PWSTR text;
-};
-struct ObjectAttributes {
-    ULONG length;
-    HANDLE root;
-    UnicodeText* name;
-    ULONG attributes;
-    void* descriptor;
-    void* quality;
-};
-struct IoStatus {
-    union {
-        LONG status;
-        void* pointer;
-    };
-    ULONG_PTR information;
-};
-
-constexpr ULONG caseInsensitive = 0x40;
-constexpr ULONG openExisting = 1; // FILE_OPEN
-constexpr ULONG openOrCreate = 3; // FILE_OPEN_IF
-constexpr ULONG_PTR created = 2;  // FILE_CREATED
-constexpr ULONG directoryOnly = 0x1;
-constexpr ULONG synchronousIo = 0x20;
-constexpr ULONG fileOnly = 0x40;
-constexpr ULONG openTheLinkItself = 0x00200000;
-
-// NtCreateFile on `name` inside the folder `root`: one step, no link
-// followed. The handle is empty on failure, with the system's error code.
-DWORD openRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                   ULONG disposition, ULONG options, FileHandle& out,
-                   ULONG_PTR* information = nullptr) {
-    using CreateFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
-                                     LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
-    using StatusToError = ULONG(WINAPI*)(LONG);
-    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    static const auto create = reinterpret_cast<CreateFile>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-    static const auto toError = reinterpret_cast<StatusToError>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-    out.reset();
-    if (create == nullptr || toError == nullptr)
-        return ERROR_PROC_NOT_FOUND;
-    if (name.size() * sizeof(wchar_t) > 0xFFF0)
-        return ERROR_FILENAME_EXCED_RANGE;
-    std::wstring text = name;
-    UnicodeText unicode{static_cast<USHORT>(text.size() * sizeof(wchar_t)),
-                        static_cast<USHORT>(text.size() * sizeof(wchar_t)), text.data()};
-    ObjectAttributes attributes{sizeof(ObjectAttributes), root,    &unicode,
-                                caseInsensitive,          nullptr, nullptr};
-    IoStatus status{};
-    HANDLE handle = nullptr;
-    const LONG result =
-        create(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-               share, disposition, options | synchronousIo | openTheLinkItself, nullptr, 0);
-    if (result < 0)
-        return toError(result);
-    out.reset(handle);
-    if (information != nullptr)
-        *information = status.information;
-    return ERROR_SUCCESS;
 }
 
 std::string cannotOpen(const std::string& path, std::string_view why) {

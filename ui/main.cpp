@@ -4,6 +4,7 @@
 #include "engine/session.h"
 #include "platform/system_library.h"
 #include "platform/text_encoding.h"
+#include "platform/win32_backup_store.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
 #include "platform/win32_run_log.h"
@@ -163,10 +164,21 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         return exitAlreadyRunning;
     }
 
+    // The backup's folder is reached and held before anything is read, so
+    // that a folder through a link is refused before the run starts.
+    std::optional<Win32BackupStore> backup;
+    if (options.backupFolder) {
+        try {
+            backup.emplace(*options.backupFolder);
+        } catch (const Error& error) {
+            showErrorReport(nullptr, error.what());
+            return exitLogFailed;
+        }
+    }
     Win32Registry registry;
     Win32FileSystem fs;
     Win32Shell shell;
-    Session session(options, registry, fs, shell, log);
+    Session session(options, registry, fs, shell, log, nullptr, backup ? &*backup : nullptr);
     if (options.windowless())
         return session.runWithoutWindow();
     uninstallfrm window(session);

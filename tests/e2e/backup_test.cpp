@@ -1,0 +1,167 @@
+// A run with /backup: everything it removes is copied out before the first
+// change, and a backup folder it may not use changes nothing.
+#include "tests/e2e/scenarios.h"
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+namespace {
+
+const std::wstring backups = L"C:\\E2E Backups";
+const std::wstring backupLink = L"C:\\E2E Backups Link";
+
+std::vector<std::wstring> subFolders(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." &&
+            name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+struct Stamp {
+    DWORD attributes = 0;
+    FILETIME written{};
+    FILETIME createdAt{};
+};
+
+Stamp stampOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    Stamp stamp;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        stamp.attributes = data.dwFileAttributes;
+        stamp.written = data.ftLastWriteTime;
+        stamp.createdAt = data.ftCreationTime;
+    }
+    return stamp;
+}
+
+bool sameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+class Backup : public Scenario {
+protected:
+    void cleanUpOwn() override {
+        removeLink(backupLink);
+        removeTree(backups);
+    }
+
+    // The small install with a data file that is hidden and dated 2001, a
+    // sub-folder, and the shared counts.
+    static void buildInstall() {
+        buildSmallInstall({L"data.dat"});
+        createFolder(installDir + L"\\Sub");
+        createFile(installDir + L"\\Sub\\deep.txt", "deep contents");
+        createFile(installDir + L"\\data.dat", std::string("binary\0\xff\r\n", 10));
+        HANDLE file = CreateFileW((installDir + L"\\data.dat").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        FILETIME old{0x2A4B6000u, 0x01C0A8B2u};
+        ASSERT_TRUE(SetFileTime(file, &old, &old, &old));
+        CloseHandle(file);
+        ASSERT_TRUE(SetFileAttributesW((installDir + L"\\data.dat").c_str(),
+                                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+        writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
+                              "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
+        registerWithSharedCounts();
+    }
+
+    // A run that must be refused: the world stays as it was.
+    static void expectRefusedUnchanged(const std::wstring& folder, long expected) {
+        const long code = Uninstaller(L"/quiet \"/backup:" + folder + L"\" " + app).exitStatus();
+        EXPECT_EQ(code, expected) << narrow(folder);
+        EXPECT_TRUE(fileExists(installDir + L"\\data.dat"));
+        EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
+        EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+        EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]).value_or(0), 3u);
+    }
+};
+
+TEST_F(Backup, QuietRunCopiesEverythingItRemovesFirst) {
+    buildInstall();
+    const Stamp before = stampOf(installDir + L"\\data.dat");
+    createFolder(backups);
+    EXPECT_EQ(Uninstaller(L"/quiet \"/backup:" + backups + L"\" " + app).exitStatus(), 0);
+    EXPECT_FALSE(folderExists(installDir));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]).value_or(0), 2u);
+
+    const std::vector<std::wstring> made = subFolders(backups);
+    ASSERT_EQ(made.size(), 1u);
+    const std::wstring folder = backups + L"\\" + made[0];
+    EXPECT_NE(made[0].find(L"e2eapp.exe"), std::wstring::npos) << narrow(made[0]);
+
+    const std::wstring copy = folder + L"\\files\\0\\data.dat";
+    EXPECT_EQ(readFile(copy), std::string("binary\0\xff\r\n", 10));
+    const Stamp after = stampOf(copy);
+    EXPECT_EQ(after.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(sameTime(after.written, before.written));
+    EXPECT_TRUE(sameTime(after.createdAt, before.createdAt));
+    EXPECT_EQ(readFile(folder + L"\\files\\0\\Sub\\deep.txt"), "deep contents");
+    EXPECT_TRUE(fileExists(folder + L"\\files\\0\\e2eapp.exe"));
+    EXPECT_TRUE(fileExists(folder + L"\\files\\0\\ST6UNST.LOG"));
+
+    const std::string manifest = readFile(folder + L"\\manifest.txt");
+    for (const std::string part :
+         {"Application: e2eapp.exe\r\n",
+          "Machine: ", "Program version: ", "Root 0: C:\\Program Files\\E2E App\r\n",
+          "File: 0 data.dat\r\n", "File: 0 Sub\\deep.txt\r\n", "Folder: 0 Sub\r\n",
+          "Key: HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+          "Paths\\e2eapp.exe\r\n",
+          "Count: 3 -> 2 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+          "SharedDLLs | C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\r\n",
+          "End of backup: "})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part << "\n" << manifest;
+    EXPECT_EQ(readFile(folder + L"\\registry.txt").rfind("uninstall.exe registry backup 1\r\n", 0),
+              0u);
+}
+
+TEST_F(Backup, WindowRunWritesItBeforeTheRemoval) {
+    buildInstall();
+    createFolder(backups);
+    std::wstring report;
+    EXPECT_EQ(uninstallEverything(L"\"/backup:" + backups + L"\" " + app, report), 0)
+        << narrow(report);
+    EXPECT_FALSE(folderExists(installDir));
+    const std::vector<std::wstring> made = subFolders(backups);
+    ASSERT_EQ(made.size(), 1u);
+    const std::wstring folder = backups + L"\\" + made[0];
+    EXPECT_EQ(readFile(folder + L"\\files\\0\\Sub\\deep.txt"), "deep contents");
+    EXPECT_NE(readFile(folder + L"\\manifest.txt").find("File: 0 data.dat\r\n"), std::string::npos);
+}
+
+TEST_F(Backup, FolderItMayNotUseChangesNothing) {
+    buildInstall();
+    expectRefusedUnchanged(installDir, 1622);
+    expectRefusedUnchanged(installDir + L"\\Sub", 1622);
+    expectRefusedUnchanged(startMenuRoot + group, 1622);
+    expectRefusedUnchanged(L"C:\\E2E No Such Folder", 1622);
+    createFolder(linkTarget);
+    if (!createFolderLink(backupLink, linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    expectRefusedUnchanged(backupLink, 1622);
+    expectRefusedUnchanged(backupLink + L"\\below", 1622);
+    EXPECT_TRUE(subFolders(linkTarget).empty());
+}
+
+TEST_F(Backup, PreviewWritesNoBackup) {
+    buildInstall();
+    createFolder(backups);
+    EXPECT_EQ(Uninstaller(L"/preview \"/backup:" + backups + L"\" " + app).exitStatus(), 0);
+    EXPECT_TRUE(subFolders(backups).empty());
+    EXPECT_TRUE(fileExists(installDir + L"\\data.dat"));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+}
+
+} // namespace
+} // namespace e2e

@@ -56,6 +56,9 @@ public:
             note(path, true);
         return removed;
     }
+    std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
+        return removeEachEmptyInTurn(*this, paths);
+    }
 
 private:
     void note(const std::string& path, bool folder) {

@@ -2,6 +2,7 @@
 
 #include "engine/error.h"
 #include "engine/exit_codes.h"
+#include "engine/path_safety.h"
 #include "engine/system_paths.h"
 #include "engine/unattended.h"
 #include "uninst_version.h"
@@ -55,19 +56,40 @@ std::optional<std::string> Session::removedFolderHolding(const std::string& path
     std::vector<std::string> folders{state_.installdir, startMenuRoot};
     for (std::string& folder : shell_.programsFolders())
         folders.push_back(std::move(folder));
-    const std::string folded = names_.foldCase(path);
-    for (const std::string& folder : folders) {
+    // A registration written with short (8.3) steps, "C:\PROGRA~1\MYAPP",
+    // names the folder a log or backup path spells in full, and the other
+    // way round: each side is also taken as the system names it. The path
+    // itself may not exist yet, its folder does.
+    std::vector<std::string> forms{path};
+    if (std::optional<std::string> named = shell_.finalFolder(path))
+        forms.push_back(std::move(*named));
+    if (const std::string parent = parentBelowDrive(path); !parent.empty()) {
+        if (std::optional<std::string> named = shell_.finalFolder(parent))
+            forms.push_back(*named + path.substr(parent.size()));
+    }
+    const auto holds = [&](const std::string& folder, const std::string& form) {
         std::string inside = names_.foldCase(folder);
         if (inside.empty())
-            continue;
+            return false;
         if (inside.back() != '\\')
             inside.push_back('\\');
-        std::string self = folded;
+        std::string self = names_.foldCase(form);
         if (self.empty() || self.back() != '\\')
             self.push_back('\\');
-        if (self.size() < inside.size() || self.compare(0, inside.size(), inside) != 0)
-            continue;
-        return folder;
+        return self.size() >= inside.size() && self.compare(0, inside.size(), inside) == 0;
+    };
+    for (const std::string& folder : folders) {
+        std::vector<std::string> named{folder};
+        if (!folder.empty()) {
+            if (std::optional<std::string> final = shell_.finalFolder(folder))
+                named.push_back(std::move(*final));
+        }
+        for (const std::string& side : named) {
+            for (const std::string& form : forms) {
+                if (holds(side, form))
+                    return folder;
+            }
+        }
     }
     return std::nullopt;
 }

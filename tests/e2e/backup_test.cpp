@@ -146,6 +146,17 @@ TEST_F(Backup, FolderItMayNotUseChangesNothing) {
     expectRefusedUnchanged(installDir + L"\\Sub", 1622);
     expectRefusedUnchanged(startMenuRoot + group, 1622);
     expectRefusedUnchanged(L"C:\\E2E No Such Folder", 1622);
+    // An old setup registers the folder with short (8.3) steps; the backup
+    // named in full is still inside it, and so the other way round.
+    wchar_t shortName[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(installDir.c_str(), shortName, MAX_PATH);
+    const std::wstring shortDir(shortName, length < MAX_PATH ? length : 0);
+    if (!shortDir.empty() && shortDir != installDir) {
+        registerApp(app, shortDir + L"\\" + app);
+        expectRefusedUnchanged(installDir + L"\\Sub", 1622);
+        registerApp(app, installDir + L"\\" + app);
+        expectRefusedUnchanged(shortDir + L"\\Sub", 1622);
+    }
     createFolder(linkTarget);
     if (!createFolderLink(backupLink, linkTarget))
         GTEST_SKIP() << "this system cannot make a directory link for the test";

@@ -6,6 +6,7 @@
 #include "engine/exit_codes.h"
 #include "engine/session.h"
 #include "tests/support/memory_backup_store.h"
+#include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
@@ -191,6 +192,25 @@ TEST(Backup, FolderInsideWhatTheRunRemovesIsRefused) {
         EXPECT_EQ(store.writes, 0) << folder;
         EXPECT_EQ(w.fs.snapshot("C:\\"), filesBefore) << folder;
         EXPECT_EQ(snapshotLines(w.registry), keysBefore) << folder;
+        EXPECT_TRUE(log.has("Cannot write the backup below " + folder + ": it lies in "))
+            << ::testing::PrintToString(log.lines);
+    }
+    // A folder named with short (8.3) steps is the folder it stands for: an
+    // old setup registers "C:\PROGRA~1\MYAPP", a script names the backup in
+    // full, or the other way round.
+    {
+        SampleWorld w;
+        MemoryShell shell(w.fs);
+        const std::string folder = "C:\\PROGRA~1\\MYAPP\\Backups";
+        shell.setFinalFolder(folder, sample::installdir + "\\Backups");
+        const std::vector<std::string> filesBefore = w.fs.snapshot("C:\\");
+        MemoryBackupStore store(w.fs, folder);
+        Lines log;
+        EXPECT_EQ(Session(quietWithBackup(folder), w.registry, w.fs, shell, &log, nullptr, &store)
+                      .runWithoutWindow(),
+                  exitLogFailed);
+        EXPECT_EQ(store.writes, 0);
+        EXPECT_EQ(w.fs.snapshot("C:\\"), filesBefore);
         EXPECT_TRUE(log.has("Cannot write the backup below " + folder + ": it lies in "))
             << ::testing::PrintToString(log.lines);
     }

@@ -291,6 +291,19 @@ TEST(QuietRun, LogInsideWhatTheRunRemovesIsRefusedBeforeAnythingChanges) {
         EXPECT_EQ(snapshot(w).files, before.files);
         EXPECT_EQ(snapshot(w).registry, before.registry);
     }
+    // A folder with short (8.3) steps is the folder it stands for; the log
+    // file itself is not there yet, its folder is.
+    {
+        SampleWorld w;
+        MemoryShell shell(w.fs);
+        shell.setFinalFolder("C:\\PROGRA~1\\MYAPP", sample::installdir);
+        const World before = snapshot(w);
+        FileLog log("C:\\PROGRA~1\\MYAPP\\u.log");
+        EXPECT_EQ(Session(quietWith({}), w.registry, w.fs, shell, &log).runWithoutWindow(),
+                  exitLogFailed);
+        EXPECT_TRUE(log.refused);
+        EXPECT_EQ(snapshot(w).files, before.files);
+    }
     // Beside the install folder is outside it.
     SampleWorld w;
     FileLog log("C:\\Program Files\\MyApp.log");

@@ -6,6 +6,7 @@
 #include "engine/exit_codes.h"
 #include "engine/installlog.h"
 #include "engine/ports.h"
+#include "engine/preflight.h"
 #include "engine/registration.h"
 #include "engine/removal.h"
 #include "engine/run.h"
@@ -38,6 +39,9 @@ public:
         inner_.setRemovalRoots(roots);
     }
     DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        return inner_.checkDeletes(paths);
+    }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
 
     std::uint64_t bytesOf(const std::string& file) const {
@@ -169,10 +173,17 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
         if (sameAsciiCase(file, installLog))
             record.installLog = true;
     }
-    // The same two reads that a quiet run makes before it changes anything:
-    // which files go, the install log among them, and what the log says.
+    // What a quiet run asks before it changes anything: which files go, the
+    // install log among them, whether each can go (a read-only file stops
+    // the run, one in use waits for the restart), and what the log says.
     try {
-        filesToDelete(state, rows);
+        const std::vector<std::string> files = filesToDelete(state, rows);
+        std::vector<std::string> roots{state.installdir, startMenuRoot};
+        for (std::string& folder : shell_->programsFolders())
+            roots.push_back(std::move(folder));
+        fs_.setRemovalRoots(roots);
+        DeleteAtRestartWhenInUse atRestart;
+        preflight(state, fs_, files, &atRestart);
         UnseenProgress progress;
         readlog(state, fs_, state.installdir, progress);
         record.state = ApplicationState::removable;

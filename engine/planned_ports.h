@@ -38,8 +38,11 @@ public:
         return gone(path) ? DeleteCheck{Deletable::missing, {}} : reader().checkDelete(path);
     }
     // One file at a time through checkDelete, so that what the preview has
-    // planned away answers missing.
+    // planned away answers missing; whole while nothing is, as the
+    // inventory asks of every application's files.
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        if (removed_.empty())
+            return reader().checkDeletes(paths);
         return FileSystemReader::checkDeletes(paths);
     }
     // Through the planned listings: what the preview removed is gone.

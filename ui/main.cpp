@@ -84,7 +84,10 @@ int listInstalled(const uninst::Options& options) {
             }
         }
         Win32Registry registry;
-        Win32FileSystem fs;
+        // Every file is asked whether it can go, as the run asks, and none is
+        // held open afterwards: the list deletes nothing, and the
+        // applications' own programs may want their files meanwhile.
+        Win32FileSystem fs(0);
         Win32Shell shell;
         ApplicationInventory inventory(registry, fs, shell);
         return listApplications(inventory, options.appName, file ? &*file : errors, errors);

@@ -123,6 +123,7 @@ protected:
             {L"e2elist-good.exe", "removable", 0},
             {L"e2elist-\u00fcbung.exe", "removable", 0},
             {L"e2elist-nolog.exe", "no install log", 1603},
+            {L"e2elist-readonly.exe", "refused", 1603},
             {L"e2elist-gone.exe", "folder missing", 1605},
             {L"e2elist-drive.exe", "refused", 1603},
             {L"e2elist-relative.exe", "refused", 1603},
@@ -149,6 +150,10 @@ protected:
         setString(uninstallKey + L"\\E2E List Good", L"DisplayVersion", L"1.2");
         setString(uninstallKey + L"\\E2E List Good", L"AppToUninstall", L"e2elist-good.exe");
         buildLogged(listRoot + L"\\\u00dcbung, neu", L"e2elist-\u00fcbung.exe");
+        // Setups copied files from read-only media as they were: the run
+        // cannot delete such a file and stops before any change.
+        buildLogged(listRoot + L"\\ReadOnly", L"e2elist-readonly.exe");
+        setReadOnly(listRoot + L"\\ReadOnly\\data.mdb", true);
         createFolder(listRoot + L"\\NoLog");
         createFile(listRoot + L"\\NoLog\\e2elist-nolog.exe");
         registerApp(L"e2elist-nolog.exe", listRoot + L"\\NoLog\\e2elist-nolog.exe");

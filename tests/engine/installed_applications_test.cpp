@@ -147,6 +147,20 @@ TEST(ApplicationList, EachStateAndItsReasonAreTheRunsOwn) {
              w.fs.addFile("C:\\Case\\ST6UNST.LOG", "");
          },
          ApplicationState::removable, exitRemoved},
+        {"a read-only file, which the run cannot delete", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) {
+             w.fs.addFile("C:\\Case\\case.exe", "MZ");
+             w.fs.addFile("C:\\Case\\ST6UNST.LOG", "");
+             w.fs.setReadOnly("C:\\Case\\case.exe");
+         },
+         ApplicationState::refused, exitRunFailed},
+        {"the install log in use, which cannot wait for the restart", "C:\\Case\\case.exe",
+         [](SampleWorld& w, MemoryShell&) {
+             w.fs.addFile("C:\\Case\\case.exe", "MZ");
+             w.fs.addFile("C:\\Case\\ST6UNST.LOG", "");
+             w.fs.setInUse("C:\\Case\\ST6UNST.LOG");
+         },
+         ApplicationState::refused, exitRunFailed},
         {"no install log", "C:\\Case\\case.exe",
          [](SampleWorld& w, MemoryShell&) { w.fs.addFile("C:\\Case\\case.exe", "MZ"); },
          ApplicationState::noInstallLog, exitRunFailed},
@@ -236,6 +250,9 @@ TEST(ApplicationList, RecordsAreCsvThatRoundTripsNamesAndPaths) {
     EXPECT_EQ(csvRecord({"a", "", "b c"}), "a,,b c");
     EXPECT_EQ(csvRecord({"x,y", "say \"hi\"", "two\r\nlines"}),
               "\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"");
+    // No guard for spreadsheets: a name changed by one could not be handed
+    // back to the program.
+    EXPECT_EQ(csvRecord({"=calc.exe", "+1", "-x", "@app.exe"}), "=calc.exe,+1,-x,@app.exe");
 
     SampleWorld w;
     const std::string folder = "C:\\Übung, \"neu\"";

@@ -219,6 +219,10 @@ ParsedCommandLine parseCommandLine(std::string_view text) {
     if (options.list && (options.passive || options.preview || !options.keep.empty()))
         parsed.error = "The option /list reads and changes nothing, so it takes neither "
                        "/passive, /preview nor /keep.";
+    // A script that asks for a backup counts on one being written.
+    else if (options.list && options.backupFolder)
+        parsed.error = "The option /list reads and changes nothing, so it writes no backup: leave "
+                       "out /backup.";
     else if (options.quiet && options.passive)
         parsed.error = "The options /quiet and /passive exclude each other.";
     else if (options.preview && options.passive)

@@ -258,7 +258,8 @@ TEST(CommandLine, ListTakesANameOrNoneAndRefusesWhatItCannotDo) {
     }
     for (const std::string text :
          {"/list /passive", "/list /preview myapp.exe", "/list /keep:*.mdb myapp.exe", "/list:all",
-          "myapp.exe /list", "/list myapp.exe /quiet"}) {
+          "myapp.exe /list", "/list myapp.exe /quiet", "/list /backup:D:\\Backups myapp.exe",
+          "/backup:D:\\Backups /LIST"}) {
         SCOPED_TRACE(text);
         const ParsedCommandLine parsed = parseCommandLine(text);
         EXPECT_NE(parsed.error, "");

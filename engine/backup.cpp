@@ -425,7 +425,9 @@ std::string writeBackup(const BackupPlan& plan, BackupStore& store, const std::s
                 std::to_string(plan.keys.size()) + " keys, " + std::to_string(plan.counts.size()) +
                 " counts\r\n";
     store.writeFile("manifest.txt", manifest);
-    return store.folderPath() + "\\" + name;
+    // A drive's root ("E:\\") already ends in its separator.
+    const std::string folder = store.folderPath();
+    return folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + name;
 }
 
 } // namespace uninst

@@ -19,6 +19,11 @@ const std::string_view linkRefusal =
     "it is a link, or a folder on its path is a link, and the run writes its backup only into "
     "a folder reached through no link.";
 
+// A write to a disk file that takes fewer bytes than it was given, and
+// succeeds, has met the end of the room on the disk (Wine answers a full
+// disk so); the code the system would have given leaves it unsaid.
+constexpr DWORD shortWrite = ERROR_DISK_FULL;
+
 std::string refusal(const std::string& folder, std::string_view why) {
     return "Cannot write the backup below " + folder + ": " + std::string(why) +
            " Nothing has been removed.";
@@ -115,8 +120,9 @@ std::uint64_t Win32BackupStore::fileSize(const std::string& source) {
 }
 
 void Win32BackupStore::fail(const char* operation, const std::string& relative, DWORD code) const {
-    const std::string path =
-        fullPath_ + "\\" + name_ + (relative.empty() ? std::string() : "\\" + relative);
+    const bool root = !fullPath_.empty() && fullPath_.back() == '\\';
+    const std::string path = fullPath_ + (root ? "" : "\\") + name_ +
+                             (relative.empty() ? std::string() : "\\" + relative);
     throw Error(operation, path, failureText(operation, path, code));
 }
 
@@ -207,8 +213,10 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
         if (got == 0)
             break;
         DWORD written = 0;
-        if (!WriteFile(to.get(), buffer_.data(), got, &written, nullptr) || written != got)
+        if (!WriteFile(to.get(), buffer_.data(), got, &written, nullptr))
             fail("write the backup file", relative, GetLastError());
+        if (written != got)
+            fail("write the backup file", relative, shortWrite);
     }
     // The attributes last: a read-only copy takes no more writes.
     info.ChangeTime.QuadPart = 0;
@@ -221,9 +229,10 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
 void Win32BackupStore::writeFile(const std::string& relative, const std::string& bytes) {
     const FileHandle to = createFile(relative);
     DWORD written = 0;
-    if (!WriteFile(to.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
+    if (!WriteFile(to.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
         fail("write the backup file", relative, GetLastError());
+    if (written != bytes.size())
+        fail("write the backup file", relative, shortWrite);
     if (!FlushFileBuffers(to.get()))
         fail("write the backup file", relative, GetLastError());
 }

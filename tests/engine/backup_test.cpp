@@ -136,6 +136,18 @@ TEST(Backup, HoldsEverythingTheRunRemoves) {
     EXPECT_EQ(*store.created, "PC-7 myapp.exe 2026-12-10 05-00-00");
     EXPECT_TRUE(log.has("Write backup: D:\\Backups\\PC-7 myapp.exe 2026-12-10 05-00-00"))
         << ::testing::PrintToString(log.lines);
+
+    // A drive's root holds the backup as any folder does, named with one
+    // separator.
+    SampleWorld root;
+    MemoryBackupStore atRoot(root.fs, "E:\\");
+    Lines rootLog;
+    EXPECT_EQ(Session(quietWithBackup("E:\\"), root.registry, root.fs, noShell(), &rootLog, nullptr,
+                      &atRoot)
+                  .runWithoutWindow(),
+              exitRemoved);
+    EXPECT_TRUE(rootLog.has("Write backup: E:\\PC-7 myapp.exe 2026-12-10 05-00-00"))
+        << ::testing::PrintToString(rootLog.lines);
 }
 
 // A backup that cannot be written whole, at whatever write it stops, leaves

@@ -165,6 +165,22 @@ TEST_F(Backup, FolderItMayNotUseChangesNothing) {
     EXPECT_TRUE(subFolders(linkTarget).empty());
 }
 
+// Another program holds a file with no sharing at all: the backup cannot
+// copy it, so the run removes nothing and the backup has no manifest.
+TEST_F(Backup, FileItCannotReadStopsTheRunBeforeAnyChange) {
+    buildInstall();
+    createFolder(backups);
+    HANDLE held = CreateFileW((installDir + L"\\Sub\\deep.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    expectRefusedUnchanged(backups, 1603);
+    CloseHandle(held);
+    EXPECT_TRUE(fileExists(installDir + L"\\Sub\\deep.txt"));
+    const std::vector<std::wstring> made = subFolders(backups);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_FALSE(fileExists(backups + L"\\" + made[0] + L"\\manifest.txt"));
+}
+
 TEST_F(Backup, PreviewWritesNoBackup) {
     buildInstall();
     createFolder(backups);

@@ -85,6 +85,44 @@ TEST_F(Links, ListedFolderSwappedForALinkBeforeTheClickIsNotDeletedThrough) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
 }
 
+// The same swap, the link leading to an empty folder, and a file saved in
+// another listed folder meanwhile: the sweep removes the folders the
+// deletion emptied all together, without a listing, and must take neither
+// the link's target, which is empty as they are, nor the folder that now
+// holds the user's file. The last folder entered ("notes\\deep") stays by
+// the old rule until its parent goes.
+TEST_F(Links, EmptiedFoldersGoButNeitherALinkSwappedInNorAFolderWithANewFile) {
+    createFolder(installDir + L"\\another");
+    createFile(installDir + L"\\another\\o.txt");
+    createFolder(installDir + L"\\data");
+    createFile(installDir + L"\\data\\a.txt");
+    createFolder(installDir + L"\\notes\\deep");
+    createFile(installDir + L"\\notes\\deep\\n.txt");
+    createFolder(linkTarget + L"\\empty");
+    buildApplication({"ACTION: CreateDir: \"C:\\Program Files\\E2E App\""});
+
+    Uninstaller run(app);
+    HWND form = run.form();
+    ASSERT_NE(form, nullptr) << narrow(run.takeErrorReport(0));
+    ASSERT_EQ(driver::rowCount(driver::fileList(form)), 4);
+    createFile(installDir + L"\\another\\saved since.txt", "mine");
+    ASSERT_TRUE(MoveFileW((installDir + L"\\data").c_str(), (installDir + L"\\moved").c_str()))
+        << GetLastError();
+    if (!createFolderLink(installDir + L"\\data", linkTarget + L"\\empty"))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    markAndPress(form, {});
+    std::wstring report;
+    finish(run, report);
+
+    EXPECT_TRUE(folderExists(linkTarget + L"\\empty")) << "the link's target was removed";
+    EXPECT_TRUE(folderExists(installDir + L"\\data")) << "the link was removed";
+    EXPECT_TRUE(fileExists(installDir + L"\\another\\saved since.txt"));
+    EXPECT_FALSE(fileExists(installDir + L"\\another\\o.txt"));
+    EXPECT_FALSE(folderExists(installDir + L"\\notes"));
+    EXPECT_FALSE(fileExists(installDir + L"\\e2eapp.exe"));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+}
+
 // The group is listed only after the click: swapped for a link while the
 // window waits, it leads to someone else's folder, whose file of the
 // shortcut's name stays, and so does the link.

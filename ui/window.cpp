@@ -92,8 +92,12 @@ int uninstallfrm::run(HINSTANCE instance, int showCommand) {
     if (!Form_Load(load))
         return session_.startFailureCode();
     std::string failure;
+    // The backup's folder is judged with the log's, before anybody marks a
+    // row: refused after the click, it would cost the user the marks and a
+    // passive run its exit code.
     try {
         session_.admitLog();
+        session_.admitBackup();
     } catch (const Error& error) {
         failure = error.what();
     }

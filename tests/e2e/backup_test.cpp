@@ -76,8 +76,9 @@ protected:
     }
 
     // A run that must be refused: the world stays as it was.
-    static void expectRefusedUnchanged(const std::wstring& folder, long expected) {
-        const long code = Uninstaller(L"/quiet \"/backup:" + folder + L"\" " + app).exitStatus();
+    static void expectRefusedUnchanged(const std::wstring& folder, long expected,
+                                       const std::wstring& mode = L"/quiet") {
+        const long code = Uninstaller(mode + L" \"/backup:" + folder + L"\" " + app).exitStatus();
         EXPECT_EQ(code, expected) << narrow(folder);
         EXPECT_TRUE(fileExists(installDir + L"\\data.dat"));
         EXPECT_TRUE(fileExists(installDir + L"\\ST6UNST.LOG"));
@@ -144,6 +145,8 @@ TEST_F(Backup, FolderItMayNotUseChangesNothing) {
     buildInstall();
     expectRefusedUnchanged(installDir, 1622);
     expectRefusedUnchanged(installDir + L"\\Sub", 1622);
+    // The window's runs refuse it before the window waits for anybody.
+    expectRefusedUnchanged(installDir + L"\\Sub", 1622, L"/passive");
     expectRefusedUnchanged(startMenuRoot + group, 1622);
     expectRefusedUnchanged(L"C:\\E2E No Such Folder", 1622);
     // An old setup registers the folder with short (8.3) steps; the backup

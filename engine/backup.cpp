@@ -31,7 +31,33 @@ public:
     NotedFileSystem(FileSystem& inner, BackupPlan& plan)
         : ReadThroughFileSystem(inner), inner_(inner), plan_(plan) {}
 
+    // The pre-flight asks the real file system of each file: what it finds
+    // missing, a link among them (under Wine a link to a file lists as a
+    // file), the run's deletion leaves where it is, and the backup must not
+    // copy what lies behind it.
+    DeleteCheck checkDelete(const std::string& path) override {
+        DeleteCheck check = ReadThroughFileSystem::checkDelete(path);
+        remember(path, check);
+        return check;
+    }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        std::vector<DeleteCheck> checks = ReadThroughFileSystem::checkDeletes(paths);
+        for (std::size_t i = 0; i < paths.size() && i < checks.size(); ++i)
+            remember(paths[i], checks[i]);
+        return checks;
+    }
+    // As the run's own check after the deletion, which passes over a link.
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        std::vector<std::string> left = ReadThroughFileSystem::filesStillThere(folder, paths);
+        std::erase_if(left, [&](const std::string& path) {
+            return missing_.count(inner_.foldCase(path)) != 0;
+        });
+        return left;
+    }
     Removal deleteFile(const std::string& path) override {
+        if (missing_.count(inner_.foldCase(path)) != 0)
+            return Removal::notFound;
         const Removal removal = inner_.deleteFile(path);
         if (removal == Removal::removed)
             note(path, false);
@@ -61,6 +87,12 @@ public:
     }
 
 private:
+    void remember(const std::string& path, const DeleteCheck& check) {
+        if (check.answer == Deletable::missing)
+            missing_.insert(inner_.foldCase(path));
+        else
+            missing_.erase(inner_.foldCase(path));
+    }
     void note(const std::string& path, bool folder) {
         const std::string folded = inner_.foldCase(path);
         for (std::size_t root = 0; root < plan_.roots.size(); ++root) {
@@ -95,6 +127,7 @@ private:
 
     FileSystem& inner_;
     BackupPlan& plan_;
+    std::set<std::string> missing_; // folded
 };
 static_assert(!std::is_abstract_v<NotedFileSystem>, "the backup notes every change to the disk");
 

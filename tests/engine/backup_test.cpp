@@ -7,6 +7,7 @@
 #include "engine/session.h"
 #include "tests/support/memory_backup_store.h"
 #include "tests/support/memory_shell.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
@@ -148,6 +149,60 @@ TEST(Backup, HoldsEverythingTheRunRemoves) {
               exitRemoved);
     EXPECT_TRUE(rootLog.has("Write backup: E:\\PC-7 myapp.exe 2026-12-10 05-00-00"))
         << ::testing::PrintToString(rootLog.lines);
+}
+
+// Under Wine a host link to another's file lists as an ordinary file; the
+// pre-flight's check and the deletion know it for a link and leave it, as
+// the Win32 file system does.
+class LinkedReadme final : public PassThroughFileSystem {
+public:
+    using PassThroughFileSystem::PassThroughFileSystem;
+
+    DeleteCheck checkDelete(const std::string& path) override {
+        return isLink(path) ? DeleteCheck{Deletable::missing, {}}
+                            : PassThroughFileSystem::checkDelete(path);
+    }
+    std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
+        std::vector<DeleteCheck> checks;
+        for (const std::string& path : paths)
+            checks.push_back(checkDelete(path));
+        return checks;
+    }
+    std::vector<std::string> filesStillThere(const std::string& folder,
+                                             const std::vector<std::string>& paths) override {
+        std::vector<std::string> left = PassThroughFileSystem::filesStillThere(folder, paths);
+        std::erase_if(left, isLink);
+        return left;
+    }
+    Removal deleteFile(const std::string& path) override {
+        return isLink(path) ? Removal::notFound : inner().deleteFile(path);
+    }
+    FileRemovals deleteFiles(const std::vector<std::string>& paths) override {
+        return deleteEachInTurn(*this, paths);
+    }
+
+private:
+    static bool isLink(const std::string& path) { return upper(path) == upper(sample::readme); }
+};
+
+// What the run leaves because it is a link is not its to back up: copying
+// it would put another's file in the backup.
+TEST(Backup, HoldsNothingTheRunLeavesAsALink) {
+    SampleWorld w;
+    LinkedReadme fs(w.fs);
+    MemoryBackupStore store(w.fs, "D:\\Backups");
+    Lines log;
+    ASSERT_EQ(
+        Session(quietWithBackup("D:\\Backups"), w.registry, fs, noShell(), &log, nullptr, &store)
+            .runWithoutWindow(),
+        exitRemoved)
+        << ::testing::PrintToString(log.lines);
+    EXPECT_TRUE(w.fs.fileExists(sample::readme));
+    for (const auto& [target, source] : store.copiedFrom)
+        EXPECT_NE(upper(source), upper(sample::readme)) << target;
+    EXPECT_EQ(store.files["manifest.txt"].find("readme.txt"), std::string::npos)
+        << store.files["manifest.txt"];
+    EXPECT_FALSE(store.files["manifest.txt"].empty());
 }
 
 // A backup that cannot be written whole, at whatever write it stops, leaves

@@ -184,6 +184,28 @@ TEST_F(Backup, FileItCannotReadStopsTheRunBeforeAnyChange) {
     EXPECT_FALSE(fileExists(backups + L"\\" + made[0] + L"\\manifest.txt"));
 }
 
+// A link in the install folder to a file outside it, which the run leaves
+// standing: the backup holds neither it nor what it leads to.
+TEST_F(Backup, HoldsNothingOfAFileALinkLeadsTo) {
+    buildInstall();
+    createFolder(backups);
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\secret.txt", "someone else's secret");
+    if (!createFileLink(installDir + L"\\secret.txt", linkTarget + L"\\secret.txt"))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    const long code = Uninstaller(L"/quiet \"/backup:" + backups + L"\" " + app).exitStatus();
+    removeLink(installDir + L"\\secret.txt");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(readFile(linkTarget + L"\\secret.txt"), "someone else's secret");
+    const std::vector<std::wstring> made = subFolders(backups);
+    ASSERT_EQ(made.size(), 1u);
+    const std::wstring folder = backups + L"\\" + made[0];
+    EXPECT_FALSE(fileExists(folder + L"\\files\\0\\secret.txt"));
+    const std::string manifest = readFile(folder + L"\\manifest.txt");
+    EXPECT_NE(manifest.find("File: 0 data.dat\r\n"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("secret"), std::string::npos) << manifest;
+}
+
 TEST_F(Backup, PreviewWritesNoBackup) {
     buildInstall();
     createFolder(backups);

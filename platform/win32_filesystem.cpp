@@ -4,6 +4,7 @@
 #include "engine/text_file.h"
 #include "platform/checked_open.h"
 #include "platform/handles.h"
+#include "platform/held_file_budget.h"
 #include "platform/held_files.h"
 #include "platform/parallel_work.h"
 #include "platform/path_forms.h"
@@ -45,6 +46,8 @@ struct Win32FileSystem::State {
     // of thousands of names, and allocating afresh for each shows.
     std::wstring pattern;
 };
+
+Win32FileSystem::Win32FileSystem() : Win32FileSystem(win32::heldFileBudget()) {}
 
 Win32FileSystem::Win32FileSystem(std::size_t heldFileLimit)
     : state_(std::make_unique<State>(heldFileLimit)) {}

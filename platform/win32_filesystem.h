@@ -16,12 +16,11 @@ namespace uninst {
 // text (system_error_text.h).
 class Win32FileSystem : public FileSystem {
 public:
-    // How many checked files stay open for their deletion at most. Each is
-    // a handle, and under Wine also a descriptor in the one server every
-    // process shares, whose limit a large install would otherwise reach.
-    static constexpr std::size_t defaultHeldFileLimit = 2048;
-
-    explicit Win32FileSystem(std::size_t heldFileLimit = defaultHeldFileLimit);
+    // Holds as many checked files open for their deletion as the machine
+    // can spare (platform/held_file_budget.h); the other form sets the
+    // number.
+    Win32FileSystem();
+    explicit Win32FileSystem(std::size_t heldFileLimit);
     ~Win32FileSystem() override;
     Win32FileSystem(const Win32FileSystem&) = delete;
     Win32FileSystem& operator=(const Win32FileSystem&) = delete;

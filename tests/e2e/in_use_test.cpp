@@ -111,6 +111,10 @@ TEST_F(InUse, FileTakenPastTheHeldLimitWhileTheQuestionWaitsStopsBeforeAnyCountI
     const std::wstring late = installDir + L"\\bulk\\late\\late.dat";
     createFolder(installDir + L"\\bulk\\late");
     createFile(late);
+    const DescriptorSqueeze squeeze(pastTheHeldLimit - 200);
+    if (!squeeze.squeezed())
+        GTEST_SKIP() << "the server's descriptor limit is too far to bring the run's hold below "
+                     << pastTheHeldLimit;
 
     Uninstaller run(app);
     HWND box = pressAndAwaitQuestion(run);

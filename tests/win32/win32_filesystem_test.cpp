@@ -3,6 +3,7 @@
 // larger than one directory read, and the wording of its errors.
 
 #include "engine/error.h"
+#include "platform/held_file_budget.h"
 #include "platform/text_encoding.h"
 #include "platform/win32_filesystem.h"
 #include "tests/contract/world.h"
@@ -13,7 +14,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace uninst {
 namespace {
@@ -267,7 +271,7 @@ TEST_F(Win32FileSystemTest, MappedFileIsInUseAndTheCheckMarksNothingForGood) {
     const void* view = MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0);
     ASSERT_NE(view, nullptr);
 
-    for (const std::size_t limit : {Win32FileSystem::defaultHeldFileLimit, std::size_t{0}}) {
+    for (const std::size_t limit : {win32::fallbackHeldFiles, std::size_t{0}}) {
         SCOPED_TRACE(limit == 0 ? "not held" : "held");
         {
             Win32FileSystem fs(limit);
@@ -469,6 +473,59 @@ TEST_F(Win32FileSystemTest, ManyFilesAreCheckedAndDeletedTogetherWithTheSameChec
         if (stopped.removals[i]) {
             EXPECT_FALSE(world_->fileExists(again[i])) << again[i];
         }
+    }
+}
+
+// The budget is read from the host's process table: a limit as Linux prints
+// it, soft column first; anything else leaves the fallback in charge.
+TEST(HeldFileBudget, TheLimitIsTheSoftColumnAndAQuarterIsLeftToOthers) {
+    constexpr std::string_view limits =
+        "Limit                     Soft Limit           Hard Limit           Units     \n"
+        "Max processes             96363                96363                processes \n"
+        "Max open files            20000                524288               files     \n";
+    EXPECT_EQ(win32::openFileLimit(limits), 20000u);
+    EXPECT_EQ(win32::openFileLimit("Max open files            unlimited            unlimited\n"),
+              std::nullopt);
+    EXPECT_EQ(win32::openFileLimit("Max processes 100 100\n"), std::nullopt);
+
+    for (const auto& [limit, open] : {std::pair<std::size_t, std::size_t>{20000, 223},
+                                      {20000, 19000},
+                                      {1200, 60},
+                                      {1024, 0},
+                                      {1048576, 300}}) {
+        const std::size_t held = win32::heldFilesWithin(limit, open);
+        SCOPED_TRACE(std::to_string(limit) + " with " + std::to_string(open) + " open");
+        // Never more than leaves a quarter of the limit, and 1,024 at least, free.
+        if (held > 0) {
+            EXPECT_LE(held + open + std::max<std::size_t>(limit / 4, 1024), limit);
+        }
+        EXPECT_LE(held, win32::mostHeldFiles);
+    }
+    EXPECT_EQ(win32::heldFilesWithin(20000, 223), 14777u);
+    EXPECT_EQ(win32::heldFilesWithin(1024, 0), 0u);
+}
+
+// Under Wine the server this run shares is found and its spare descriptors
+// counted, in either prefix; on Windows a handle is no descriptor.
+TEST(HeldFileBudget, UnderWineItIsTheServersSpareDescriptors) {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        EXPECT_EQ(win32::heldFileBudget(), win32::fallbackHeldFiles);
+        return;
+    }
+    const test::FileHandle file(CreateFileW(L"\\\\?\\unix\\proc\\self\\limits", GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    std::string text(16384, '\0');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr));
+    text.resize(read);
+    const std::optional<std::size_t> limit = win32::openFileLimit(text);
+    ASSERT_TRUE(limit);
+    const std::size_t budget = win32::heldFileBudget();
+    EXPECT_LE(budget, *limit - std::max<std::size_t>(*limit / 4, 1024));
+    if (*limit >= 8192) {
+        EXPECT_GT(budget, win32::fallbackHeldFiles);
     }
 }
 

@@ -72,9 +72,18 @@ DeleteCheck checkOpened(const std::string& path, const std::wstring& api, Opened
 // name compared, asked to be marked for deletion and unmarked. One to be
 // held keeps its handle in `opened` when it can go; any other is closed
 // again, and its deletion opens and compares it once more.
+//
+// Without `mark`, for runs that must change nothing: a process ended between
+// the mark and its taking back (a deployment tool's time-out) would take the
+// file with it. The file is opened for writing as well instead, which the
+// system refuses while a program runs from it or has it loaded (Windows and
+// Wine alike); a file another program maps as data goes unseen, and the
+// real run's pre-flight still finds it.
 DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring& api,
-                      const std::string& path, bool hold, NameScratch& scratch, Opened& opened) {
-    opened = openBelow(anchor, rootError, api, false, FILE_SHARE_READ, FILE_READ_ATTRIBUTES,
+                      const std::string& path, bool hold, bool mark, NameScratch& scratch,
+                      Opened& opened) {
+    opened = openBelow(anchor, rootError, api, false, FILE_SHARE_READ,
+                       mark ? FILE_READ_ATTRIBUTES : FILE_READ_ATTRIBUTES | FILE_WRITE_DATA,
                        scratch, hold);
     DeleteCheck check = checkOpened(path, api, opened);
     if (check.answer == Deletable::yes) {
@@ -86,7 +95,8 @@ DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring&
             return code == ERROR_SUCCESS ? DeleteCheck{Deletable::missing, {}}
                                          : cannotDelete(Deletable::refused, path, code);
         }
-        if (const DWORD refusal = refusesDeletion(opened.handle.get()); refusal != ERROR_SUCCESS) {
+        if (const DWORD refusal = mark ? refusesDeletion(opened.handle.get()) : ERROR_SUCCESS;
+            refusal != ERROR_SUCCESS) {
             opened.handle.reset();
             // The attributes allowed it, so what refuses is a mapping.
             check =
@@ -155,8 +165,8 @@ std::vector<DeleteCheck> HeldFiles::checkDeletes(RemovalRoots& roots,
         } else if (!job.repeated) {
             NameScratch scratch;
             Opened opened;
-            checks[i] =
-                checkFile(job.anchor, job.rootError, job.api, paths[i], hold, scratch, opened);
+            checks[i] = checkFile(job.anchor, job.rootError, job.api, paths[i], hold, marks_,
+                                  scratch, opened);
             job.kept = std::move(opened.handle);
             job.exhausted = hold && opened.error == ERROR_TOO_MANY_OPEN_FILES;
         }

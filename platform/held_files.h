@@ -25,7 +25,9 @@ namespace uninst::win32 {
 
 class HeldFiles {
 public:
-    explicit HeldFiles(std::size_t limit) : limit_(limit) {}
+    // `marks`: whether a check asks the system to mark the file for deletion
+    // and takes the mark back (see checkFile).
+    HeldFiles(std::size_t limit, bool marks) : limit_(limit), marks_(marks) {}
 
     std::vector<DeleteCheck> checkDeletes(RemovalRoots& roots,
                                           const std::vector<std::string>& paths);
@@ -41,6 +43,7 @@ private:
     // and opens the file again without sharing).
     std::unordered_map<std::wstring, FileHandle> held_;
     std::size_t limit_;
+    bool marks_;
 };
 
 } // namespace uninst::win32

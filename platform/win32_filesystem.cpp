@@ -37,7 +37,7 @@ FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
 } // namespace
 
 struct Win32FileSystem::State {
-    explicit State(std::size_t heldFileLimit) : held(heldFileLimit) {}
+    State(std::size_t heldFileLimit, bool checksMark) : held(heldFileLimit, checksMark) {}
 
     RemovalRoots roots;
     HeldFiles held;
@@ -50,7 +50,12 @@ struct Win32FileSystem::State {
 Win32FileSystem::Win32FileSystem() : Win32FileSystem(win32::heldFileBudget()) {}
 
 Win32FileSystem::Win32FileSystem(std::size_t heldFileLimit)
-    : state_(std::make_unique<State>(heldFileLimit)) {}
+    : Win32FileSystem(heldFileLimit, true) {}
+
+Win32FileSystem::Win32FileSystem(std::size_t heldFileLimit, bool checksMark)
+    : state_(std::make_unique<State>(heldFileLimit, checksMark)) {}
+
+Win32FileSystem::Win32FileSystem(ChangesNothing) : Win32FileSystem(0, false) {}
 
 Win32FileSystem::~Win32FileSystem() = default;
 

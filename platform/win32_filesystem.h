@@ -21,6 +21,11 @@ public:
     // number.
     Win32FileSystem();
     explicit Win32FileSystem(std::size_t heldFileLimit);
+    // For a run that must change nothing, an inventory or a preview: it holds
+    // no file, and its checks never mark a file for deletion, not even for
+    // the instant the system's answer takes (held_files.cpp, checkFile).
+    struct ChangesNothing {};
+    explicit Win32FileSystem(ChangesNothing);
     ~Win32FileSystem() override;
     Win32FileSystem(const Win32FileSystem&) = delete;
     Win32FileSystem& operator=(const Win32FileSystem&) = delete;
@@ -45,6 +50,8 @@ public:
                                              const std::vector<std::string>& paths) override;
 
 private:
+    Win32FileSystem(std::size_t heldFileLimit, bool checksMark);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -84,10 +84,11 @@ int listInstalled(const uninst::Options& options) {
             }
         }
         Win32Registry registry;
-        // Every file is asked whether it can go, as the run asks, and none is
-        // held open afterwards: the list deletes nothing, and the
-        // applications' own programs may want their files meanwhile.
-        Win32FileSystem fs(0);
+        // Every file is asked whether it can go, as the run asks, but none is
+        // held open afterwards or marked for deletion even for an instant:
+        // the list deletes nothing, and the applications' own programs may
+        // want their files meanwhile.
+        Win32FileSystem fs(Win32FileSystem::ChangesNothing{});
         Win32Shell shell;
         ApplicationInventory inventory(registry, fs, shell);
         return listApplications(inventory, options.appName, file ? &*file : errors, errors);
@@ -179,9 +180,13 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
         }
     }
     Win32Registry registry;
-    Win32FileSystem fs;
+    std::optional<Win32FileSystem> fs;
+    if (options.preview)
+        fs.emplace(Win32FileSystem::ChangesNothing{});
+    else
+        fs.emplace();
     Win32Shell shell;
-    Session session(options, registry, fs, shell, log, nullptr, backup ? &*backup : nullptr);
+    Session session(options, registry, *fs, shell, log, nullptr, backup ? &*backup : nullptr);
     if (options.windowless())
         return session.runWithoutWindow();
     uninstallfrm window(session);

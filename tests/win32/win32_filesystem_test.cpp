@@ -286,6 +286,40 @@ TEST_F(Win32FileSystemTest, MappedFileIsInUseAndTheCheckMarksNothingForGood) {
             EXPECT_TRUE(world_->fileExists(at(std::string("App\\") + name))) << name;
     }
 
+    // A run that changes nothing never marks: the loaded image still reads
+    // as in use, through the writing its open asks for, and so does the
+    // mapped file, whose holder shares no writing. A view left without its
+    // file's handle is seen only by the mark.
+    world_->createFile(at("App\\view.bin"), "view");
+    const void* lone = nullptr;
+    {
+        const test::FileHandle file(
+            CreateFileW(wide(at("App\\view.bin")).c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        const test::KernelHandle mapping(
+            CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        ASSERT_TRUE(mapping);
+        lone = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        ASSERT_NE(lone, nullptr);
+    }
+    EXPECT_EQ(fs_.checkDelete(at("App\\view.bin")).answer, Deletable::inUse);
+    {
+        Win32FileSystem fs(Win32FileSystem::ChangesNothing{});
+        const std::vector<DeleteCheck> checks =
+            fs.checkDeletes({at("App\\plugin.dll"), at("App\\data.bin"), at("App\\free.txt")});
+        EXPECT_EQ(checks[0].answer, Deletable::inUse) << checks[0].reason;
+        EXPECT_EQ(checks[1].answer, Deletable::inUse) << checks[1].reason;
+        EXPECT_EQ(checks[2].answer, Deletable::yes) << checks[2].reason;
+        world_->createFile(at("App\\kept.txt"), "x");
+        world_->makeReadOnly(at("App\\kept.txt"));
+        EXPECT_EQ(fs.checkDelete(at("App\\kept.txt")).answer, Deletable::refused);
+        EXPECT_EQ(fs.checkDelete(at("App\\view.bin")).answer, Deletable::yes);
+    }
+    UnmapViewOfFile(lone);
+    EXPECT_TRUE(world_->fileExists(at("App\\view.bin")));
+
     UnmapViewOfFile(view);
     FreeLibrary(image);
     EXPECT_EQ(fs_.checkDelete(at("App\\plugin.dll")).answer, Deletable::yes);

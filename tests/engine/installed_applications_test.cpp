@@ -3,6 +3,7 @@
 #include "engine/csv.h"
 #include "engine/exit_codes.h"
 #include "engine/session.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -17,14 +18,6 @@
 
 namespace uninst::test {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-class LogLines : public RunLog {
-public:
-    void write(std::string_view line) override { lines.emplace_back(line); }
-    Lines lines;
-};
 
 // Counts the listings of each folder and passes everything on.
 class CountingReader final : public FileSystemReader {

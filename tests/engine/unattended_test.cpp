@@ -2,6 +2,7 @@
 
 #include "engine/exit_codes.h"
 #include "engine/session.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
@@ -15,14 +16,6 @@
 
 namespace uninst::test {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-class LogLines : public RunLog {
-public:
-    void write(std::string_view line) override { lines.emplace_back(line); }
-    Lines lines;
-};
 
 // A log kept in a file at `path`, which the run must judge before opening.
 class FileLog : public LogLines {

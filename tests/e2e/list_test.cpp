@@ -13,45 +13,9 @@ namespace {
 const std::wstring listRoot = L"C:\\E2E List";
 const std::wstring outputFolder = L"C:\\E2E List Output";
 
-struct Captured {
-    long code = -1;
-    std::string output;
-};
-
-// One run with standard output sent to a file, as a deployment agent
-// captures it; the exit code is the whole 32-bit value.
 Captured runCaptured(const std::wstring& arguments) {
     createFolder(outputFolder);
-    const std::wstring path = outputFolder + L"\\stdout.csv";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(output, INVALID_HANDLE_VALUE);
-    const std::wstring program = uninstallerPath();
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process{};
-    Captured result;
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(process.hProcess, &code);
-            result.code = static_cast<long>(code);
-        } else {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(output);
-    result.output = readFile(path);
-    return result;
+    return runCapturing(arguments, outputFolder + L"\\stdout.csv", 60000);
 }
 
 std::wstring wide(const std::string& text) {

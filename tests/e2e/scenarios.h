@@ -147,6 +147,48 @@ inline void createNumberedFiles(const std::wstring& folder, int count) {
     }
 }
 
+// One run with its standard output and error sent to a new file at
+// `outputPath`, as a deployment agent captures them. The exit code is the
+// whole 32-bit value, not Wine's host status, which keeps only its low byte;
+// -1 when the run could not start or outlived `timeout` ms.
+struct Captured {
+    long code = -1;
+    std::string output;
+};
+
+inline Captured runCapturing(const std::wstring& arguments, const std::wstring& outputPath,
+                             DWORD timeout) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    const std::wstring program = uninstallerPath();
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    Captured result;
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            result.code = static_cast<long>(code);
+        } else {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(output);
+    result.output = readFile(outputPath);
+    return result;
+}
+
 // Clean up, run, clean up: every scenario starts from and leaves a world
 // without any of its names.
 class Scenario : public ::testing::Test {

@@ -32,46 +32,9 @@ bool has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// One run with its standard output sent to a file, as a deployment agent
-// captures it. The exit code is the whole 32-bit value, not Wine's host
-// status, which keeps only its low byte.
-struct Captured {
-    long code = -1;
-    std::string output;
-};
-
 Captured runCaptured(const std::wstring& arguments) {
     createFolder(logsDir);
-    const std::wstring outputPath = logsDir + L"\\stdout.txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(output, INVALID_HANDLE_VALUE);
-    const std::wstring program = uninstallerPath();
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process{};
-    Captured result;
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(process.hProcess, &code);
-            result.code = static_cast<long>(code);
-        } else {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(output);
-    result.output = readFile(outputPath);
-    return result;
+    return runCapturing(arguments, logsDir + L"\\stdout.txt", 30000);
 }
 
 long exitOf(const std::wstring& arguments) {

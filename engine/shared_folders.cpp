@@ -125,29 +125,26 @@ Error unreadable(const std::string& what, Registry::Status status) {
 
 const std::string appPathsList = "the list of registered applications (App Paths)";
 
-// The folder of one App Paths entry, or nothing when it names none that a
-// setup could have made. Throws when the entry cannot be read.
-std::optional<std::string> entryFolder(Registry& registry, FileSystem& fs, Shell* shell,
-                                       const std::string& name) {
-    const std::string entryPath = std::string(appPathsKeyPath) + "\\" + name;
-    Registry::Key opened = 0;
-    if (const Registry::Status open = registry.openKey(Registry::localMachine, entryPath, opened);
-        !open.isSuccess()) {
+// The folder of one App Paths entry, from the read of its default value, or
+// nothing when it names none that a setup could have made. Throws when the
+// entry cannot be read.
+std::optional<std::string> entryFolder(FileSystem& fs, Shell* shell, const std::string& name,
+                                       const Registry::PathValue& read) {
+    const Registry::Status status = read.status;
+    if (!read.opened) {
         // Gone since the list was read: nobody's folder any more. One
         // that even an administrator may not open, or whose name the
         // code page cannot hold, is the system's own or no setup's.
-        if (open.isNotFound() || open == Registry::Status::accessDenied() ||
-            open == Registry::Status::noUnicodeTranslation())
+        if (status.isNotFound() || status == Registry::Status::accessDenied() ||
+            status == Registry::Status::noUnicodeTranslation())
             return std::nullopt;
-        throw unreadable("the registration of " + name, open);
+        throw unreadable("the registration of " + name, status);
     }
-    const ScopedKey entry(registry, opened);
-    Registry::Value value;
-    const Registry::Status read = registry.readValue(entry.get(), "", value);
-    if (read.isNotFound() || read == Registry::Status::noUnicodeTranslation())
+    if (status.isNotFound() || status == Registry::Status::noUnicodeTranslation())
         return std::nullopt;
-    if (!read.isSuccess())
-        throw unreadable("the registration of " + name, read);
+    if (!status.isSuccess())
+        throw unreadable("the registration of " + name, status);
+    const Registry::Value& value = read.value;
     if (value.type != Registry::typeSz && value.type != Registry::typeExpandSz)
         return std::nullopt;
     std::string text = value.data.substr(0, value.data.find('\0'));
@@ -179,8 +176,12 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
         registered.unreadable = unreadable(appPathsList, Registry::Status::notFound());
         return registered;
     }
-    std::string name;
+    // The names first, then every entry's value in one request, which the
+    // registry may answer several entries at a time; the entries are then
+    // judged in the list's order, as one by one.
+    std::vector<std::string> paths;
     for (std::uint32_t index = 0;; ++index) {
+        std::string name;
         const Registry::Status status = registry.enumKey(list.get(), index, name);
         if (status.isNoMoreItems())
             break;
@@ -188,10 +189,15 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
             registered.unreadable = unreadable(appPathsList, status);
             break;
         }
-        RegisteredApplications::Entry& entry = registered.entries.emplace_back();
-        entry.name = name;
+        paths.push_back(std::string(appPathsKeyPath) + "\\" + name);
+        registered.entries.emplace_back().name = std::move(name);
+    }
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, paths, "");
+    for (std::size_t i = 0; i < registered.entries.size(); ++i) {
+        RegisteredApplications::Entry& entry = registered.entries[i];
         try {
-            entry.folder = entryFolder(registry, fs, shell, name);
+            entry.folder = entryFolder(fs, shell, entry.name, reads[i]);
             if (entry.folder)
                 entry.folderStepCount = folderSteps(*entry.folder).size();
         } catch (const Error& error) {

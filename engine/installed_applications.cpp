@@ -144,7 +144,8 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
     RowList rows;
     LastStep last;
     try {
-        startUp(state, registry_, fs_, *shell_, name, rows, &last, &registered());
+        startUp(state, registry_, fs_, *shell_, name, rows, &last, &registered(),
+                StartUpFor::listingOnly);
     } catch (const Error& error) {
         record.installFolder = state.installdir;
         record.reason = error.what();

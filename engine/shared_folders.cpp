@@ -16,17 +16,48 @@ namespace uninst {
 
 namespace {
 
+// The steps of a path one at a time, as folderSteps gives them, without
+// building their list: start-up compares its folder with every shared
+// folder, and the inventory starts up once for every application.
+class StepCursor {
+public:
+    explicit StepCursor(std::string_view path) : rest_(path) {}
+
+    // The next step; false when there is none.
+    bool next(std::string_view& step) {
+        while (!done_) {
+            const std::size_t end = rest_.find_first_of("\\/");
+            step = rest_.substr(0, end);
+            if (end == std::string_view::npos)
+                done_ = true;
+            else
+                rest_.remove_prefix(end + 1);
+            while (!step.empty() && (step.back() == '.' || step.back() == ' '))
+                step.remove_suffix(1);
+            if (!step.empty())
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::string_view rest_;
+    bool done_ = false;
+};
+
 template <typename Same>
 bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
-    const std::vector<std::string_view> in = folderSteps(inner);
-    const std::vector<std::string_view> out = folderSteps(outer);
-    if (out.empty() || in.size() < out.size())
-        return false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (!same(in[i], out[i]))
+    StepCursor in(inner);
+    StepCursor out(outer);
+    std::string_view innerStep;
+    std::string_view outerStep;
+    bool any = false;
+    while (out.next(outerStep)) {
+        any = true;
+        if (!in.next(innerStep) || !same(innerStep, outerStep))
             return false;
     }
-    return true;
+    return any;
 }
 
 // One name of the resolved install folder against one shared folder: the
@@ -219,7 +250,7 @@ void indexByName(RegisteredApplications& registered, Registry& registry) {
 }
 
 void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
-                            const RegisteredApplications& registered) {
+                            const RegisteredApplications& registered, bool keepRegisteredFolders) {
     // The application's own entries: found in the index when there is one,
     // by the same rule the comparison below applies to each name otherwise.
     std::vector<bool> own;
@@ -258,7 +289,8 @@ void placeOtherApplications(UninstallState& state, Registry& registry, FileSyste
                 spelled && !isOtherApplication(state, *spelled))
                 state.otherApplications.push_back(std::move(*spelled));
         }
-        state.registeredFolders.push_back(folder);
+        if (keepRegisteredFolders)
+            state.registeredFolders.push_back(folder);
     }
     if (registered.unreadable)
         throw *registered.unreadable;

@@ -542,6 +542,34 @@ TEST(OtherApplication, FailuresAreNamedInTheListsOrder) {
     }
 }
 
+// A start-up handed a pass made once places the other applications as one
+// that reads App Paths itself; only one for a listing alone goes without the
+// registered folders the start-menu steps guard.
+TEST(OtherApplication, PassMadeOnceServesARunWholeAndAListingWithoutTheGuardedFolders) {
+    SampleWorld w;
+    installSuite(w.registry, w.fs);
+    w.registry.setString(tool2Entry, "", suite + "\\Tool2\\tool2.exe");
+    w.registry.setString(sample::appPathsKey + "\\far.exe", "", "C:\\Far\\far.exe");
+    uninst::startUp(w.state, w.registry, w.fs, noShell(), sample::exe, w.list);
+    const RegisteredApplications pass = readRegisteredApplications(w.registry, w.fs, nullptr);
+    for (const StartUpFor purpose : {StartUpFor::run, StartUpFor::listingOnly}) {
+        UninstallState state;
+        RowList rows;
+        uninst::startUp(state, w.registry, w.fs, noShell(), sample::exe, rows, nullptr, &pass,
+                        purpose);
+        EXPECT_EQ(state.otherApplications, w.state.otherApplications);
+        EXPECT_EQ(rows.rowCount(), w.list.rowCount());
+        if (purpose == StartUpFor::run)
+            EXPECT_EQ(state.registeredFolders, w.state.registeredFolders);
+        else
+            EXPECT_TRUE(state.registeredFolders.empty());
+    }
+    EXPECT_EQ(w.state.otherApplications.size(), 2u);
+    const std::vector<std::string>& folders = w.state.registeredFolders;
+    EXPECT_NE(std::find(folders.begin(), folders.end(), "C:\\Far"), folders.end())
+        << "a folder outside the install folder is guarded too";
+}
+
 // No start-menu step removes another registered application's folder, or a
 // group holding one, with its files or empty; the run may say it left the
 // group, and this application's own things still go.

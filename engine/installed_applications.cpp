@@ -15,7 +15,9 @@
 #include "engine/unattended.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace uninst {
 
@@ -105,9 +107,9 @@ private:
     std::string_view step_;
 };
 
-std::string textValue(Registry& registry, Registry::Key key, const std::string& name) {
-    Registry::Value value;
-    if (!registry.readValue(key, name, value).isSuccess() ||
+std::string textOf(const Registry::PathValue& read) {
+    const Registry::Value& value = read.value;
+    if (!read.status.isSuccess() ||
         (value.type != Registry::typeSz && value.type != Registry::typeExpandSz))
         return {};
     return value.data.substr(0, value.data.find('\0'));
@@ -148,7 +150,8 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
     RowList rows;
     LastStep last;
     try {
-        startUp(state, registry_, fs_, *shell_, name, rows, &last, &registered());
+        startUp(state, registry_, fs_, *shell_, name, rows, &last, &registered(),
+                StartUpFor::listingOnly);
     } catch (const Error& error) {
         record.installFolder = state.installdir;
         record.reason = error.what();
@@ -230,9 +233,21 @@ void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
                 Registry::Status read;
                 entry.appToUninstall = appToUninstallOf(
                     registry_, key.get(), [](std::string_view) { return true; }, read);
-                entry.displayName = textValue(registry_, key.get(), "DisplayName");
-                entry.displayVersion = textValue(registry_, key.get(), "DisplayVersion");
             }
+        }
+        // The texts the records show, of every entry together: a registry of
+        // round trips answers them several at a time.
+        std::vector<std::string> paths;
+        paths.reserve(uninstall_->size());
+        for (const UninstallEntry& entry : *uninstall_)
+            paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
+        const std::vector<Registry::PathValue> names =
+            registry_.readValueOfEach(Registry::localMachine, paths, "DisplayName");
+        const std::vector<Registry::PathValue> versions =
+            registry_.readValueOfEach(Registry::localMachine, paths, "DisplayVersion");
+        for (std::size_t i = 0; i < uninstall_->size(); ++i) {
+            (*uninstall_)[i].displayName = textOf(names[i]);
+            (*uninstall_)[i].displayVersion = textOf(versions[i]);
         }
         // Each entry under its name and its AppToUninstall text, in the
         // registry's order of names: a lookup per record, not a comparison

@@ -235,6 +235,16 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
     return Status::success();
 }
 
+std::vector<RegistryTypes::PathValue>
+PlannedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                 const std::string& name) {
+    // Until something is planned the registry reads as it is, and may read
+    // the keys together; after that each goes through the plan in turn.
+    if (deleted_.empty() && counts_.empty())
+        return reader().readValueOfEach(root, paths, name);
+    return RegistryReader::readValueOfEach(root, paths, name);
+}
+
 RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
                                               std::uint32_t value) {
     const std::string path = pathOf(key, {});

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace uninst {
 
@@ -91,6 +92,8 @@ public:
     Status closeKey(Key key) override;
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override;
     Status readValue(Key key, const std::string& name, Value& out) override;
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override {
         return planDelete(key, subkey, false);

@@ -25,6 +25,7 @@ RegistryReader::readValueOfEach(Key root, const std::vector<std::string>& paths,
         reads[i].status = openKey(root, paths[i], key);
         if (!reads[i].status.isSuccess())
             continue;
+        reads[i].opened = true;
         reads[i].status = readValue(key, name, reads[i].value);
         closeKey(key);
     }

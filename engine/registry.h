@@ -70,8 +70,10 @@ struct RegistryTypes {
         std::string data;
     };
 
-    // What reading one value of one key by its path came to.
+    // What reading one value of one key by its path came to: whether the
+    // key opened, and then the read's status, else the open's.
     struct PathValue {
+        bool opened = false;
         Status status;
         Value value;
     };
@@ -94,7 +96,8 @@ public:
     // For each of `paths` below `root`, in the same order, what openKey of it,
     // readValue of `name` on the key it opened and closeKey would give: the
     // open's status where it failed, else the read's, with the value where
-    // the read succeeded. A registry where each call is a round trip may read
+    // the read succeeded. A caller may judge a key it may not open apart
+    // from one it opened and may not read. A registry where each call is a round trip may read
     // several at once. The default makes the three calls above, one path
     // after another, so that a port which answers them its own way answers
     // this the same way.

@@ -136,7 +136,7 @@ private:
 
 void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
              const std::string& cmdline, FileList& list, StepObserver* observer,
-             const RegisteredApplications* registered) {
+             const RegisteredApplications* registered, StartUpFor purpose) {
     Steps steps(observer);
     state.cmdline = cmdline;
     // No key name holds a "\": "myapp.exe\" or "myapp.exe\Sub" reads the
@@ -156,7 +156,7 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& s
     steps.run("refuseSharedFolder", [&] { refuseSharedFolder(state, registry, shell); });
     steps.run("findOtherApplications", [&] {
         if (registered != nullptr)
-            placeOtherApplications(state, registry, fs, *registered);
+            placeOtherApplications(state, registry, fs, *registered, purpose == StartUpFor::run);
         else
             findOtherApplications(state, registry, fs, &shell);
     });

@@ -34,10 +34,16 @@ public:
 // refuseSharedFolder), reads the other applications' folders inside it
 // (findOtherApplications), and lists the files (listfolder).
 // With `registered`, findOtherApplications takes that pass over App Paths
-// rather than reading the list again.
+// rather than reading the list again. A start-up for a listing alone (the
+// inventory's, which starts up once for every application) does not keep
+// state.registeredFolders, which only the uninstall's start-menu steps read:
+// copied for each application, every other application's folder would make
+// the inventory's time grow with the square of their number.
+enum class StartUpFor { run, listingOnly };
 void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,
              const std::string& cmdline, FileList& list, StepObserver* observer = nullptr,
-             const RegisteredApplications* registered = nullptr);
+             const RegisteredApplications* registered = nullptr,
+             StartUpFor purpose = StartUpFor::run);
 
 // How an uninstall that did not throw ended.
 enum class UninstallEnd {

@@ -16,17 +16,48 @@ namespace uninst {
 
 namespace {
 
+// The steps of a path one at a time, as folderSteps gives them, without
+// building their list: start-up compares its folder with every shared
+// folder, and the inventory starts up once for every application.
+class StepCursor {
+public:
+    explicit StepCursor(std::string_view path) : rest_(path) {}
+
+    // The next step; false when there is none.
+    bool next(std::string_view& step) {
+        while (!done_) {
+            const std::size_t end = rest_.find_first_of("\\/");
+            step = rest_.substr(0, end);
+            if (end == std::string_view::npos)
+                done_ = true;
+            else
+                rest_.remove_prefix(end + 1);
+            while (!step.empty() && (step.back() == '.' || step.back() == ' '))
+                step.remove_suffix(1);
+            if (!step.empty())
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::string_view rest_;
+    bool done_ = false;
+};
+
 template <typename Same>
 bool sameOrBelow(std::string_view inner, std::string_view outer, Same&& same) {
-    const std::vector<std::string_view> in = folderSteps(inner);
-    const std::vector<std::string_view> out = folderSteps(outer);
-    if (out.empty() || in.size() < out.size())
-        return false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (!same(in[i], out[i]))
+    StepCursor in(inner);
+    StepCursor out(outer);
+    std::string_view innerStep;
+    std::string_view outerStep;
+    bool any = false;
+    while (out.next(outerStep)) {
+        any = true;
+        if (!in.next(innerStep) || !same(innerStep, outerStep))
             return false;
     }
-    return true;
+    return any;
 }
 
 // One name of the resolved install folder against one shared folder: the
@@ -125,29 +156,26 @@ Error unreadable(const std::string& what, Registry::Status status) {
 
 const std::string appPathsList = "the list of registered applications (App Paths)";
 
-// The folder of one App Paths entry, or nothing when it names none that a
-// setup could have made. Throws when the entry cannot be read.
-std::optional<std::string> entryFolder(Registry& registry, FileSystem& fs, Shell* shell,
-                                       const std::string& name) {
-    const std::string entryPath = std::string(appPathsKeyPath) + "\\" + name;
-    Registry::Key opened = 0;
-    if (const Registry::Status open = registry.openKey(Registry::localMachine, entryPath, opened);
-        !open.isSuccess()) {
+// The folder of one App Paths entry, from the read of its default value, or
+// nothing when it names none that a setup could have made. Throws when the
+// entry cannot be read.
+std::optional<std::string> entryFolder(FileSystem& fs, Shell* shell, const std::string& name,
+                                       const Registry::PathValue& read) {
+    const Registry::Status status = read.status;
+    if (!read.opened) {
         // Gone since the list was read: nobody's folder any more. One
         // that even an administrator may not open, or whose name the
         // code page cannot hold, is the system's own or no setup's.
-        if (open.isNotFound() || open == Registry::Status::accessDenied() ||
-            open == Registry::Status::noUnicodeTranslation())
+        if (status.isNotFound() || status == Registry::Status::accessDenied() ||
+            status == Registry::Status::noUnicodeTranslation())
             return std::nullopt;
-        throw unreadable("the registration of " + name, open);
+        throw unreadable("the registration of " + name, status);
     }
-    const ScopedKey entry(registry, opened);
-    Registry::Value value;
-    const Registry::Status read = registry.readValue(entry.get(), "", value);
-    if (read.isNotFound() || read == Registry::Status::noUnicodeTranslation())
+    if (status.isNotFound() || status == Registry::Status::noUnicodeTranslation())
         return std::nullopt;
-    if (!read.isSuccess())
-        throw unreadable("the registration of " + name, read);
+    if (!status.isSuccess())
+        throw unreadable("the registration of " + name, status);
+    const Registry::Value& value = read.value;
     if (value.type != Registry::typeSz && value.type != Registry::typeExpandSz)
         return std::nullopt;
     std::string text = value.data.substr(0, value.data.find('\0'));
@@ -179,8 +207,12 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
         registered.unreadable = unreadable(appPathsList, Registry::Status::notFound());
         return registered;
     }
-    std::string name;
+    // The names first, then every entry's value in one request, which the
+    // registry may answer several entries at a time; the entries are then
+    // judged in the list's order, as one by one.
+    std::vector<std::string> paths;
     for (std::uint32_t index = 0;; ++index) {
+        std::string name;
         const Registry::Status status = registry.enumKey(list.get(), index, name);
         if (status.isNoMoreItems())
             break;
@@ -188,10 +220,15 @@ RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem
             registered.unreadable = unreadable(appPathsList, status);
             break;
         }
-        RegisteredApplications::Entry& entry = registered.entries.emplace_back();
-        entry.name = name;
+        paths.push_back(std::string(appPathsKeyPath) + "\\" + name);
+        registered.entries.emplace_back().name = std::move(name);
+    }
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, paths, "");
+    for (std::size_t i = 0; i < registered.entries.size(); ++i) {
+        RegisteredApplications::Entry& entry = registered.entries[i];
         try {
-            entry.folder = entryFolder(registry, fs, shell, name);
+            entry.folder = entryFolder(fs, shell, entry.name, reads[i]);
             if (entry.folder)
                 entry.folderStepCount = folderSteps(*entry.folder).size();
         } catch (const Error& error) {
@@ -213,7 +250,7 @@ void indexByName(RegisteredApplications& registered, Registry& registry) {
 }
 
 void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
-                            const RegisteredApplications& registered) {
+                            const RegisteredApplications& registered, bool keepRegisteredFolders) {
     // The application's own entries: found in the index when there is one,
     // by the same rule the comparison below applies to each name otherwise.
     std::vector<bool> own;
@@ -252,7 +289,8 @@ void placeOtherApplications(UninstallState& state, Registry& registry, FileSyste
                 spelled && !isOtherApplication(state, *spelled))
                 state.otherApplications.push_back(std::move(*spelled));
         }
-        state.registeredFolders.push_back(folder);
+        if (keepRegisteredFolders)
+            state.registeredFolders.push_back(folder);
     }
     if (registered.unreadable)
         throw *registered.unreadable;

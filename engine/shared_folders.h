@@ -62,9 +62,11 @@ void indexByName(RegisteredApplications& registered, Registry& registry);
 RegisteredApplications readRegisteredApplications(Registry& registry, FileSystem& fs, Shell* shell);
 
 // findOtherApplications on a pass already made: every application but the
-// one named state.cmdline, as if App Paths were read now.
+// one named state.cmdline, as if App Paths were read now; without
+// `keepRegisteredFolders`, only state.otherApplications is filled.
 void placeOtherApplications(UninstallState& state, Registry& registry, FileSystem& fs,
-                            const RegisteredApplications& registered);
+                            const RegisteredApplications& registered,
+                            bool keepRegisteredFolders = true);
 
 // One pass over App Paths: records the folder of every entry but the
 // application's own (a REG_EXPAND_SZ value expanded as apath expands it, when

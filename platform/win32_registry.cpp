@@ -261,6 +261,46 @@ LONG readOpenValue(HKEY key, const std::string& name, Registry::Value& out) {
     return ERROR_SUCCESS;
 }
 
+// readOpenValue's answer in one request: the value is asked for once,
+// through the wide call, and converted to the code page here. The conversion
+// without best fit both makes the 8-bit text the system would have made and
+// tells whether that text is the stored one, where readOpenValue asks the
+// system twice.
+LONG readOpenValueOnce(HKEY key, const std::string& name, Registry::Value& out) {
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return ERROR_NO_UNICODE_TRANSLATION;
+    const std::wstring wideName = text::toWide(text::fromAnsi(*exact));
+    std::string raw;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    const LONG status = withGrowingRoom(raw, size, grown, [&] {
+        return RegQueryValueExW(key, wideName.c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(raw.data()), &size);
+    });
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (!isText(type)) {
+        out = Registry::Value{type, raw.substr(0, size)};
+        return ERROR_SUCCESS;
+    }
+    const auto* wide = reinterpret_cast<const wchar_t*>(raw.data());
+    const int length = static_cast<int>(size / sizeof(wchar_t));
+    std::string ansi;
+    if (length > 0) {
+        BOOL usedDefault = FALSE;
+        const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr,
+                                               0, nullptr, &usedDefault);
+        if (needed <= 0 || usedDefault != FALSE)
+            return ERROR_NO_UNICODE_TRANSLATION;
+        ansi.assign(static_cast<std::size_t>(needed), '\0');
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, ansi.data(), needed,
+                            nullptr, nullptr);
+    }
+    out = Registry::Value{type, converted(ansi, static_cast<DWORD>(ansi.size()), type)};
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 Win32Registry::~Win32Registry() {
@@ -330,10 +370,10 @@ RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value&
     return Status(readOpenValue(hkey(key), name, out));
 }
 
-// A few keys at once: under Wine the open, its link check, the two reads and
-// the close are a round trip each, and the server answers one thread while
-// the others wait. The keys are opened and closed here and never parked, so
-// no handle the caller holds is touched.
+// A few keys at once: under Wine the open, its link check, the read and the
+// close are a round trip each, and the server answers one thread while the
+// others wait. The keys are opened and closed here and never parked, so no
+// handle the caller holds is touched.
 std::vector<RegistryTypes::PathValue>
 Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
                                const std::string& name) {
@@ -342,8 +382,9 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
         HKEY opened = nullptr;
         const LONG status = openAsItself(root, paths[i], opened);
         const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
-        reads[i].status = Status(
-            status == ERROR_SUCCESS ? readOpenValue(key.get(), name, reads[i].value) : status);
+        reads[i].opened = status == ERROR_SUCCESS;
+        reads[i].status =
+            Status(reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status);
         return true;
     });
     return reads;

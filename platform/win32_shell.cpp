@@ -344,6 +344,13 @@ std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
     if (length > 0 && length < longForm.size()) {
         longForm.resize(length);
         named = std::move(longForm);
+    } else if (length == 0) {
+        // A step the system could not find is no folder to open either: a
+        // registration naming a folder that is gone is told at once, as the
+        // inventory tells thousands of them.
+        if (const DWORD error = GetLastError();
+            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
     }
     // No access asked: any folder can be opened so, whoever holds it.
     FileHandle folder(CreateFileW(named.c_str(), 0,

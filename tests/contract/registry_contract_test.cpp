@@ -208,6 +208,7 @@ TEST_F(RegistryContract, ValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
             reg().closeKey(key);
         }
         EXPECT_EQ(alone, reads[i].status) << paths[i];
+        EXPECT_EQ(key != 0, reads[i].opened) << paths[i];
         if (alone.isSuccess()) {
             EXPECT_EQ(value.type, reads[i].value.type) << paths[i];
             EXPECT_EQ(value.data, reads[i].value.data) << paths[i];
@@ -219,6 +220,60 @@ TEST_F(RegistryContract, ValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
     EXPECT_TRUE(reads[1].status.isNotFound()) << "expected no value, got " << reads[1].status;
     EXPECT_EQ(Registry::typeDword, reads[9].value.type);
     EXPECT_TRUE(reg().readValueOfEach(Registry::localMachine, {}, "AppToUninstall").empty());
+}
+
+// The App Paths pass reads every entry's default value together: each comes
+// back as the entry read alone gives it, text converted as readValue
+// converts it, and a key without the value told from a key that is not there.
+TEST_F(RegistryContract, DefaultValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 150; ++i) {
+        const std::string path = root_ + "\\App" + std::to_string(i) + ".exe";
+        world_->setValue(path, "", Registry::typeSz, sz("C:\\Apps\\" + std::to_string(i)));
+        paths.push_back(path);
+    }
+    world_->setValue(root_ + "\\Expand.exe", "", Registry::typeExpandSz, sz("%ProgramFiles%\\x"));
+    world_->setValue(root_ + "\\Dword.exe", "", Registry::typeDword, dwordBytes(7));
+    world_->setValue(root_ + "\\Other.exe", "Path", Registry::typeSz, sz("C:\\Other"));
+    world_->setValue(root_ + "\\Café.exe", "", Registry::typeSz, sz("C:\\Café"));
+    for (const char* extra : {"Expand.exe", "Dword.exe", "Other.exe", "Missing.exe", "Café.exe"})
+        paths.push_back(root_ + "\\" + extra);
+
+    const std::vector<Registry::PathValue> together =
+        reg().readValueOfEach(Registry::localMachine, paths, "");
+    ASSERT_EQ(paths.size(), together.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        SCOPED_TRACE(paths[i]);
+        Registry::Key key = 0;
+        const Registry::Status open = reg().openKey(Registry::localMachine, paths[i], key);
+        EXPECT_EQ(open.isSuccess(), together[i].opened);
+        if (!open.isSuccess()) {
+            EXPECT_EQ(open, together[i].status);
+            continue;
+        }
+        Registry::Value alone;
+        EXPECT_EQ(reg().readValue(key, "", alone), together[i].status);
+        reg().closeKey(key);
+        if (together[i].status.isSuccess()) {
+            EXPECT_EQ(alone.type, together[i].value.type);
+            EXPECT_EQ(alone.data, together[i].value.data);
+        }
+    }
+    EXPECT_EQ(sz("C:\\Apps\\149"), together[149].value.data);
+    EXPECT_EQ(Registry::typeExpandSz, together[150].value.type);
+    EXPECT_EQ(dwordBytes(7), together[151].value.data);
+    EXPECT_TRUE(together[152].opened) << "a key without a default value opens";
+    EXPECT_TRUE(together[152].status.isNotFound())
+        << "expected no default value, got " << together[152].status;
+    EXPECT_FALSE(together[153].opened);
+    EXPECT_TRUE(together[153].status.isNotFound())
+        << "expected no key, got " << together[153].status;
+    EXPECT_EQ(sz("C:\\Café"), together[154].value.data) << "text the code page holds";
+
+    const std::vector<Registry::PathValue> named =
+        reg().readValueOfEach(Registry::localMachine, {root_ + "\\Other.exe"}, "Path");
+    ASSERT_EQ(1u, named.size());
+    EXPECT_EQ(sz("C:\\Other"), named[0].value.data) << "a value other than the default";
 }
 
 TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase) {

@@ -479,6 +479,97 @@ TEST(OtherApplication, EntryThatCannotBeReadIsPassedOverOnlyWhenNobodyMayOpenIt)
     }
 }
 
+// The list is read whole before its entries: an entry that cannot be read
+// is still named before a list that failed to read on past it, and an entry
+// refused at its read (not at its open) stops the pass as before.
+TEST(OtherApplication, FailuresAreNamedInTheListsOrder) {
+    class Failing : public PassThroughRegistry {
+    public:
+        Failing(Registry& inner, Status open, Status read, Status list)
+            : PassThroughRegistry(inner), open_(open), read_(read), list_(list) {}
+        Status openKey(Key root, const std::string& path, Key& out) override {
+            const Status status = PassThroughRegistry::openKey(root, path, out);
+            if (path == tool2Entry && status.isSuccess())
+                tool2_ = out;
+            if (path == tool2Entry && !open_.isSuccess()) {
+                PassThroughRegistry::closeKey(out);
+                return open_;
+            }
+            return status;
+        }
+        Status readValue(Key key, const std::string& name, Value& out) override {
+            if (key == tool2_ && !read_.isSuccess())
+                return read_;
+            return PassThroughRegistry::readValue(key, name, out);
+        }
+        Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+            const Status status = PassThroughRegistry::enumKey(key, index, name);
+            if (status.isNoMoreItems() && !list_.isSuccess())
+                return list_;
+            return status;
+        }
+
+    private:
+        Status open_, read_, list_;
+        Key tool2_ = 0;
+    };
+    const Registry::Status ok = Registry::Status::success();
+    const Registry::Status broken(1117);
+    struct Case {
+        Registry::Status open, read, list;
+        const char* named;
+    };
+    for (const Case& c : std::vector<Case>{
+             {broken, ok, broken, "the registration of tool2.exe (1117)"},
+             {ok, Registry::Status::accessDenied(), ok, "the registration of tool2.exe (5)"},
+             {Registry::Status::accessDenied(), ok, broken,
+              "the list of registered applications (App Paths) (1117)"},
+             {ok, Registry::Status::notFound(), ok, nullptr},
+         }) {
+        SCOPED_TRACE(c.named == nullptr ? "passed over" : c.named);
+        SampleWorld w;
+        w.registry.setString(tool2Entry, "", sample::samplesFolder + "\\t.exe");
+        Failing registry(w.registry, c.open, c.read, c.list);
+        const std::string message = errorOf(
+            [&] { uninst::startUp(w.state, registry, w.fs, noShell(), sample::exe, w.list); });
+        if (c.named == nullptr) {
+            EXPECT_EQ(message, "(no error)");
+            continue;
+        }
+        EXPECT_NE(message.find("Cannot read " + std::string(c.named)), std::string::npos)
+            << message;
+        EXPECT_EQ(w.list.rowCount(), 0u);
+    }
+}
+
+// A start-up handed a pass made once places the other applications as one
+// that reads App Paths itself; only one for a listing alone goes without the
+// registered folders the start-menu steps guard.
+TEST(OtherApplication, PassMadeOnceServesARunWholeAndAListingWithoutTheGuardedFolders) {
+    SampleWorld w;
+    installSuite(w.registry, w.fs);
+    w.registry.setString(tool2Entry, "", suite + "\\Tool2\\tool2.exe");
+    w.registry.setString(sample::appPathsKey + "\\far.exe", "", "C:\\Far\\far.exe");
+    uninst::startUp(w.state, w.registry, w.fs, noShell(), sample::exe, w.list);
+    const RegisteredApplications pass = readRegisteredApplications(w.registry, w.fs, nullptr);
+    for (const StartUpFor purpose : {StartUpFor::run, StartUpFor::listingOnly}) {
+        UninstallState state;
+        RowList rows;
+        uninst::startUp(state, w.registry, w.fs, noShell(), sample::exe, rows, nullptr, &pass,
+                        purpose);
+        EXPECT_EQ(state.otherApplications, w.state.otherApplications);
+        EXPECT_EQ(rows.rowCount(), w.list.rowCount());
+        if (purpose == StartUpFor::run)
+            EXPECT_EQ(state.registeredFolders, w.state.registeredFolders);
+        else
+            EXPECT_TRUE(state.registeredFolders.empty());
+    }
+    EXPECT_EQ(w.state.otherApplications.size(), 2u);
+    const std::vector<std::string>& folders = w.state.registeredFolders;
+    EXPECT_NE(std::find(folders.begin(), folders.end(), "C:\\Far"), folders.end())
+        << "a folder outside the install folder is guarded too";
+}
+
 // No start-menu step removes another registered application's folder, or a
 // group holding one, with its files or empty; the run may say it left the
 // group, and this application's own things still go.

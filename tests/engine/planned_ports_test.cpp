@@ -5,6 +5,7 @@
 #include "engine/error.h"
 #include "engine/planned_ports.h"
 #include "tests/support/memory_filesystem.h"
+#include "tests/support/memory_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 
 namespace uninst::test {
 namespace {
+
+using namespace std::string_literals;
 
 bool throwsError(const std::function<void()>& action) {
     try {
@@ -113,6 +116,43 @@ TEST(PlannedFileSystem, EmptyFolderItRemovedIsGoneAndAFullOneStays) {
     EXPECT_FALSE(p.planned.folderExists("C:\\App"));
     EXPECT_EQ(p.planned.checkDelete("C:\\App\\app.exe").answer, Deletable::missing);
     EXPECT_EQ(p.real.snapshot("C:"), p.before);
+}
+
+// Keys read together, as the scans read them, answer as the plan has them
+// once the preview has removed an entry or lowered a count; before that, as
+// the real registry does. The real keys and counts stay.
+TEST(PlannedRegistry, KeysReadTogetherAnswerAsPlanned) {
+    MemoryRegistry real;
+    const std::string list = "SOFTWARE\\Lists";
+    real.setString(list + "\\App", "AppToUninstall", "app.exe");
+    real.setString(list + "\\Other", "AppToUninstall", "other.exe");
+    real.setDword(list + "\\Counts", "C:\\Shared\\x.dll", 3);
+    PlannedRegistry planned(real);
+    const std::vector<std::string> paths{list + "\\App", list + "\\Other", list + "\\Counts"};
+
+    const auto before = planned.readValueOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(before.size(), 3u);
+    EXPECT_TRUE(before[0].opened && before[0].status.isSuccess());
+    EXPECT_EQ(before[0].value.data, "app.exe"s + '\0');
+
+    Registry::Key counts = 0;
+    ASSERT_TRUE(planned.openKey(Registry::localMachine, list + "\\Counts", counts).isSuccess());
+    ASSERT_TRUE(planned.setDwordValue(counts, "C:\\Shared\\x.dll", 2).isSuccess());
+    planned.closeKey(counts);
+    ASSERT_TRUE(planned.deleteTree(Registry::localMachine, list + "\\App").isSuccess());
+
+    const auto after = planned.readValueOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_FALSE(after[0].opened) << "the entry planned away still opens";
+    EXPECT_TRUE(after[0].status.isNotFound()) << "expected no key, got " << after[0].status;
+    EXPECT_EQ(after[1].value.data, "other.exe"s + '\0');
+    const auto count =
+        planned.readValueOfEach(Registry::localMachine, {list + "\\Counts"}, "C:\\Shared\\x.dll");
+    ASSERT_EQ(count.size(), 1u);
+    EXPECT_EQ(dwordFromBytes(count[0].value.data), 2u) << "the count as planned";
+
+    EXPECT_TRUE(real.keyExists(list + "\\App"));
+    EXPECT_EQ(real.dword(list + "\\Counts", "C:\\Shared\\x.dll"), 3u);
 }
 
 } // namespace

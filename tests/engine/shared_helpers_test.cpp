@@ -1,14 +1,46 @@
 #include "engine/ascii_case.h"
 #include "engine/path_safety.h"
 #include "engine/registry.h"
+#include "engine/shared_folders.h"
 #include "engine/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace uninst {
 namespace {
+
+// Folders compared step by step as the system reads their names: either
+// separator, runs of them, and the trailing dots and blanks it drops; a name
+// that only begins like another is beside it, not below it.
+TEST(FolderSteps, SameOrBelowComparesWholeStepsAsTheSystemNamesThem) {
+    EXPECT_EQ(folderSteps("C:\\\\App/Sub. \\"),
+              (std::vector<std::string_view>{"C:", "App", "Sub"}));
+    EXPECT_TRUE(folderSteps(" .\\..").empty());
+    struct Case {
+        const char* inner;
+        const char* outer;
+        bool below;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"C:\\App", "C:\\App", true},
+             {"C:\\App\\Sub", "c:\\app", true},
+             {"C:/App//Sub", "C:\\App\\", true},
+             {"C:\\App.\\Sub", "C:\\App  ", true},
+             {"C:\\App", "C:\\App\\Sub", false},
+             {"C:\\AppX", "C:\\App", false},
+             {"C:\\Ap", "C:\\App", false},
+             {"C:\\App", "", false},
+             {"C:\\App", "\\. \\", false},
+             {"", "C:\\App", false},
+         }) {
+        SCOPED_TRACE(std::string(c.inner) + " in " + c.outer);
+        EXPECT_EQ(isSameOrBelowAscii(c.inner, c.outer), c.below);
+    }
+}
 
 TEST(DwordBytes, LeastSignificantByteFirstBothWays) {
     EXPECT_EQ(dwordBytes(0x01020304u), std::string("\x04\x03\x02\x01", 4));

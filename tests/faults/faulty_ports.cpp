@@ -63,4 +63,17 @@ bool FaultyRegistry::next(const std::string& operation, const std::string& subje
     return fails(call, history()[call]);
 }
 
+std::vector<RegistryTypes::PathValue>
+FaultyRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                const std::string& name) {
+    if (batches_ == Batches::oneAtATime || paths.empty())
+        return RegistryReader::readValueOfEach(root, paths, name);
+    if (!next("readValueOfEach", name + " of " + batchSubject(paths)))
+        return inner().readValueOfEach(root, paths, name);
+    std::vector<PathValue> failed(paths.size());
+    for (PathValue& read : failed)
+        read.status = injectedStatus;
+    return failed;
+}
+
 } // namespace uninst::test

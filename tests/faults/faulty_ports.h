@@ -62,7 +62,8 @@ public:
     // (ERROR_IO_DEVICE).
     static constexpr Status injectedStatus = Status(1117);
 
-    explicit FaultyRegistry(Registry& inner) : ReadThroughRegistry(inner), inner_(inner) {}
+    explicit FaultyRegistry(Registry& inner, Batches batches = Batches::oneAtATime)
+        : ReadThroughRegistry(inner), inner_(inner), batches_(batches) {}
 
     // Every call to the service is logged and may fail; a close that fails
     // leaves the handle open, as the real service would. The registry's rules
@@ -81,6 +82,11 @@ public:
     Status readValue(Key key, const std::string& name, Value& out) override {
         return next("readValue", name) ? injectedStatus : inner().readValue(key, name, out);
     }
+    // One key at a time through the calls above, each able to fail on its
+    // own; or whole, as the Win32 registry answers it, where an injected
+    // failure is the one request failing: no key read.
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override {
         return next("setDwordValue", name) ? injectedStatus
                                            : inner().setDwordValue(key, name, value);
@@ -107,6 +113,7 @@ private:
     bool next(const std::string& operation, const std::string& subject);
 
     Registry& inner_;
+    Batches batches_;
 };
 static_assert(!std::is_abstract_v<FaultyRegistry>,
               "every change to the registry is recorded, and may fail");

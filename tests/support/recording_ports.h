@@ -61,18 +61,24 @@ public:
 protected:
     // Logs a call; returns its number, counting from 0.
     std::size_t record(const std::string& operation, const std::string& subject);
+    // How a batch is named in the log: its first item, and how many follow.
+    static std::string batchSubject(const std::vector<std::string>& paths) {
+        return paths.size() == 1
+                   ? paths.front()
+                   : paths.front() + " and " + std::to_string(paths.size() - 1) + " more";
+    }
 
 private:
     std::vector<std::string> calls_;
 };
 
-// How a recording file system passes the batch calls on.
+// How a recording port passes the batch calls on.
 enum class Batches {
-    // One file at a time through its own checkDelete and deleteFile, each
-    // logged and each able to fail on its own.
+    // One item at a time through its own calls (checkDelete and deleteFile,
+    // openKey and readValue), each logged and each able to fail on its own.
     oneAtATime,
-    // Whole, as one logged call, to the port behind it: as the Win32 file
-    // system runs them, on several threads at once. A batch of no files
+    // Whole, as one logged call, to the port behind it: as the Win32 ports
+    // run them, on several threads at once. A batch of nothing
     // reaches nothing and is passed on unlogged.
     whole,
 };
@@ -155,12 +161,6 @@ protected:
     }
     FileSystem& inner() { return inner_; }
     Batches batches() const { return batches_; }
-    // How a batch is named in the log: its first file, and how many follow.
-    static std::string batchSubject(const std::vector<std::string>& paths) {
-        return paths.size() == 1
-                   ? paths.front()
-                   : paths.front() + " and " + std::to_string(paths.size() - 1) + " more";
-    }
 
 private:
     FileSystem& inner_;

@@ -249,6 +249,42 @@ TEST_F(Win32RegistryText, EntriesReadTogetherKeepTheCodePageChecks) {
         << "expected the key to be missing, got " << reads.back().status;
 }
 
+// The default values the App Paths pass reads together: a look-alike is
+// refused after the key opened, text the code page holds (all of 1252's
+// letters, not only Latin-1's) arrives as readValue gives it, and a key
+// without a default value opens and has none.
+TEST_F(Win32RegistryText, DefaultValuesReadTogetherAreNotReadAsLookAlikesEither) {
+    setText(L"\\app.exe", L"", L"C:\\Program Files\\\u0100pp\\app.exe");
+    setText(L"\\plain.exe", L"", L"C:\\Program Files\\Caf\u00e9\\plain.exe");
+    setText(L"\\euro.exe", L"", L"C:\\\u20ac\u0160\\euro.exe");
+    KeyHandle bare;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, (root_ + L"\\bare.exe").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, bare.put(), nullptr));
+    const std::vector<std::string> paths{rootUtf8_ + "\\app.exe", rootUtf8_ + "\\plain.exe",
+                                         rootUtf8_ + "\\euro.exe", rootUtf8_ + "\\bare.exe"};
+    const std::vector<Registry::PathValue> read =
+        registry_.readValueOfEach(Registry::localMachine, paths, "");
+    ASSERT_EQ(paths.size(), read.size());
+
+    EXPECT_TRUE(read[0].opened);
+    EXPECT_EQ(Registry::Status::noUnicodeTranslation(), read[0].status);
+    EXPECT_TRUE(read[0].value.data.empty());
+    EXPECT_EQ(Registry::Status::success(), read[1].status);
+    EXPECT_EQ("C:\\Program Files\\Café\\plain.exe\0"s, read[1].value.data);
+    EXPECT_EQ(Registry::Status::success(), read[2].status) << "code page 1252 holds both";
+    EXPECT_EQ("C:\\€Š\\euro.exe\0"s, read[2].value.data);
+    EXPECT_TRUE(read[3].opened);
+    EXPECT_TRUE(read[3].status.isNotFound()) << "expected no default value, got " << read[3].status;
+
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Registry::Key key = open(paths[i]);
+        Registry::Value alone;
+        EXPECT_EQ(registry_.readValue(key, "", alone), read[i].status) << paths[i];
+        EXPECT_EQ(alone.data, read[i].value.data) << paths[i];
+    }
+}
+
 TEST_F(Win32RegistryText, BinaryDataIsNotConverted) {
     setBinary(L"Blob", "\xE9\x80\xFF\x00\x41"s);
     const Registry::Key key = open(rootUtf8_);
@@ -434,10 +470,19 @@ TEST(Win32RegistryTree, LinkInsideIsNeitherFollowedNorDeleted) {
                                  reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
     }
-    const std::vector<std::string> paths(70, text::fromWide(entry + L"\\Link"));
-    for (const Registry::PathValue& read :
-         registry.readValueOfEach(Registry::localMachine, paths, "AppToUninstall"))
-        EXPECT_FALSE(read.status.isSuccess()) << "the link was followed";
+    std::vector<std::string> paths(70, text::fromWide(entry + L"\\Link"));
+    paths.push_back(text::fromWide(target));
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(paths.size(), reads.size());
+    for (std::size_t i = 0; i + 1 < reads.size(); ++i) {
+        EXPECT_FALSE(reads[i].opened) << "the link was followed";
+        EXPECT_EQ(Registry::Status::accessDenied(), reads[i].status)
+            << "refused as openKey refuses it";
+        EXPECT_TRUE(reads[i].value.data.empty());
+    }
+    EXPECT_EQ(Registry::Status::success(), reads.back().status) << "the target read as itself";
+    EXPECT_EQ("app.exe"s + '\0', reads.back().value.data);
 
     removeLink();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());

@@ -161,6 +161,9 @@ TEST_F(Win32ShellTest, FinalFolderSpellsShortStepsInFull) {
     EXPECT_EQ(shell.finalFolder(text::fromWide(shortName)), text::fromWide(programFiles));
     EXPECT_EQ(shell.finalFolder(text::fromWide(folder_)), text::fromWide(folder_));
     EXPECT_EQ(shell.finalFolder(text::fromWide(folder_ + L"\\missing")), std::nullopt);
+    EXPECT_EQ(shell.finalFolder(text::fromWide(folder_ + L"\\missing\\deeper")), std::nullopt);
+    EXPECT_EQ(shell.finalFolder(text::fromWide(shortName) + "\\missing"), std::nullopt)
+        << "a short step before the missing one";
 }
 
 TEST_F(Win32ShellTest, ShellLinkLeadsToItsStoredTargetWhetherOrNotItExists) {

@@ -9,6 +9,7 @@
 #include "engine/ports.h"
 #include "engine/preflight.h"
 #include "engine/registry.h"
+#include "engine/restore.h"
 #include "engine/run.h"
 #include "engine/run_log.h"
 #include "engine/shell.h"
@@ -17,6 +18,12 @@
 #include <optional>
 
 namespace uninst {
+
+// How a restore ended: the exit code, and what a message box tells.
+struct RestoreOutcome {
+    int exitCode = 0;
+    std::string message;
+};
 
 // One run of the program, wired once: the options, the ports as the run uses
 // them (each change told to the log, and with options.preview only planned),
@@ -84,6 +91,13 @@ public:
     // the uninstall, with an in-memory row list. Returns the exit code;
     // errors go to the log.
     int runWithoutWindow();
+
+    // /restore: the backup read and judged, then put back through the run's
+    // ports (only planned with options.preview), each change told to the
+    // log. Ends exitBadBackup when the backup is damaged (nothing changed),
+    // exitRunFailed when a change failed or something that stands there now
+    // was kept, and exitRemoved when everything came back.
+    RestoreOutcome restore(BackupSource& source);
 
 private:
     // The start-menu folder or install folder `path` lies in, if any.

@@ -383,9 +383,17 @@ ScopedKey openOrFail(Registry& registry, const std::string& path) {
                     std::to_string(status.code()) + ").");
 }
 
+// A key that cannot be asked about stops the restore: taken for missing,
+// the application would seem unregistered and its counts be raised twice.
 bool keyExists(Registry& registry, const std::string& path) {
-    ScopedKey key(registry);
-    return key.open(Registry::localMachine, path);
+    Registry::Key opened = 0;
+    const Registry::Status status = registry.openKey(Registry::localMachine, path, opened);
+    if (status.isNotFound())
+        return false;
+    if (!status.isSuccess())
+        keyFailed(path, status);
+    registry.closeKey(opened);
+    return true;
 }
 
 void restoreKey(const BackupPlan::Key& key, Registry& registry, RestoreResult& result) {

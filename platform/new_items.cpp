@@ -31,6 +31,12 @@ bool sameFoldedText(const std::string& a, const std::string& b) {
     return text::sameFolded(text::toWide(a), text::toWide(b));
 }
 
+// Whether the system names what `handle` holds `path`, or cannot say.
+bool namedAs(HANDLE handle, const std::string& path) {
+    const std::wstring named = finalName(handle);
+    return named.empty() || text::sameFolded(named, text::toWide(path));
+}
+
 // The held folder that is to hold `path`, reached from the nearest root, and
 // the new item's name. A link anywhere below the root, or the root being
 // one, is refused.
@@ -64,9 +70,6 @@ FileHandle parentFolder(const std::vector<std::string>& roots, const std::string
         fail(operation, path, GetLastError());
     if (!isRoot && isLinkHandle(held.get()))
         refuse(operation, path, throughLink);
-    // What the system calls the root, links above it resolved: the folder
-    // reached below it must be called that with the steps walked.
-    const std::wstring rootNamed = isRoot ? std::wstring() : finalName(held.get());
     const std::wstring below = text::toWide(path.substr(isRoot ? split + 1 : root->size() + 1));
     std::size_t at = 0;
     while (true) {
@@ -90,13 +93,8 @@ FileHandle parentFolder(const std::vector<std::string>& roots, const std::string
     // the link itself: the name the system gives the held folder then
     // differs from the path walked. Past 260 characters it gives none, and
     // the checks above stand alone.
-    if (!isRoot && !rootNamed.empty()) {
-        const std::wstring walked =
-            at == 0 ? rootNamed : rootNamed + L"\\" + below.substr(0, at - 1);
-        const std::wstring named = finalName(held.get());
-        if (!named.empty() && !text::sameFolded(named, walked))
-            refuse(operation, path, throughLink);
-    }
+    if (!isRoot && !namedAs(held.get(), path.substr(0, split)))
+        refuse(operation, path, throughLink);
     if (name.empty())
         refuse(operation, path, "it names no item.");
     return held;
@@ -136,7 +134,7 @@ Creation NewItems::createFolder(const std::string& path) {
         fail(operation, path, error);
     error = openRelative(parent.get(), name, folderAccess, shareAll, nt::openExisting,
                          nt::directoryOnly, made);
-    if (error != ERROR_SUCCESS || isLinkHandle(made.get()))
+    if (error != ERROR_SUCCESS || isLinkHandle(made.get()) || !namedAs(made.get(), path))
         refuse(operation, path, "a file or a link stands there.");
     return Creation::exists;
 }

@@ -51,18 +51,18 @@ std::optional<std::uint64_t> number(std::string_view text) {
     return value;
 }
 
-// A path below a folder that stays below it: steps that are names, none
-// empty, none "." or "..", nothing a name cannot hold (a drive's colon, a
-// stream's, the wildcards).
+// A path below a folder that stays below it: steps between "\" that are
+// names, none empty, none "." or "..", nothing a name cannot hold (a drive's
+// colon, a stream's, "/", the wildcards).
 bool staysBelow(std::string_view relative) {
     if (relative.empty())
         return false;
-    for (const std::string_view step : pathSteps(relative)) {
+    for (const std::string_view step : pathSteps(relative, "\\")) {
         if (step.empty() || hasDotStep(step))
             return false;
         for (const char c : step) {
             if (static_cast<unsigned char>(c) < 32 ||
-                std::string_view(":*?\"<>|").find(c) != std::string_view::npos)
+                std::string_view(":*?\"<>|/").find(c) != std::string_view::npos)
                 return false;
         }
     }

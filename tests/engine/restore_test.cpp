@@ -201,6 +201,8 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
          "does not start"},
         {"dot-dot step", [&] { editManifest("File: 0 readme.txt", "File: 0 ..\\readme.txt"); },
          "leaves the install folder"},
+        {"forward slash", [&] { editManifest("File: 0 readme.txt", "File: 0 Help/readme.txt"); },
+         "leaves the install folder"},
         {"absolute path",
          [&] { editManifest("File: 0 readme.txt", "File: 0 C:\\WINDOWS\\readme.txt"); },
          "leaves the install folder"},

@@ -172,7 +172,8 @@ UninstallEnd Session::uninstall(FileList& list, Progress& progress, BlockedFiles
     return end;
 }
 
-RestoreOutcome Session::restore(BackupSource& source) {
+RestoreOutcome Session::restore(BackupSource& source,
+                                const std::function<bool(const std::string&)>& admit) {
     report_.fact("Restore from: " + source.folderPath());
     Backup backup;
     try {
@@ -183,6 +184,13 @@ RestoreOutcome Session::restore(BackupSource& source) {
     }
     report_.fact("Backup of " + backup.appName + " made on " + backup.machine + " at " +
                  backup.time + " by version " + backup.version);
+    if (admit && !admit(backup.appName)) {
+        const std::string message = "Another uninstall or restore of " + backup.appName +
+                                    " is running. Nothing has been restored; wait until it "
+                                    "has ended.";
+        report_.error(message);
+        return {exitAlreadyRunning, message};
+    }
     const std::string planned = options_.preview ? " would be" : "";
     RestoreResult result;
     try {

@@ -15,6 +15,7 @@
 #include "engine/shell.h"
 #include "engine/state.h"
 
+#include <functional>
 #include <optional>
 
 namespace uninst {
@@ -96,8 +97,12 @@ public:
     // ports (only planned with options.preview), each change told to the
     // log. Ends exitBadBackup when the backup is damaged (nothing changed),
     // exitRunFailed when a change failed or something that stands there now
-    // was kept, and exitRemoved when everything came back.
-    RestoreOutcome restore(BackupSource& source);
+    // was kept, and exitRemoved when everything came back. `admit`, given
+    // the application's name once the backup is read, answers whether this
+    // run may act on it now (no other run for it at work); when it may not,
+    // nothing changes and the restore ends exitAlreadyRunning.
+    RestoreOutcome restore(BackupSource& source,
+                           const std::function<bool(const std::string&)>& admit = {});
 
 private:
     // The start-menu folder or install folder `path` lies in, if any.

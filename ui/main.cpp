@@ -126,7 +126,11 @@ int restoreApplication(const uninst::Options& options, uninst::RunLog* log) {
     Win32FileSystem fs;
     Win32Shell shell;
     Session session(options, registry, fs, shell, log);
-    const RestoreOutcome outcome = session.restore(*source);
+    // Held until the program ends, as a run's is: an uninstall of the same
+    // application must not remove what the restore is putting back.
+    std::optional<RunLock> lock;
+    const RestoreOutcome outcome = session.restore(
+        *source, [&](const std::string& name) { return lock.emplace(name).acquired(); });
     tell(outcome.message, outcome.exitCode != exitRemoved);
     return outcome.exitCode;
 }

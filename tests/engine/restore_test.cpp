@@ -164,6 +164,24 @@ TEST_F(Restore, RunTwiceTheSecondChangesNothingAndSaysSo) {
         << linesDiff(keys, snapshotLines(w.registry), "missing", "unexpected");
 }
 
+TEST_F(Restore, AnotherRunForTheApplicationAtWorkChangesNothing) {
+    const std::vector<std::string> files = world(w.fs);
+    Options options;
+    options.quiet = true;
+    options.restoreFolder = folder;
+    MemoryBackupSource source(w.fs, folder);
+    std::string asked;
+    const RestoreOutcome outcome =
+        Session(options, w.registry, w.fs, noShell(), &log).restore(source, [&](const auto& name) {
+            asked = name;
+            return false;
+        });
+    EXPECT_EQ(outcome.exitCode, exitAlreadyRunning);
+    EXPECT_EQ(asked, sample::exe);
+    EXPECT_EQ(world(w.fs), files);
+    EXPECT_FALSE(w.registry.keyExists(sample::appPathsEntry));
+}
+
 TEST_F(Restore, PreviewSaysWhatItWouldDoAndChangesNothing) {
     const std::vector<std::string> files = world(w.fs);
     const std::vector<std::string> keys = snapshotLines(w.registry);

@@ -113,7 +113,22 @@ void discard(HANDLE file) {
 
 } // namespace
 
+HANDLE NewItems::parentOf(const std::string& path, const char* operation, std::wstring& name) {
+    const std::size_t split = path.find_last_of('\\');
+    if (held_ && split != std::string::npos && split == heldFor_.size() &&
+        path.compare(0, split, heldFor_) == 0 && split + 1 < path.size()) {
+        name = text::toWide(path.substr(split + 1));
+        return held_.get();
+    }
+    held_.reset();
+    held_ = parentFolder(roots_, path, operation, name);
+    heldFor_ = path.substr(0, split);
+    return held_.get();
+}
+
 void NewItems::setRoots(const std::vector<std::string>& roots) {
+    held_.reset();
+    heldFor_.clear();
     roots_.clear();
     for (const std::string& root : roots) {
         if (!root.empty())
@@ -124,16 +139,16 @@ void NewItems::setRoots(const std::vector<std::string>& roots) {
 Creation NewItems::createFolder(const std::string& path) {
     constexpr const char* operation = "create folder";
     std::wstring name;
-    const FileHandle parent = parentFolder(roots_, path, operation, name);
+    const HANDLE parent = parentOf(path, operation, name);
     FileHandle made;
-    DWORD error = openRelative(parent.get(), name, folderAccess, shareAll, nt::createNew,
-                               nt::directoryOnly, made);
+    DWORD error =
+        openRelative(parent, name, folderAccess, shareAll, nt::createNew, nt::directoryOnly, made);
     if (error == ERROR_SUCCESS)
         return Creation::created;
     if (!collided(error))
         fail(operation, path, error);
-    error = openRelative(parent.get(), name, folderAccess, shareAll, nt::openExisting,
-                         nt::directoryOnly, made);
+    error = openRelative(parent, name, folderAccess, shareAll, nt::openExisting, nt::directoryOnly,
+                         made);
     if (error != ERROR_SUCCESS || isLinkHandle(made.get()) || !namedAs(made.get(), path))
         refuse(operation, path, "a file or a link stands there.");
     return Creation::exists;
@@ -153,10 +168,10 @@ Creation NewItems::copyNewFile(const std::string& from, const std::string& to) {
 
     constexpr const char* operation = "create file";
     std::wstring name;
-    const FileHandle parent = parentFolder(roots_, to, operation, name);
+    const HANDLE parent = parentOf(to, operation, name);
     FileHandle target;
     const DWORD error =
-        openRelative(parent.get(), name, FILE_GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | DELETE, 0,
+        openRelative(parent, name, FILE_GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | DELETE, 0,
                      nt::createNew, nt::fileOnly, target);
     if (collided(error))
         return Creation::exists;

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "engine/filesystem.h"
+#include "platform/handles.h"
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -18,7 +21,14 @@ public:
     Creation copyNewFile(const std::string& from, const std::string& to);
 
 private:
+    // The held folder that is to hold `path`, and the new item's name. The
+    // files come folder by folder, so the last folder reached is kept: it
+    // stays the folder it was when reached, whatever is renamed around it.
+    HANDLE parentOf(const std::string& path, const char* operation, std::wstring& name);
+
     std::vector<std::string> roots_;
+    std::string heldFor_;
+    FileHandle held_;
     std::vector<char> buffer_;
 };
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <type_traits>
 #include <utility>
@@ -84,6 +85,11 @@ public:
     }
     std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
         return removeEachEmptyInTurn(*this, paths);
+    }
+    // What is made takes nothing away, so the backup has nothing to hold.
+    Creation createFolder(const std::string& path) override { return inner_.createFolder(path); }
+    Creation copyNewFile(const std::string& from, const std::string& to) override {
+        return inner_.copyNewFile(from, to);
     }
 
 private:
@@ -180,6 +186,19 @@ public:
         if (!tree.tree.empty())
             plan_.keys.push_back(std::move(tree));
         return status;
+    }
+
+    Status createSubKey(Key key, const std::string& name, Key& out) override {
+        return inner_.createSubKey(key, name, out);
+    }
+    // A value the run overwrites would be lost: only the counts are ever
+    // written, and those go through setDwordValue above.
+    Status writeValue(Key key, const std::string& name, const Value& value) override {
+        Value before;
+        if (inner_.readValue(key, name, before).isSuccess())
+            throw Error::cannot("back up registry value", pathOf(key, "") + "\\" + name,
+                                "the run would overwrite it, and the backup holds no such change.");
+        return inner_.writeValue(key, name, value);
     }
 
 private:
@@ -279,16 +298,35 @@ std::string unhex(std::string_view text) {
     return out;
 }
 
-// The folder of the backup's copy of a root's files.
-std::string filesFolder(std::size_t root) {
-    return "files\\" + std::to_string(root);
+// The relative path of `full` below the start-menu root it lies in, if any.
+std::optional<std::string> belowMenu(const BackupPlan& plan, FileSystemReader& fs,
+                                     const std::string& full) {
+    const std::string folded = fs.foldCase(withoutTrailingSeparators(full));
+    for (std::size_t root = 1; root < plan.roots.size(); ++root) {
+        const std::string base = fs.foldCase(plan.roots[root]);
+        if (folded == base)
+            return std::string();
+        if (folded.size() > base.size() + 1 && folded.compare(0, base.size(), base) == 0 &&
+            folded[base.size()] == '\\')
+            return withoutTrailingSeparators(full).substr(base.size() + 1);
+    }
+    return std::nullopt;
 }
 
-std::string itemPath(const BackupPlan::Item& item) {
-    return filesFolder(item.root) + (item.relative.empty() ? "" : "\\" + item.relative);
+void addGroup(BackupPlan& plan, FileSystemReader& fs, const std::string& group) {
+    for (const std::string& known : plan.groups) {
+        if (fs.foldCase(known) == fs.foldCase(group))
+            return;
+    }
+    plan.groups.push_back(group);
 }
 
 } // namespace
+
+std::string backupCopyPath(const BackupPlan::Item& item) {
+    return "files\\" + std::to_string(item.root) +
+           (item.relative.empty() ? "" : "\\" + item.relative);
+}
 
 BackupPlan planBackup(const UninstallState& state, RegistryReader& registry, FileSystemReader& fs,
                       Shell& shell, FileList& list, BlockedFiles* blocked) {
@@ -307,6 +345,14 @@ BackupPlan planBackup(const UninstallState& state, RegistryReader& registry, Fil
     // moment later, may get further, and what it then changed the backup
     // would not hold. The run stops here instead, with nothing changed.
     uninstall(copy, notedRegistry, notedFs, shell, list, progress, blocked, nullptr);
+    if (!copy.groupname.empty())
+        addGroup(plan, fs, withoutTrailingSeparators(copy.groupname));
+    for (const UninstallState::NamedShortcut& shortcut : copy.shortcuts)
+        addGroup(plan, fs, withoutTrailingSeparators(shortcut.group));
+    for (const std::string& folder : copy.createdfolders) {
+        if (std::optional<std::string> group = belowMenu(plan, fs, folder))
+            addGroup(plan, fs, *group);
+    }
     // Deepest first in the run; a restore makes parents first.
     std::sort(plan.folders.begin(), plan.folders.end(), [](const auto& a, const auto& b) {
         return a.root != b.root ? a.root < b.root : a.relative.size() < b.relative.size();
@@ -418,6 +464,8 @@ std::string writeBackup(const BackupPlan& plan, BackupStore& store, const std::s
     manifest += "Program version: " + version + "\r\n";
     for (std::size_t root = 0; root < plan.roots.size(); ++root)
         manifest += "Root " + std::to_string(root) + ": " + plan.roots[root] + "\r\n";
+    for (const std::string& group : plan.groups)
+        manifest += "Group: " + group + "\r\n";
 
     // Every folder on the way to a copy, made once, parents first.
     std::set<std::string> made;
@@ -436,15 +484,16 @@ std::string writeBackup(const BackupPlan& plan, BackupStore& store, const std::s
         }
     };
     for (const BackupPlan::Item& folder : plan.folders) {
-        makeFolders(itemPath(folder), true);
+        makeFolders(backupCopyPath(folder), true);
         manifest += "Folder: " + std::to_string(folder.root) + " " + folder.relative + "\r\n";
     }
     for (const BackupPlan::Item& file : plan.files) {
-        const std::string target = itemPath(file);
+        const std::string target = backupCopyPath(file);
         makeFolders(target, false);
-        store.copyFile(plan.roots[file.root] + (file.relative.empty() ? "" : "\\" + file.relative),
-                       target);
+        const std::uint64_t size = store.copyFile(
+            plan.roots[file.root] + (file.relative.empty() ? "" : "\\" + file.relative), target);
         manifest += "File: " + std::to_string(file.root) + " " + file.relative + "\r\n";
+        manifest += "Size: " + std::to_string(size) + "\r\n";
     }
     store.writeFile("registry.txt", keysText(plan.keys));
     for (const BackupPlan::Key& key : plan.keys)

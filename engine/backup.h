@@ -37,8 +37,9 @@ public:
     // Creates the run's folder `name` in the folder named; fails if it exists.
     virtual void create(const std::string& name) = 0;
     virtual void makeFolder(const std::string& relative) = 0;
-    // A copy of `source` with its contents, attributes and times.
-    virtual void copyFile(const std::string& source, const std::string& relative) = 0;
+    // A copy of `source` with its contents, attributes and times; answers
+    // how many bytes it copied.
+    virtual std::uint64_t copyFile(const std::string& source, const std::string& relative) = 0;
     virtual void writeFile(const std::string& relative, const std::string& bytes) = 0;
 };
 
@@ -53,6 +54,11 @@ struct BackupPlan {
     };
     std::vector<Item> files;   // each file the run deletes, at once or at the restart
     std::vector<Item> folders; // each folder it removes, parents before children
+    // The start-menu groups the install log names, as steps below a
+    // start-menu root ("Acme\Tools", "" for the root's own shortcuts):
+    // whatever the run removes below a start-menu root lies in one of them,
+    // or is one of their folders.
+    std::vector<std::string> groups;
     struct Key {
         std::string path; // below HKEY_LOCAL_MACHINE
         // The key and every key below it, parents first, each with its values.
@@ -91,9 +97,14 @@ std::string backupFolderName(const std::string& machine, const std::string& appN
 std::string keysText(const std::vector<BackupPlan::Key>& keys);
 std::vector<BackupPlan::Key> keysFromText(const std::string& text);
 
+// Where the copy of a file or folder lies in the backup: below "files", in
+// one sub-folder per root ("0" the install folder).
+std::string backupCopyPath(const BackupPlan::Item& item);
+
 // Writes the plan into a new folder of `store`: the files below "files"
 // (one sub-folder per root, "0" the install folder), the keys in
-// "registry.txt", the counts and every item in "manifest.txt", written last
+// "registry.txt", the counts, the groups and every item with each file's
+// size in "manifest.txt", written last
 // so that a backup without one is known to be incomplete. Returns the new
 // folder's full path. Throws Error, naming the item and the reason, at the
 // first thing that cannot be written.

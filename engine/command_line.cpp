@@ -57,13 +57,19 @@ std::string readOption(std::string_view written, Options& options) {
             options.help = true;
         return {};
     }
-    if (name == "keep" || name == "log" || name == "backup") {
+    if (name == "keep" || name == "log" || name == "backup" || name == "restore") {
         if (!value || value->empty())
             return "The option " + shown + " needs a value: " + shown + ":" +
                    (name == "keep"  ? "PATTERN"
                     : name == "log" ? "FILE"
                                     : "FOLDER") +
                    ".";
+        if (name == "restore") {
+            if (options.restoreFolder)
+                return "The option /restore is given twice; one backup folder only.";
+            options.restoreFolder = std::move(value);
+            return {};
+        }
         if (name == "backup") {
             if (options.backupFolder)
                 return "The option /backup is given twice; one backup folder only.";
@@ -216,7 +222,13 @@ ParsedCommandLine parseCommandLine(std::string_view text) {
     // The list reads and writes its records, and nothing else: a plan, a
     // window pressed by itself or files to keep would be promises it cannot
     // keep. /quiet says nothing it does not do already.
-    if (options.list && (options.passive || options.preview || !options.keep.empty()))
+    // A restore names its application through the backup, and removes
+    // nothing that files could be kept from or a backup could hold.
+    if (options.restoreFolder && !options.help &&
+        (options.list || options.backupFolder || !options.keep.empty() || !options.appName.empty()))
+        parsed.error = "The option /restore puts back the application a backup holds, so it "
+                       "takes neither /list, /backup, /keep nor an application name.";
+    else if (options.list && (options.passive || options.preview || !options.keep.empty()))
         parsed.error = "The option /list reads and changes nothing, so it takes neither "
                        "/passive, /preview nor /keep.";
     // A script that asks for a backup counts on one being written.
@@ -227,7 +239,7 @@ ParsedCommandLine parseCommandLine(std::string_view text) {
         parsed.error = "The options /quiet and /passive exclude each other.";
     else if (options.preview && options.passive)
         parsed.error = "The option /preview never shows the window, so it cannot be /passive.";
-    else if (!options.help && !options.list && options.appName.empty() &&
+    else if (!options.help && !options.list && !options.restoreFolder && options.appName.empty() &&
              (options.quiet || options.preview))
         parsed.error = "No application name was given: it follows the options, for example "
                        "uninstall.exe /quiet myapp.exe.";
@@ -250,6 +262,8 @@ std::string usageText() {
            "  /log:FILE       Append a log of the run to FILE.\n"
            "  /backup:FOLDER  Before anything changes, copy into a new folder below FOLDER "
            "everything the run removes.\n"
+           "  /restore:FOLDER Put back the application a backup folder (the one holding "
+           "manifest.txt) holds, never over anything that exists now; no APPNAME.\n"
            "  /preview        Change nothing; write what a quiet run would do.\n"
            "  /list [APPNAME] Change nothing; write, as CSV, each registered application (or "
            "APPNAME alone) and whether a quiet run would remove it. With APPNAME it ends 0 "
@@ -257,8 +271,8 @@ std::string usageText() {
            "  /? or /help     This text.\n"
            "\n"
            "Exit codes: 0 removed, 1602 closed without uninstalling, 1603 failed, 1605 not "
-           "registered, 1618 another run in progress, 1622 log not writable, 1639 invalid "
-           "command line.\n";
+           "registered, 1618 another run in progress, 1620 backup damaged, 1622 log or backup "
+           "folder not usable, 1639 invalid command line.\n";
 }
 
 } // namespace uninst

@@ -52,6 +52,9 @@ struct Options {
     // The folder below which the run's backup is written before anything
     // changes.
     std::optional<std::string> backupFolder;
+    // A backup folder (the one holding manifest.txt) whose application is
+    // put back instead of removing one.
+    std::optional<std::string> restoreFolder;
     std::string appName;
 
     // Nobody is there to answer a message box.

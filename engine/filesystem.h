@@ -37,6 +37,13 @@ enum class Deletable {
     refused, // read-only, access denied, a folder, or anything else
 };
 
+// What a creation did: the item is new, or one stood at the path already
+// and was left exactly as it is. A failure is not a value: it throws Error.
+enum class Creation {
+    created,
+    exists,
+};
+
 struct DeleteCheck {
     Deletable answer = Deletable::yes;
     // For inUse and refused: what deleteFile would throw, naming the file.
@@ -166,6 +173,18 @@ public:
     // when they were asked for in an earlier call. A port that removes one
     // folder at a time answers with removeEachEmptyInTurn.
     virtual std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) = 0;
+
+    // What a restore puts back, below a removal root only, under the same
+    // rule as the removals: no step below the root may be a link, and the
+    // parent must exist. createFolder makes one new folder; a folder already
+    // there answers exists; a file or a link there throws.
+    virtual Creation createFolder(const std::string& path) = 0;
+
+    // A new file at `to` with the contents, attributes and times of the file
+    // `from` (a backup's copy, anywhere): never over anything, so whatever
+    // stands at `to` already (a file, a folder, a link) answers exists and is
+    // left as it is. A copy that fails part-way is taken away again.
+    virtual Creation copyNewFile(const std::string& from, const std::string& to) = 0;
 };
 
 // The whole port: what the run's steps take when they both read and change.

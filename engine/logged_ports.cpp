@@ -67,6 +67,21 @@ std::vector<bool> LoggedFileSystem::removeEmptyFolders(const std::vector<std::st
     return removed;
 }
 
+Creation LoggedFileSystem::createFolder(const std::string& path) {
+    const Creation creation = inner().createFolder(path);
+    if (creation == Creation::created)
+        report_.action(
+            (isStartMenuGroup(path) ? "Restore start-menu folder: " : "Restore folder: ") + path);
+    return creation;
+}
+
+Creation LoggedFileSystem::copyNewFile(const std::string& from, const std::string& to) {
+    const Creation creation = inner().copyNewFile(from, to);
+    if (creation == Creation::created)
+        report_.action("Restore file: " + to);
+    return creation;
+}
+
 RegistryStatus LoggedRegistry::openKey(Key root, const std::string& path, Key& out) {
     const Status status = inner().openKey(root, path, out);
     if (status.isSuccess()) {
@@ -104,9 +119,10 @@ LoggedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths,
 RegistryStatus LoggedRegistry::setDwordValue(Key key, const std::string& name,
                                              std::uint32_t value) {
     const Status status = inner().setDwordValue(key, name, value);
+    const bool raised = name != lastName_ || !lastRead_ || value > lastValue_;
     if (status.isSuccess() && isSharedDlls(key))
-        report_.action("Lower SharedDLLs count: " + name + ", " + lastCount(name) + " -> " +
-                       std::to_string(value));
+        report_.action(std::string(raised ? "Raise" : "Lower") + " SharedDLLs count: " + name +
+                       ", " + lastCount(name) + " -> " + std::to_string(value));
     else if (!status.isSuccess())
         report_.action("Could not set registry value " + name + " (status " +
                        std::to_string(status.code()) + ")");
@@ -130,6 +146,38 @@ RegistryStatus LoggedRegistry::deleteTree(Key key, const std::string& subkey) {
     const Status status = inner().deleteTree(key, subkey);
     reportRemoval(key, subkey, status);
     return status;
+}
+
+RegistryStatus LoggedRegistry::createSubKey(Key key, const std::string& name, Key& out) {
+    const Status status = inner().createSubKey(key, name, out);
+    const std::string path = fullName(key, name);
+    if (status.isSuccess()) {
+        paths_[out] = path.substr(std::string_view("HKEY_LOCAL_MACHINE\\").size());
+        report_.action("Restore registry key: " + path);
+    } else if (!status.isAlreadyExists()) {
+        report_.action("Could not restore registry key " + path + " (status " +
+                       std::to_string(status.code()) + ")");
+    }
+    return status;
+}
+
+RegistryStatus LoggedRegistry::writeValue(Key key, const std::string& name, const Value& value) {
+    const Status status = inner().writeValue(key, name, value);
+    const std::string shown = name.empty() ? "(default)" : name;
+    if (status.isSuccess())
+        report_.action("Restore registry value: " + fullName(key, "") + ", " + shown);
+    else
+        report_.action("Could not set registry value " + shown + " (status " +
+                       std::to_string(status.code()) + ")");
+    return status;
+}
+
+std::string LoggedRegistry::fullName(Key key, const std::string& subkey) const {
+    const auto parent = paths_.find(key);
+    std::string path = parent == paths_.end() ? std::string() : parent->second;
+    if (!subkey.empty())
+        path = path.empty() ? subkey : path + "\\" + subkey;
+    return "HKEY_LOCAL_MACHINE\\" + path;
 }
 
 void LoggedRegistry::reportRemoval(Key key, const std::string& subkey, Status status) const {

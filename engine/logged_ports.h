@@ -28,6 +28,10 @@ public:
     bool removeEmptyFolder(const std::string& path) override;
     std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
+    // Only what was made is reported: an item that stood there already is
+    // the restore's to name.
+    Creation createFolder(const std::string& path) override;
+    Creation copyNewFile(const std::string& from, const std::string& to) override;
 
 private:
     FileSystem& inner() { return inner_; }
@@ -51,9 +55,12 @@ public:
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;
+    Status createSubKey(Key key, const std::string& name, Key& out) override;
+    Status writeValue(Key key, const std::string& name, const Value& value) override;
 
 private:
     Registry& inner() { return inner_; }
+    std::string fullName(Key key, const std::string& subkey) const;
     bool isSharedDlls(Key key) const;
     void reportRemoval(Key key, const std::string& subkey, Status status) const;
     // "count 3", or "no count" when the last read of `name` found none.

@@ -94,7 +94,40 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
 }
 
 bool PlannedFileSystem::folderExists(const std::string& path) {
+    if (created_.count(asciiUpper(path)) != 0)
+        return true;
     return !gone(path) && reader().folderExists(path);
+}
+
+void PlannedFileSystem::needParent(const char* operation, const std::string& path) {
+    const std::string parent = withoutLastStep(path);
+    if (parent.empty() || !folderExists(parent))
+        throw Error::cannot(operation, path, "the folder that would hold it does not exist.");
+}
+
+Creation PlannedFileSystem::createFolder(const std::string& path) {
+    if (created_.count(asciiUpper(path)) != 0)
+        return Creation::exists;
+    switch (kindOf(path)) {
+    case Kind::folder:
+        return Creation::exists;
+    case Kind::file:
+    case Kind::link:
+        throw Error::cannot("create folder", path, "a file or a link stands there.");
+    case Kind::missing:
+        break;
+    }
+    needParent("create folder", path);
+    created_.insert(asciiUpper(path));
+    return Creation::created;
+}
+
+Creation PlannedFileSystem::copyNewFile(const std::string&, const std::string& to) {
+    if (created_.count(asciiUpper(to)) != 0 || kindOf(to) != Kind::missing)
+        return Creation::exists;
+    needParent("create file", to);
+    created_.insert(asciiUpper(to));
+    return Creation::created;
 }
 
 Removal PlannedFileSystem::deleteFile(const std::string& path) {
@@ -212,6 +245,12 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
     const std::string full = pathOf(root, path);
     if (deleted(full))
         return Status::notFound();
+    if (createdKeys_.count(full) != 0) {
+        out = plannedHandle(full);
+        return Status::success();
+    }
+    if (isPlannedKey(root))
+        return Status::notFound();
     const Status status = reader().openKey(root, path, out);
     if (status.isSuccess())
         handles_[out] = Handle{full};
@@ -219,7 +258,7 @@ RegistryStatus PlannedRegistry::openKey(Key root, const std::string& path, Key& 
 }
 
 RegistryStatus PlannedRegistry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
-    if (deleted(pathOf(key, subkey)))
+    if (deleted(pathOf(key, subkey)) || isPlannedKey(key))
         return Status::notFound();
     return reader().readDefaultValue(key, subkey, out);
 }
@@ -230,7 +269,7 @@ RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Valu
         return keyDeleted;
     const auto written = counts_.find({path, asciiUpper(name)});
     if (written == counts_.end())
-        return reader().readValue(key, name, out);
+        return isPlannedKey(key) ? Status::notFound() : reader().readValue(key, name, out);
     out = Value{typeDword, dwordBytes(written->second)};
     return Status::success();
 }
@@ -273,6 +312,8 @@ RegistryStatus PlannedRegistry::planDelete(Key key, const std::string& subkey, b
 }
 
 RegistryStatus PlannedRegistry::enumKey(Key key, std::uint32_t index, std::string& name) {
+    if (isPlannedKey(key))
+        return Status::noMoreItems();
     const auto found = handles_.find(key);
     if (found == handles_.end() || deleted_.empty())
         return reader().enumKey(key, index, name);
@@ -311,12 +352,56 @@ RegistryStatus PlannedRegistry::enumValue(Key key, std::uint32_t index, std::str
                                           Value& value) {
     if (deleted(pathOf(key, {})))
         return keyDeleted;
+    if (isPlannedKey(key))
+        return Status::noMoreItems();
     return reader().enumValue(key, index, name, value);
 }
 
 RegistryStatus PlannedRegistry::closeKey(Key key) {
     handles_.erase(key);
+    if (planned_.erase(key) != 0)
+        return Status::success();
     return reader().closeKey(key);
+}
+
+RegistryTypes::Key PlannedRegistry::plannedHandle(const std::string& upperPath) {
+    const Key key = nextPlanned_++;
+    planned_.insert(key);
+    handles_[key] = Handle{upperPath};
+    return key;
+}
+
+RegistryStatus PlannedRegistry::createSubKey(Key key, const std::string& name, Key& out) {
+    if (key != localMachine && handles_.count(key) == 0)
+        return Status::invalidHandle();
+    const std::string path = pathOf(key, name);
+    if (name.empty() || name.find('\\') != std::string::npos)
+        return Status(87);
+    if (deleted(pathOf(key, {})))
+        return keyDeleted;
+    if (createdKeys_.count(path) != 0)
+        return Status::alreadyExists();
+    if (!deleted(path)) {
+        Key probe = 0;
+        if (reader().openKey(localMachine, path, probe).isSuccess()) {
+            reader().closeKey(probe);
+            return Status::alreadyExists();
+        }
+    }
+    createdKeys_.insert(path);
+    out = plannedHandle(path);
+    return Status::success();
+}
+
+RegistryStatus PlannedRegistry::writeValue(Key key, const std::string& name, const Value& value) {
+    if (handles_.count(key) == 0)
+        return Status::invalidHandle();
+    const std::string path = pathOf(key, {});
+    if (deleted(path))
+        return keyDeleted;
+    if (value.type == typeDword)
+        counts_[{path, asciiUpper(name)}] = dwordFromBytes(value.data);
+    return Status::success();
 }
 
 } // namespace uninst

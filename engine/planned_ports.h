@@ -63,6 +63,11 @@ public:
     }
     // Planned only; the file is still there until the restart.
     void deleteAtRestart(const std::string& path) override;
+    // Planned only, each in a folder that is there or planned: a later
+    // creation in a planned folder, or of the same item, answers as the
+    // real one would.
+    Creation createFolder(const std::string& path) override;
+    Creation copyNewFile(const std::string& from, const std::string& to) override;
 
 private:
     // The real folder's listing, read once: the preview never changes it.
@@ -76,8 +81,12 @@ private:
     // nothing was left.
     bool removeTree(const std::string& path);
     [[noreturn]] void missing(const char* operation, const std::string& path) const;
+    // The folder a planned creation goes into must be there, or planned.
+    void needParent(const char* operation, const std::string& path);
 
     std::map<std::string, FolderListing> listings_;
+    // Upper-cased paths of what the restore has made.
+    std::set<std::string> created_;
     // Upper-cased paths of what the run has removed.
     std::set<std::string> removed_;
 };
@@ -105,9 +114,15 @@ public:
     }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
+    // A planned key gets a handle of the preview's own, through which its
+    // values are planned and which later opens of its path get too; it
+    // reads as a key with nothing in it but the counts written to it.
+    Status createSubKey(Key key, const std::string& name, Key& out) override;
+    Status writeValue(Key key, const std::string& name, const Value& value) override;
 
 private:
     static constexpr Status keyDeleted = Status(1018);
+    static constexpr Key firstPlannedKey = 0x7F000000;
 
     struct Handle {
         std::string path; // upper-cased, below HKEY_LOCAL_MACHINE
@@ -124,8 +139,14 @@ private:
     // share: the key must exist and not be planned away already.
     Status planDelete(Key key, const std::string& subkey, bool withSubKeys);
 
+    bool isPlannedKey(Key key) const { return planned_.count(key) != 0; }
+    Key plannedHandle(const std::string& upperPath);
+
     std::map<Key, Handle> handles_;
     std::set<std::string> deleted_;
+    std::set<std::string> createdKeys_;
+    std::set<Key> planned_;
+    Key nextPlanned_ = firstPlannedKey;
     // Values the run wrote: upper-cased key path and name -> count.
     std::map<std::pair<std::string, std::string>, std::uint32_t> counts_;
 };

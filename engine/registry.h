@@ -20,6 +20,7 @@ public:
     static constexpr RegistryStatus invalidHandle() { return RegistryStatus(6); }
     static constexpr RegistryStatus moreData() { return RegistryStatus(234); }
     static constexpr RegistryStatus noMoreItems() { return RegistryStatus(259); }
+    static constexpr RegistryStatus alreadyExists() { return RegistryStatus(183); }
     // A name the 8-bit code page cannot spell.
     static constexpr RegistryStatus noUnicodeTranslation() { return RegistryStatus(1113); }
 
@@ -27,6 +28,7 @@ public:
     constexpr bool isNotFound() const { return code_ == 2; }
     constexpr bool isMoreData() const { return code_ == 234; }
     constexpr bool isNoMoreItems() const { return code_ == 259; }
+    constexpr bool isAlreadyExists() const { return code_ == 183; }
 
     // The system's number, for messages and for the tests of a registry.
     constexpr long code() const { return code_; }
@@ -140,6 +142,13 @@ public:
     // neither followed nor deleted: it and the keys holding it stay, and the
     // status is not success. So does anything that refuses deletion.
     virtual Status deleteTree(Key key, const std::string& subkey) = 0;
+
+    // What a restore puts back. createSubKey makes the one new key `name`
+    // directly below `key` and opens it as openKey would; a key already
+    // there is not opened and answers alreadyExists.
+    virtual Status createSubKey(Key key, const std::string& name, Key& out) = 0;
+    // Sets a value of any type, its data as stored (text in UTF-8).
+    virtual Status writeValue(Key key, const std::string& name, const Value& value) = 0;
 };
 
 // The whole port: what the run's steps take when they both read and change.

@@ -194,6 +194,63 @@ UninstallEnd Session::uninstall(FileList& list, Progress& progress, BlockedFiles
     return end;
 }
 
+RestoreOutcome Session::restore(BackupSource& source,
+                                const std::function<bool(const std::string&)>& admit) {
+    report_.fact("Restore from: " + source.folderPath());
+    Backup backup;
+    try {
+        backup = readBackup(source, registry_, fs_, shell_);
+    } catch (const Error& error) {
+        report_.error(error.what());
+        return {exitBadBackup, error.what()};
+    }
+    report_.fact("Backup of " + backup.appName + " made on " + backup.machine + " at " +
+                 backup.time + " by version " + backup.version);
+    if (admit && !admit(backup.appName)) {
+        const std::string message = "Another uninstall or restore of " + backup.appName +
+                                    " is running. Nothing has been restored; wait until it "
+                                    "has ended.";
+        report_.error(message);
+        return {exitAlreadyRunning, message};
+    }
+    const std::string planned = options_.preview ? " would be" : "";
+    RestoreResult result;
+    try {
+        result = restoreBackup(backup, registry_, fs_);
+    } catch (const Error& error) {
+        const std::string message =
+            "The restore of " + backup.appName + " from " + backup.folder +
+            " stopped: " + error.what() +
+            " What was put back before stays; a restore run again keeps it and puts back the "
+            "rest.";
+        report_.error(message);
+        return {exitRunFailed, message};
+    }
+    for (const std::string& item : result.kept)
+        report_.fact("Kept, as it stands there now: " + item);
+    std::string message;
+    if (result.kept.empty()) {
+        message = backup.appName + planned + " restored from " + backup.folder + ": " +
+                  std::to_string(result.restored) + " items.";
+        report_.fact(message);
+        return {exitRemoved, message};
+    }
+    message = result.restored == 0
+                  ? "Nothing" + planned + " restored from " + backup.folder +
+                        ": everything the backup holds stands there now, and was kept."
+                  : backup.appName + planned + " restored from " + backup.folder +
+                        " in part: " + std::to_string(result.restored) + " items" + planned +
+                        " put back, " + std::to_string(result.kept.size()) +
+                        " kept as they stand now.";
+    report_.error(message);
+    constexpr std::size_t shown = 12;
+    for (std::size_t i = 0; i < result.kept.size() && i < shown; ++i)
+        message += "\n- " + result.kept[i];
+    if (result.kept.size() > shown)
+        message += "\n... and " + std::to_string(result.kept.size() - shown) + " more.";
+    return {exitRunFailed, message};
+}
+
 int Session::runWithoutWindow() {
     RowList list;
     if (!reported(report_, [&] { startUp(list); }))

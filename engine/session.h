@@ -9,14 +9,22 @@
 #include "engine/ports.h"
 #include "engine/preflight.h"
 #include "engine/registry.h"
+#include "engine/restore.h"
 #include "engine/run.h"
 #include "engine/run_log.h"
 #include "engine/shell.h"
 #include "engine/state.h"
 
+#include <functional>
 #include <optional>
 
 namespace uninst {
+
+// How a restore ended: the exit code, and what a message box tells.
+struct RestoreOutcome {
+    int exitCode = 0;
+    std::string message;
+};
 
 // One run of the program, wired once: the options, the ports as the run uses
 // them (each change told to the log, and with options.preview only planned),
@@ -84,6 +92,17 @@ public:
     // the uninstall, with an in-memory row list. Returns the exit code;
     // errors go to the log.
     int runWithoutWindow();
+
+    // /restore: the backup read and judged, then put back through the run's
+    // ports (only planned with options.preview), each change told to the
+    // log. Ends exitBadBackup when the backup is damaged (nothing changed),
+    // exitRunFailed when a change failed or something that stands there now
+    // was kept, and exitRemoved when everything came back. `admit`, given
+    // the application's name once the backup is read, answers whether this
+    // run may act on it now (no other run for it at work); when it may not,
+    // nothing changes and the restore ends exitAlreadyRunning.
+    RestoreOutcome restore(BackupSource& source,
+                           const std::function<bool(const std::string&)>& admit = {});
 
 private:
     // The start-menu folder or install folder `path` lies in, if any.

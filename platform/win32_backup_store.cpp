@@ -188,7 +188,7 @@ FileHandle Win32BackupStore::createFile(const std::string& relative) {
     return file;
 }
 
-void Win32BackupStore::copyFile(const std::string& source, const std::string& relative) {
+std::uint64_t Win32BackupStore::copyFile(const std::string& source, const std::string& relative) {
     // Read with every sharing allowed: a program still running keeps its
     // file open, and the copy is what it holds now.
     FileHandle from(CreateFileW(win32::apiPath(source).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
@@ -205,6 +205,7 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
     // time would be filled with zeros as often as there are files.
     if (buffer_.empty())
         buffer_.resize(1 << 20);
+    std::uint64_t copied = 0;
     while (true) {
         DWORD got = 0;
         if (!ReadFile(from.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got,
@@ -217,6 +218,7 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
             fail("write the backup file", relative, GetLastError());
         if (written != got)
             fail("write the backup file", relative, shortWrite);
+        copied += got;
     }
     // The attributes last: a read-only copy takes no more writes.
     info.ChangeTime.QuadPart = 0;
@@ -224,6 +226,7 @@ void Win32BackupStore::copyFile(const std::string& source, const std::string& re
         info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(to.get(), FileBasicInfo, &info, sizeof info))
         fail("set the times of the backup file", relative, GetLastError());
+    return copied;
 }
 
 void Win32BackupStore::writeFile(const std::string& relative, const std::string& bytes) {

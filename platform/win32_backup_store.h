@@ -27,7 +27,7 @@ public:
 
     void create(const std::string& name) override;
     void makeFolder(const std::string& relative) override;
-    void copyFile(const std::string& source, const std::string& relative) override;
+    std::uint64_t copyFile(const std::string& source, const std::string& relative) override;
     void writeFile(const std::string& relative, const std::string& bytes) override;
 
 private:

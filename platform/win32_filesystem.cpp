@@ -6,6 +6,7 @@
 #include "platform/handles.h"
 #include "platform/held_file_budget.h"
 #include "platform/held_files.h"
+#include "platform/new_items.h"
 #include "platform/parallel_work.h"
 #include "platform/path_forms.h"
 #include "platform/system_error_text.h"
@@ -40,6 +41,7 @@ struct Win32FileSystem::State {
     State(std::size_t heldFileLimit, bool checksMark) : held(heldFileLimit, checksMark) {}
 
     RemovalRoots roots;
+    NewItems made;
     HeldFiles held;
     std::vector<LONGLONG> directoryBuffer;
     // Scratch space reused across calls: listing a large tree converts tens
@@ -158,6 +160,15 @@ bool Win32FileSystem::folderExists(const std::string& path) {
 
 void Win32FileSystem::setRemovalRoots(const std::vector<std::string>& roots) {
     state_->roots.set(roots);
+    state_->made.setRoots(roots);
+}
+
+Creation Win32FileSystem::createFolder(const std::string& path) {
+    return state_->made.createFolder(path);
+}
+
+Creation Win32FileSystem::copyNewFile(const std::string& from, const std::string& to) {
+    return state_->made.copyNewFile(from, to);
 }
 
 std::vector<std::string> Win32FileSystem::filesStillThere(const std::string& folder,

@@ -48,6 +48,9 @@ public:
     // shows a host link to a file as an ordinary file).
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override;
+    // What a restore puts back (new_items.h).
+    Creation createFolder(const std::string& path) override;
+    Creation copyNewFile(const std::string& from, const std::string& to) override;
 
 private:
     Win32FileSystem(std::size_t heldFileLimit, bool checksMark);

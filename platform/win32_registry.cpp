@@ -418,6 +418,39 @@ RegistryStatus Win32Registry::deleteTree(Key key, const std::string& subkey) {
     return Status(removeKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey)))));
 }
 
+RegistryStatus Win32Registry::createSubKey(Key key, const std::string& name, Key& out) {
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    if (exact->empty() || exact->find('\\') != std::string::npos)
+        return Status(ERROR_INVALID_PARAMETER);
+    HKEY created = nullptr;
+    DWORD disposition = 0;
+    const LONG status =
+        RegCreateKeyExA(hkey(key), exact->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, keyAccess,
+                        nullptr, &created, &disposition);
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    if (disposition != REG_CREATED_NEW_KEY) {
+        RegCloseKey(created);
+        return Status::alreadyExists();
+    }
+    out = reinterpret_cast<Key>(created);
+    return Status::success();
+}
+
+RegistryStatus Win32Registry::writeValue(Key key, const std::string& name, const Value& value) {
+    const std::optional<std::string> exact = exactAnsiName(name);
+    if (!exact)
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    // Text went through the code page when it was read, and goes back the
+    // same way.
+    const std::string data = isText(value.type) ? text::toAnsi(value.data) : value.data;
+    return Status(RegSetValueExA(hkey(key), exact->c_str(), 0, value.type,
+                                 reinterpret_cast<const BYTE*>(data.data()),
+                                 static_cast<DWORD>(data.size())));
+}
+
 RegistryStatus Win32Registry::enumKey(Key key, std::uint32_t index, std::string& name) {
     // A key name has at most 255 characters, two bytes each in a double-byte
     // code page: the first room is enough, and the loop is for safety.

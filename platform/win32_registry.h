@@ -35,6 +35,9 @@ public:
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;
+    // In the key given, opened as itself: no link is followed to reach it.
+    Status createSubKey(Key key, const std::string& name, Key& out) override;
+    Status writeValue(Key key, const std::string& name, const Value& value) override;
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
     bool sameName(std::string_view a, std::string_view b) override;

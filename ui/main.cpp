@@ -4,6 +4,7 @@
 #include "engine/session.h"
 #include "platform/system_library.h"
 #include "platform/text_encoding.h"
+#include "platform/win32_backup_source.h"
 #include "platform/win32_backup_store.h"
 #include "platform/win32_filesystem.h"
 #include "platform/win32_registry.h"
@@ -98,6 +99,46 @@ int listInstalled(const uninst::Options& options) {
     }
 }
 
+// /restore: no window. The outcome goes to the log, and in a message box to
+// whoever started it, unless nobody watches.
+int restoreApplication(const uninst::Options& options, uninst::RunLog* log) {
+    using namespace uninst;
+    const RunReport report(log, false);
+    const auto tell = [&](const std::string& message, bool failed) {
+        if (!options.unattended())
+            MessageBoxW(nullptr, text::toWide(message).c_str(), formCaption,
+                        MB_OK | MB_TASKMODAL | (failed ? MB_ICONERROR : MB_ICONINFORMATION));
+    };
+    if (log != nullptr) {
+        try {
+            log->open();
+        } catch (const Error& error) {
+            report.error(error.what());
+            tell(error.what(), true);
+            return exitLogFailed;
+        }
+    }
+    std::optional<Win32BackupSource> source;
+    try {
+        source.emplace(*options.restoreFolder);
+    } catch (const Error& error) {
+        report.error(error.what());
+        tell(error.what(), true);
+        return exitLogFailed;
+    }
+    Win32Registry registry;
+    Win32FileSystem fs;
+    Win32Shell shell;
+    Session session(options, registry, fs, shell, log);
+    // Held until the program ends, as a run's is: an uninstall of the same
+    // application must not remove what the restore is putting back.
+    std::optional<RunLock> lock;
+    const RestoreOutcome outcome = session.restore(
+        *source, [&](const std::string& name) { return lock.emplace(name).acquired(); });
+    tell(outcome.message, outcome.exitCode != exitRemoved);
+    return outcome.exitCode;
+}
+
 // What happens between reading the command line and the exit code.
 int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments, Logs& logs) {
     using namespace uninst;
@@ -156,6 +197,14 @@ int runProgram(HINSTANCE instance, int showCommand, const std::string& arguments
     if (options.help) {
         showUsage(options.unattended());
         return exitRemoved;
+    }
+    if (options.restoreFolder) {
+        try {
+            return restoreApplication(options, log);
+        } catch (const std::exception& error) {
+            showErrorReport(nullptr, error.what());
+            return exitRunFailed;
+        }
     }
 
     // Held until the program ends. Without a name there is nothing to guard,

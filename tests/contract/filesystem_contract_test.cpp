@@ -572,3 +572,52 @@ TEST_F(FileSystemContract, PathsAreTakenAsTheyStand) {
 
 } // namespace
 } // namespace uninst::test
+
+namespace uninst::test {
+namespace {
+
+// What a restore makes: new items only, in an existing folder below a root,
+// a copy with its contents; whatever stands at the path stays as it is.
+TEST_F(FileSystemContract, CreationsMakeOnlyNewItemsAndLeaveWhatStands) {
+    world_->createFolder(at("App"));
+    world_->createFileOfBytes(at("Backup\\data.bin"), std::string("two\r\nlines"));
+    world_->createFile(at("App\\there.txt"), "already");
+    fs().setRemovalRoots({at("App")});
+
+    EXPECT_EQ(Creation::created, fs().createFolder(at("App\\Sub")));
+    EXPECT_TRUE(world_->folderExists(at("App\\Sub")));
+    EXPECT_EQ(Creation::exists, fs().createFolder(at("App\\Sub")));
+    EXPECT_TRUE(capture([&] { fs().createFolder(at("App\\there.txt")); }).threw)
+        << "a folder made over a file";
+    EXPECT_TRUE(capture([&] { fs().createFolder(at("App\\Missing\\Sub")); }).threw)
+        << "a folder made without its parent";
+
+    EXPECT_EQ(Creation::created,
+              fs().copyNewFile(at("Backup\\data.bin"), at("App\\Sub\\data.bin")));
+    EXPECT_EQ(std::string("two\r\nlines"), fs().readTextFile(at("App\\Sub\\data.bin")));
+    EXPECT_EQ(Creation::exists, fs().copyNewFile(at("Backup\\data.bin"), at("App\\there.txt")));
+    EXPECT_EQ("already", fs().readTextFile(at("App\\there.txt")));
+    EXPECT_EQ(Creation::exists, fs().copyNewFile(at("Backup\\data.bin"), at("App\\Sub")));
+    EXPECT_TRUE(
+        capture([&] { fs().copyNewFile(at("Backup\\missing.bin"), at("App\\new.bin")); }).threw);
+    EXPECT_FALSE(world_->fileExists(at("App\\new.bin")));
+}
+
+TEST_F(FileSystemContract, NothingIsMadeThroughAFolderLink) {
+    world_->createFolder(at("Outside"));
+    world_->createFolder(at("App"));
+    world_->createFileOfBytes(at("Backup\\a.txt"), "a");
+    world_->createFolderLink(at("App\\Link"), at("Outside"));
+    fs().setRemovalRoots({at("App")});
+
+    EXPECT_TRUE(capture([&] { fs().createFolder(at("App\\Link\\Sub")); }).threw);
+    EXPECT_TRUE(
+        capture([&] { fs().copyNewFile(at("Backup\\a.txt"), at("App\\Link\\a.txt")); }).threw);
+    EXPECT_TRUE(capture([&] { fs().createFolder(at("App\\Link")); }).threw)
+        << "a link taken for a folder that exists";
+    EXPECT_FALSE(world_->folderExists(at("Outside\\Sub")));
+    EXPECT_FALSE(world_->fileExists(at("Outside\\a.txt")));
+}
+
+} // namespace
+} // namespace uninst::test

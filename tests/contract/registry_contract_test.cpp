@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace uninst::test {
@@ -501,6 +502,48 @@ TEST_F(RegistryContract, BuffersHoldCodePageCharacters) {
     name.assign(254, ' ');
     EXPECT_TRUE(codepage::enumKey(reg(), key, 0, name, nameLength).isMoreData())
         << "no room for the terminator";
+}
+
+} // namespace
+} // namespace uninst::test
+
+namespace uninst::test {
+namespace {
+
+// What a restore makes: a new key below an open one, opened; values of any
+// type as they were read; a key that is there is neither opened nor changed.
+TEST_F(RegistryContract, CreatedKeyIsNewAndTakesValuesAsTheyWereRead) {
+    const Registry::Key parent = open(root_);
+    Registry::Key made = 0;
+    ASSERT_EQ(Registry::Status::success(), reg().createSubKey(parent, "Made", made));
+    handles_.push_back(made);
+    const std::string multi("one\0two\0\0", 9);
+    EXPECT_EQ(Registry::Status::success(),
+              reg().writeValue(made, "", Registry::Value{Registry::typeSz, sz("C:\\App")}));
+    EXPECT_EQ(Registry::Status::success(),
+              reg().writeValue(made, "Multi", Registry::Value{7, multi}));
+    EXPECT_EQ(Registry::Status::success(),
+              reg().writeValue(made, "Bytes",
+                               Registry::Value{Registry::typeBinary, std::string("\0\xfe", 2)}));
+    const Registry::Key again = open(root_ + "\\made");
+    for (const auto& [name, type, data] :
+         {std::tuple<std::string, std::uint32_t, std::string>{"", Registry::typeSz, sz("C:\\App")},
+          {"Multi", 7u, multi},
+          {"Bytes", Registry::typeBinary, std::string("\0\xfe", 2)}}) {
+        Registry::Value value;
+        ASSERT_EQ(Registry::Status::success(), reg().readValue(again, name, value)) << name;
+        EXPECT_EQ(type, value.type) << name;
+        EXPECT_EQ(data, value.data) << name;
+    }
+
+    world_->setValue(root_ + "\\There", "Kept", Registry::typeSz, sz("as it was"));
+    Registry::Key there = 0;
+    EXPECT_EQ(Registry::Status::alreadyExists(), reg().createSubKey(parent, "THERE", there));
+    EXPECT_EQ(0u, there) << "a key that was there was opened";
+    const Registry::Key kept = open(root_ + "\\There");
+    Registry::Value value;
+    ASSERT_EQ(Registry::Status::success(), reg().readValue(kept, "Kept", value));
+    EXPECT_EQ(sz("as it was"), value.data);
 }
 
 } // namespace

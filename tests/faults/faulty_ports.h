@@ -97,6 +97,12 @@ public:
     Status deleteTree(Key key, const std::string& subkey) override {
         return next("deleteTree", subkey) ? injectedStatus : inner().deleteTree(key, subkey);
     }
+    Status createSubKey(Key key, const std::string& name, Key& out) override {
+        return next("createSubKey", name) ? injectedStatus : inner().createSubKey(key, name, out);
+    }
+    Status writeValue(Key key, const std::string& name, const Value& value) override {
+        return next("writeValue", name) ? injectedStatus : inner().writeValue(key, name, value);
+    }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override {
         return next("enumKey", "#" + std::to_string(index)) ? injectedStatus
                                                             : inner().enumKey(key, index, name);

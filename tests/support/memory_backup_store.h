@@ -36,10 +36,11 @@ public:
         write("make folder", relative);
         folders.push_back(relative);
     }
-    void copyFile(const std::string& source, const std::string& relative) override {
+    std::uint64_t copyFile(const std::string& source, const std::string& relative) override {
         write("copy", relative);
         files[relative] = source_.readTextFile(source);
         copiedFrom[relative] = source;
+        return files[relative].size();
     }
     void writeFile(const std::string& relative, const std::string& bytes) override {
         write("write", relative);

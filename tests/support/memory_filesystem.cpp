@@ -519,6 +519,49 @@ void MemoryFileSystem::restart() {
     }
 }
 
+MemoryFileSystem::Node*
+MemoryFileSystem::newItemParent(const char* operation, const std::string& path, std::string& name) {
+    auto parsed = parse(path);
+    if (!parsed || parsed->names.empty())
+        fail(operation, path, accessDenied);
+    Node* parent = find(path + "\\..");
+    if (parent == nullptr || parent->kind != Node::Kind::folder)
+        fail(operation, path, pathNotFound);
+    name = std::string(parsed->names.back());
+    return parent;
+}
+
+Creation MemoryFileSystem::createFolder(const std::string& path) {
+    std::string name;
+    Node* parent = newItemParent("create folder", path, name);
+    if (const Node* there = parent->child(name)) {
+        if (there->kind != Node::Kind::folder)
+            fail("create folder", path, "Cannot create a file when that file already exists.");
+        return Creation::exists;
+    }
+    auto folder = std::make_unique<Node>();
+    folder->name = name;
+    parent->children.emplace(memory::foldName(name), std::move(folder));
+    return Creation::created;
+}
+
+Creation MemoryFileSystem::copyNewFile(const std::string& from, const std::string& to) {
+    const Node* source = find(from);
+    if (source == nullptr || source->kind != Node::Kind::file)
+        fail("read file", from, source == nullptr ? fileNotFound : accessDenied);
+    std::string name;
+    Node* parent = newItemParent("create file", to, name);
+    if (parent->child(name) != nullptr)
+        return Creation::exists;
+    auto file = std::make_unique<Node>();
+    file->kind = Node::Kind::file;
+    file->name = name;
+    file->content = source->content;
+    file->readOnly = source->readOnly;
+    parent->children.emplace(memory::foldName(name), std::move(file));
+    return Creation::created;
+}
+
 std::string MemoryFileSystem::readTextFile(const std::string& path) {
     const Node* node = find(path);
     if (node == nullptr)

@@ -90,6 +90,10 @@ public:
         return removeEachEmptyInTurn(*this, paths);
     }
     std::string readTextFile(const std::string& path) override;
+    // Below a link nothing is made: a path through one leads nowhere.
+    Creation createFolder(const std::string& path) override;
+    // The contents and the read-only mark go with the copy.
+    Creation copyNewFile(const std::string& from, const std::string& to) override;
     DeleteCheck checkDelete(const std::string& path) override;
     // Recorded in order; restart() carries them out.
     void deleteAtRestart(const std::string& path) override;
@@ -112,6 +116,9 @@ private:
     template <typename Kind>
     Node& entryForFixture(const std::string& path, Kind kind, const char* others);
     Node& existingForFixture(const std::string& path) const;
+    // The existing folder a new item at `path` goes into, and the item's
+    // name; throws as the system would when there is none.
+    Node* newItemParent(const char* operation, const std::string& path, std::string& name);
     // Empties and removes `folder`; false when a link inside keeps it.
     bool removeTree(Node& folder, const std::string& folderPath);
 

@@ -235,6 +235,35 @@ RegistryStatus MemoryRegistry::setDwordValue(Key key, const std::string& name,
     return Status::success();
 }
 
+RegistryStatus MemoryRegistry::createSubKey(Key key, const std::string& name, Key& out) {
+    Node* node = nullptr;
+    if (Status status = resolve(key, node); !status.isSuccess())
+        return status;
+    if (name.empty() || name.find('\\') != std::string::npos)
+        return Status(87);
+    auto folded = memory::foldName(name);
+    if (node->children.count(folded) != 0)
+        return Status::alreadyExists();
+    auto child = std::make_shared<Node>();
+    child->name = name;
+    child->parent = node;
+    node->children.emplace(std::move(folded), child);
+    node->orderValid = false;
+    const Key handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_.emplace(handle, std::move(child));
+    out = handle;
+    return Status::success();
+}
+
+RegistryStatus MemoryRegistry::writeValue(Key key, const std::string& name, const Value& value) {
+    Node* node = nullptr;
+    if (Status status = resolve(key, node); !status.isSuccess())
+        return status;
+    node->putValue(name, value, scratch_);
+    return Status::success();
+}
+
 RegistryStatus MemoryRegistry::deleteKey(Key key, const std::string& subkey) {
     Node* node = nullptr;
     if (Status status = resolveBelow(key, subkey, node); !status.isSuccess())

@@ -50,6 +50,8 @@ public:
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;
+    Status createSubKey(Key key, const std::string& name, Key& out) override;
+    Status writeValue(Key key, const std::string& name, const Value& value) override;
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
     // Letter case folds as memory_names.h folds it: ASCII, Latin-1 and the

@@ -31,6 +31,10 @@ public:
     std::vector<bool> removeEmptyFolders(const std::vector<std::string>& paths) override {
         return inner_.removeEmptyFolders(paths);
     }
+    Creation createFolder(const std::string& path) override { return inner_.createFolder(path); }
+    Creation copyNewFile(const std::string& from, const std::string& to) override {
+        return inner_.copyNewFile(from, to);
+    }
 
 protected:
     FileSystem& inner() { return inner_; }
@@ -52,6 +56,12 @@ public:
     }
     Status deleteTree(Key key, const std::string& subkey) override {
         return inner_.deleteTree(key, subkey);
+    }
+    Status createSubKey(Key key, const std::string& name, Key& out) override {
+        return inner_.createSubKey(key, name, out);
+    }
+    Status writeValue(Key key, const std::string& name, const Value& value) override {
+        return inner_.writeValue(key, name, value);
     }
 
 protected:

@@ -152,6 +152,14 @@ public:
         before("delete at restart", path);
         inner().deleteAtRestart(path);
     }
+    Creation createFolder(const std::string& path) override {
+        before("create folder", path);
+        return inner().createFolder(path);
+    }
+    Creation copyNewFile(const std::string& from, const std::string& to) override {
+        before("copy new file", to);
+        return inner().copyNewFile(from, to);
+    }
 
 protected:
     // Runs before each call is forwarded and logs it. A decorator that makes

@@ -1,0 +1,84 @@
+#include "platform/win32_backup_source.h"
+
+#include "engine/error.h"
+#include "platform/handles.h"
+#include "platform/path_forms.h"
+#include "platform/system_error_text.h"
+#include "platform/text_encoding.h"
+
+#include <windows.h>
+
+namespace uninst {
+
+namespace {
+
+// A manifest of thirty thousand files is a few megabytes; a file far larger
+// is no manifest and would exhaust a 32-bit process.
+constexpr LONGLONG largestText = 256LL * 1024 * 1024;
+
+bool isPlainFile(DWORD attributes) {
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
+} // namespace
+
+Win32BackupSource::Win32BackupSource(const std::string& folder) {
+    const auto refuse = [&](const std::string& why) {
+        throw Error("use the backup folder", folder,
+                    "Cannot restore from " + folder + ": " + why + " Nothing has been changed.");
+    };
+    const std::wstring wide = text::toWide(folder);
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
+    const DWORD length =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (wide.empty() || length == 0 || length >= full.size())
+        refuse("the system can make no path of it.");
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    fullPath_ = text::fromWide(full);
+    const DWORD attributes = GetFileAttributesW(win32::apiPath(fullPath_).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        refuse(systemErrorText(GetLastError()));
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        refuse("it is no folder.");
+}
+
+std::optional<std::string> Win32BackupSource::readFile(const std::string& relative) {
+    const std::string path = fullPath_ + "\\" + relative;
+    FileHandle file(CreateFileW(win32::apiPath(path).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (isNotFound(code))
+            return std::nullopt;
+        fail("read the backup file", path, code);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info))
+        fail("read the backup file", path, GetLastError());
+    if (!isPlainFile(info.dwFileAttributes))
+        return std::nullopt;
+    const LONGLONG size = (static_cast<LONGLONG>(info.nFileSizeHigh) << 32) |
+                          static_cast<LONGLONG>(info.nFileSizeLow);
+    if (size > largestText)
+        refuse("read the backup file", path, "it is far larger than any file a backup writes.");
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    DWORD got = 0;
+    if (size > 0 && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &got, nullptr) ||
+                     got != size))
+        fail("read the backup file", path, GetLastError());
+    return bytes;
+}
+
+std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& relative) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(win32::apiPath(fullPath_ + "\\" + relative).c_str(),
+                              GetFileExInfoStandard, &data) ||
+        !isPlainFile(data.dwFileAttributes))
+        return std::nullopt;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+} // namespace uninst

@@ -3,7 +3,9 @@
 // the 255 characters of the code page they take.
 #include "tests/e2e/scenarios.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -110,6 +112,45 @@ TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
     EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + longAppPathsName));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + tooLongEntry));
+}
+
+// Another uninstaller removing its own entries while this run reads every
+// entry: each one it deletes is gone, not unreadable, and the run that
+// removed all of its own ends 0. Entries come and go here as fast as the
+// registry lets them, so the reads meet many deleted under their handles.
+TEST_F(RegistryNames, EntriesOthersRemoveMeanwhileAreGoneNotUnreadable) {
+    const auto churned = [](int n) {
+        return appPathsKey + L"\\e2echurn" + std::to_wstring(n) + L".exe";
+    };
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop) {
+            for (int n = 0; n < 50; ++n) {
+                HKEY key = nullptr;
+                if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, churned(n).c_str(), 0, nullptr, 0,
+                                    KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                    continue;
+                const std::wstring text = L"e2echurn.exe";
+                RegSetValueExW(key, L"AppToUninstall", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+                RegCloseKey(key);
+            }
+            for (int n = 0; n < 50; ++n)
+                RegDeleteKeyW(HKEY_LOCAL_MACHINE, churned(n).c_str());
+        }
+    });
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        buildSmallInstall();
+        EXPECT_EQ(Uninstaller(L"/quiet " + app).exitStatus(), 0);
+        EXPECT_FALSE(folderExists(installDir));
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    }
+    stop = true;
+    churn.join();
+    for (int n = 0; n < 50; ++n)
+        deleteKeyTree(churned(n));
 }
 
 } // namespace

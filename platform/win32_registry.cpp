@@ -286,7 +286,7 @@ LONG readOpenValueOnce(HKEY key, const std::string& name, Registry::Value& out) 
                                 reinterpret_cast<BYTE*>(raw.data()), &size);
     });
     if (status != ERROR_SUCCESS)
-        return goneIfDeleted(status);
+        return status;
     if (!isText(type)) {
         out = Registry::Value{type, raw.substr(0, size)};
         return ERROR_SUCCESS;
@@ -390,8 +390,12 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
         const LONG status = openAsItself(root, paths[i], opened);
         const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
         reads[i].opened = status == ERROR_SUCCESS;
-        reads[i].status =
-            Status(reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status);
+        const LONG read =
+            reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status;
+        // Deleted between the open and the read: gone as if before the open.
+        if (read == ERROR_KEY_DELETED)
+            reads[i].opened = false;
+        reads[i].status = Status(goneIfDeleted(read));
         return true;
     });
     return reads;

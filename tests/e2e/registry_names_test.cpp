@@ -3,7 +3,6 @@
 // the 255 characters of the code page they take.
 #include "tests/e2e/scenarios.h"
 
-#include <atomic>
 #include <string>
 #include <thread>
 
@@ -115,42 +114,36 @@ TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
 }
 
 // Another uninstaller removing its own entries while this run reads every
-// entry: each one it deletes is gone, not unreadable, and the run that
-// removed all of its own ends 0. Entries come and go here as fast as the
-// registry lets them, so the reads meet many deleted under their handles.
+// entry: each one it deletes is gone, not unreadable, and the entries of
+// this application that the deletions move up the lists are still found,
+// so the run that removed everything ends 0. The other's entries sort
+// before these, and go while the registration is removed, after the files.
 TEST_F(RegistryNames, EntriesOthersRemoveMeanwhileAreGoneNotUnreadable) {
-    const auto churned = [](int n) {
-        return appPathsKey + L"\\e2echurn" + std::to_wstring(n) + L".exe";
+    const auto other = [](int n) {
+        return (n % 2 == 0 ? appPathsKey : uninstallKey) + L"\\e2e0other" + std::to_wstring(n) +
+               L".exe";
     };
-    std::atomic<bool> stop{false};
-    std::thread churn([&] {
-        while (!stop) {
-            for (int n = 0; n < 50; ++n) {
-                HKEY key = nullptr;
-                if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, churned(n).c_str(), 0, nullptr, 0,
-                                    KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-                    continue;
-                const std::wstring text = L"e2echurn.exe";
-                RegSetValueExW(key, L"AppToUninstall", 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(text.c_str()),
-                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-                RegCloseKey(key);
-            }
-            for (int n = 0; n < 50; ++n)
-                RegDeleteKeyW(HKEY_LOCAL_MACHINE, churned(n).c_str());
-        }
-    });
-    for (int round = 0; round < 4; ++round) {
+    constexpr int others = 400;
+    for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
+        for (int n = 0; n < others; ++n)
+            setString(other(n), L"AppToUninstall", L"e2e0other.exe");
         buildSmallInstall();
+        setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", app);
+        std::thread removal([&] {
+            for (int wait = 0; wait < 20000 && folderExists(installDir); ++wait)
+                Sleep(0);
+            for (int n = 0; n < others; ++n)
+                RegDeleteKeyW(HKEY_LOCAL_MACHINE, other(n).c_str());
+        });
         EXPECT_EQ(Uninstaller(L"/quiet " + app).exitStatus(), 0);
+        removal.join();
         EXPECT_FALSE(folderExists(installDir));
         EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        EXPECT_FALSE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
     }
-    stop = true;
-    churn.join();
-    for (int n = 0; n < 50; ++n)
-        deleteKeyTree(churned(n));
+    for (int n = 0; n < others; ++n)
+        deleteKeyTree(other(n));
 }
 
 } // namespace

@@ -279,6 +279,12 @@ Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs
         fail("it holds no manifest.txt, which a backup writes last: it was cut short, or this "
              "is not a backup's folder.");
     Manifest manifest = parseManifest(source, *text);
+    // Another machine's backup puts back an application this one never had,
+    // and raises counts of files it may not hold: a script that picked the
+    // wrong folder of a share gets told so.
+    if (const std::string here = source.machineName(); !sameAsciiCase(manifest.machine, here))
+        fail("it was made on the machine \"" + manifest.machine + "\", and this one is \"" + here +
+             "\".");
 
     Backup backup;
     backup.folder = source.folderPath();

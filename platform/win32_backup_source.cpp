@@ -54,6 +54,15 @@ Win32BackupSource::Win32BackupSource(const std::string& folder) {
         fullPath_ = text::fromWide(named);
 }
 
+// The name a backup made here gives (Win32BackupStore::machineName).
+std::string Win32BackupSource::machineName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size))
+        return "unknown";
+    return text::fromWide(std::wstring_view(name, size));
+}
+
 std::optional<std::string> Win32BackupSource::readFile(const std::string& relative) {
     const std::string path = fullPath_ + "\\" + relative;
     FileHandle file(CreateFileW(win32::apiPath(path).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,

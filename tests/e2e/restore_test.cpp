@@ -298,6 +298,14 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
     expectRefusedUnchanged(backup, "a path with ..");
     EXPECT_FALSE(fileExists(L"C:\\E2E readme.txt"));
 
+    std::string foreign = manifest;
+    const std::size_t machine = foreign.find("\r\nMachine: ");
+    ASSERT_NE(machine, std::string::npos) << manifest;
+    const std::size_t machineEnd = foreign.find("\r\n", machine + 2);
+    foreign.replace(machine, machineEnd - machine, "\r\nMachine: E2E-OTHER-PC");
+    rewrite(foreign);
+    expectRefusedUnchanged(backup, "another machine's backup");
+
     rewrite(manifest);
     const std::wstring copy = backup + L"\\files\\0\\Sub\\Deeper\\deep.txt";
     const std::string copied = readFile(copy);

@@ -223,6 +223,8 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
          "no last line"},
         {"another program's", [&] { editManifest("by uninstall.exe", "by another tool"); },
          "does not start"},
+        {"another machine's", [&] { editManifest("Machine: PC-7", "Machine: PC-8"); },
+         "made on the machine \"PC-8\""},
         {"dot-dot step", [&] { editManifest("File: 0 readme.txt", "File: 0 ..\\readme.txt"); },
          "leaves the install folder"},
         {"forward slash", [&] { editManifest("File: 0 readme.txt", "File: 0 Help/readme.txt"); },

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -96,43 +97,14 @@ void removeentries(Registry& registry, const std::string& cmdline) {
     throw Error("remove the registration", cmdline, message);
 }
 
-std::vector<std::string> scankeys(Registry& registry, const std::string& keypath,
-                                  const std::string& target) {
-    std::vector<std::string> left;
-    Registry::Key opened = 0;
-    const Registry::Status open = registry.openKey(Registry::localMachine, keypath, opened);
-    ScopedKey key(registry, open.isSuccess() ? opened : 0);
-    // A list that is not there holds no entry; one that cannot be read may.
-    if (!open.isSuccess()) {
-        if (!open.isNotFound())
-            left.push_back(listText(keypath) + " could not be opened (" + statusText(open) + ")");
-        return left;
-    }
-    // A reinstall by another version of a setup leaves an entry named after
-    // the application beside one that names it by AppToUninstall, and every
-    // one of them must go. Deleting while walking by index would move the
-    // next entry into the deleted one's place, unseen: the walk names them
-    // all first, then each is judged and deleted as before.
-    std::vector<std::string> entries;
-    std::string name;
-    for (std::uint32_t index = 0;; ++index) {
-        name.assign(nameCapacity, ' ');
-        std::uint32_t nameLength = 0;
-        const Registry::Status status =
-            codepage::enumKey(registry, key.get(), index, name, nameLength);
-        // Another application's entry with a name too long for the buffer
-        // is passed over: ending the walk there would keep this
-        // application's entries further down for ever.
-        if (status.isMoreData())
-            continue;
-        if (!status.isSuccess()) {
-            if (!status.isNoMoreItems())
-                left.push_back(listText(keypath) + " could not be read to its end (" +
-                               statusText(status) + ")");
-            break;
-        }
-        entries.emplace_back(std::string_view(name).substr(0, nameLength));
-    }
+namespace {
+
+// Deletes each of `entries` of the list that is the application's, and
+// tells in `left` each that stays or cannot be judged. Returns whether one
+// of them was gone already: deleted since the walk named it.
+bool judgeEntries(Registry& registry, const std::string& keypath, const std::string& target,
+                  const std::vector<std::string>& entries, std::vector<std::string>& left) {
+    bool gone = false;
     // Most entries are other applications'. Their AppToUninstall values are
     // read all together first, which a registry of round trips may overlap,
     // and only an entry whose value names the application is scanned in
@@ -150,8 +122,10 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
         // An entry that refuses deletion stays, and is told; the others
         // still go.
         if (!registry.sameName(entry, target)) {
+            const Registry::PathValue& made = reads[other++];
+            gone = gone || (!made.opened && made.status.isNotFound());
             Registry::Status read;
-            if (!namesTarget(registry, reads[other++], target, read)) {
+            if (!namesTarget(registry, made, target, read)) {
                 if (unknowable(read))
                     left.push_back(unreadable(keyname, read));
                 continue;
@@ -161,10 +135,71 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
             continue;
         }
         const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
+        gone = gone || deleted.isNotFound();
         if (!deleted.isSuccess() && !deleted.isNotFound())
             left.push_back(stays(keyname, deleted));
     }
-    return left;
+    return gone;
+}
+
+} // namespace
+
+std::vector<std::string> scankeys(Registry& registry, const std::string& keypath,
+                                  const std::string& target) {
+    std::vector<std::string> left;
+    Registry::Key opened = 0;
+    const Registry::Status open = registry.openKey(Registry::localMachine, keypath, opened);
+    ScopedKey key(registry, open.isSuccess() ? opened : 0);
+    // A list that is not there holds no entry; one that cannot be read may.
+    if (!open.isSuccess()) {
+        if (!open.isNotFound())
+            left.push_back(listText(keypath) + " could not be opened (" + statusText(open) + ")");
+        return left;
+    }
+    // A reinstall by another version of a setup leaves an entry named after
+    // the application beside one that names it by AppToUninstall, and every
+    // one of them must go. Deleting while walking by index would move the
+    // next entry into the deleted one's place, unseen: the walk names them
+    // all first, then each is judged and deleted as before. Another program
+    // deleting an entry the walk had named moves the rest up the same way:
+    // when a named entry is gone, the list is walked again for the names not
+    // judged yet. One added meanwhile moves the rest down, and is only seen
+    // twice.
+    constexpr int mostWalks = 8;
+    std::set<std::string> judged;
+    std::string name;
+    for (int walk = 0;; ++walk) {
+        std::vector<std::string> entries;
+        for (std::uint32_t index = 0;; ++index) {
+            name.assign(nameCapacity, ' ');
+            std::uint32_t nameLength = 0;
+            const Registry::Status status =
+                codepage::enumKey(registry, key.get(), index, name, nameLength);
+            // Another application's entry with a name too long for the
+            // buffer is passed over: ending the walk there would keep this
+            // application's entries further down for ever.
+            if (status.isMoreData())
+                continue;
+            if (!status.isSuccess()) {
+                if (status.isNoMoreItems())
+                    break;
+                left.push_back(listText(keypath) + " could not be read to its end (" +
+                               statusText(status) + ")");
+                return left;
+            }
+            std::string entry(std::string_view(name).substr(0, nameLength));
+            if (judged.insert(entry).second)
+                entries.push_back(std::move(entry));
+        }
+        if (!judgeEntries(registry, keypath, target, entries, left))
+            return left;
+        if (walk + 1 == mostWalks) {
+            left.push_back(listText(keypath) +
+                           " kept changing while it was read, so entries of the application may "
+                           "remain in it");
+            return left;
+        }
+    }
 }
 
 std::string scanvalues(Registry& registry, const std::string& keyname, const std::string& target) {

@@ -1,5 +1,6 @@
 #include "engine/restore.h"
 
+#include "engine/ascii_case.h"
 #include "engine/error.h"
 #include "engine/path_safety.h"
 #include "engine/shared_folders.h"
@@ -51,14 +52,28 @@ std::optional<std::uint64_t> number(std::string_view text) {
     return value;
 }
 
+// A device's name ("NUL", "com1.txt"): the system opens the device for
+// it, and an item made under it by name no program can open or remove.
+bool isDeviceName(std::string_view step) {
+    const std::string base = asciiLower(step.substr(0, step.find('.')));
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
+        base == "conout$")
+        return true;
+    return base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 // A path below a folder that stays below it: steps between "\" that are
 // names, none empty, none "." or "..", nothing a name cannot hold (a drive's
-// colon, a stream's, "/", the wildcards).
+// colon, a stream's, "/", the wildcards, a trailing dot or blank that the
+// system drops, a device's name). A backup names only items that a setup
+// made by name, so none of these.
 bool staysBelow(std::string_view relative) {
     if (relative.empty())
         return false;
     for (const std::string_view step : pathSteps(relative, "\\")) {
-        if (step.empty() || hasDotStep(step))
+        if (step.empty() || hasDotStep(step) || step.back() == '.' || step.back() == ' ' ||
+            isDeviceName(step))
             return false;
         for (const char c : step) {
             if (static_cast<unsigned char>(c) < 32 ||
@@ -264,6 +279,12 @@ Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs
         fail("it holds no manifest.txt, which a backup writes last: it was cut short, or this "
              "is not a backup's folder.");
     Manifest manifest = parseManifest(source, *text);
+    // Another machine's backup puts back an application this one never had,
+    // and raises counts of files it may not hold: a script that picked the
+    // wrong folder of a share gets told so.
+    if (const std::string here = source.machineName(); !sameAsciiCase(manifest.machine, here))
+        fail("it was made on the machine \"" + manifest.machine + "\", and this one is \"" + here +
+             "\".");
 
     Backup backup;
     backup.folder = source.folderPath();

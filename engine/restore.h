@@ -21,6 +21,8 @@ public:
 
     // The folder, as the system names it in full.
     virtual std::string folderPath() const = 0;
+    // This machine's name, as a backup made here names it.
+    virtual std::string machineName() = 0;
     // A file's bytes, whole; nothing when there is no such file. Throws Error
     // when it is there and cannot be read.
     virtual std::optional<std::string> readFile(const std::string& relative) = 0;
@@ -44,8 +46,9 @@ struct Backup {
 };
 
 // Reads and judges the backup. Throws Error saying why when it is damaged
-// (cut short, not written by this program, a copy missing or of another
-// size, an item outside the application's own): nothing has changed then.
+// (cut short, not written by this program, made on another machine, a copy
+// missing or of another size, an item outside the application's own):
+// nothing has changed then.
 // `registry` compares names and `fs` folds them; `shell` names the
 // start-menu folders of this machine and the folders no application owns.
 Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs, Shell& shell);

@@ -160,7 +160,9 @@ Creation NewItems::copyNewFile(const std::string& from, const std::string& to) {
         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source)
         fail("read", from, GetLastError());
-    if (isLinkHandle(source.get()))
+    // The restore judged the copy by this name: one reached through a link
+    // swapped in since is another's file.
+    if (isLinkHandle(source.get()) || !namedAs(source.get(), from))
         refuse("read", from, "it is a link, and a backup's copy never is.");
     FILE_BASIC_INFO info{};
     if (!GetFileInformationByHandleEx(source.get(), FileBasicInfo, &info, sizeof info))

@@ -3,6 +3,7 @@
 #include "engine/error.h"
 #include "platform/handles.h"
 #include "platform/path_forms.h"
+#include "platform/relative_open.h"
 #include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
 
@@ -42,6 +43,24 @@ Win32BackupSource::Win32BackupSource(const std::string& folder) {
         refuse(systemErrorText(GetLastError()));
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         refuse("it is no folder.");
+    // The folder as the system names it, so that a copy reached through a
+    // link below it is told by its name (see fileSize).
+    const FileHandle held(CreateFileW(win32::apiPath(fullPath_).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!held)
+        refuse(systemErrorText(GetLastError()));
+    if (const std::wstring named = finalName(held.get()); !named.empty())
+        fullPath_ = text::fromWide(named);
+}
+
+// The name a backup made here gives (Win32BackupStore::machineName).
+std::string Win32BackupSource::machineName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size))
+        return "unknown";
+    return text::fromWide(std::wstring_view(name, size));
 }
 
 std::optional<std::string> Win32BackupSource::readFile(const std::string& relative) {
@@ -73,12 +92,21 @@ std::optional<std::string> Win32BackupSource::readFile(const std::string& relati
 }
 
 std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& relative) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(win32::apiPath(fullPath_ + "\\" + relative).c_str(),
-                              GetFileExInfoStandard, &data) ||
-        !isPlainFile(data.dwFileAttributes))
+    // Whoever can write the backup can make a folder among the copies a link
+    // to files only the restoring user may read; such a copy is none.
+    const std::string path = fullPath_ + "\\" + relative;
+    const FileHandle file(
+        CreateFileW(win32::apiPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+        !isPlainFile(info.dwFileAttributes))
         return std::nullopt;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (const std::wstring named = finalName(file.get());
+        !named.empty() && !text::sameFolded(named, text::toWide(path)))
+        return std::nullopt;
+    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
 } // namespace uninst

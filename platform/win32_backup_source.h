@@ -17,6 +17,7 @@ public:
     explicit Win32BackupSource(const std::string& folder);
 
     std::string folderPath() const override { return fullPath_; }
+    std::string machineName() override;
     std::optional<std::string> readFile(const std::string& relative) override;
     std::optional<std::uint64_t> fileSize(const std::string& relative) override;
 

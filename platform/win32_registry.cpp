@@ -204,6 +204,13 @@ std::optional<std::string> exactAnsiName(std::string_view name) {
     return ansi;
 }
 
+// A key deleted since it was opened (another uninstaller removing its own
+// entry while this run reads every entry) holds no value any more: read, it
+// is gone as a key deleted before the open is, not a key nobody can read.
+LONG goneIfDeleted(LONG status) {
+    return status == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : status;
+}
+
 // Opens `path` below `root` as Win32Registry::openKey does, with nothing
 // kept: the caller owns what it opens.
 LONG openAsItself(Registry::Key root, const std::string& path, HKEY& opened) {
@@ -254,7 +261,7 @@ LONG readOpenValue(HKEY key, const std::string& name, Registry::Value& out) {
                                 reinterpret_cast<BYTE*>(raw.data()), &size);
     });
     if (status != ERROR_SUCCESS)
-        return status;
+        return goneIfDeleted(status);
     if (isText(type) && !fitsCodePage(key, text::toWide(text::fromAnsi(ansiName))))
         return ERROR_NO_UNICODE_TRANSLATION;
     out = Registry::Value{type, converted(raw, size, type)};
@@ -383,8 +390,12 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
         const LONG status = openAsItself(root, paths[i], opened);
         const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
         reads[i].opened = status == ERROR_SUCCESS;
-        reads[i].status =
-            Status(reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status);
+        const LONG read =
+            reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status;
+        // Deleted between the open and the read: gone as if before the open.
+        if (read == ERROR_KEY_DELETED)
+            reads[i].opened = false;
+        reads[i].status = Status(goneIfDeleted(read));
         return true;
     });
     return reads;

@@ -4,6 +4,7 @@
 #include "tests/e2e/scenarios.h"
 
 #include <string>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -110,6 +111,39 @@ TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
     EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + longAppPathsName));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + tooLongEntry));
+}
+
+// Another uninstaller removing its own entries while this run reads every
+// entry: each one it deletes is gone, not unreadable, and the entries of
+// this application that the deletions move up the lists are still found,
+// so the run that removed everything ends 0. The other's entries sort
+// before these, and go while the registration is removed, after the files.
+TEST_F(RegistryNames, EntriesOthersRemoveMeanwhileAreGoneNotUnreadable) {
+    const auto other = [](int n) {
+        return (n % 2 == 0 ? appPathsKey : uninstallKey) + L"\\e2e0other" + std::to_wstring(n) +
+               L".exe";
+    };
+    constexpr int others = 400;
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        for (int n = 0; n < others; ++n)
+            setString(other(n), L"AppToUninstall", L"e2e0other.exe");
+        buildSmallInstall();
+        setString(uninstallKey + L"\\{E2E-APP-ID}", L"AppToUninstall", app);
+        std::thread removal([&] {
+            for (int wait = 0; wait < 20000 && folderExists(installDir); ++wait)
+                Sleep(0);
+            for (int n = 0; n < others; ++n)
+                RegDeleteKeyW(HKEY_LOCAL_MACHINE, other(n).c_str());
+        });
+        EXPECT_EQ(Uninstaller(L"/quiet " + app).exitStatus(), 0);
+        removal.join();
+        EXPECT_FALSE(folderExists(installDir));
+        EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+        EXPECT_FALSE(keyExists(uninstallKey + L"\\{E2E-APP-ID}"));
+    }
+    for (int n = 0; n < others; ++n)
+        deleteKeyTree(other(n));
 }
 
 } // namespace

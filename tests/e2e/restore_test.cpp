@@ -298,6 +298,14 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
     expectRefusedUnchanged(backup, "a path with ..");
     EXPECT_FALSE(fileExists(L"C:\\E2E readme.txt"));
 
+    std::string foreign = manifest;
+    const std::size_t machine = foreign.find("\r\nMachine: ");
+    ASSERT_NE(machine, std::string::npos) << manifest;
+    const std::size_t machineEnd = foreign.find("\r\n", machine + 2);
+    foreign.replace(machine, machineEnd - machine, "\r\nMachine: E2E-OTHER-PC");
+    rewrite(foreign);
+    expectRefusedUnchanged(backup, "another machine's backup");
+
     rewrite(manifest);
     const std::wstring copy = backup + L"\\files\\0\\Sub\\Deeper\\deep.txt";
     const std::string copied = readFile(copy);
@@ -321,6 +329,25 @@ TEST_F(Restore, LinkPutInTheWayGetsNothingBehindIt) {
     EXPECT_TRUE(filesInListingOrder(linkTarget).empty());
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     removeLink(installDir);
+}
+
+// Whoever can write the backup folder can make its copies say anything, but
+// must not get the restore to copy what only the restoring user may read: a
+// link among the copies' folders leads to another's file of the same size.
+TEST_F(Restore, LinkAmongTheCopiesIsDamageAndNothingBehindItIsCopied) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring copies = backup + L"\\files\\0\\Sub\\Deeper";
+    ASSERT_EQ(readFile(copies + L"\\deep.txt"), "deep contents");
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\deep.txt", "secret things");
+    removeTree(copies);
+    if (!createFolderLink(copies, linkTarget))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    expectRefusedUnchanged(backup, "a link among the copies");
+    EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
+    removeLink(copies);
 }
 
 TEST_F(Restore, WithoutQuietTheOutcomeIsShown) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace uninst::test {
@@ -260,6 +261,41 @@ TEST(RemoveEntries, SampleApplicationLeavesTheOtherOneAlone) {
               (Names{"Other", "{5A8E2C41-0D7B-4E55-9F0A-3C1B2D4E6F70}"}));
     EXPECT_EQ(w.registry.subKeyNames(sample::appPathsKey), Names{"other.exe"});
     EXPECT_EQ(w.registry.dword(sample::sharedDllsKey, sample::sharedLib), 3u);
+}
+
+// Another program deleting entries the walk of a list has named, while the
+// walk goes on: every entry behind them moves up a place, and the next one
+// read is two places further on.
+class DeletingWhileWalked : public PassThroughRegistry {
+public:
+    DeletingWhileWalked(MemoryRegistry& inner, std::vector<std::string> deletions)
+        : PassThroughRegistry(inner), memory_(inner), deletions_(std::move(deletions)) {}
+
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        if (index == 2) {
+            for (const std::string& path : deletions_)
+                memory_.deleteTree(Registry::localMachine, path);
+            deletions_.clear();
+        }
+        return PassThroughRegistry::enumKey(key, index, name);
+    }
+
+private:
+    MemoryRegistry& memory_;
+    std::vector<std::string> deletions_;
+};
+
+TEST(RemoveEntries, EntryMovedUpByAnotherProgramsDeletionsStillGoes) {
+    Entries t;
+    for (const char* other : {"Another A", "Another B", "Another C"})
+        t.entry(other, "another.exe");
+    t.entry("Mine", "myapp.exe");
+    t.entry("Other", "other.exe");
+    DeletingWhileWalked registry(t.registry,
+                                 {uninstall + "\\Another A", uninstall + "\\Another B"});
+    removeentries(registry, "myapp.exe");
+    EXPECT_EQ(t.left(), (Names{"Another C", "Other"}));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 
 TEST(RemoveEntries, CrowdedRegistryCostsAFewCallsPerEntry) {

@@ -211,12 +211,20 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
         std::function<void()> make;
         const char* said;
     };
+    // The manifest names readme.txt anew, and its copy stands where the
+    // backup would have put it: only the name can make the backup damaged.
+    const auto renameCopy = [&](const std::string& relative) {
+        w.fs.addFile(folder + "\\files\\0\\" + relative, copyText);
+        editManifest("File: 0 readme.txt", "File: 0 " + relative);
+    };
     const std::vector<Damage> damages = {
         {"no manifest", [&] { w.fs.deleteFile(folder + "\\manifest.txt"); }, "no manifest.txt"},
         {"cut short", [&] { setManifest(original.substr(0, original.find("End of backup"))); },
          "no last line"},
         {"another program's", [&] { editManifest("by uninstall.exe", "by another tool"); },
          "does not start"},
+        {"another machine's", [&] { editManifest("Machine: PC-7", "Machine: PC-8"); },
+         "made on the machine \"PC-8\""},
         {"dot-dot step", [&] { editManifest("File: 0 readme.txt", "File: 0 ..\\readme.txt"); },
          "leaves the install folder"},
         {"forward slash", [&] { editManifest("File: 0 readme.txt", "File: 0 Help/readme.txt"); },
@@ -224,6 +232,22 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
         {"absolute path",
          [&] { editManifest("File: 0 readme.txt", "File: 0 C:\\WINDOWS\\readme.txt"); },
          "leaves the install folder"},
+        {"stream", [&] { renameCopy("readme.txt:hidden"); }, "leaves the install folder"},
+        {"drive-relative", [&] { renameCopy("C:readme.txt"); }, "leaves the install folder"},
+        {"share", [&] { renameCopy("\\\\pc\\s\\readme.txt"); }, "leaves the install folder"},
+        {"trailing dot", [&] { renameCopy("readme.txt."); }, "leaves the install folder"},
+        {"trailing blank", [&] { renameCopy("Help \\readme.txt"); }, "leaves the install folder"},
+        {"device", [&] { renameCopy("Com1.txt"); }, "leaves the install folder"},
+        {"device folder", [&] { renameCopy("nul\\readme.txt"); }, "leaves the install folder"},
+        {"device in the group",
+         [&] {
+             const std::string link = "files\\1\\MyApp\\MyApp.lnk";
+             ASSERT_TRUE(w.fs.fileExists(folder + "\\" + link));
+             w.fs.addFile(folder + "\\files\\1\\MyApp\\AUX\\MyApp.lnk",
+                          w.fs.readTextFile(folder + "\\" + link));
+             editManifest("File: 1 MyApp\\", "File: 1 MyApp\\AUX\\");
+         },
+         "leaves the start-menu group"},
         {"outside the group", [&] { editManifest("File: 1 MyApp\\", "File: 1 Other\\"); },
          "outside the start-menu group"},
         {"install folder of no setup",

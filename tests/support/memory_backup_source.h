@@ -18,6 +18,8 @@ public:
         : fs_(fs), folder_(std::move(folder)) {}
 
     std::string folderPath() const override { return folder_; }
+    // The machine MemoryBackupStore writes its backups on.
+    std::string machineName() override { return "PC-7"; }
     std::optional<std::string> readFile(const std::string& relative) override {
         const std::string path = folder_ + "\\" + relative;
         if (!fs_.fileExists(path))

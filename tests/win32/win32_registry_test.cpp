@@ -373,6 +373,19 @@ TEST_F(Win32RegistryReopen, KeyDeletedWhileTheCallerHoldsItDoesNotOpenAgain) {
     EXPECT_FALSE(opens());
 }
 
+// Another uninstaller removing its own entry while this run reads every
+// entry: the value of a key deleted under a handle held here is gone, as the
+// key is, and not a read that failed (which ended such runs 1603).
+TEST_F(Win32RegistryReopen, KeyAnotherProgramDeletesWhileItIsHeldReadsAsGone) {
+    Registry::Key key = 0;
+    ASSERT_EQ(Registry::Status::success(), registry_.openKey(Registry::localMachine, shared_, key));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared_.c_str()));
+    Registry::Value value;
+    const Registry::Status read = registry_.readValue(key, "a.dll", value);
+    EXPECT_TRUE(read.isNotFound()) << read.code();
+    registry_.closeKey(key);
+}
+
 bool runsUnderWow64() {
     BOOL wow64 = FALSE;
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;

@@ -3,6 +3,7 @@
 #include "engine/error.h"
 #include "engine/system_paths.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -99,6 +100,23 @@ void removeentries(Registry& registry, const std::string& cmdline) {
 
 namespace {
 
+// Whether one of `entries`, all named by an earlier walk of the list, is
+// gone now.
+bool anyGone(Registry& registry, const std::string& keypath,
+             const std::vector<std::string>& entries) {
+    if (entries.empty())
+        return false;
+    std::vector<std::string> paths;
+    paths.reserve(entries.size());
+    for (const std::string& entry : entries)
+        paths.push_back(keypath + "\\" + entry);
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, paths, std::string(appToUninstall));
+    return std::any_of(reads.begin(), reads.end(), [](const Registry::PathValue& read) {
+        return !read.opened && read.status.isNotFound();
+    });
+}
+
 // Deletes each of `entries` of the list that is the application's, and
 // tells in `left` each that stays or cannot be judged. Returns whether one
 // of them was gone already: deleted since the walk named it.
@@ -164,12 +182,19 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
     // deleting an entry the walk had named moves the rest up the same way:
     // when a named entry is gone, the list is walked again for the names not
     // judged yet. One added meanwhile moves the rest down, and is only seen
-    // twice.
-    constexpr int mostWalks = 8;
+    // twice. A walk again is as exposed as the first: an entry judged by an
+    // earlier walk that goes while it runs moves the rest up too. Another
+    // uninstaller clearing out many entries makes walk after walk meet
+    // deletions; each such walk names fewer entries than the one before, so
+    // they come to an end, and only a walk that does not (entries added
+    // meanwhile) counts toward the limit.
+    constexpr int mostUnsettledWalks = 8;
     std::set<std::string> judged;
     std::string name;
-    for (int walk = 0;; ++walk) {
+    std::size_t namedBefore = SIZE_MAX;
+    for (int unsettled = 0;;) {
         std::vector<std::string> entries;
+        std::vector<std::string> judgedBefore;
         for (std::uint32_t index = 0;; ++index) {
             name.assign(nameCapacity, ' ');
             std::uint32_t nameLength = 0;
@@ -190,10 +215,17 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
             std::string entry(std::string_view(name).substr(0, nameLength));
             if (judged.insert(entry).second)
                 entries.push_back(std::move(entry));
+            else
+                judgedBefore.push_back(std::move(entry));
         }
-        if (!judgeEntries(registry, keypath, target, entries, left))
+        const bool gone = judgeEntries(registry, keypath, target, entries, left);
+        if (!gone && !anyGone(registry, keypath, judgedBefore))
             return left;
-        if (walk + 1 == mostWalks) {
+        const std::size_t named = entries.size() + judgedBefore.size();
+        if (named >= namedBefore)
+            ++unsettled;
+        namedBefore = named;
+        if (unsettled == mostUnsettledWalks) {
             left.push_back(listText(keypath) +
                            " kept changing while it was read, so entries of the application may "
                            "remain in it");

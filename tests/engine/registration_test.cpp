@@ -265,24 +265,30 @@ TEST(RemoveEntries, SampleApplicationLeavesTheOtherOneAlone) {
 
 // Another program deleting entries the walk of a list has named, while the
 // walk goes on: every entry behind them moves up a place, and the next one
-// read is two places further on.
+// read is further on. Each batch of deletions comes when a walk reads the
+// place it names, the next batch at the next such read.
 class DeletingWhileWalked : public PassThroughRegistry {
 public:
-    DeletingWhileWalked(MemoryRegistry& inner, std::vector<std::string> deletions)
-        : PassThroughRegistry(inner), memory_(inner), deletions_(std::move(deletions)) {}
+    struct Batch {
+        std::uint32_t index;
+        std::vector<std::string> paths;
+    };
+    DeletingWhileWalked(MemoryRegistry& inner, std::vector<Batch> batches)
+        : PassThroughRegistry(inner), memory_(inner), batches_(std::move(batches)) {}
 
     Status enumKey(Key key, std::uint32_t index, std::string& name) override {
-        if (index == 2) {
-            for (const std::string& path : deletions_)
+        if (next_ < batches_.size() && index == batches_[next_].index) {
+            for (const std::string& path : batches_[next_].paths)
                 memory_.deleteTree(Registry::localMachine, path);
-            deletions_.clear();
+            ++next_;
         }
         return PassThroughRegistry::enumKey(key, index, name);
     }
 
 private:
     MemoryRegistry& memory_;
-    std::vector<std::string> deletions_;
+    std::vector<Batch> batches_;
+    std::size_t next_ = 0;
 };
 
 TEST(RemoveEntries, EntryMovedUpByAnotherProgramsDeletionsStillGoes) {
@@ -292,9 +298,62 @@ TEST(RemoveEntries, EntryMovedUpByAnotherProgramsDeletionsStillGoes) {
     t.entry("Mine", "myapp.exe");
     t.entry("Other", "other.exe");
     DeletingWhileWalked registry(t.registry,
-                                 {uninstall + "\\Another A", uninstall + "\\Another B"});
+                                 {{2, {uninstall + "\\Another A", uninstall + "\\Another B"}}});
     removeentries(registry, "myapp.exe");
     EXPECT_EQ(t.left(), (Names{"Another C", "Other"}));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+// The walk again, after the first met deletions, meets more of them: of
+// entries the first walk named, so nothing new it names is gone, and the
+// application's entry, passed over by both walks, stayed.
+TEST(RemoveEntries, EntryMovedUpAgainDuringTheNextWalkStillGoes) {
+    Entries t;
+    for (const char* other : {"Another A", "Another B", "Another C", "Another D", "Another E"})
+        t.entry(other, "another.exe");
+    t.entry("Mine", "myapp.exe");
+    t.entry("Other", "other.exe");
+    const auto entry = [](const char* name) { return uninstall + "\\" + name; };
+    DeletingWhileWalked registry(t.registry, {{4, {entry("Another A"), entry("Another B")}},
+                                              {2, {entry("Another C"), entry("Another D")}}});
+    removeentries(registry, "myapp.exe");
+    EXPECT_EQ(t.left(), (Names{"Another E", "Other"}));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
+// Another program that never stops adding entries as it deletes others: the
+// walks never settle, and the run says the list may still hold the
+// application's entries rather than ending as if it held none.
+class ChurningWhileWalked : public PassThroughRegistry {
+public:
+    explicit ChurningWhileWalked(MemoryRegistry& inner)
+        : PassThroughRegistry(inner), memory_(inner) {}
+
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        if (index == 1) {
+            memory_.deleteTree(Registry::localMachine, uninstall + "\\" + first());
+            for (int more = 0; more < 2; ++more)
+                memory_.createKey(uninstall + "\\Another " + std::to_string(added_++));
+        }
+        return PassThroughRegistry::enumKey(key, index, name);
+    }
+
+private:
+    std::string first() const { return memory_.subKeyNames(uninstall).front(); }
+
+    MemoryRegistry& memory_;
+    int added_ = 10;
+};
+
+TEST(RemoveEntries, ListThatNeverSettlesIsToldAsPerhapsHoldingEntries) {
+    Entries t;
+    for (const char* other : {"Another 1", "Another 2", "Another 3"})
+        t.entry(other, "another.exe");
+    t.entry("Mine", "myapp.exe");
+    ChurningWhileWalked registry(t.registry);
+    const std::string message = errorOf([&] { removeentries(registry, "myapp.exe"); });
+    EXPECT_NE(message.find("Uninstall kept changing while it was read"), std::string::npos)
+        << message;
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 

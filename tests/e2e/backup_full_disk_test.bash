@@ -12,7 +12,8 @@ prefix=${UNINST_WINEPREFIX:-$2}
 exe=$3
 run() { "$wine_run" --prefix-default "$prefix" "$@"; }
 reg_view=()
-[[ ${UNINST_WINEARCH:-win32} != win64 ]] || reg_view=(/reg:32)
+# A 64-bit build (UNINST_PROGRAM_BITS=64) sees the 64-bit view, as reg does.
+[[ ${UNINST_WINEARCH:-win32} != win64 || ${UNINST_PROGRAM_BITS:-32} == 64 ]] || reg_view=(/reg:32)
 reg32() { run reg "$@" "${reg_view[@]}"; }
 
 run --prepare

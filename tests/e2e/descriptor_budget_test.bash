@@ -15,7 +15,8 @@ run() { "$wine_run" --prefix-default "$prefix" "$@"; }
 # The keys as the 32-bit program and a 32-bit setup see them: in a 64-bit
 # prefix Wine's reg is a 64-bit program, and /reg:32 gives it their view.
 reg_view=()
-[[ ${UNINST_WINEARCH:-win32} != win64 ]] || reg_view=(/reg:32)
+# A 64-bit build (UNINST_PROGRAM_BITS=64) sees the 64-bit view, as reg does.
+[[ ${UNINST_WINEARCH:-win32} != win64 || ${UNINST_PROGRAM_BITS:-32} == 64 ]] || reg_view=(/reg:32)
 reg32() { run reg "$@" "${reg_view[@]}"; }
 
 run --prepare

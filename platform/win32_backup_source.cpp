@@ -6,6 +6,7 @@
 #include "platform/relative_open.h"
 #include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
+#include "platform/win32_backup_store.h"
 
 #include <windows.h>
 
@@ -54,13 +55,9 @@ Win32BackupSource::Win32BackupSource(const std::string& folder) {
         fullPath_ = text::fromWide(named);
 }
 
-// The name a backup made here gives (Win32BackupStore::machineName).
+// The name a backup made here gives.
 std::string Win32BackupSource::machineName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!GetComputerNameW(name, &size))
-        return "unknown";
-    return text::fromWide(std::wstring_view(name, size));
+    return thisMachineName();
 }
 
 std::optional<std::string> Win32BackupSource::readFile(const std::string& relative) {

@@ -100,12 +100,16 @@ Win32BackupStore::Win32BackupStore(const std::string& folder) : asked_(folder) {
     fullPath_ = text::fromWide(walked);
 }
 
-std::string Win32BackupStore::machineName() {
+std::string thisMachineName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     if (!GetComputerNameW(name, &size))
         return "unknown";
     return text::fromWide(std::wstring_view(name, size));
+}
+
+std::string Win32BackupStore::machineName() {
+    return thisMachineName();
 }
 
 std::string Win32BackupStore::localTime() {

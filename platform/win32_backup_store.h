@@ -8,6 +8,9 @@
 
 namespace uninst {
 
+// This machine's name as a backup's manifest gives it, and a restore checks.
+std::string thisMachineName();
+
 // The backup on disk. The folder named is reached from its drive's or
 // share's root one step at a time, each step opened relative to the one
 // before, refused when it is a link, and held without leave to delete, as

@@ -7,18 +7,8 @@
 #   backup_full_disk_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE
 set -euo pipefail
 
-wine_run=$1
-prefix=${UNINST_WINEPREFIX:-$2}
-exe=$3
-run() { "$wine_run" --prefix-default "$prefix" "$@"; }
-reg_view=()
-# A 64-bit build (UNINST_PROGRAM_BITS=64) sees the 64-bit view, as reg does.
-[[ ${UNINST_WINEARCH:-win32} != win64 || ${UNINST_PROGRAM_BITS:-32} == 64 ]] || reg_view=(/reg:32)
-reg32() { run reg "$@" "${reg_view[@]}"; }
-
-run --prepare
-export WINEPREFIX=$prefix WINEARCH=${UNINST_WINEARCH:-win32} WINEDEBUG=-all
-drive=$prefix/drive_c
+# shellcheck source=host_scenario.bash
+source "$(dirname "${BASH_SOURCE[0]}")/host_scenario.bash"
 app="$drive/E2E Full App"
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\e2efull.exe'
 shared='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
@@ -59,13 +49,6 @@ reg32 add "$key" /ve /d 'C:\E2E Full App\e2efull.exe' /f >/dev/null
 reg32 add "$shared" /v "$shared_file" /t REG_DWORD /d 3 /f >/dev/null
 before=$(cd "$app" && find . -type f -exec md5sum {} + | sort)
 
-failed=0
-check() {
-    if ! eval "$1"; then
-        echo "FAILED: $2" >&2
-        failed=1
-    fi
-}
 status=0
 output=$(run "$exe" /quiet "/backup:${letter^^}:\\" e2efull.exe 2>&1) || status=$?
 count=$(reg32 query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EFULL/ {print $3}')

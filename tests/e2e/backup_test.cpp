@@ -11,22 +11,6 @@ namespace {
 const std::wstring backups = L"C:\\E2E Backups";
 const std::wstring backupLink = L"C:\\E2E Backups Link";
 
-std::vector<std::wstring> subFolders(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." &&
-            name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-}
-
 struct Stamp {
     DWORD attributes = 0;
     FILETIME written{};
@@ -62,14 +46,7 @@ protected:
         createFolder(installDir + L"\\Sub");
         createFile(installDir + L"\\Sub\\deep.txt", "deep contents");
         createFile(installDir + L"\\data.dat", std::string("binary\0\xff\r\n", 10));
-        HANDLE file = CreateFileW((installDir + L"\\data.dat").c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        FILETIME old{0x2A4B6000u, 0x01C0A8B2u};
-        ASSERT_TRUE(SetFileTime(file, &old, &old, &old));
-        CloseHandle(file);
-        ASSERT_TRUE(SetFileAttributesW((installDir + L"\\data.dat").c_str(),
-                                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+        ASSERT_TRUE(setOldHiddenFile(installDir + L"\\data.dat"));
         writeLog(installDir, {"ACTION: CreateDir: \"C:\\Program Files\\E2E App\"",
                               "ACTION: SystemFile: \"C:\\WINDOWS\\SYSTEM\\E2ESHR3.DLL\""});
         registerWithSharedCounts();
@@ -96,7 +73,7 @@ TEST_F(Backup, QuietRunCopiesEverythingItRemovesFirst) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_EQ(dwordValue(sharedDllsKey, sharedFiles[0]).value_or(0), 2u);
 
-    const std::vector<std::wstring> made = subFolders(backups);
+    const std::vector<std::wstring> made = subFoldersOf(backups);
     ASSERT_EQ(made.size(), 1u);
     const std::wstring folder = backups + L"\\" + made[0];
     EXPECT_NE(made[0].find(L"e2eapp.exe"), std::wstring::npos) << narrow(made[0]);
@@ -134,7 +111,7 @@ TEST_F(Backup, WindowRunWritesItBeforeTheRemoval) {
     EXPECT_EQ(uninstallEverything(L"\"/backup:" + backups + L"\" " + app, report), 0)
         << narrow(report);
     EXPECT_FALSE(folderExists(installDir));
-    const std::vector<std::wstring> made = subFolders(backups);
+    const std::vector<std::wstring> made = subFoldersOf(backups);
     ASSERT_EQ(made.size(), 1u);
     const std::wstring folder = backups + L"\\" + made[0];
     EXPECT_EQ(readFile(folder + L"\\files\\0\\Sub\\deep.txt"), "deep contents");
@@ -165,7 +142,7 @@ TEST_F(Backup, FolderItMayNotUseChangesNothing) {
         GTEST_SKIP() << "this system cannot make a directory link for the test";
     expectRefusedUnchanged(backupLink, 1622);
     expectRefusedUnchanged(backupLink + L"\\below", 1622);
-    EXPECT_TRUE(subFolders(linkTarget).empty());
+    EXPECT_TRUE(subFoldersOf(linkTarget).empty());
 }
 
 // Another program holds a file with no sharing at all: the backup cannot
@@ -179,7 +156,7 @@ TEST_F(Backup, FileItCannotReadStopsTheRunBeforeAnyChange) {
     expectRefusedUnchanged(backups, 1603);
     CloseHandle(held);
     EXPECT_TRUE(fileExists(installDir + L"\\Sub\\deep.txt"));
-    const std::vector<std::wstring> made = subFolders(backups);
+    const std::vector<std::wstring> made = subFoldersOf(backups);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_FALSE(fileExists(backups + L"\\" + made[0] + L"\\manifest.txt"));
 }
@@ -197,7 +174,7 @@ TEST_F(Backup, HoldsNothingOfAFileALinkLeadsTo) {
     removeLink(installDir + L"\\secret.txt");
     EXPECT_EQ(code, 0);
     EXPECT_EQ(readFile(linkTarget + L"\\secret.txt"), "someone else's secret");
-    const std::vector<std::wstring> made = subFolders(backups);
+    const std::vector<std::wstring> made = subFoldersOf(backups);
     ASSERT_EQ(made.size(), 1u);
     const std::wstring folder = backups + L"\\" + made[0];
     EXPECT_FALSE(fileExists(folder + L"\\files\\0\\secret.txt"));
@@ -210,7 +187,7 @@ TEST_F(Backup, PreviewWritesNoBackup) {
     buildInstall();
     createFolder(backups);
     EXPECT_EQ(Uninstaller(L"/preview \"/backup:" + backups + L"\" " + app).exitStatus(), 0);
-    EXPECT_TRUE(subFolders(backups).empty());
+    EXPECT_TRUE(subFoldersOf(backups).empty());
     EXPECT_TRUE(fileExists(installDir + L"\\data.dat"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
 }

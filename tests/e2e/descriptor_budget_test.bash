@@ -8,20 +8,8 @@
 #   descriptor_budget_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE
 set -euo pipefail
 
-wine_run=$1
-prefix=${UNINST_WINEPREFIX:-$2}
-exe=$3
-run() { "$wine_run" --prefix-default "$prefix" "$@"; }
-# The keys as the 32-bit program and a 32-bit setup see them: in a 64-bit
-# prefix Wine's reg is a 64-bit program, and /reg:32 gives it their view.
-reg_view=()
-# A 64-bit build (UNINST_PROGRAM_BITS=64) sees the 64-bit view, as reg does.
-[[ ${UNINST_WINEARCH:-win32} != win64 || ${UNINST_PROGRAM_BITS:-32} == 64 ]] || reg_view=(/reg:32)
-reg32() { run reg "$@" "${reg_view[@]}"; }
-
-run --prepare
-export WINEPREFIX=$prefix WINEARCH=${UNINST_WINEARCH:-win32} WINEDEBUG=-all
-drive=$prefix/drive_c
+# shellcheck source=host_scenario.bash
+source "$(dirname "${BASH_SOURCE[0]}")/host_scenario.bash"
 app="$drive/E2E Budget App"
 outside="$drive/E2E Budget Outside"
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\e2ebudget.exe'
@@ -63,13 +51,6 @@ wineserver -w 2>/dev/null || true
     wineserver -p
 )
 
-failed=0
-check() {
-    if ! eval "$1"; then
-        echo "FAILED: $2" >&2
-        failed=1
-    fi
-}
 status=0
 run "$exe" /quiet e2ebudget.exe >/dev/null || status=$?
 count=$(reg32 query "$shared" /v "$shared_file" | tr -d '\r' | awk '$1 ~ /E2EBUDGET/ {print $3}')

@@ -49,6 +49,11 @@ bool fileExists(const std::wstring& path);
 // opened.
 std::string readFile(const std::wstring& path);
 bool folderExists(const std::wstring& path);
+// Gives the file times from 2001 and the hidden and archive attributes, which
+// a backup must keep and a restore give back.
+bool setOldHiddenFile(const std::wstring& path);
+// The names of the folders directly in `folder`; none when it is not there.
+std::vector<std::wstring> subFoldersOf(const std::wstring& folder);
 // Removes a tree without entering directory links: a link is removed as the
 // link, never through it.
 void removeTree(const std::wstring& path);

@@ -9,20 +9,9 @@
 #   host_names_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE [twins]
 set -euo pipefail
 
-wine_run=$1
-prefix=${UNINST_WINEPREFIX:-$2}
-exe=$3
+# shellcheck source=host_scenario.bash
+source "$(dirname "${BASH_SOURCE[0]}")/host_scenario.bash"
 scenario=${4:-backslash}
-run() { "$wine_run" --prefix-default "$prefix" "$@"; }
-# The keys as the 32-bit program and a 32-bit setup see them: in a 64-bit
-# prefix Wine's reg is a 64-bit program, and /reg:32 gives it their view.
-reg_view=()
-# A 64-bit build (UNINST_PROGRAM_BITS=64) sees the 64-bit view, as reg does.
-[[ ${UNINST_WINEARCH:-win32} != win64 || ${UNINST_PROGRAM_BITS:-32} == 64 ]] || reg_view=(/reg:32)
-reg32() { run reg "$@" "${reg_view[@]}"; }
-
-run --prepare
-drive=$prefix/drive_c
 app="$drive/E2E Host App"
 outside="$drive/E2E Host Outside"
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\e2ehostapp.exe'
@@ -39,14 +28,6 @@ clean() {
 }
 trap clean EXIT
 clean
-
-failed=0
-check() {
-    if ! eval "$1"; then
-        echo "FAILED: $2" >&2
-        failed=1
-    fi
-}
 
 if [[ $scenario == backslash ]]; then
     mkdir -p "$app/sub" "$outside/inner"

@@ -15,22 +15,6 @@ const std::wstring backups = L"C:\\E2E Restore Backups";
 const std::wstring restoreLog = L"C:\\E2E Restore Backups\\restore.log";
 const std::wstring classicGroup = startMenuRoot + group;
 
-std::vector<std::wstring> subFolders(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." &&
-            name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-}
-
 std::string hex(const FILETIME& time) {
     return std::to_string(time.dwHighDateTime) + ":" + std::to_string(time.dwLowDateTime);
 }
@@ -135,14 +119,7 @@ protected:
         createFile(installDir + L"\\Sub\\Deeper\\deep.txt", "deep contents");
         createFile(installDir + L"\\data.dat", std::string("binary\0\xff\r\n", 10));
         createFile(installDir + L"\\settings.ini", "[settings]");
-        HANDLE file = CreateFileW((installDir + L"\\data.dat").c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        FILETIME old{0x2A4B6000u, 0x01C0A8B2u};
-        ASSERT_TRUE(SetFileTime(file, &old, &old, &old));
-        CloseHandle(file);
-        ASSERT_TRUE(SetFileAttributesW((installDir + L"\\data.dat").c_str(),
-                                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+        ASSERT_TRUE(setOldHiddenFile(installDir + L"\\data.dat"));
         createFolder(classicGroup);
         createShortcut(classicGroup + L"\\E2E App.lnk", installDir + L"\\e2eapp.exe");
         createFolder(commonPrograms + L"\\" + group);
@@ -186,7 +163,7 @@ protected:
         EXPECT_EQ(code, 0);
         EXPECT_FALSE(folderExists(installDir));
         EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
-        const std::vector<std::wstring> made = subFolders(backups);
+        const std::vector<std::wstring> made = subFoldersOf(backups);
         if (code != 0 || made.size() != 1)
             return {};
         return backups + L"\\" + made[0];

@@ -5,6 +5,7 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/session.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/memory_backup_store.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/pass_through_ports.h"
@@ -22,17 +23,6 @@
 
 namespace uninst::test {
 namespace {
-
-class Lines : public RunLog {
-public:
-    void write(std::string_view line) override { lines.emplace_back(line); }
-    bool has(std::string_view part) const {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(part) != std::string::npos;
-        });
-    }
-    std::vector<std::string> lines;
-};
 
 Options quietWithBackup(const std::string& folder) {
     Options options = optionsFor(sample::exe);
@@ -82,7 +72,7 @@ TEST(Backup, HoldsEverythingTheRunRemoves) {
         contents[file] = w.fs.readTextFile(file);
     const std::uint32_t libBefore = *w.registry.dword(sample::sharedDllsKey, sample::sharedLib);
     MemoryBackupStore store(w.fs, "D:\\Backups");
-    Lines log;
+    LogLines log;
     ASSERT_EQ(
         Session(quietWithBackup("D:\\Backups"), w.registry, w.fs, noShell(), &log, nullptr, &store)
             .runWithoutWindow(),
@@ -142,7 +132,7 @@ TEST(Backup, HoldsEverythingTheRunRemoves) {
     // separator.
     SampleWorld root;
     MemoryBackupStore atRoot(root.fs, "E:\\");
-    Lines rootLog;
+    LogLines rootLog;
     EXPECT_EQ(Session(quietWithBackup("E:\\"), root.registry, root.fs, noShell(), &rootLog, nullptr,
                       &atRoot)
                   .runWithoutWindow(),
@@ -191,7 +181,7 @@ TEST(Backup, HoldsNothingTheRunLeavesAsALink) {
     SampleWorld w;
     LinkedReadme fs(w.fs);
     MemoryBackupStore store(w.fs, "D:\\Backups");
-    Lines log;
+    LogLines log;
     ASSERT_EQ(
         Session(quietWithBackup("D:\\Backups"), w.registry, fs, noShell(), &log, nullptr, &store)
             .runWithoutWindow(),
@@ -225,7 +215,7 @@ TEST(Backup, CutShortChangesNothing) {
         const std::vector<std::string> keysBefore = snapshotLines(w.registry);
         MemoryBackupStore store(w.fs, "D:\\Backups");
         store.failAt = failAt;
-        Lines log;
+        LogLines log;
         EXPECT_EQ(Session(quietWithBackup("D:\\Backups"), w.registry, w.fs, noShell(), &log,
                           nullptr, &store)
                       .runWithoutWindow(),
@@ -250,7 +240,7 @@ TEST(Backup, FolderInsideWhatTheRunRemovesIsRefused) {
         const std::vector<std::string> filesBefore = w.fs.snapshot("C:\\");
         const std::vector<std::string> keysBefore = snapshotLines(w.registry);
         MemoryBackupStore store(w.fs, folder);
-        Lines log;
+        LogLines log;
         EXPECT_EQ(
             Session(quietWithBackup(folder), w.registry, w.fs, noShell(), &log, nullptr, &store)
                 .runWithoutWindow(),
@@ -272,7 +262,7 @@ TEST(Backup, FolderInsideWhatTheRunRemovesIsRefused) {
         shell.setFinalFolder(folder, sample::installdir + "\\Backups");
         const std::vector<std::string> filesBefore = w.fs.snapshot("C:\\");
         MemoryBackupStore store(w.fs, folder);
-        Lines log;
+        LogLines log;
         EXPECT_EQ(Session(quietWithBackup(folder), w.registry, w.fs, shell, &log, nullptr, &store)
                       .runWithoutWindow(),
                   exitLogFailed);
@@ -298,7 +288,7 @@ TEST(Backup, PreviewNamesItAndWritesNothing) {
     Options options = quietWithBackup("D:\\Backups");
     options.quiet = false;
     options.preview = true;
-    Lines log;
+    LogLines log;
     EXPECT_EQ(
         Session(options, w.registry, w.fs, noShell(), &log, nullptr, &store).runWithoutWindow(),
         exitRemoved);

@@ -3,6 +3,7 @@
 #include "engine/command_line.h"
 #include "engine/exit_codes.h"
 #include "engine/session.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/memory_backup_source.h"
 #include "tests/support/memory_backup_store.h"
 #include "tests/support/registry_snapshot.h"
@@ -18,17 +19,6 @@
 
 namespace uninst::test {
 namespace {
-
-class Lines : public RunLog {
-public:
-    void write(std::string_view line) override { lines.emplace_back(line); }
-    bool has(std::string_view part) const {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(part) != std::string::npos;
-        });
-    }
-    std::vector<std::string> lines;
-};
 
 // Every file and folder of the application's, with each file's contents.
 std::vector<std::string> world(MemoryFileSystem& fs) {
@@ -54,7 +44,7 @@ protected:
         options.quiet = true;
         options.backupFolder = "D:\\Backups";
         MemoryBackupStore store(w.fs, "D:\\Backups");
-        Lines runLog;
+        LogLines runLog;
         ASSERT_EQ(Session(options, w.registry, w.fs, noShell(), &runLog, nullptr, &store)
                       .runWithoutWindow(),
                   exitRemoved)
@@ -87,7 +77,7 @@ protected:
     std::vector<std::string> filesBefore;
     std::vector<std::string> keysBefore;
     std::string folder;
-    Lines log;
+    LogLines log;
 };
 
 TEST_F(Restore, PutsBackTheWorldBeforeTheRun) {

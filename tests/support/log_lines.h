@@ -2,6 +2,7 @@
 
 #include "engine/run_log.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,11 @@ using Lines = std::vector<std::string>;
 class LogLines : public RunLog {
 public:
     void write(std::string_view line) override { lines.emplace_back(line); }
+    bool has(std::string_view part) const {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(part) != std::string::npos;
+        });
+    }
     Lines lines;
 };
 

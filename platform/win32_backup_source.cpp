@@ -100,8 +100,10 @@ std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& rela
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
+    // A backup writes each copy anew, so with one name: a second one is
+    // another's file given a name among the copies, which no link shows.
     if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-        !isPlainFile(info.dwFileAttributes))
+        !isPlainFile(info.dwFileAttributes) || info.nNumberOfLinks != 1)
         return std::nullopt;
     if (const std::wstring named = finalName(file.get());
         !named.empty() && !text::sameFolded(named, text::toWide(path)))

@@ -350,6 +350,24 @@ TEST_F(Restore, LinkAmongTheCopiesIsDamageAndNothingBehindItIsCopied) {
     removeLink(copies);
 }
 
+// A second name of another's file made among the copies is no link the
+// folders show, and leads there as well.
+TEST_F(Restore, CopyWithAnotherNameElsewhereIsDamageAndNothingOfItIsCopied) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring copy = backup + L"\\files\\0\\Sub\\Deeper\\deep.txt";
+    ASSERT_EQ(readFile(copy), "deep contents");
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\deep.txt", "secret things");
+    ASSERT_TRUE(DeleteFileW(copy.c_str()));
+    if (!CreateHardLinkW(copy.c_str(), (linkTarget + L"\\deep.txt").c_str(), nullptr))
+        GTEST_SKIP() << "this system cannot give a file a second name for the test";
+    expectRefusedUnchanged(backup, "a copy with another name elsewhere");
+    EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
+    DeleteFileW(copy.c_str());
+}
+
 TEST_F(Restore, WithoutQuietTheOutcomeIsShown) {
     ASSERT_NO_FATAL_FAILURE(buildInstall());
     const std::wstring backup = removeWithBackup();

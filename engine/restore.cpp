@@ -21,7 +21,7 @@ constexpr std::string_view machineRoot = "HKEY_LOCAL_MACHINE\\";
 
 [[noreturn]] void damaged(const BackupSource& source, const std::string& why) {
     throw Error(
-        "read the backup", source.folderPath(),
+        std::string(damagedBackupOperation), source.folderPath(),
         "The backup in " + source.folderPath() +
             " is damaged or was not made by this program, so nothing has been restored: " + why);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace uninst {
@@ -27,9 +28,14 @@ public:
     // when it is there and cannot be read.
     virtual std::optional<std::string> readFile(const std::string& relative) = 0;
     // A file's size; nothing when no file stands there (a folder, a link or
-    // nothing at all).
+    // nothing at all). Throws Error when it is there and cannot be read as
+    // the restore will copy it (another program holds it).
     virtual std::optional<std::uint64_t> fileSize(const std::string& relative) = 0;
 };
+
+// The operation of the Error readBackup throws for a damaged backup; any
+// other it lets through is a failure to read one that may be whole.
+inline constexpr std::string_view damagedBackupOperation = "read the backup";
 
 // A backup read whole and judged sound: every item lies in the install
 // folder or the start-menu group the manifest names, every key is one of
@@ -48,7 +54,9 @@ struct Backup {
 // Reads and judges the backup. Throws Error saying why when it is damaged
 // (cut short, not written by this program, made on another machine, a copy
 // missing or of another size, an item outside the application's own):
-// nothing has changed then.
+// nothing has changed then. A backup that cannot be read (a file another
+// program holds) throws the reading's own Error, and nothing has changed
+// either.
 // `registry` compares names and `fs` folds them; `shell` names the
 // start-menu folders of this machine and the folders no application owns.
 Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs, Shell& shell);

@@ -201,8 +201,16 @@ RestoreOutcome Session::restore(BackupSource& source,
     try {
         backup = readBackup(source, registry_, fs_, shell_);
     } catch (const Error& error) {
-        report_.error(error.what());
-        return {exitBadBackup, error.what()};
+        // A copy another program holds is no damage: the same backup may
+        // be restored once it lets go, and a script must not give it up.
+        if (error.operation() == damagedBackupOperation) {
+            report_.error(error.what());
+            return {exitBadBackup, error.what()};
+        }
+        const std::string message = std::string(error.what()) + " Nothing has been restored from " +
+                                    source.folderPath() + ".";
+        report_.error(message);
+        return {exitRunFailed, message};
     }
     report_.fact("Backup of " + backup.appName + " made on " + backup.machine + " at " +
                  backup.time + " by version " + backup.version);

@@ -96,11 +96,11 @@ public:
     // /restore: the backup read and judged, then put back through the run's
     // ports (only planned with options.preview), each change told to the
     // log. Ends exitBadBackup when the backup is damaged (nothing changed),
-    // exitRunFailed when a change failed or something that stands there now
-    // was kept, and exitRemoved when everything came back. `admit`, given
-    // the application's name once the backup is read, answers whether this
-    // run may act on it now (no other run for it at work); when it may not,
-    // nothing changes and the restore ends exitAlreadyRunning.
+    // exitRunFailed when a change failed, something that stands there now
+    // was kept, or the backup cannot be read now (nothing changed), and exitRemoved when everything
+    // came back. `admit`, given the application's name once the backup is read, answers whether
+    // this run may act on it now (no other run for it at work); when it may not, nothing changes
+    // and the restore ends exitAlreadyRunning.
     RestoreOutcome restore(BackupSource& source,
                            const std::function<bool(const std::string&)>& admit = {});
 

@@ -91,14 +91,24 @@ std::optional<std::string> Win32BackupSource::readFile(const std::string& relati
 std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& relative) {
     // Whoever can write the backup can make a folder among the copies a link
     // to files only the restoring user may read; such a copy is none.
+    // Opened as the copy is read when it is put back (NewItems::copyNewFile):
+    // one another program holds is found before anything changes, not
+    // half-way through the restore.
     const std::string path = fullPath_ + "\\" + relative;
-    const FileHandle file(
-        CreateFileW(win32::apiPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const FileHandle file(CreateFileW(
+        win32::apiPath(path).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (!isNotFound(code))
+            fail("read the backup file", path, code);
+        return std::nullopt;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-        !isPlainFile(info.dwFileAttributes))
+    // A backup writes each copy anew, so with one name: a second one is
+    // another's file given a name among the copies, which no link shows.
+    if (!GetFileInformationByHandle(file.get(), &info) || !isPlainFile(info.dwFileAttributes) ||
+        info.nNumberOfLinks != 1)
         return std::nullopt;
     if (const std::wstring named = finalName(file.get());
         !named.empty() && !text::sameFolded(named, text::toWide(path)))

@@ -2,6 +2,7 @@
 // nothing that stands there now is written over, and a backup that is not
 // whole changes nothing.
 #include "tests/e2e/scenarios.h"
+#include "tests/support/win32_handles.h"
 
 #include <shlobj.h>
 
@@ -10,6 +11,8 @@
 
 namespace e2e {
 namespace {
+
+using uninst::test::FileHandle;
 
 const std::wstring backups = L"C:\\E2E Restore Backups";
 const std::wstring restoreLog = L"C:\\E2E Restore Backups\\restore.log";
@@ -325,6 +328,46 @@ TEST_F(Restore, LinkAmongTheCopiesIsDamageAndNothingBehindItIsCopied) {
     expectRefusedUnchanged(backup, "a link among the copies");
     EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
     removeLink(copies);
+}
+
+// A copy or the manifest another program holds, a scanner say: the
+// restore finds it before anything changes, and the backup is no damaged
+// one.
+TEST_F(Restore, FileOfTheBackupAnotherProgramHoldsChangesNothing) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    const std::vector<std::string> before = worldNow();
+    for (const wchar_t* held : {L"\\files\\0\\Sub\\Deeper\\deep.txt", L"\\manifest.txt"}) {
+        SCOPED_TRACE(narrow(held));
+        const FileHandle file(CreateFileW((backup + held).c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(restore(backup), 1603);
+        EXPECT_EQ(worldNow(), before);
+        const std::string log = readFile(restoreLog);
+        EXPECT_NE(log.find("Nothing has been restored"), std::string::npos) << log;
+        DeleteFileW(restoreLog.c_str());
+    }
+    EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
+}
+
+// A second name of another's file made among the copies is no link the
+// folders show, and leads there as well.
+TEST_F(Restore, CopyWithAnotherNameElsewhereIsDamageAndNothingOfItIsCopied) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring copy = backup + L"\\files\\0\\Sub\\Deeper\\deep.txt";
+    ASSERT_EQ(readFile(copy), "deep contents");
+    createFolder(linkTarget);
+    createFile(linkTarget + L"\\deep.txt", "secret things");
+    ASSERT_TRUE(DeleteFileW(copy.c_str()));
+    if (!CreateHardLinkW(copy.c_str(), (linkTarget + L"\\deep.txt").c_str(), nullptr))
+        GTEST_SKIP() << "this system cannot give a file a second name for the test";
+    expectRefusedUnchanged(backup, "a copy with another name elsewhere");
+    EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
+    DeleteFileW(copy.c_str());
 }
 
 TEST_F(Restore, WithoutQuietTheOutcomeIsShown) {

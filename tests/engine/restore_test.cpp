@@ -288,6 +288,35 @@ TEST_F(Restore, DamagedBackupChangesNothing) {
     }
 }
 
+// The copy another program holds cannot be read; the backup may well be
+// whole, so a script told 1620 would give it up for good.
+TEST_F(Restore, BackupThatCannotBeReadNowChangesNothingAndIsNotCalledDamaged) {
+    class HeldCopy : public MemoryBackupSource {
+    public:
+        using MemoryBackupSource::MemoryBackupSource;
+        std::optional<std::uint64_t> fileSize(const std::string& relative) override {
+            if (relative.ends_with("readme.txt"))
+                throw Error::cannot("read the backup file", relative, "Sharing violation.");
+            return MemoryBackupSource::fileSize(relative);
+        }
+    };
+    Options options;
+    options.quiet = true;
+    options.restoreFolder = folder;
+    HeldCopy source(w.fs, folder);
+    const std::vector<std::string> files = world(w.fs);
+    const std::vector<std::string> keys = snapshotLines(w.registry);
+    const RestoreOutcome outcome =
+        Session(options, w.registry, w.fs, noShell(), &log).restore(source);
+    EXPECT_EQ(outcome.exitCode, exitRunFailed);
+    EXPECT_NE(outcome.message.find("Sharing violation. Nothing has been restored from " + folder),
+              std::string::npos)
+        << outcome.message;
+    EXPECT_TRUE(log.has("Sharing violation"));
+    EXPECT_EQ(world(w.fs), files);
+    EXPECT_EQ(snapshotLines(w.registry), keys);
+}
+
 TEST(RestoreCommandLine, TakesNothingThatBelongsToARemoval) {
     EXPECT_EQ(parseCommandLine("/quiet \"/restore:D:\\Backups\\PC-7 myapp.exe\"").error, "");
     EXPECT_EQ(*parseCommandLine("/restore:D:\\B").options.restoreFolder, "D:\\B");

@@ -164,10 +164,10 @@ Creation NewItems::copyNewFile(const std::string& from, const std::string& to) {
     // swapped in since is another's file.
     if (isLinkHandle(source.get()) || !namedAs(source.get(), from))
         refuse("read", from, "it is a link, and a backup's copy never is.");
-    BY_HANDLE_FILE_INFORMATION names{};
-    if (!GetFileInformationByHandle(source.get(), &names))
+    const std::optional<HeldItemFacts> facts = heldItemFacts(source.get());
+    if (!facts)
         fail("read", from, GetLastError());
-    if (names.nNumberOfLinks != 1)
+    if (facts->links != 1)
         refuse("read", from, "it has another name elsewhere, and a backup's copy never has.");
     FILE_BASIC_INFO info{};
     if (!GetFileInformationByHandleEx(source.get(), FileBasicInfo, &info, sizeof info))

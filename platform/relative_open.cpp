@@ -32,6 +32,17 @@ bool isLinkHandle(HANDLE handle) {
            (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+std::optional<HeldItemFacts> heldItemFacts(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return std::nullopt;
+    return HeldItemFacts{tag.FileAttributes,
+                         static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                         standard.NumberOfLinks};
+}
+
 namespace {
 
 struct UnicodeText {

@@ -16,7 +16,7 @@ namespace {
 
 // A manifest of thirty thousand files is a few megabytes; a file far larger
 // is no manifest and would exhaust a 32-bit process.
-constexpr LONGLONG largestText = 256LL * 1024 * 1024;
+constexpr std::uint64_t largestText = 256ULL * 1024 * 1024;
 
 bool isPlainFile(DWORD attributes) {
     return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
@@ -71,13 +71,12 @@ std::optional<std::string> Win32BackupSource::readFile(const std::string& relati
             return std::nullopt;
         fail("read the backup file", path, code);
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info))
+    const std::optional<HeldItemFacts> facts = heldItemFacts(file.get());
+    if (!facts)
         fail("read the backup file", path, GetLastError());
-    if (!isPlainFile(info.dwFileAttributes))
+    if (!isPlainFile(facts->attributes))
         return std::nullopt;
-    const LONGLONG size = (static_cast<LONGLONG>(info.nFileSizeHigh) << 32) |
-                          static_cast<LONGLONG>(info.nFileSizeLow);
+    const std::uint64_t size = facts->size;
     if (size > largestText)
         refuse("read the backup file", path, "it is far larger than any file a backup writes.");
     std::string bytes(static_cast<std::size_t>(size), '\0');
@@ -104,16 +103,15 @@ std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& rela
             fail("read the backup file", path, code);
         return std::nullopt;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
     // A backup writes each copy anew, so with one name: a second one is
     // another's file given a name among the copies, which no link shows.
-    if (!GetFileInformationByHandle(file.get(), &info) || !isPlainFile(info.dwFileAttributes) ||
-        info.nNumberOfLinks != 1)
+    const std::optional<HeldItemFacts> facts = heldItemFacts(file.get());
+    if (!facts || !isPlainFile(facts->attributes) || facts->links != 1)
         return std::nullopt;
     if (const std::wstring named = finalName(file.get());
         !named.empty() && !text::sameFolded(named, text::toWide(path)))
         return std::nullopt;
-    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return facts->size;
 }
 
 } // namespace uninst

@@ -272,6 +272,21 @@ void judgeKeys(const BackupSource& source, const Manifest& manifest,
 
 } // namespace
 
+std::vector<BackupSource::SizeAnswer>
+BackupSource::fileSizes(const std::vector<std::string>& relatives) {
+    std::vector<SizeAnswer> answers(relatives.size());
+    for (std::size_t i = 0; i < relatives.size(); ++i) {
+        try {
+            answers[i].size = fileSize(relatives[i]);
+        } catch (...) {
+            answers[i].error = std::current_exception();
+        }
+        if (!answers[i].size)
+            break;
+    }
+    return answers;
+}
+
 Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs, Shell& shell) {
     const auto fail = [&](const std::string& why) { damaged(source, why); };
     const std::optional<std::string> text = source.readFile("manifest.txt");
@@ -357,8 +372,15 @@ Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs
     plan.folders = manifest.folders;
     plan.files = manifest.files;
     backup.sizes = manifest.sizes;
+    std::vector<std::string> copies;
+    copies.reserve(plan.files.size());
+    for (const BackupPlan::Item& file : plan.files)
+        copies.push_back(copyOf(file));
+    const std::vector<BackupSource::SizeAnswer> answers = source.fileSizes(copies);
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
-        const std::optional<std::uint64_t> size = source.fileSize(copyOf(plan.files[i]));
+        if (answers[i].error)
+            std::rethrow_exception(answers[i].error);
+        const std::optional<std::uint64_t>& size = answers[i].size;
         if (!size)
             fail("the copy of " + targetOf(plan, plan.files[i]) + " is missing.");
         if (*size != backup.sizes[i])

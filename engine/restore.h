@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,17 @@ public:
     // nothing at all). Throws Error when it is there and cannot be read as
     // the restore will copy it (another program holds it).
     virtual std::optional<std::uint64_t> fileSize(const std::string& relative) = 0;
+
+    // What fileSize answers for one file: a size, nothing, or the Error it
+    // threw.
+    struct SizeAnswer {
+        std::optional<std::uint64_t> size;
+        std::exception_ptr error;
+    };
+    // fileSize for each file, in order; a source may ask several at once.
+    // Once one answers nothing or throws, the files after it may go unasked
+    // and answer nothing: only the answers up to the first such one count.
+    virtual std::vector<SizeAnswer> fileSizes(const std::vector<std::string>& relatives);
 };
 
 // The operation of the Error readBackup throws for a damaged backup; any

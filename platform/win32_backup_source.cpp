@@ -2,6 +2,7 @@
 
 #include "engine/error.h"
 #include "platform/handles.h"
+#include "platform/parallel_work.h"
 #include "platform/path_forms.h"
 #include "platform/relative_open.h"
 #include "platform/system_error_text.h"
@@ -112,6 +113,22 @@ std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& rela
         !named.empty() && !text::sameFolded(named, text::toWide(path)))
         return std::nullopt;
     return facts->size;
+}
+
+std::vector<BackupSource::SizeAnswer>
+Win32BackupSource::fileSizes(const std::vector<std::string>& relatives) {
+    std::vector<SizeAnswer> answers(relatives.size());
+    // Every file below the first one that answers nothing or throws has been
+    // asked once the calls under way end: the caller's order holds.
+    forEachInParallel(relatives.size(), [&](std::size_t i) {
+        try {
+            answers[i].size = fileSize(relatives[i]);
+        } catch (...) {
+            answers[i].error = std::current_exception();
+        }
+        return answers[i].size.has_value();
+    });
+    return answers;
 }
 
 } // namespace uninst

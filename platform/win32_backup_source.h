@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace uninst {
 
@@ -20,6 +21,9 @@ public:
     std::string machineName() override;
     std::optional<std::string> readFile(const std::string& relative) override;
     std::optional<std::uint64_t> fileSize(const std::string& relative) override;
+    // A few at a time: under Wine each copy's checks wait on the server, and
+    // thirty thousand in a row would be most of a restore.
+    std::vector<SizeAnswer> fileSizes(const std::vector<std::string>& relatives) override;
 
 private:
     std::string fullPath_;

@@ -352,6 +352,49 @@ TEST_F(Restore, FileOfTheBackupAnotherProgramHoldsChangesNothing) {
     EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
 }
 
+// Past a few dozen copies they are judged several at a time; the first
+// problem in the manifest's order still decides what the run says.
+TEST_F(Restore, FirstProblemAmongManyCopiesDecidesTheOutcome) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    createFolder(installDir + L"\\Many");
+    for (int i = 0; i < 150; ++i)
+        createFile(installDir + L"\\Many\\part" + std::to_wstring(i) + L".txt",
+                   "part " + std::to_string(i));
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    std::vector<std::wstring> copies;
+    const std::string manifest = readFile(backup + L"\\manifest.txt");
+    const std::string entry = "\r\nFile: 0 ";
+    for (std::size_t at = manifest.find(entry); at != std::string::npos;
+         at = manifest.find(entry, at + entry.size())) {
+        const std::size_t from = at + entry.size();
+        const std::string name = manifest.substr(from, manifest.find("\r\n", from) - from);
+        copies.push_back(backup + L"\\files\\0\\" + std::wstring(name.begin(), name.end()));
+    }
+    ASSERT_GE(copies.size(), 150u) << manifest;
+    const std::wstring early = copies[20];
+    const std::wstring late = copies[130];
+    const std::vector<std::string> before = worldNow();
+    const auto heldWhileMissing = [&](const std::wstring& held, const std::wstring& missing) {
+        const std::string kept = readFile(missing);
+        ASSERT_TRUE(DeleteFileW(missing.c_str()));
+        {
+            const FileHandle file(
+                CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(file);
+            const long code = restore(backup);
+            EXPECT_EQ(worldNow(), before);
+            EXPECT_EQ(code, held == early ? 1603 : 1620) << readFile(restoreLog);
+            DeleteFileW(restoreLog.c_str());
+        }
+        createFile(missing, kept);
+    };
+    heldWhileMissing(early, late);
+    heldWhileMissing(late, early);
+    EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
+    EXPECT_EQ(readFile(installDir + L"\\Many\\part149.txt"), "part 149");
+}
+
 // A second name of another's file made among the copies is no link the
 // folders show, and leads there as well.
 TEST_F(Restore, CopyWithAnotherNameElsewhereIsDamageAndNothingOfItIsCopied) {

@@ -323,6 +323,14 @@ void addGroup(BackupPlan& plan, FileSystemReader& fs, const std::string& group) 
 
 } // namespace
 
+std::vector<std::uint64_t> BackupStore::copyFiles(const std::vector<Copy>& copies) {
+    std::vector<std::uint64_t> sizes;
+    sizes.reserve(copies.size());
+    for (const Copy& copy : copies)
+        sizes.push_back(copyFile(copy.source, copy.relative));
+    return sizes;
+}
+
 std::string backupCopyPath(const BackupPlan::Item& item) {
     return "files\\" + std::to_string(item.root) +
            (item.relative.empty() ? "" : "\\" + item.relative);
@@ -487,13 +495,19 @@ std::string writeBackup(const BackupPlan& plan, BackupStore& store, const std::s
         makeFolders(backupCopyPath(folder), true);
         manifest += "Folder: " + std::to_string(folder.root) + " " + folder.relative + "\r\n";
     }
+    std::vector<BackupStore::Copy> copies;
+    copies.reserve(plan.files.size());
     for (const BackupPlan::Item& file : plan.files) {
-        const std::string target = backupCopyPath(file);
-        makeFolders(target, false);
-        const std::uint64_t size = store.copyFile(
-            plan.roots[file.root] + (file.relative.empty() ? "" : "\\" + file.relative), target);
+        copies.push_back(
+            {plan.roots[file.root] + (file.relative.empty() ? "" : "\\" + file.relative),
+             backupCopyPath(file)});
+        makeFolders(copies.back().relative, false);
+    }
+    const std::vector<std::uint64_t> sizes = store.copyFiles(copies);
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        const BackupPlan::Item& file = plan.files[i];
         manifest += "File: " + std::to_string(file.root) + " " + file.relative + "\r\n";
-        manifest += "Size: " + std::to_string(size) + "\r\n";
+        manifest += "Size: " + std::to_string(sizes[i]) + "\r\n";
     }
     store.writeFile("registry.txt", keysText(plan.keys));
     for (const BackupPlan::Key& key : plan.keys)

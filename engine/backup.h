@@ -40,6 +40,15 @@ public:
     // A copy of `source` with its contents, attributes and times; answers
     // how many bytes it copied.
     virtual std::uint64_t copyFile(const std::string& source, const std::string& relative) = 0;
+    struct Copy {
+        std::string source;
+        std::string relative;
+    };
+    // copyFile for each, into folders already made; a store may make several
+    // at once. Answers each copy's size, in order. Throws the Error of the
+    // first copy in order that failed; copies after it may have been made
+    // too, and stay in the unfinished backup as those before it do.
+    virtual std::vector<std::uint64_t> copyFiles(const std::vector<Copy>& copies);
     virtual void writeFile(const std::string& relative, const std::string& bytes) = 0;
 };
 

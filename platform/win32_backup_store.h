@@ -3,6 +3,7 @@
 #include "engine/backup.h"
 #include "platform/handles.h"
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,20 @@ public:
     void create(const std::string& name) override;
     void makeFolder(const std::string& relative) override;
     std::uint64_t copyFile(const std::string& source, const std::string& relative) override;
+    std::vector<std::uint64_t> copyFiles(const std::vector<Copy>& copies) override;
     void writeFile(const std::string& relative, const std::string& bytes) override;
 
 private:
     // A new file at `relative` below the run's folder, open for writing.
     FileHandle createFile(const std::string& relative);
+    // The same, given its folder held and its name there.
+    FileHandle createIn(HANDLE parent, const std::wstring& last, const std::string& relative) const;
+    // copyFile into the held folder of the copy's path, through `buffer`.
+    std::uint64_t copyInto(HANDLE parent, const std::wstring& last, const Copy& copy,
+                           std::span<char> buffer) const;
+    // The folder `folder` below the run's folder, held, reached one step at
+    // a time.
+    FileHandle walkTo(const std::wstring& folder) const;
     // The held folder that holds `relative`, and the last step's name. The
     // copies come folder by folder, so the last folder reached is kept.
     HANDLE parentOf(const std::string& relative, std::wstring& last);

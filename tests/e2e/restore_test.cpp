@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -411,6 +412,357 @@ TEST_F(Restore, CopyWithAnotherNameElsewhereIsDamageAndNothingOfItIsCopied) {
     expectRefusedUnchanged(backup, "a copy with another name elsewhere");
     EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
     DeleteFileW(copy.c_str());
+}
+
+// Another's file deep below folders of long names has a name past what the
+// system gives for a held file in a short buffer: a link among the copies
+// that leads there must still be told from a copy, not taken for one whose
+// name could not be asked.
+TEST_F(Restore, LinkAmongTheCopiesToADeepFileIsDamageAndNothingBehindItIsCopied) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    std::wstring deep = L"\\\\?\\" + linkTarget;
+    for (int step = 0; step < 5; ++step)
+        deep += L"\\E2E " + std::wstring(215, static_cast<wchar_t>(L'K' + step));
+    createFolder(deep);
+    ASSERT_TRUE(folderExists(deep));
+    createFile(deep + L"\\deep.txt", "secret things");
+    ASSERT_EQ(readFile(deep + L"\\deep.txt"), "secret things");
+    const std::wstring copies = backup + L"\\files\\0\\Sub\\Deeper";
+    const std::string kept = readFile(copies + L"\\deep.txt");
+    ASSERT_EQ(kept, "deep contents");
+    // The copy's folder a link to the other file's folder.
+    removeTree(copies);
+    ASSERT_FALSE(folderExists(copies));
+    ASSERT_TRUE(createFolderLink(copies, deep));
+    expectRefusedUnchanged(backup, "a link among the copies to a deep folder");
+    EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
+    removeLink(copies);
+    createFolder(copies);
+    createFile(copies + L"\\deep.txt", kept);
+    // The copy itself a link to the other file, of the same size.
+    ASSERT_TRUE(DeleteFileW((copies + L"\\deep.txt").c_str()));
+    if (!createFileLink(copies + L"\\deep.txt", deep + L"\\deep.txt"))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+    expectRefusedUnchanged(backup, "a copy that is a link to a deep file");
+    EXPECT_FALSE(fileExists(installDir + L"\\Sub\\Deeper\\deep.txt"));
+    removeLink(copies + L"\\deep.txt");
+    createFile(copies + L"\\deep.txt", kept);
+    EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
+    EXPECT_EQ(readFile(installDir + L"\\Sub\\Deeper\\deep.txt"), "deep contents");
+}
+
+// A backup of an install with many files, and the copies in the manifest's
+// order.
+class RestoreOfMany : public Restore {
+protected:
+    static constexpr int count = 150;
+
+    void SetUp() override {
+        Restore::SetUp();
+        ASSERT_NO_FATAL_FAILURE(buildInstall());
+        createFolder(installDir + L"\\Many");
+        for (int i = 0; i < count; ++i)
+            createFile(installDir + L"\\Many\\part" + std::to_wstring(i) + L".txt",
+                       "part " + std::to_string(1000 + i));
+        backup = removeWithBackup();
+        ASSERT_FALSE(backup.empty());
+        const std::string manifest = readFile(backup + L"\\manifest.txt");
+        const std::string entry = "\r\nFile: 0 Many\\";
+        for (std::size_t at = manifest.find(entry); at != std::string::npos;
+             at = manifest.find(entry, at + entry.size())) {
+            const std::size_t from = at + entry.size();
+            const std::string name = manifest.substr(from, manifest.find("\r\n", from) - from);
+            copies.push_back(backup + L"\\files\\0\\Many\\" + std::wstring(name.begin(), name.end()));
+        }
+        ASSERT_EQ(copies.size(), static_cast<std::size_t>(count)) << manifest;
+        for (const std::wstring& copy : copies)
+            contents.push_back(readFile(copy));
+        createFolder(linkTarget);
+        createFile(linkTarget + L"\\secret.txt", "SECRET!!!");
+        ASSERT_EQ(contents[0].size(), 9u);
+    }
+
+    // Puts copy `i` back as the backup wrote it; `linked` when it was made a
+    // link, which only the host removes without what it leads to.
+    void mend(std::size_t i, bool linked = false) const {
+        if (linked) {
+            removeLink(copies[i]);
+            for (int tries = 0; tries < 500 && GetFileAttributesW(copies[i].c_str()) !=
+                                                   INVALID_FILE_ATTRIBUTES;
+                 ++tries)
+                Sleep(10);
+        }
+        RemoveDirectoryW(copies[i].c_str());
+        DeleteFileW(copies[i].c_str());
+        createFile(copies[i], contents[i]);
+        ASSERT_EQ(readFile(linkTarget + L"\\secret.txt"), "SECRET!!!");
+    }
+
+    // No file below the install folder holds another's data.
+    void expectNoSecretRestored() const {
+        for (const std::wstring& file : filesInListingOrder(installDir))
+            EXPECT_EQ(readFile(file).find("SECRET"), std::string::npos) << narrow(file);
+    }
+
+    std::wstring backup;
+    std::vector<std::wstring> copies;
+    std::vector<std::string> contents;
+};
+
+// Two problems, each kind of damage before and after a copy another program
+// holds: whichever comes first in the manifest decides, and nothing changes.
+TEST_F(RestoreOfMany, FirstProblemOfEveryKindDecidesTheOutcome) {
+    const std::vector<std::string> before = worldNow();
+    struct Damage {
+        const char* what;
+        std::function<bool(const std::wstring&)> make;
+        bool linked = false;
+    };
+    const std::wstring secret = linkTarget + L"\\secret.txt";
+    const std::vector<Damage> damages{
+        {"missing", [](const std::wstring& copy) { return DeleteFileW(copy.c_str()) != 0; }},
+        {"another size",
+         [](const std::wstring& copy) {
+             DeleteFileW(copy.c_str());
+             createFile(copy, "part 1");
+             return true;
+         }},
+        {"a second name of another's file",
+         [&](const std::wstring& copy) {
+             DeleteFileW(copy.c_str());
+             return CreateHardLinkW(copy.c_str(), secret.c_str(), nullptr) != 0;
+         }},
+        {"a link to another's file",
+         [&](const std::wstring& copy) {
+             DeleteFileW(copy.c_str());
+             return createFileLink(copy, secret);
+         },
+         true},
+        {"a folder",
+         [](const std::wstring& copy) {
+             DeleteFileW(copy.c_str());
+             return CreateDirectoryW(copy.c_str(), nullptr) != 0;
+         }},
+    };
+    for (const Damage& damage : damages) {
+        for (const auto& [damaged, held] : {std::pair<std::size_t, std::size_t>{5, 140},
+                                             std::pair<std::size_t, std::size_t>{140, 5},
+                                             std::pair<std::size_t, std::size_t>{70, 71},
+                                             std::pair<std::size_t, std::size_t>{71, 70}}) {
+            SCOPED_TRACE(std::string(damage.what) + " at " + std::to_string(damaged) +
+                         ", held at " + std::to_string(held));
+            ASSERT_TRUE(damage.make(copies[damaged]));
+            {
+                const Hold hold(copies[held]);
+                ASSERT_TRUE(hold.held());
+                const long code = restore(backup);
+                EXPECT_EQ(code, damaged < held ? 1620 : 1603) << readFile(restoreLog);
+                EXPECT_EQ(worldNow(), before);
+                DeleteFileW(restoreLog.c_str());
+            }
+            ASSERT_NO_FATAL_FAILURE(mend(damaged, damage.linked));
+        }
+    }
+    EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
+    expectNoSecretRestored();
+}
+
+// Another program keeps swapping one copy for a second name of another's
+// file while restores run: whatever each run ends
+// with, nothing of the other file is put back, and a run that refuses the
+// backup has changed nothing.
+TEST_F(RestoreOfMany, CopySwappedWhileTheRestoreRunsPutsNothingOfAnotherFileBack) {
+    const std::vector<std::string> before = worldNow();
+    const std::wstring secret = linkTarget + L"\\secret.txt";
+    struct Swapper {
+        std::wstring copy;
+        std::wstring secret;
+        std::string content;
+        volatile LONG stop = 0;
+        static DWORD WINAPI run(void* parameter) {
+            auto& self = *static_cast<Swapper*>(parameter);
+            const std::wstring spare = self.copy + L".e2e-spare";
+            for (unsigned turn = 0; !self.stop; ++turn) {
+                // Never written through a name left over: it may be the
+                // other file's.
+                if (!DeleteFileW(spare.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+                    continue;
+                if (turn % 2 == 0) {
+                    CreateHardLinkW(spare.c_str(), self.secret.c_str(), nullptr);
+                } else {
+                    const HANDLE file = CreateFileW(spare.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                    CREATE_NEW, 0, nullptr);
+                    if (file == INVALID_HANDLE_VALUE)
+                        continue;
+                    DWORD written = 0;
+                    WriteFile(file, self.content.data(), static_cast<DWORD>(self.content.size()),
+                              &written, nullptr);
+                    CloseHandle(file);
+                }
+                MoveFileExW(spare.c_str(), self.copy.c_str(), MOVEFILE_REPLACE_EXISTING);
+            }
+            return 0;
+        }
+    };
+    for (const std::size_t at : {std::size_t{3}, std::size_t{75}, std::size_t{146}}) {
+        for (int round = 0; round < 4; ++round) {
+            SCOPED_TRACE("copy " + std::to_string(at) + ", round " + std::to_string(round));
+            Swapper swapper{copies[at], secret, contents[at]};
+            const HANDLE thread = CreateThread(nullptr, 0, &Swapper::run, &swapper, 0, nullptr);
+            ASSERT_NE(thread, nullptr);
+            const long code = restore(backup);
+            InterlockedExchange(&swapper.stop, 1);
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+                const std::string log = readFile(restoreLog);
+            expectNoSecretRestored();
+            if (code == 1620 || log.find("Nothing has been restored") != std::string::npos) {
+                EXPECT_EQ(worldNow(), before) << log;
+            }
+            EXPECT_TRUE(code == 0 || code == 1603 || code == 1620) << code << "\n" << log;
+            DeleteFileW(restoreLog.c_str());
+            DeleteFileW((copies[at] + L".e2e-spare").c_str());
+            mend(at);
+            // Back to the world before the restore, for the next round.
+            if (worldNow() != before) {
+                removeTree(installDir);
+                removeTree(classicGroup);
+                removeTree(commonPrograms + L"\\" + group);
+                deleteKeyTree(appPathsKey + L"\\" + app);
+                deleteKeyTree(uninstallKey + L"\\" + app);
+                setDword(sharedDllsKey, sharedFiles[0], 2);
+                setDword(sharedDllsKey, sharedFiles[1], 0);
+            }
+            ASSERT_EQ(worldNow(), before);
+        }
+    }
+}
+
+// The host's name of a path in the prefix; empty elsewhere.
+std::wstring unixName(const std::wstring& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = toUnix == nullptr ? nullptr : toUnix(path.c_str());
+    if (name == nullptr)
+        return {};
+    const std::string narrowName = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return std::wstring(narrowName.begin(), narrowName.end());
+}
+
+// The copies' folder itself keeps being swapped, by renames on the host
+// (Wine 8 renames what a link leads to, not the link), for a link to a
+// folder of another's files of the same names and sizes while restores run.
+TEST_F(RestoreOfMany, CopiesFolderSwappedForALinkPutsNothingOfAnotherFileBack) {
+    const std::vector<std::string> before = worldNow();
+    const std::wstring others = linkTarget + L"\\Many";
+    createFolder(others);
+    for (int i = 0; i < count; ++i)
+        createFile(others + L"\\part" + std::to_wstring(i) + L".txt", "SECRET!!!");
+    const std::wstring folder = backup + L"\\files\\0\\Many";
+    const std::wstring link = folder + L".e2e-link";
+    if (unixName(folder).empty() || !createFolderLink(link, others))
+        GTEST_SKIP() << "no host to swap links on";
+    const std::wstring script = backups + L"\\swap.py";
+    const std::wstring stop = backups + L"\\swap.stop";
+    createFile(script, "import os, random, sys, time\n"
+                       "folder, link, stop = sys.argv[1:4]\n"
+                       "real = folder + '.e2e-real'\n"
+                       "while not os.path.exists(stop):\n"
+                       "    os.rename(folder, real)\n"
+                       "    os.rename(link, folder)\n"
+                       "    time.sleep(random.uniform(0, 0.01))\n"
+                       "    os.rename(folder, link)\n"
+                       "    os.rename(real, folder)\n"
+                       "    time.sleep(random.uniform(0, 0.08))\n");
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        DeleteFileW(stop.c_str());
+        std::wstring command = L"/usr/bin/python3 \"" + unixName(script) + L"\" \"" +
+                               unixName(folder) + L"\" \"" + unixName(link) + L"\" \"" +
+                               unixName(stop) + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION swapper{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &swapper));
+        Sleep(300);
+        const long code = restore(backup);
+        createFile(stop, "");
+        for (int tries = 0; tries < 500 && (GetFileAttributesW(link.c_str()) ==
+                                                INVALID_FILE_ATTRIBUTES ||
+                                            !folderExists(folder));
+             ++tries)
+            Sleep(10);
+        Sleep(200);
+        CloseHandle(swapper.hThread);
+        CloseHandle(swapper.hProcess);
+        const std::string log = readFile(restoreLog);
+        expectNoSecretRestored();
+        if (code == 1620 || log.find("Nothing has been restored") != std::string::npos) {
+            EXPECT_EQ(worldNow(), before) << log;
+        }
+        DeleteFileW(restoreLog.c_str());
+        ASSERT_EQ(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+        ASSERT_EQ(readFile(copies[0]), contents[0]);
+        if (worldNow() != before) {
+            removeTree(installDir);
+            removeTree(classicGroup);
+            removeTree(commonPrograms + L"\\" + group);
+            deleteKeyTree(appPathsKey + L"\\" + app);
+            deleteKeyTree(uninstallKey + L"\\" + app);
+            setDword(sharedDllsKey, sharedFiles[0], 2);
+            setDword(sharedDllsKey, sharedFiles[1], 0);
+        }
+        ASSERT_EQ(worldNow(), before);
+    }
+    removeLink(link);
+}
+
+// Copies under names beyond the code page, judged several at a time, and a
+// backup folder named through a link and with "." and ".." steps, on
+// command lines as a deployment tool writes them.
+TEST_F(Restore, ManyCopiesOfWideNamesThroughALinkedBackupFolder) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const std::wstring wide = installDir + L"\\\u00c9t\u00e9 \u540d\u524d \u0416";
+    createFolder(wide);
+    const auto name = [&](int i) {
+        return wide + L"\\\u00fc" + std::to_wstring(i) + L" \u4e2d\u6587 \U0001F600.txt";
+    };
+    for (int i = 0; i < 120; ++i)
+        createFile(name(i), "wide " + std::to_string(1000 + i));
+    const std::wstring made = removeWithBackup();
+    ASSERT_FALSE(made.empty());
+    const std::wstring leaf = made.substr(made.find_last_of(L'\\') + 1);
+    createFolder(linkTarget);
+    const std::wstring through = linkTarget + L"\\E2E backups link";
+    if (!createFolderLink(through, backups))
+        GTEST_SKIP() << "this system cannot make a directory link for the test";
+    const std::wstring named = through + L"\\.\\" + leaf + L"\\..\\" + leaf;
+    const auto run = [&] {
+        return Uninstaller(Uninstaller::Exact{L"uninstall.exe /quiet \"/log:" + restoreLog +
+                                              L"\" \"/restore:" + named + L"\""})
+            .exitStatus();
+    };
+    const std::vector<std::string> before = worldNow();
+    // One copy given a second name of another's file, the size kept.
+    const std::wstring copy = made + L"\\files\\0" + name(77).substr(installDir.size());
+    ASSERT_EQ(readFile(copy), "wide 1077");
+    createFile(linkTarget + L"\\secret.txt", "SECRET!!!");
+    ASSERT_TRUE(DeleteFileW(copy.c_str()));
+    ASSERT_TRUE(CreateHardLinkW(copy.c_str(), (linkTarget + L"\\secret.txt").c_str(), nullptr));
+    EXPECT_EQ(run(), 1620) << readFile(restoreLog);
+    EXPECT_EQ(worldNow(), before);
+    DeleteFileW(restoreLog.c_str());
+    ASSERT_TRUE(DeleteFileW(copy.c_str()));
+    createFile(copy, "wide 1077");
+    EXPECT_EQ(run(), 0) << readFile(restoreLog);
+    for (int i = 0; i < 120; ++i)
+        EXPECT_EQ(readFile(name(i)), "wide " + std::to_string(1000 + i)) << i;
+    removeLink(through);
 }
 
 TEST_F(Restore, WithoutQuietTheOutcomeIsShown) {

@@ -31,10 +31,9 @@ bool sameFoldedText(const std::string& a, const std::string& b) {
     return text::sameFolded(text::toWide(a), text::toWide(b));
 }
 
-// Whether the system names what `handle` holds `path`, or cannot say.
+// Whether the system names what `handle` holds `path`.
 bool namedAs(HANDLE handle, const std::string& path) {
-    const std::wstring named = finalName(handle);
-    return named.empty() || text::sameFolded(named, text::toWide(path));
+    return isNamed(handle, text::toWide(path));
 }
 
 // The held folder that is to hold `path`, reached from the nearest root, and
@@ -91,8 +90,7 @@ FileHandle parentFolder(const std::vector<std::string>& roots, const std::string
     }
     // Wine 8 opens a host symbolic link as its target even when asked for
     // the link itself: the name the system gives the held folder then
-    // differs from the path walked. Past 260 characters it gives none, and
-    // the checks above stand alone.
+    // differs from the path walked.
     if (!isRoot && !namedAs(held.get(), path.substr(0, split)))
         refuse(operation, path, throughLink);
     if (name.empty())

@@ -1,5 +1,9 @@
 #include "platform/relative_open.h"
 
+#include "platform/text_encoding.h"
+
+#include <vector>
+
 namespace uninst {
 
 std::wstring withoutLongPrefix(std::wstring_view path) {
@@ -24,6 +28,31 @@ std::wstring finalName(HANDLE handle) {
     while (name.size() > 3 && name.back() == L'\\')
         name.pop_back();
     return name;
+}
+
+bool isNamed(HANDLE handle, std::wstring_view path) {
+    if (const std::wstring named = finalName(handle); !named.empty())
+        return text::sameFolded(named, path);
+    // Wine 8 gives no full name past a few hundred characters, and the name
+    // on the volume at any length. Which volume it cannot tell: a link to
+    // the same path on another drive leads to what its owner put there.
+    std::wstring_view onVolume;
+    if (path.size() > 2 && path[1] == L':')
+        onVolume = path.substr(2);
+    else if (path.substr(0, 2) == L"\\\\")
+        onVolume = path.substr(1);
+    else
+        return false;
+    // FILE_NAME_INFO with room for the longest name a path can hold.
+    std::vector<DWORD> buffer(1 + 32768 / 2);
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size() * sizeof(DWORD))))
+        return false;
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    std::wstring_view named(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    while (named.size() > 1 && named.back() == L'\\')
+        named.remove_suffix(1);
+    return !named.empty() && text::sameFolded(named, onVolume);
 }
 
 bool isLinkHandle(HANDLE handle) {

@@ -20,6 +20,11 @@ std::wstring withoutLongPrefix(std::wstring_view path);
 // it cannot say (Wine 8 fails past 260 characters).
 std::wstring finalName(HANDLE handle);
 
+// Whether the system names what `handle` holds `path` (in full, on a drive
+// or a share), every link resolved. False when it cannot say: a name that
+// cannot be asked is no proof that nothing leads elsewhere.
+bool isNamed(HANDLE handle, std::wstring_view path);
+
 // A reparse point, or an item whose attributes cannot be read.
 bool isLinkHandle(HANDLE handle);
 

@@ -109,8 +109,7 @@ std::optional<std::uint64_t> Win32BackupSource::fileSize(const std::string& rela
     const std::optional<HeldItemFacts> facts = heldItemFacts(file.get());
     if (!facts || !isPlainFile(facts->attributes) || facts->links != 1)
         return std::nullopt;
-    if (const std::wstring named = finalName(file.get());
-        !named.empty() && !text::sameFolded(named, text::toWide(path)))
+    if (!isNamed(file.get(), text::toWide(path)))
         return std::nullopt;
     return facts->size;
 }

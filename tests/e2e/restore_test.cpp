@@ -474,7 +474,8 @@ protected:
              at = manifest.find(entry, at + entry.size())) {
             const std::size_t from = at + entry.size();
             const std::string name = manifest.substr(from, manifest.find("\r\n", from) - from);
-            copies.push_back(backup + L"\\files\\0\\Many\\" + std::wstring(name.begin(), name.end()));
+            copies.push_back(backup + L"\\files\\0\\Many\\" +
+                             std::wstring(name.begin(), name.end()));
         }
         ASSERT_EQ(copies.size(), static_cast<std::size_t>(count)) << manifest;
         for (const std::wstring& copy : copies)
@@ -489,8 +490,8 @@ protected:
     void mend(std::size_t i, bool linked = false) const {
         if (linked) {
             removeLink(copies[i]);
-            for (int tries = 0; tries < 500 && GetFileAttributesW(copies[i].c_str()) !=
-                                                   INVALID_FILE_ATTRIBUTES;
+            for (int tries = 0;
+                 tries < 500 && GetFileAttributesW(copies[i].c_str()) != INVALID_FILE_ATTRIBUTES;
                  ++tries)
                 Sleep(10);
         }
@@ -548,9 +549,9 @@ TEST_F(RestoreOfMany, FirstProblemOfEveryKindDecidesTheOutcome) {
     };
     for (const Damage& damage : damages) {
         for (const auto& [damaged, held] : {std::pair<std::size_t, std::size_t>{5, 140},
-                                             std::pair<std::size_t, std::size_t>{140, 5},
-                                             std::pair<std::size_t, std::size_t>{70, 71},
-                                             std::pair<std::size_t, std::size_t>{71, 70}}) {
+                                            std::pair<std::size_t, std::size_t>{140, 5},
+                                            std::pair<std::size_t, std::size_t>{70, 71},
+                                            std::pair<std::size_t, std::size_t>{71, 70}}) {
             SCOPED_TRACE(std::string(damage.what) + " at " + std::to_string(damaged) +
                          ", held at " + std::to_string(held));
             ASSERT_TRUE(damage.make(copies[damaged]));
@@ -616,7 +617,7 @@ TEST_F(RestoreOfMany, CopySwappedWhileTheRestoreRunsPutsNothingOfAnotherFileBack
             InterlockedExchange(&swapper.stop, 1);
             WaitForSingleObject(thread, INFINITE);
             CloseHandle(thread);
-                const std::string log = readFile(restoreLog);
+            const std::string log = readFile(restoreLog);
             expectNoSecretRestored();
             if (code == 1620 || log.find("Nothing has been restored") != std::string::npos) {
                 EXPECT_EQ(worldNow(), before) << log;
@@ -692,9 +693,9 @@ TEST_F(RestoreOfMany, CopiesFolderSwappedForALinkPutsNothingOfAnotherFileBack) {
         Sleep(300);
         const long code = restore(backup);
         createFile(stop, "");
-        for (int tries = 0; tries < 500 && (GetFileAttributesW(link.c_str()) ==
-                                                INVALID_FILE_ATTRIBUTES ||
-                                            !folderExists(folder));
+        for (int tries = 0;
+             tries < 500 &&
+             (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES || !folderExists(folder));
              ++tries)
             Sleep(10);
         Sleep(200);

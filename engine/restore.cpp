@@ -382,7 +382,9 @@ Backup readBackup(BackupSource& source, Registry& registry, FileSystemReader& fs
             std::rethrow_exception(answers[i].error);
         const std::optional<std::uint64_t>& size = answers[i].size;
         if (!size)
-            fail("the copy of " + targetOf(plan, plan.files[i]) + " is missing.");
+            fail("the copy of " + targetOf(plan, plan.files[i]) +
+                 " is missing, or is no file of the backup's own (a link, a folder or a second "
+                 "name of another file).");
         if (*size != backup.sizes[i])
             fail("the copy of " + targetOf(plan, plan.files[i]) + " holds " +
                  std::to_string(*size) + " bytes, not the " + std::to_string(backup.sizes[i]) +

@@ -1,15 +1,12 @@
 // A run with /backup: everything it removes is copied out before the first
 // change, and a backup folder it may not use changes nothing.
 #include "tests/e2e/scenarios.h"
-#include "tests/support/win32_handles.h"
 
 #include <string>
 #include <vector>
 
 namespace e2e {
 namespace {
-
-using uninst::test::FileHandle;
 
 const std::wstring backups = L"C:\\E2E Backups";
 const std::wstring backupLink = L"C:\\E2E Backups Link";
@@ -162,54 +159,6 @@ TEST_F(Backup, FileItCannotReadStopsTheRunBeforeAnyChange) {
     const std::vector<std::wstring> made = subFoldersOf(backups);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_FALSE(fileExists(backups + L"\\" + made[0] + L"\\manifest.txt"));
-}
-
-// Past a few dozen folders the copies are made several at a time: each copy
-// still holds its own file's bytes, and the first file in the run's order
-// that cannot be read is the one named.
-TEST_F(Backup, CopiesMadeSeveralAtATimeEachHoldTheirOwnFile) {
-    buildInstall();
-    const auto contents = [](int folder, int file) {
-        std::string text;
-        for (int k = 0; k <= folder * 3 + file; ++k)
-            text += "folder " + std::to_string(folder) + " file " + std::to_string(file) + "\n";
-        return text;
-    };
-    const auto pathOf = [](int folder, int file) {
-        return L"Many\\f" + std::to_wstring(folder) + L"\\file" + std::to_wstring(file) + L".txt";
-    };
-    createFolder(installDir + L"\\Many");
-    for (int folder = 0; folder < 90; ++folder) {
-        createFolder(installDir + L"\\Many\\f" + std::to_wstring(folder));
-        for (int file = 0; file < 3; ++file)
-            createFile(installDir + L"\\" + pathOf(folder, file), contents(folder, file));
-    }
-    createFolder(backups);
-    const std::wstring log = backups + L"\\run.log";
-    {
-        const FileHandle held(CreateFileW((installDir + L"\\" + pathOf(70, 1)).c_str(),
-                                          GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held);
-        const FileHandle later(CreateFileW((installDir + L"\\" + pathOf(80, 0)).c_str(),
-                                           GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(later);
-        expectRefusedUnchanged(backups, 1603, L"/quiet \"/log:" + log + L"\"");
-        const std::string said = readFile(log);
-        EXPECT_NE(said.find(narrow(pathOf(70, 1))), std::string::npos) << said;
-        EXPECT_EQ(said.find(narrow(pathOf(80, 0))), std::string::npos) << said;
-        EXPECT_TRUE(fileExists(installDir + L"\\" + pathOf(89, 2)));
-    }
-    removeTree(backups);
-    createFolder(backups);
-    EXPECT_EQ(Uninstaller(L"/quiet \"/backup:" + backups + L"\" " + app).exitStatus(), 0);
-    const std::vector<std::wstring> made = subFoldersOf(backups);
-    ASSERT_EQ(made.size(), 1u);
-    const std::wstring copies = backups + L"\\" + made[0] + L"\\files\\0\\";
-    for (int folder = 0; folder < 90; ++folder) {
-        for (int file = 0; file < 3; ++file)
-            EXPECT_EQ(readFile(copies + pathOf(folder, file)), contents(folder, file))
-                << narrow(pathOf(folder, file));
-    }
 }
 
 // A link in the install folder to a file outside it, which the run leaves

@@ -766,6 +766,55 @@ TEST_F(Restore, ManyCopiesOfWideNamesThroughALinkedBackupFolder) {
     removeLink(through);
 }
 
+// Past a few dozen folders a backup's copies are made several at a time:
+// the first file in the run's order that cannot be read is the one named,
+// and each copy holds its own file's bytes, as the restore shows.
+TEST_F(Restore, ManyFoldersCopiedSeveralAtATimeComeBackEachWhole) {
+    ASSERT_NO_FATAL_FAILURE(buildInstall());
+    const auto contents = [](int folder, int file) {
+        std::string text;
+        for (int k = 0; k <= folder * 3 + file; ++k)
+            text += "folder " + std::to_string(folder) + " file " + std::to_string(file) + "\n";
+        return text;
+    };
+    const auto pathOf = [](int folder, int file) {
+        return installDir + L"\\Many\\f" + std::to_wstring(folder) + L"\\file" +
+               std::to_wstring(file) + L".txt";
+    };
+    createFolder(installDir + L"\\Many");
+    for (int folder = 0; folder < 90; ++folder) {
+        createFolder(installDir + L"\\Many\\f" + std::to_wstring(folder));
+        for (int file = 0; file < 3; ++file)
+            createFile(pathOf(folder, file), contents(folder, file));
+    }
+    createFolder(backups);
+    {
+        const FileHandle held(CreateFileW(pathOf(70, 1).c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        const FileHandle later(CreateFileW(pathOf(80, 0).c_str(), GENERIC_READ, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held && later);
+        EXPECT_EQ(
+            Uninstaller(L"/quiet \"/log:" + restoreLog + L"\" \"/backup:" + backups + L"\" " + app)
+                .exitStatus(),
+            1603);
+        const std::string said = readFile(restoreLog);
+        EXPECT_NE(said.find(narrow(pathOf(70, 1))), std::string::npos) << said;
+        EXPECT_EQ(said.find(narrow(pathOf(80, 0))), std::string::npos) << said;
+        EXPECT_TRUE(fileExists(pathOf(89, 2)));
+        EXPECT_TRUE(keyExists(appPathsKey + L"\\" + app));
+    }
+    removeTree(backups);
+    const std::wstring backup = removeWithBackup();
+    ASSERT_FALSE(backup.empty());
+    EXPECT_EQ(restore(backup), 0) << readFile(restoreLog);
+    for (int folder = 0; folder < 90; ++folder) {
+        for (int file = 0; file < 3; ++file)
+            EXPECT_EQ(readFile(pathOf(folder, file)), contents(folder, file))
+                << narrow(pathOf(folder, file));
+    }
+}
+
 TEST_F(Restore, WithoutQuietTheOutcomeIsShown) {
     ASSERT_NO_FATAL_FAILURE(buildInstall());
     const std::wstring backup = removeWithBackup();

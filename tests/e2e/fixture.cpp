@@ -83,21 +83,6 @@ DWORD attributesOf(const std::wstring& path) {
     return GetFileAttributesW(path.c_str());
 }
 
-// Runs a host program. Wine starts ELF programs given by their host path,
-// but the handle it returns neither reports their exit status nor waits for
-// their end, so the caller waits for the result on disk instead.
-bool runHost(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    KernelHandle thread(process.hThread);
-    KernelHandle owned(process.hProcess);
-    return true;
-}
-
 template <typename Condition> bool waitFor(Condition condition) {
     for (int tries = 0; tries < 250; ++tries) {
         if (condition())
@@ -154,6 +139,22 @@ void appendListing(const std::wstring& folder, std::vector<std::wstring>& out) {
 }
 
 } // namespace
+
+// Runs a host program. Wine starts ELF programs given by their host path,
+// so the caller waits for the result on disk instead. Wine 8 hands back no
+// handles for such a program: what it leaves in the structure is whatever
+// its own stack held, often the value of one of this process's handles.
+// Closing it closed this process's standard input, whose value the next
+// open then took, and every uninstall.exe started afterwards was given a
+// copy of that handle as its own standard input: held in the child, a
+// file the scenario had let go of still read as in use.
+bool runHost(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process) != FALSE;
+}
 
 std::string narrow(std::wstring_view text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),

@@ -39,6 +39,9 @@ bool createKeyLink(const std::wstring& path, const std::wstring& target);
 void removeKeyLink(const std::wstring& path);
 // Whether this program runs under WOW64: a 32-bit program on 64-bit Windows.
 bool runsUnderWow64();
+// Starts a host program (Wine runs ELF programs given by their host path)
+// without waiting for it; false when it could not be started.
+bool runHost(std::wstring commandLine);
 
 // Files; paths are full. createFolder makes the missing parents too.
 void createFolder(const std::wstring& path);

@@ -685,11 +685,7 @@ TEST_F(RestoreOfMany, CopiesFolderSwappedForALinkPutsNothingOfAnotherFileBack) {
         std::wstring command = L"/usr/bin/python3 \"" + unixName(script) + L"\" \"" +
                                unixName(folder) + L"\" \"" + unixName(link) + L"\" \"" +
                                unixName(stop) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION swapper{};
-        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &swapper));
+        ASSERT_TRUE(runHost(command));
         Sleep(300);
         const long code = restore(backup);
         createFile(stop, "");
@@ -699,8 +695,6 @@ TEST_F(RestoreOfMany, CopiesFolderSwappedForALinkPutsNothingOfAnotherFileBack) {
              ++tries)
             Sleep(10);
         Sleep(200);
-        CloseHandle(swapper.hThread);
-        CloseHandle(swapper.hProcess);
         const std::string log = readFile(restoreLog);
         expectNoSecretRestored();
         if (code == 1620 || log.find("Nothing has been restored") != std::string::npos) {

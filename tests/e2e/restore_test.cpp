@@ -501,6 +501,20 @@ protected:
         ASSERT_EQ(readFile(linkTarget + L"\\secret.txt"), "SECRET!!!");
     }
 
+    // Takes away whatever a restore put back, so that the next round starts
+    // from `removed`, the world the removal left.
+    void undoRestore(const std::vector<std::string>& removed) const {
+        if (worldNow() == removed)
+            return;
+        removeTree(installDir);
+        removeTree(classicGroup);
+        removeTree(commonPrograms + L"\\" + group);
+        deleteKeyTree(appPathsKey + L"\\" + app);
+        deleteKeyTree(uninstallKey + L"\\" + app);
+        setDword(sharedDllsKey, sharedFiles[0], 2);
+        setDword(sharedDllsKey, sharedFiles[1], 0);
+    }
+
     // No file below the install folder holds another's data.
     void expectNoSecretRestored() const {
         for (const std::wstring& file : filesInListingOrder(installDir))
@@ -626,16 +640,7 @@ TEST_F(RestoreOfMany, CopySwappedWhileTheRestoreRunsPutsNothingOfAnotherFileBack
             DeleteFileW(restoreLog.c_str());
             DeleteFileW((copies[at] + L".e2e-spare").c_str());
             mend(at);
-            // Back to the world before the restore, for the next round.
-            if (worldNow() != before) {
-                removeTree(installDir);
-                removeTree(classicGroup);
-                removeTree(commonPrograms + L"\\" + group);
-                deleteKeyTree(appPathsKey + L"\\" + app);
-                deleteKeyTree(uninstallKey + L"\\" + app);
-                setDword(sharedDllsKey, sharedFiles[0], 2);
-                setDword(sharedDllsKey, sharedFiles[1], 0);
-            }
+            undoRestore(before);
             ASSERT_EQ(worldNow(), before);
         }
     }
@@ -703,15 +708,7 @@ TEST_F(RestoreOfMany, CopiesFolderSwappedForALinkPutsNothingOfAnotherFileBack) {
         DeleteFileW(restoreLog.c_str());
         ASSERT_EQ(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
         ASSERT_EQ(readFile(copies[0]), contents[0]);
-        if (worldNow() != before) {
-            removeTree(installDir);
-            removeTree(classicGroup);
-            removeTree(commonPrograms + L"\\" + group);
-            deleteKeyTree(appPathsKey + L"\\" + app);
-            deleteKeyTree(uninstallKey + L"\\" + app);
-            setDword(sharedDllsKey, sharedFiles[0], 2);
-            setDword(sharedDllsKey, sharedFiles[1], 0);
-        }
+        undoRestore(before);
         ASSERT_EQ(worldNow(), before);
     }
     removeLink(link);

@@ -89,8 +89,12 @@ DeleteCheck checkFile(const Anchor* anchor, DWORD rootError, const std::wstring&
     if (check.answer == Deletable::yes) {
         // Nothing is ever marked through a handle that may hold another
         // item: under Wine a host link opens as its target, someone else's.
+        // Without a mark nothing goes through the handle, and a link that
+        // passed would be passed over by the deletion as it is by a held
+        // file's: the name, a round trip to the server, is not asked.
         DWORD code = ERROR_SUCCESS;
-        if (!hold && !namesItself(*anchor, api, opened.handle.get(), false, scratch, code)) {
+        if (mark && !hold &&
+            !namesItself(*anchor, api, opened.handle.get(), false, scratch, code)) {
             opened.handle.reset();
             return code == ERROR_SUCCESS ? DeleteCheck{Deletable::missing, {}}
                                          : cannotDelete(Deletable::refused, path, code);

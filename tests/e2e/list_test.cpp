@@ -78,6 +78,9 @@ protected:
             deleteKeyTree(appPathsKey + L"\\" + c.name);
         deleteKeyTree(uninstallKey + L"\\E2E List Good");
         removeLink(listRoot + L"\\Link");
+        for (const wchar_t* name : {L"\\open.doc", L"\\kept.doc"})
+            removeLink(listRoot + L"\\Linked" + name);
+        deleteKeyTree(appPathsKey + L"\\e2elist-linked.exe");
         removeTree(listRoot);
         removeTree(outputFolder);
     }
@@ -194,6 +197,33 @@ TEST_F(List, EveryApplicationIsRemovableExactlyWhenAQuietRunRemovesIt) {
     }
     EXPECT_TRUE(fileExists(linkTarget + L"\\e2elist-link.exe"));
     EXPECT_TRUE(fileExists(listRoot + L"\\NoLog\\e2elist-nolog.exe"));
+}
+
+// Files that are links to someone else's, one writable, one read-only: the
+// quiet run passes over both, so the application is removable, and neither
+// the listing nor the run touches what they lead to.
+TEST_F(List, FileLinksToAnothersFilesAreJudgedAsTheRunJudgesThem) {
+    const std::wstring folder = listRoot + L"\\Linked";
+    buildLogged(folder, L"e2elist-linked.exe");
+    createFolder(linkTarget);
+    for (const wchar_t* name : {L"\\open.doc", L"\\kept.doc"})
+        createFile(linkTarget + name, "someone else's");
+    setReadOnly(linkTarget + L"\\kept.doc", true);
+    if (!createFileLink(folder + L"\\open.doc", linkTarget + L"\\open.doc") ||
+        !createFileLink(folder + L"\\kept.doc", linkTarget + L"\\kept.doc"))
+        GTEST_SKIP() << "this system cannot make a file link for the test";
+
+    const Captured one = runCaptured(L"/list e2elist-linked.exe");
+    EXPECT_EQ(one.code, 0) << one.output;
+    const auto records = parseCsv(one.output);
+    ASSERT_EQ(records.size(), 2u) << one.output;
+    EXPECT_EQ(records[1][7], "removable") << records[1][8];
+
+    EXPECT_EQ(runCaptured(L"/quiet e2elist-linked.exe").code, 0);
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\e2elist-linked.exe"));
+    EXPECT_FALSE(fileExists(folder + L"\\data.mdb"));
+    for (const wchar_t* name : {L"\\open.doc", L"\\kept.doc"})
+        EXPECT_EQ(readFile(linkTarget + name), "someone else's") << narrow(name);
 }
 
 TEST_F(List, ChangesNothingShowsNothingAndWritesToTheLogFileWhenAsked) {

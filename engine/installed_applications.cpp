@@ -136,6 +136,14 @@ std::vector<InstalledApplication> ApplicationInventory::all() {
     const RegisteredApplications& list = registered();
     if (list.entries.empty() && list.unreadable)
         throw *list.unreadable;
+    // The display texts of every entry a record may show, together: a
+    // registry of round trips answers them several at a time.
+    std::vector<std::size_t> shown;
+    for (const RegisteredApplications::Entry& entry : list.entries) {
+        if (const std::optional<std::size_t> found = uninstallEntryOf(entry.name))
+            shown.push_back(*found);
+    }
+    readDisplayTexts(shown);
     std::vector<InstalledApplication> records;
     records.reserve(list.entries.size());
     for (const RegisteredApplications::Entry& entry : list.entries)
@@ -205,24 +213,56 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
 }
 
 void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
+    const std::optional<std::size_t> found = uninstallEntryOf(record.name);
+    if (!found)
+        return;
+    readDisplayTexts({*found});
+    record.displayName = (*uninstall_)[*found].displayName;
+    record.displayVersion = (*uninstall_)[*found].displayVersion;
+}
+
+void ApplicationInventory::readDisplayTexts(const std::vector<std::size_t>& entries) {
+    std::vector<std::size_t> unread;
+    std::vector<std::string> paths;
+    for (const std::size_t entry : entries) {
+        UninstallEntry& uninstall = (*uninstall_)[entry];
+        if (uninstall.textsRead)
+            continue;
+        uninstall.textsRead = true;
+        unread.push_back(entry);
+        paths.push_back(std::string(uninstallKeyPath) + "\\" + uninstall.name);
+    }
+    if (paths.empty())
+        return;
+    const std::vector<Registry::PathValue> names =
+        registry_.readValueOfEach(Registry::localMachine, paths, "DisplayName");
+    const std::vector<Registry::PathValue> versions =
+        registry_.readValueOfEach(Registry::localMachine, paths, "DisplayVersion");
+    for (std::size_t i = 0; i < unread.size(); ++i) {
+        (*uninstall_)[unread[i]].displayName = textOf(names[i]);
+        (*uninstall_)[unread[i]].displayVersion = textOf(versions[i]);
+    }
+}
+
+std::optional<std::size_t> ApplicationInventory::uninstallEntryOf(const std::string& name) {
     if (!uninstall_) {
         // Walked as the registration's removal walks the list: by the names
         // an 8-bit caller reads, passing over one too long for its buffer.
         uninstall_.emplace();
         ScopedKey list(registry_);
         if (list.open(Registry::localMachine, uninstallKeyPath)) {
-            std::string name;
+            std::string keyName;
             for (std::uint32_t index = 0;; ++index) {
-                name.assign(255, ' ');
+                keyName.assign(255, ' ');
                 std::uint32_t length = 0;
                 const Registry::Status status =
-                    codepage::enumKey(registry_, list.get(), index, name, length);
+                    codepage::enumKey(registry_, list.get(), index, keyName, length);
                 if (status.isMoreData())
                     continue;
                 if (!status.isSuccess())
                     break;
                 UninstallEntry& entry = uninstall_->emplace_back();
-                entry.name.assign(name, 0, length);
+                entry.name.assign(keyName, 0, length);
                 Registry::Key opened = 0;
                 if (!registry_
                          .openKey(Registry::localMachine,
@@ -234,20 +274,6 @@ void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
                 entry.appToUninstall = appToUninstallOf(
                     registry_, key.get(), [](std::string_view) { return true; }, read);
             }
-        }
-        // The texts the records show, of every entry together: a registry of
-        // round trips answers them several at a time.
-        std::vector<std::string> paths;
-        paths.reserve(uninstall_->size());
-        for (const UninstallEntry& entry : *uninstall_)
-            paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
-        const std::vector<Registry::PathValue> names =
-            registry_.readValueOfEach(Registry::localMachine, paths, "DisplayName");
-        const std::vector<Registry::PathValue> versions =
-            registry_.readValueOfEach(Registry::localMachine, paths, "DisplayVersion");
-        for (std::size_t i = 0; i < uninstall_->size(); ++i) {
-            (*uninstall_)[i].displayName = textOf(names[i]);
-            (*uninstall_)[i].displayVersion = textOf(versions[i]);
         }
         // Each entry under its name and its AppToUninstall text, in the
         // registry's order of names: a lookup per record, not a comparison
@@ -271,17 +297,14 @@ void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {
         const UninstallEntry& entry = (*uninstall_)[key.entry];
         return key.byValue ? *entry.appToUninstall : entry.name;
     };
-    auto at = std::lower_bound(uninstallKeys_.begin(), uninstallKeys_.end(), record.name,
-                               [&](const UninstallKey& key, const std::string& name) {
-                                   return registry_.compareNames(keyOf(key), name) < 0;
+    auto at = std::lower_bound(uninstallKeys_.begin(), uninstallKeys_.end(), name,
+                               [&](const UninstallKey& key, const std::string& wanted) {
+                                   return registry_.compareNames(keyOf(key), wanted) < 0;
                                });
     std::optional<std::size_t> first;
-    for (; at != uninstallKeys_.end() && registry_.compareNames(keyOf(*at), record.name) == 0; ++at)
+    for (; at != uninstallKeys_.end() && registry_.compareNames(keyOf(*at), name) == 0; ++at)
         first = first ? std::min(*first, at->entry) : at->entry;
-    if (first) {
-        record.displayName = (*uninstall_)[*first].displayName;
-        record.displayVersion = (*uninstall_)[*first].displayVersion;
-    }
+    return first;
 }
 
 int detectionExitCode(const InstalledApplication& record) {

@@ -70,6 +70,8 @@ private:
     struct UninstallEntry {
         std::string name;
         std::optional<std::string> appToUninstall;
+        // Read only for the entries a record shows.
+        bool textsRead = false;
         std::string displayName;
         std::string displayVersion;
     };
@@ -90,6 +92,13 @@ private:
 
     const RegisteredApplications& registered();
     void findUninstallEntry(InstalledApplication& record);
+    // The first Uninstall entry, in the list's order, that names `name` by
+    // its key or its AppToUninstall text, as the registration's removal
+    // finds it.
+    std::optional<std::size_t> uninstallEntryOf(const std::string& name);
+    // Each given entry's display name and version, asked together of those
+    // not read yet.
+    void readDisplayTexts(const std::vector<std::size_t>& entries);
 };
 
 // What `/list NAME` ends with: 0 removable, 1605 nothing installed (no

@@ -5,6 +5,7 @@
 #include "engine/session.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/memory_shell.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/registry_snapshot.h"
 #include "tests/support/sample_app.h"
 
@@ -39,6 +40,17 @@ public:
 
 private:
     FileSystemReader& inner_;
+};
+
+// Counts the values read under each name and passes everything on.
+class CountingRegistry final : public PassThroughRegistry {
+public:
+    using PassThroughRegistry::PassThroughRegistry;
+    Status readValue(Key key, const std::string& name, Value& out) override {
+        ++reads[name];
+        return PassThroughRegistry::readValue(key, name, out);
+    }
+    std::map<std::string, std::size_t> reads;
 };
 
 const InstalledApplication* find(const std::vector<InstalledApplication>& records,
@@ -237,6 +249,35 @@ TEST(ApplicationList, TheUninstallEntryIsFoundByNameOrByAppToUninstall) {
     const InstalledApplication other = inventory.one(sample::otherExe);
     EXPECT_EQ(other.displayName, "By Its Name");
     EXPECT_EQ(other.displayVersion, "2.1");
+}
+
+// A crowded registry holds thousands of Uninstall entries and a detection
+// rule shows one: the display texts are read for the entries the records
+// show, and each record still gets its own.
+TEST(ApplicationList, DisplayTextsAreReadOnlyForTheEntriesTheRecordsShow) {
+    SampleWorld w;
+    w.registry.deleteTree(Registry::localMachine, sample::uninstallKey + "\\Other");
+    w.registry.setString(sample::uninstallKey + "\\other.exe", "DisplayName", "By Its Name");
+    for (int i = 0; i < 40; ++i)
+        w.registry.setString(sample::uninstallKey + "\\Unrelated " + std::to_string(i),
+                             "DisplayName", "Unrelated " + std::to_string(i));
+    CountingRegistry counting(w.registry);
+    {
+        ApplicationInventory inventory(counting, w.fs, noShell());
+        EXPECT_EQ(inventory.one(sample::exe).displayName, "My Application");
+        EXPECT_EQ(counting.reads["DisplayName"], 1u);
+        EXPECT_EQ(inventory.one(sample::otherExe).displayName, "By Its Name");
+        EXPECT_EQ(inventory.one(sample::exe).displayName, "My Application");
+        EXPECT_EQ(counting.reads["DisplayName"], 2u);
+    }
+    counting.reads.clear();
+    ApplicationInventory inventory(counting, w.fs, noShell());
+    const std::vector<InstalledApplication> records = inventory.all();
+    ASSERT_NE(find(records, sample::exe), nullptr);
+    ASSERT_NE(find(records, sample::otherExe), nullptr);
+    EXPECT_EQ(find(records, sample::exe)->displayName, "My Application");
+    EXPECT_EQ(find(records, sample::otherExe)->displayName, "By Its Name");
+    EXPECT_EQ(counting.reads["DisplayName"], 2u);
 }
 
 TEST(ApplicationList, RecordsAreCsvThatRoundTripsNamesAndPaths) {

@@ -15,6 +15,10 @@ std::vector<DeleteCheck> FileSystemReader::checkDeletes(const std::vector<std::s
     return checks;
 }
 
+std::vector<bool> FileSystemReader::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
+    return std::vector<bool>(folders.size(), false);
+}
+
 FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths) {
     FileRemovals result;
     result.removals.resize(paths.size());

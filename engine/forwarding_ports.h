@@ -36,6 +36,9 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return reader_.checkDeletes(paths);
     }
+    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
+        return reader_.grantsDeletingFilesIn(folders);
+    }
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {
         return reader_.filesStillThere(folder, paths);

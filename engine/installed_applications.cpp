@@ -5,6 +5,7 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/installlog.h"
+#include "engine/path_safety.h"
 #include "engine/ports.h"
 #include "engine/preflight.h"
 #include "engine/registration.h"
@@ -15,25 +16,32 @@
 #include "engine/unattended.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace uninst {
 
 // The reader the planned file system holds: it passes everything on, and
-// keeps the size of each file a listing gave, so that the rows can be
-// counted in bytes without asking the disk again.
-class ApplicationInventory::Sizes final : public FileSystemReader {
+// keeps what each listing told of each file (its size, whether it is
+// read-only), so that the rows can be counted in bytes, and the files that
+// cannot refuse told apart, without asking the disk again.
+class ApplicationInventory::Listed final : public FileSystemReader {
 public:
-    explicit Sizes(FileSystemReader& inner) : inner_(inner) {}
+    explicit Listed(FileSystemReader& inner) : inner_(inner) {}
 
     std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
     std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override {
         FolderListing listing = inner_.listFolder(path);
-        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
-            bytes_[listing.files[i]] = listing.fileBytes[i];
+        const bool attributes = listing.fileReadOnly.size() == listing.files.size();
+        for (std::size_t i = 0; i < listing.files.size(); ++i) {
+            File& file = files_[listing.files[i]];
+            file.bytes = i < listing.fileBytes.size() ? listing.fileBytes[i] : 0;
+            file.writable = attributes && !listing.fileReadOnly[i];
+        }
         return listing;
     }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
@@ -44,16 +52,28 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return inner_.checkDeletes(paths);
     }
+    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
+        return inner_.grantsDeletingFilesIn(folders);
+    }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
 
     std::uint64_t bytesOf(const std::string& file) const {
-        const auto found = bytes_.find(file);
-        return found == bytes_.end() ? 0 : found->second;
+        const auto found = files_.find(file);
+        return found == files_.end() ? 0 : found->second.bytes;
+    }
+    // Listed, and not read-only when it was.
+    bool listedWritable(const std::string& file) const {
+        const auto found = files_.find(file);
+        return found != files_.end() && found->second.writable;
     }
 
 private:
+    struct File {
+        std::uint64_t bytes = 0;
+        bool writable = false;
+    };
     FileSystemReader& inner_;
-    std::unordered_map<std::string, std::uint64_t> bytes_;
+    std::unordered_map<std::string, File> files_;
 };
 
 // The shell with its fixed answers asked once: every record's start-up asks
@@ -119,8 +139,8 @@ std::string textOf(const Registry::PathValue& read) {
 
 ApplicationInventory::ApplicationInventory(RegistryReader& registry, FileSystemReader& fs,
                                            Shell& shell)
-    : sizes_(std::make_unique<Sizes>(fs)), shell_(std::make_unique<OnceShell>(shell)),
-      registry_(registry), fs_(*sizes_) {}
+    : listed_(std::make_unique<Listed>(fs)), shell_(std::make_unique<OnceShell>(shell)),
+      registry_(registry), fs_(*listed_) {}
 
 ApplicationInventory::~ApplicationInventory() = default;
 
@@ -178,7 +198,7 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
     record.listed = true;
     record.files = rows.rowCount();
     for (std::size_t i = 0; i < record.files; ++i)
-        record.bytes += sizes_->bytesOf(rows.rowText(i));
+        record.bytes += listed_->bytesOf(rows.rowText(i));
     const std::string installLog = installLogPath(state.installdir);
     for (const std::string& file : state.toolkitFiles) {
         if (sameAsciiCase(file, installLog))
@@ -194,7 +214,7 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
             roots.push_back(std::move(folder));
         fs_.setRemovalRoots(roots);
         DeleteAtRestartWhenInUse atRestart;
-        preflight(state, fs_, files, &atRestart);
+        preflight(state, fs_, filesThatMayRefuse(state, files), &atRestart);
         UnseenProgress progress;
         readlog(state, fs_, state.installdir, progress);
         record.state = ApplicationState::removable;
@@ -210,6 +230,35 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
                         "remove it. Nothing has been changed.";
     findUninstallEntry(record);
     return record;
+}
+
+// A quiet run takes a file in use to the restart, all but the install log,
+// so for the others only a refusal counts: and a file its listing showed
+// writable, in a folder that lets this process delete whatever it holds,
+// has nothing left that could refuse it. Only the rest is asked as the
+// pre-flight asks, which saves an open and a close for nearly every file.
+std::vector<std::string>
+ApplicationInventory::filesThatMayRefuse(const UninstallState& state,
+                                         const std::vector<std::string>& files) {
+    std::vector<std::string> folders;
+    std::unordered_map<std::string, std::size_t> folderIndex;
+    std::vector<std::size_t> folderOf(files.size(), SIZE_MAX);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (isInstallLog(state, files[i]) || !listed_->listedWritable(files[i]))
+            continue;
+        const std::string folder = withoutLastStep(files[i]);
+        const auto [found, added] = folderIndex.emplace(folder, folders.size());
+        if (added)
+            folders.push_back(folder);
+        folderOf[i] = found->second;
+    }
+    const std::vector<bool> grants = fs_.grantsDeletingFilesIn(folders);
+    std::vector<std::string> asked;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (folderOf[i] == SIZE_MAX || folderOf[i] >= grants.size() || !grants[folderOf[i]])
+            asked.push_back(files[i]);
+    }
+    return asked;
 }
 
 void ApplicationInventory::findUninstallEntry(InstalledApplication& record) {

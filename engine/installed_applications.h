@@ -79,10 +79,10 @@ private:
         std::size_t entry;
         bool byValue; // its AppToUninstall text rather than its name
     };
-    class Sizes;
+    class Listed;
     class OnceShell;
 
-    std::unique_ptr<Sizes> sizes_;
+    std::unique_ptr<Listed> listed_;
     std::unique_ptr<OnceShell> shell_;
     PlannedRegistry registry_;
     PlannedFileSystem fs_;
@@ -91,6 +91,10 @@ private:
     std::vector<UninstallKey> uninstallKeys_;
 
     const RegisteredApplications& registered();
+    // Of the files a quiet run would delete, those its pre-flight could
+    // refuse, in the order given.
+    std::vector<std::string> filesThatMayRefuse(const UninstallState& state,
+                                                const std::vector<std::string>& files);
     void findUninstallEntry(InstalledApplication& record);
     // The first Uninstall entry, in the list's order, that names `name` by
     // its key or its AppToUninstall text, as the registration's removal

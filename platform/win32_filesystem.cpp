@@ -9,6 +9,7 @@
 #include "platform/new_items.h"
 #include "platform/parallel_work.h"
 #include "platform/path_forms.h"
+#include "platform/relative_open.h"
 #include "platform/system_error_text.h"
 #include "platform/text_encoding.h"
 #include "platform/tree_removal.h"
@@ -142,6 +143,7 @@ FolderListing Win32FileSystem::listFolder(const std::string& path) {
             listing.files.push_back(std::move(full));
             listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
                                         data.nFileSizeLow);
+            listing.fileReadOnly.push_back((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
         }
     } while (FindNextFileW(find.get(), &data));
 
@@ -315,6 +317,27 @@ DeleteCheck Win32FileSystem::checkDelete(const std::string& path) {
 // count is lowered.
 std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::string>& paths) {
     return state_->held.checkDeletes(state_->roots, paths);
+}
+
+// Deleting a file takes leave to delete it or leave from its folder to
+// delete what the folder holds; the second is one question for the whole
+// folder. Opened as a folder only, for that access alone and without a
+// backup's privileges, sharing everything, so that no program holding the
+// folder refuses it and nothing is changed.
+std::vector<bool> Win32FileSystem::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
+    std::vector<char> grants(folders.size(), 0);
+    forEachInParallel(folders.size(), [&](std::size_t i) {
+        // The system's own form of the long path: "\\?\" as "\??\".
+        std::wstring name = apiPath(folders[i]);
+        if (name.compare(0, longPrefix.size(), longPrefix) != 0)
+            return true;
+        name[1] = L'?';
+        FileHandle folder;
+        grants[i] = openRelative(nullptr, name, FILE_DELETE_CHILD, shareAll, nt::openExisting,
+                                 nt::directoryOnly, folder) == ERROR_SUCCESS;
+        return true;
+    });
+    return std::vector<bool>(grants.begin(), grants.end());
 }
 
 void Win32FileSystem::deleteAtRestart(const std::string& path) {

@@ -258,6 +258,26 @@ TEST_F(FileSystemContract, ListingGivesEachFilesSizeInTheFilesOrder) {
               sorted(sizes));
 }
 
+// The inventory trusts these answers to pass over asking each file whether
+// it can go, so each must say no more than the checks would.
+TEST_F(FileSystemContract, ListingTellsReadOnlyFilesAndFoldersTellWhetherTheyLetFilesGo) {
+    world_->createFile(at("plain.txt"), "p");
+    world_->createFile(at("kept.txt"), "k");
+    world_->makeReadOnly(at("kept.txt"));
+    world_->createFolder(at("sub"));
+
+    const FolderListing listing = fs().listFolder(root_);
+    ASSERT_EQ(listing.fileReadOnly.size(), listing.files.size());
+    for (std::size_t i = 0; i < listing.files.size(); ++i) {
+        EXPECT_EQ(listing.fileReadOnly[i], listing.files[i] == at("kept.txt")) << listing.files[i];
+        EXPECT_EQ(fs().checkDelete(listing.files[i]).answer == Deletable::refused,
+                  listing.fileReadOnly[i])
+            << listing.files[i];
+    }
+    EXPECT_EQ(fs().grantsDeletingFilesIn({root_, at("sub"), at("missing"), at("plain.txt")}),
+              (std::vector<bool>{true, true, false, false}));
+}
+
 TEST_F(FileSystemContract, ListingComesInCaseInsensitiveSortedOrder) {
     for (const char* name : {"delta.txt", "Bravo.txt", "ECHO.txt", "alpha.txt", "Charlie.txt"})
         world_->createFile(at(name), "");

@@ -20,7 +20,9 @@
 namespace uninst::test {
 namespace {
 
-// Counts the listings of each folder and passes everything on.
+// Counts the listings of each folder, notes the files asked whether they can
+// go, and passes everything on; `grants` false makes every folder keep its
+// files to itself.
 class CountingReader final : public FileSystemReader {
 public:
     explicit CountingReader(FileSystemReader& inner) : inner_(inner) {}
@@ -34,9 +36,19 @@ public:
     void setRemovalRoots(const std::vector<std::string>& roots) override {
         inner_.setRemovalRoots(roots);
     }
-    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    DeleteCheck checkDelete(const std::string& path) override {
+        asked.push_back(path);
+        return inner_.checkDelete(path);
+    }
+    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
+        if (!grants)
+            return FileSystemReader::grantsDeletingFilesIn(folders);
+        return inner_.grantsDeletingFilesIn(folders);
+    }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
     std::map<std::string, int> listings;
+    std::vector<std::string> asked;
+    bool grants = true;
 
 private:
     FileSystemReader& inner_;
@@ -134,6 +146,35 @@ TEST(ApplicationList, OneReadingOfAppPathsAndOneListingPerFolderServeEveryRecord
     EXPECT_EQ(find(records, "inner.exe")->files, 1u);
     for (const auto& [folder, count] : counting.listings)
         EXPECT_EQ(count, 1) << folder;
+}
+
+TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {
+    // A file in use goes at the restart; only the install log, a file the
+    // listing showed read-only, and any file in a folder that does not let
+    // this process delete what it holds could stop a quiet run.
+    SampleWorld w;
+    w.fs.setInUse(sample::dataFile);
+    CountingReader counting(w.fs);
+    {
+        ApplicationInventory inventory(w.registry, counting, noShell());
+        EXPECT_EQ(inventory.one(sample::exe).state, ApplicationState::removable);
+        EXPECT_EQ(counting.asked, Lines{sample::log});
+    }
+    w.fs.setReadOnly(sample::helpFile);
+    counting.asked.clear();
+    {
+        ApplicationInventory inventory(w.registry, counting, noShell());
+        EXPECT_EQ(inventory.one(sample::exe).state, ApplicationState::refused);
+        EXPECT_EQ(counting.asked, (Lines{sample::helpFile, sample::log}));
+    }
+    w.fs.setReadOnly(sample::helpFile, false);
+    counting.asked.clear();
+    counting.grants = false;
+    {
+        ApplicationInventory inventory(w.registry, counting, noShell());
+        EXPECT_EQ(inventory.one(sample::exe).state, ApplicationState::removable);
+        EXPECT_EQ(counting.asked.size(), 7u) << ::testing::PrintToString(counting.asked);
+    }
 }
 
 struct StateCase {

@@ -339,6 +339,7 @@ FolderListing MemoryFileSystem::listFolder(const std::string& path) {
         if (item.kind == Node::Kind::file) {
             listing.files.push_back(prefix + item.name);
             listing.fileBytes.push_back(item.content.size());
+            listing.fileReadOnly.push_back(item.readOnly);
         } else
             listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
     }
@@ -488,6 +489,15 @@ DeleteCheck MemoryFileSystem::checkDelete(const std::string& path) {
     if (node->mapped)
         return {Deletable::inUse, "Cannot delete file " + path + ": " + accessDenied};
     return {};
+}
+
+std::vector<bool> MemoryFileSystem::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
+    std::vector<bool> grants;
+    for (const std::string& folder : folders) {
+        const Node* node = find(folder);
+        grants.push_back(node != nullptr && node->kind == Node::Kind::folder);
+    }
+    return grants;
 }
 
 void MemoryFileSystem::deleteAtRestart(const std::string& path) {

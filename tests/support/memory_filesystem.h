@@ -95,6 +95,8 @@ public:
     // The contents and the read-only mark go with the copy.
     Creation copyNewFile(const std::string& from, const std::string& to) override;
     DeleteCheck checkDelete(const std::string& path) override;
+    // Every folder that is there: nothing but a file's own marks refuses it.
+    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override;
     // Recorded in order; restart() carries them out.
     void deleteAtRestart(const std::string& path) override;
 

@@ -15,8 +15,8 @@ std::vector<DeleteCheck> FileSystemReader::checkDeletes(const std::vector<std::s
     return checks;
 }
 
-std::vector<bool> FileSystemReader::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
-    return std::vector<bool>(folders.size(), false);
+std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths) {
+    return std::vector<bool>(paths.size(), false);
 }
 
 FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths) {

@@ -21,10 +21,6 @@ struct FolderListing {
     // Each file's size, in the order of `files`, when the listing came with
     // the sizes (the system's own does); empty otherwise.
     std::vector<std::uint64_t> fileBytes;
-    // Whether each file's attributes say read-only, in the order of `files`,
-    // when the listing came with attributes (the system's own does); empty
-    // otherwise.
-    std::vector<bool> fileReadOnly;
 };
 
 // What a delete did. A failure is not a value: it throws Error.
@@ -125,12 +121,14 @@ public:
     // asks one at a time.
     virtual std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths);
 
-    // For each folder, in the same order: whether the system lets this
-    // process delete any file directly inside it, whatever that file's own
-    // permissions say (on Windows, the folder grants deleting its children).
-    // A file there may still refuse for being read-only or in use; false
-    // says nothing either way. Changes nothing. The default answers false.
-    virtual std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders);
+    // For each path, in the same order: whether nothing but another
+    // program's use of the file could make checkDelete refuse it now: the
+    // system shows an ordinary file there that is not read-only, which this
+    // process may delete whatever the file's own permissions say (on Windows,
+    // its folder grants deleting what it holds). False says nothing either
+    // way. Cheaper than checkDelete where that opens each file; changes
+    // nothing. The default answers false.
+    virtual std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths);
 
     // Of the files given, all below `folder`, those that still stand at
     // their path, in the order given: what a deletion that answered removed

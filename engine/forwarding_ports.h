@@ -36,8 +36,8 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return reader_.checkDeletes(paths);
     }
-    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
-        return reader_.grantsDeletingFilesIn(folders);
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        return reader_.deletableUnlessInUse(paths);
     }
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {

@@ -5,7 +5,6 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/installlog.h"
-#include "engine/path_safety.h"
 #include "engine/ports.h"
 #include "engine/preflight.h"
 #include "engine/registration.h"
@@ -16,7 +15,6 @@
 #include "engine/unattended.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -25,23 +23,18 @@
 namespace uninst {
 
 // The reader the planned file system holds: it passes everything on, and
-// keeps what each listing told of each file (its size, whether it is
-// read-only), so that the rows can be counted in bytes, and the files that
-// cannot refuse told apart, without asking the disk again.
-class ApplicationInventory::Listed final : public FileSystemReader {
+// keeps the size of each file a listing gave, so that the rows can be
+// counted in bytes without asking the disk again.
+class ApplicationInventory::Sizes final : public FileSystemReader {
 public:
-    explicit Listed(FileSystemReader& inner) : inner_(inner) {}
+    explicit Sizes(FileSystemReader& inner) : inner_(inner) {}
 
     std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
     std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override {
         FolderListing listing = inner_.listFolder(path);
-        const bool attributes = listing.fileReadOnly.size() == listing.files.size();
-        for (std::size_t i = 0; i < listing.files.size(); ++i) {
-            File& file = files_[listing.files[i]];
-            file.bytes = i < listing.fileBytes.size() ? listing.fileBytes[i] : 0;
-            file.writable = attributes && !listing.fileReadOnly[i];
-        }
+        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
+            bytes_[listing.files[i]] = listing.fileBytes[i];
         return listing;
     }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
@@ -52,28 +45,19 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return inner_.checkDeletes(paths);
     }
-    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
-        return inner_.grantsDeletingFilesIn(folders);
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        return inner_.deletableUnlessInUse(paths);
     }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
 
     std::uint64_t bytesOf(const std::string& file) const {
-        const auto found = files_.find(file);
-        return found == files_.end() ? 0 : found->second.bytes;
-    }
-    // Listed, and not read-only when it was.
-    bool listedWritable(const std::string& file) const {
-        const auto found = files_.find(file);
-        return found != files_.end() && found->second.writable;
+        const auto found = bytes_.find(file);
+        return found == bytes_.end() ? 0 : found->second;
     }
 
 private:
-    struct File {
-        std::uint64_t bytes = 0;
-        bool writable = false;
-    };
     FileSystemReader& inner_;
-    std::unordered_map<std::string, File> files_;
+    std::unordered_map<std::string, std::uint64_t> bytes_;
 };
 
 // The shell with its fixed answers asked once: every record's start-up asks
@@ -139,8 +123,8 @@ std::string textOf(const Registry::PathValue& read) {
 
 ApplicationInventory::ApplicationInventory(RegistryReader& registry, FileSystemReader& fs,
                                            Shell& shell)
-    : listed_(std::make_unique<Listed>(fs)), shell_(std::make_unique<OnceShell>(shell)),
-      registry_(registry), fs_(*listed_) {}
+    : sizes_(std::make_unique<Sizes>(fs)), shell_(std::make_unique<OnceShell>(shell)),
+      registry_(registry), fs_(*sizes_) {}
 
 ApplicationInventory::~ApplicationInventory() = default;
 
@@ -198,7 +182,7 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
     record.listed = true;
     record.files = rows.rowCount();
     for (std::size_t i = 0; i < record.files; ++i)
-        record.bytes += listed_->bytesOf(rows.rowText(i));
+        record.bytes += sizes_->bytesOf(rows.rowText(i));
     const std::string installLog = installLogPath(state.installdir);
     for (const std::string& file : state.toolkitFiles) {
         if (sameAsciiCase(file, installLog))
@@ -233,30 +217,23 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
 }
 
 // A quiet run takes a file in use to the restart, all but the install log,
-// so for the others only a refusal counts: and a file its listing showed
-// writable, in a folder that lets this process delete whatever it holds,
-// has nothing left that could refuse it. Only the rest is asked as the
-// pre-flight asks, which saves an open and a close for nearly every file.
+// so for the others only a refusal counts, and the system can vouch for
+// most files without opening each as the pre-flight does. Only the rest is
+// asked as the pre-flight asks.
 std::vector<std::string>
 ApplicationInventory::filesThatMayRefuse(const UninstallState& state,
                                          const std::vector<std::string>& files) {
-    std::vector<std::string> folders;
-    std::unordered_map<std::string, std::size_t> folderIndex;
-    std::vector<std::size_t> folderOf(files.size(), SIZE_MAX);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (isInstallLog(state, files[i]) || !listed_->listedWritable(files[i]))
-            continue;
-        const std::string folder = withoutLastStep(files[i]);
-        const auto [found, added] = folderIndex.emplace(folder, folders.size());
-        if (added)
-            folders.push_back(folder);
-        folderOf[i] = found->second;
+    std::vector<std::string> others;
+    for (const std::string& file : files) {
+        if (!isInstallLog(state, file))
+            others.push_back(file);
     }
-    const std::vector<bool> grants = fs_.grantsDeletingFilesIn(folders);
+    const std::vector<bool> vouched = fs_.deletableUnlessInUse(others);
     std::vector<std::string> asked;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (folderOf[i] == SIZE_MAX || folderOf[i] >= grants.size() || !grants[folderOf[i]])
-            asked.push_back(files[i]);
+    std::size_t other = 0;
+    for (const std::string& file : files) {
+        if (isInstallLog(state, file) || other >= vouched.size() || !vouched[other++])
+            asked.push_back(file);
     }
     return asked;
 }

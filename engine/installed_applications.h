@@ -79,10 +79,10 @@ private:
         std::size_t entry;
         bool byValue; // its AppToUninstall text rather than its name
     };
-    class Listed;
+    class Sizes;
     class OnceShell;
 
-    std::unique_ptr<Listed> listed_;
+    std::unique_ptr<Sizes> sizes_;
     std::unique_ptr<OnceShell> shell_;
     PlannedRegistry registry_;
     PlannedFileSystem fs_;

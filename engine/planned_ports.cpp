@@ -85,8 +85,6 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
         shown.files.push_back(real.files[i]);
         if (i < real.fileBytes.size())
             shown.fileBytes.push_back(real.fileBytes[i]);
-        if (i < real.fileReadOnly.size())
-            shown.fileReadOnly.push_back(real.fileReadOnly[i]);
     }
     for (const FolderListing::SubFolder& sub : real.subFolders) {
         if (removed_.count(asciiUpper(sub.path)) == 0)

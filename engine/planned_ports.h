@@ -46,6 +46,12 @@ public:
             return reader().checkDeletes(paths);
         return FileSystemReader::checkDeletes(paths);
     }
+    // Whole while nothing is planned away; after that nothing is vouched for.
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        if (removed_.empty())
+            return reader().deletableUnlessInUse(paths);
+        return FileSystemReader::deletableUnlessInUse(paths);
+    }
     // Through the planned listings: what the preview removed is gone.
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {

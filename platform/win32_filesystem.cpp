@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -143,7 +144,6 @@ FolderListing Win32FileSystem::listFolder(const std::string& path) {
             listing.files.push_back(std::move(full));
             listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
                                         data.nFileSizeLow);
-            listing.fileReadOnly.push_back((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
         }
     } while (FindNextFileW(find.get(), &data));
 
@@ -320,11 +320,24 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
 }
 
 // Deleting a file takes leave to delete it or leave from its folder to
-// delete what the folder holds; the second is one question for the whole
-// folder. Opened as a folder only, for that access alone and without a
-// backup's privileges, sharing everything, so that no program holding the
-// folder refuses it and nothing is changed.
-std::vector<bool> Win32FileSystem::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
+// delete what the folder holds; the second is one question for all the
+// folder's files. The folder is opened as a folder only, for that access
+// alone and without a backup's privileges, sharing everything, so that no
+// program holding it refuses it. Each file's attributes are asked by path,
+// which under Wine needs no round trip to the server: what is read-only,
+// not a plain file, or cannot be named by its path is left to the check.
+std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::string>& paths) {
+    std::vector<std::string> folders;
+    std::unordered_map<std::string, std::size_t> folderIndex;
+    std::vector<std::size_t> folderOf(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::size_t slash = paths[i].rfind('\\');
+        const std::string folder = paths[i].substr(0, slash == std::string::npos ? 0 : slash);
+        const auto [found, added] = folderIndex.emplace(folder, folders.size());
+        if (added)
+            folders.push_back(folder);
+        folderOf[i] = found->second;
+    }
     std::vector<char> grants(folders.size(), 0);
     forEachInParallel(folders.size(), [&](std::size_t i) {
         // The system's own form of the long path: "\\?\" as "\??\".
@@ -337,7 +350,17 @@ std::vector<bool> Win32FileSystem::grantsDeletingFilesIn(const std::vector<std::
                                  nt::directoryOnly, folder) == ERROR_SUCCESS;
         return true;
     });
-    return std::vector<bool>(grants.begin(), grants.end());
+    constexpr DWORD refusing =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    std::vector<char> vouched(paths.size(), 0);
+    forEachInParallel(paths.size(), [&](std::size_t i) {
+        if (paths[i].empty() || !grants[folderOf[i]])
+            return true;
+        const DWORD attributes = GetFileAttributesW(apiPath(paths[i]).c_str());
+        vouched[i] = attributes != INVALID_FILE_ATTRIBUTES && (attributes & refusing) == 0;
+        return true;
+    });
+    return std::vector<bool>(vouched.begin(), vouched.end());
 }
 
 void Win32FileSystem::deleteAtRestart(const std::string& path) {

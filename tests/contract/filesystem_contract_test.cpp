@@ -258,24 +258,21 @@ TEST_F(FileSystemContract, ListingGivesEachFilesSizeInTheFilesOrder) {
               sorted(sizes));
 }
 
-// The inventory trusts these answers to pass over asking each file whether
-// it can go, so each must say no more than the checks would.
-TEST_F(FileSystemContract, ListingTellsReadOnlyFilesAndFoldersTellWhetherTheyLetFilesGo) {
+// The inventory trusts a yes here to pass over asking the file itself, so
+// each yes must be one the check would give.
+TEST_F(FileSystemContract, OnlyPlainWritableFilesAreVouchedForAndTheCheckAgrees) {
     world_->createFile(at("plain.txt"), "p");
+    world_->createFile(at("sub\\deep.txt"), "d");
     world_->createFile(at("kept.txt"), "k");
     world_->makeReadOnly(at("kept.txt"));
-    world_->createFolder(at("sub"));
+    world_->createFolder(at("folder"));
 
-    const FolderListing listing = fs().listFolder(root_);
-    ASSERT_EQ(listing.fileReadOnly.size(), listing.files.size());
-    for (std::size_t i = 0; i < listing.files.size(); ++i) {
-        EXPECT_EQ(listing.fileReadOnly[i], listing.files[i] == at("kept.txt")) << listing.files[i];
-        EXPECT_EQ(fs().checkDelete(listing.files[i]).answer == Deletable::refused,
-                  listing.fileReadOnly[i])
-            << listing.files[i];
-    }
-    EXPECT_EQ(fs().grantsDeletingFilesIn({root_, at("sub"), at("missing"), at("plain.txt")}),
-              (std::vector<bool>{true, true, false, false}));
+    const std::vector<std::string> paths = {at("plain.txt"), at("sub\\deep.txt"), at("kept.txt"),
+                                            at("folder"),    at("missing.txt"),   ""};
+    EXPECT_EQ(fs().deletableUnlessInUse(paths),
+              (std::vector<bool>{true, true, false, false, false, false}));
+    for (const std::string& path : {at("plain.txt"), at("sub\\deep.txt")})
+        EXPECT_EQ(fs().checkDelete(path).answer, Deletable::yes) << path;
 }
 
 TEST_F(FileSystemContract, ListingComesInCaseInsensitiveSortedOrder) {

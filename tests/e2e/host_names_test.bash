@@ -5,6 +5,9 @@
 # folder outside, exactly as they were.
 #
 # With "twins", the install log twice in one folder, in two letter cases.
+# With "unopenable", items Wine lists as files but cannot open: a name
+# holding a character no Windows name may hold, and a pipe. The detection
+# rule must call the application refused, as the quiet run refuses it.
 #
 #   host_names_test.bash WINE_RUN PREFIX_DEFAULT UNINSTALL_EXE [twins]
 set -euo pipefail
@@ -16,12 +19,14 @@ app="$drive/E2E Host App"
 outside="$drive/E2E Host Outside"
 key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\e2ehostapp.exe'
 twins="$drive/E2E Host Twins"
+odd="$drive/E2E Host Odd"
+odd_key="${key%\\*}\\e2ehostodd.exe"
 twin_keys=("${key%\\*}\\e2ehosttwins.exe" "${key%\\*}\\e2ehosttwins2.exe")
 shared='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
 shared_file='C:\WINDOWS\SYSTEM\E2EHOSTSHR.DLL'
 clean() {
-    rm -rf "$app" "$outside" "$twins"
-    for k in "$key" "${twin_keys[@]}"; do
+    rm -rf "$app" "$outside" "$twins" "$odd"
+    for k in "$key" "${twin_keys[@]}" "$odd_key"; do
         reg32 delete "$k" /f >/dev/null 2>&1 || true
     done
     reg32 delete "$shared" /v "$shared_file" /f >/dev/null 2>&1 || true
@@ -77,5 +82,29 @@ if [[ $scenario == twins ]]; then
     check '[[ $(count) == 0x2 ]]' "the first run left the count at $(count)"
     run "$exe" /quiet e2ehosttwins2.exe >/dev/null || true
     check '[[ $(count) == 0x2 ]]' "a second run lowered the count again, to $(count)"
+fi
+if [[ $scenario == unopenable ]]; then
+    # 1603, or its low byte where the exit status is a host one.
+    refused() { [[ $1 == 1603 || $1 == 67 ]]; }
+    for kind in name pipe; do
+        rm -rf "$odd"
+        mkdir -p "$odd/sub"
+        echo x >"$odd/e2ehostodd.exe"
+        echo x >"$odd/sub/plain.txt"
+        printf 'ACTION: CreateDir: "C:\\E2E Host Odd"\r\n' >"$odd/ST6UNST.LOG"
+        if [[ $kind == name ]]; then echo x >"$odd/sub/what?.txt"; else mkfifo "$odd/sub/pipe.dat"; fi
+        reg32 add "$odd_key" /ve /d 'C:\E2E Host Odd\e2ehostodd.exe' /f >/dev/null
+        before=$(cd "$odd" && find . | sort)
+
+        status=0
+        run "$exe" /list e2ehostodd.exe >/dev/null || status=$?
+        check 'refused $status' "$kind: /list ended with status $status, not as refused"
+        status=0
+        run "$exe" /quiet e2ehostodd.exe >/dev/null || status=$?
+        check 'refused $status' "$kind: the quiet run ended with status $status"
+        check '[[ $(cd "$odd" && find . | sort) == "$before" ]]' \
+            "$kind: the refused run changed the install folder"
+        check 'reg32 query "$odd_key" >/dev/null 2>&1' "$kind: the refused run removed App Paths"
+    done
 fi
 exit $failed

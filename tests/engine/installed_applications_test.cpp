@@ -21,8 +21,8 @@ namespace uninst::test {
 namespace {
 
 // Counts the listings of each folder, notes the files asked whether they can
-// go, and passes everything on; `grants` false makes every folder keep its
-// files to itself.
+// go, and passes everything on; `vouches` false has the system vouch for no
+// file.
 class CountingReader final : public FileSystemReader {
 public:
     explicit CountingReader(FileSystemReader& inner) : inner_(inner) {}
@@ -40,15 +40,15 @@ public:
         asked.push_back(path);
         return inner_.checkDelete(path);
     }
-    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override {
-        if (!grants)
-            return FileSystemReader::grantsDeletingFilesIn(folders);
-        return inner_.grantsDeletingFilesIn(folders);
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        if (!vouches)
+            return FileSystemReader::deletableUnlessInUse(paths);
+        return inner_.deletableUnlessInUse(paths);
     }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
     std::map<std::string, int> listings;
     std::vector<std::string> asked;
-    bool grants = true;
+    bool vouches = true;
 
 private:
     FileSystemReader& inner_;
@@ -149,9 +149,8 @@ TEST(ApplicationList, OneReadingOfAppPathsAndOneListingPerFolderServeEveryRecord
 }
 
 TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {
-    // A file in use goes at the restart; only the install log, a file the
-    // listing showed read-only, and any file in a folder that does not let
-    // this process delete what it holds could stop a quiet run.
+    // A file in use goes at the restart; only the install log and the files
+    // the system does not vouch for (a read-only one) could stop a quiet run.
     SampleWorld w;
     w.fs.setInUse(sample::dataFile);
     CountingReader counting(w.fs);
@@ -169,7 +168,7 @@ TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {
     }
     w.fs.setReadOnly(sample::helpFile, false);
     counting.asked.clear();
-    counting.grants = false;
+    counting.vouches = false;
     {
         ApplicationInventory inventory(w.registry, counting, noShell());
         EXPECT_EQ(inventory.one(sample::exe).state, ApplicationState::removable);

@@ -339,7 +339,6 @@ FolderListing MemoryFileSystem::listFolder(const std::string& path) {
         if (item.kind == Node::Kind::file) {
             listing.files.push_back(prefix + item.name);
             listing.fileBytes.push_back(item.content.size());
-            listing.fileReadOnly.push_back(item.readOnly);
         } else
             listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
     }
@@ -491,13 +490,13 @@ DeleteCheck MemoryFileSystem::checkDelete(const std::string& path) {
     return {};
 }
 
-std::vector<bool> MemoryFileSystem::grantsDeletingFilesIn(const std::vector<std::string>& folders) {
-    std::vector<bool> grants;
-    for (const std::string& folder : folders) {
-        const Node* node = find(folder);
-        grants.push_back(node != nullptr && node->kind == Node::Kind::folder);
+std::vector<bool> MemoryFileSystem::deletableUnlessInUse(const std::vector<std::string>& paths) {
+    std::vector<bool> vouched;
+    for (const std::string& path : paths) {
+        const Node* node = path.empty() ? nullptr : find(path);
+        vouched.push_back(node != nullptr && node->kind == Node::Kind::file && !node->readOnly);
     }
-    return grants;
+    return vouched;
 }
 
 void MemoryFileSystem::deleteAtRestart(const std::string& path) {

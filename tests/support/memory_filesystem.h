@@ -95,8 +95,8 @@ public:
     // The contents and the read-only mark go with the copy.
     Creation copyNewFile(const std::string& from, const std::string& to) override;
     DeleteCheck checkDelete(const std::string& path) override;
-    // Every folder that is there: nothing but a file's own marks refuses it.
-    std::vector<bool> grantsDeletingFilesIn(const std::vector<std::string>& folders) override;
+    // Every file that is not read-only: nothing else but its use refuses it.
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override;
     // Recorded in order; restart() carries them out.
     void deleteAtRestart(const std::string& path) override;
 

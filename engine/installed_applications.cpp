@@ -287,20 +287,16 @@ std::optional<std::size_t> ApplicationInventory::uninstallEntryOf(const std::str
                     continue;
                 if (!status.isSuccess())
                     break;
-                UninstallEntry& entry = uninstall_->emplace_back();
-                entry.name.assign(keyName, 0, length);
-                Registry::Key opened = 0;
-                if (!registry_
-                         .openKey(Registry::localMachine,
-                                  std::string(uninstallKeyPath) + "\\" + entry.name, opened)
-                         .isSuccess())
-                    continue;
-                const ScopedKey key(registry_, opened);
-                Registry::Status read;
-                entry.appToUninstall = appToUninstallOf(
-                    registry_, key.get(), [](std::string_view) { return true; }, read);
+                uninstall_->emplace_back().name.assign(keyName, 0, length);
             }
         }
+        std::vector<std::string> paths;
+        paths.reserve(uninstall_->size());
+        for (const UninstallEntry& entry : *uninstall_)
+            paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
+        std::vector<std::optional<std::string>> texts = appToUninstallOfEach(registry_, paths);
+        for (std::size_t i = 0; i < uninstall_->size(); ++i)
+            (*uninstall_)[i].appToUninstall = std::move(texts[i]);
         // Each entry under its name and its AppToUninstall text, in the
         // registry's order of names: a lookup per record, not a comparison
         // with every entry.

@@ -284,6 +284,14 @@ PlannedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths
     return RegistryReader::readValueOfEach(root, paths, name);
 }
 
+std::vector<RegistryTypes::PathValues>
+PlannedRegistry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                  const std::string& last) {
+    if (deleted_.empty() && counts_.empty())
+        return reader().readValuesOfEach(root, paths, last);
+    return RegistryReader::readValuesOfEach(root, paths, last);
+}
+
 RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
                                               std::uint32_t value) {
     const std::string path = pathOf(key, {});

@@ -109,6 +109,8 @@ public:
     Status readValue(Key key, const std::string& name, Value& out) override;
     std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
                                            const std::string& name) override;
+    std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                             const std::string& last) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override {
         return planDelete(key, subkey, false);

@@ -253,6 +253,47 @@ std::string scanvalues(Registry& registry, const std::string& keyname, const std
     return deleted.isSuccess() || deleted.isNotFound() ? std::string() : stays(keyname, deleted);
 }
 
+namespace {
+
+// What the walk of an entry's values in index order, as `valueAt` gives
+// them, makes of the AppToUninstall text read by name: the value must be
+// there by that very name before anything the 8-bit enumeration cannot hand
+// over (a longer name, larger data) ends the walk. `readAgain` reads the
+// text once the value is known to be there.
+std::optional<std::string> confirmedByWalk(
+    RegistryReader& registry,
+    const std::function<Registry::Status(std::uint32_t, Registry::NamedValue&)>& valueAt,
+    const std::function<std::string()>& readAgain,
+    const std::function<bool(std::string_view)>& wanted, Registry::Status& read) {
+    std::string name;
+    std::string data;
+    for (std::uint32_t index = 0;; ++index) {
+        name.assign(nameCapacity, ' ');
+        data.assign(dataCapacity, '\0');
+        std::uint32_t nameLength = 0;
+        std::uint32_t type = 0;
+        std::uint32_t dataLength = 0;
+        Registry::NamedValue found;
+        Registry::Status status = valueAt(index, found);
+        if (status.isSuccess())
+            status =
+                codepage::enumValueRead(registry, found, name, nameLength, type, data, dataLength);
+        if (!status.isSuccess()) {
+            read = status.isNoMoreItems() || status.isMoreData() ? Registry::Status::success()
+                                                                 : status;
+            return std::nullopt;
+        }
+        if (std::string_view(name).substr(0, nameLength) != appToUninstall)
+            continue;
+        std::string text = readAgain();
+        if (text.empty() || !wanted(text))
+            return std::nullopt;
+        return text;
+    }
+}
+
+} // namespace
+
 std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key key,
                                             const std::function<bool(std::string_view)>& wanted,
                                             Registry::Status& read) {
@@ -262,31 +303,56 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
     // than one per value. Crowded registries hold thousands of entries.
     if (std::string text = appToUninstallValue(registry, key, read); text.empty() || !wanted(text))
         return std::nullopt;
-
-    std::string name;
-    std::string data;
-    for (std::uint32_t index = 0;; ++index) {
-        name.assign(nameCapacity, ' ');
-        data.assign(dataCapacity, '\0');
-        std::uint32_t nameLength = 0;
-        std::uint32_t type = 0;
-        std::uint32_t dataLength = 0;
-        const Registry::Status status =
-            codepage::enumValue(registry, key, index, name, nameLength, type, data, dataLength);
-        if (!status.isSuccess()) {
-            read = status.isNoMoreItems() || status.isMoreData() ? Registry::Status::success()
-                                                                 : status;
-            return std::nullopt;
-        }
-        if (std::string_view(name).substr(0, nameLength) != appToUninstall)
-            continue;
+    return confirmedByWalk(
+        registry,
+        [&](std::uint32_t index, Registry::NamedValue& found) {
+            return registry.enumValue(key, index, found.name, found.value);
+        },
         // Read again once the value is known to be there by its own name:
         // the caller may act on the entry at once, and the scan ends here.
-        std::string text = appToUninstallValue(registry, key, read);
-        if (text.empty() || !wanted(text))
-            return std::nullopt;
-        return text;
+        [&] { return appToUninstallValue(registry, key, read); }, wanted, read);
+}
+
+std::vector<std::optional<std::string>>
+appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& paths) {
+    std::vector<std::optional<std::string>> texts(paths.size());
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, paths, std::string(appToUninstall));
+    std::vector<std::size_t> named;
+    std::vector<std::string> walked;
+    std::vector<std::string> firstTexts;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!reads[i].opened)
+            continue;
+        std::string buffer(nameCapacity, ' ');
+        std::uint32_t valueType = Registry::typeSz;
+        codepage::queryValueRead(registry, reads[i], valueType, buffer);
+        std::string text(appToUninstallText(buffer));
+        if (text.empty())
+            continue;
+        named.push_back(i);
+        walked.push_back(paths[i]);
+        firstTexts.push_back(std::move(text));
     }
+    const std::vector<Registry::PathValues> walks =
+        registry.readValuesOfEach(Registry::localMachine, walked, std::string(appToUninstall));
+    for (std::size_t k = 0; k < named.size(); ++k) {
+        const Registry::PathValues& walk = walks[k];
+        if (!walk.opened)
+            continue;
+        Registry::Status read;
+        texts[named[k]] = confirmedByWalk(
+            registry,
+            [&](std::uint32_t index, Registry::NamedValue& found) {
+                if (index < walk.values.size()) {
+                    found = walk.values[index];
+                    return Registry::Status::success();
+                }
+                return walk.status.isSuccess() ? Registry::Status::noMoreItems() : walk.status;
+            },
+            [&] { return firstTexts[k]; }, [](std::string_view) { return true; }, read);
+    }
+    return texts;
 }
 
 } // namespace uninst

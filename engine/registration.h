@@ -37,4 +37,10 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
                                             const std::function<bool(std::string_view)>& wanted,
                                             Registry::Status& read);
 
+// appToUninstallOf, taking every text, for each of the entries at `paths`
+// below HKEY_LOCAL_MACHINE, read together; nothing for an entry that does
+// not open. The text is the one read by name before the walk confirmed it.
+std::vector<std::optional<std::string>> appToUninstallOfEach(RegistryReader& registry,
+                                                             const std::vector<std::string>& paths);
+
 } // namespace uninst

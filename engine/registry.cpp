@@ -32,6 +32,32 @@ RegistryReader::readValueOfEach(Key root, const std::vector<std::string>& paths,
     return reads;
 }
 
+std::vector<RegistryTypes::PathValues>
+RegistryReader::readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                 const std::string& last) {
+    std::vector<PathValues> walks(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        PathValues& walk = walks[i];
+        Key key = 0;
+        walk.status = openKey(root, paths[i], key);
+        if (!walk.status.isSuccess())
+            continue;
+        walk.opened = true;
+        for (std::uint32_t index = 0;; ++index) {
+            NamedValue found;
+            walk.status = enumValue(key, index, found.name, found.value);
+            if (!walk.status.isSuccess())
+                break;
+            const bool stop = found.name == last;
+            walk.values.push_back(std::move(found));
+            if (stop)
+                break;
+        }
+        closeKey(key);
+    }
+    return walks;
+}
+
 } // namespace uninst
 
 namespace uninst::codepage {
@@ -150,11 +176,18 @@ Registry::Status enumKey(RegistryReader& registry, Registry::Key key, std::uint3
 Registry::Status enumValue(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                            std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
                            std::string& data, std::uint32_t& dataLength) {
-    std::string foundName;
-    Registry::Value value;
-    const Registry::Status status = registry.enumValue(key, index, foundName, value);
+    Registry::NamedValue found;
+    const Registry::Status status = registry.enumValue(key, index, found.name, found.value);
     if (!status.isSuccess())
         return status;
+    return enumValueRead(registry, found, name, nameLength, type, data, dataLength);
+}
+
+Registry::Status enumValueRead(RegistryReader& registry, const Registry::NamedValue& found,
+                               std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
+                               std::string& data, std::uint32_t& dataLength) {
+    const std::string& foundName = found.name;
+    const Registry::Value& value = found.value;
     Front nameBytes;
     Front dataBytes;
     if (!nameFront(registry, foundName, name.size(), nameBytes) ||
@@ -165,7 +198,7 @@ Registry::Status enumValue(RegistryReader& registry, Registry::Key key, std::uin
     nameLength = lengthOf(foundName);
     type = value.type;
     dataLength = lengthOf(value.data);
-    return status;
+    return Registry::Status::success();
 }
 
 } // namespace uninst::codepage

@@ -79,6 +79,19 @@ struct RegistryTypes {
         Status status;
         Value value;
     };
+    // What walking the values of one key by its path came to: whether the
+    // key opened, and the values met in index order. `status` is the open's
+    // failure, else what ended the walk: success when it met the value it
+    // was to stop at, noMoreItems past the last, or enumValue's failure.
+    struct NamedValue {
+        std::string name;
+        Value value;
+    };
+    struct PathValues {
+        bool opened = false;
+        Status status;
+        std::vector<NamedValue> values;
+    };
 };
 
 class RegistryReader : public RegistryTypes {
@@ -105,6 +118,15 @@ public:
     // this the same way.
     virtual std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
                                                    const std::string& name);
+
+    // For each of `paths` below `root`, in the same order, what openKey of
+    // it, enumValue from index 0 on the key it opened, and closeKey would
+    // give: every value up to and including the first whose name is `last`
+    // exactly (letter case too), or to the end of the list. Batched as
+    // readValueOfEach is, and by default asked the same way, one call after
+    // another.
+    virtual std::vector<PathValues>
+    readValuesOfEach(Key root, const std::vector<std::string>& paths, const std::string& last);
 
     // The index-th sub-key's name, or the index-th value with its name; past
     // the last, noMoreItems. After a deletion the later items move down one.
@@ -196,6 +218,12 @@ Registry::Status enumKey(RegistryReader& registry, Registry::Key key, std::uint3
 Registry::Status enumValue(RegistryReader& registry, Registry::Key key, std::uint32_t index,
                            std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
                            std::string& data, std::uint32_t& dataLength);
+
+// enumValue for a value met already (by readValuesOfEach): laid over the
+// buffers as enumValue lays it.
+Registry::Status enumValueRead(RegistryReader& registry, const Registry::NamedValue& found,
+                               std::string& name, std::uint32_t& nameLength, std::uint32_t& type,
+                               std::string& data, std::uint32_t& dataLength);
 
 } // namespace codepage
 

@@ -308,6 +308,34 @@ LONG readOpenValueOnce(HKEY key, const std::string& name, Registry::Value& out) 
     return ERROR_SUCCESS;
 }
 
+// Win32Registry::enumValue on a key the caller holds.
+LONG enumOpenValue(HKEY key, std::uint32_t index, std::string& name, Registry::Value& value) {
+    std::string rawName;
+    std::string rawData;
+    DWORD nameSize = 0;
+    DWORD dataSize = 0;
+    DWORD type = REG_NONE;
+    LONG status = ERROR_MORE_DATA;
+    DWORD nameRoom = firstRoom;
+    DWORD dataRoom = firstRoom;
+    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
+        rawName.assign(nameRoom, '\0');
+        rawData.assign(dataRoom, '\0');
+        nameSize = nameRoom;
+        dataSize = dataRoom;
+        status = RegEnumValueA(key, index, rawName.data(), &nameSize, nullptr, &type,
+                               reinterpret_cast<BYTE*>(rawData.data()), &dataSize);
+        // The system says how much data it has, not whether the name fitted.
+        nameRoom *= 2;
+        dataRoom = grown(dataRoom, dataSize);
+    }
+    if (status != ERROR_SUCCESS)
+        return status;
+    name = converted(rawName, nameSize, REG_SZ);
+    value = Registry::Value{type, converted(rawData, dataSize, type)};
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 Win32Registry::~Win32Registry() {
@@ -401,6 +429,41 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
     return reads;
 }
 
+// As readValueOfEach, a few keys at once; each key's walk is its own
+// thread's, one value after another.
+std::vector<RegistryTypes::PathValues>
+Win32Registry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                const std::string& last) {
+    std::vector<PathValues> walks(paths.size());
+    forEachInParallel(paths.size(), [&](std::size_t i) {
+        PathValues& walk = walks[i];
+        HKEY opened = nullptr;
+        const LONG status = openAsItself(root, paths[i], opened);
+        const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
+        walk.opened = status == ERROR_SUCCESS;
+        if (!walk.opened) {
+            walk.status = Status(status);
+            return true;
+        }
+        for (std::uint32_t index = 0;; ++index) {
+            NamedValue found;
+            const LONG read = enumOpenValue(key.get(), index, found.name, found.value);
+            if (read != ERROR_SUCCESS) {
+                walk.status = Status(read);
+                break;
+            }
+            const bool stop = found.name == last;
+            walk.values.push_back(std::move(found));
+            if (stop) {
+                walk.status = Status::success();
+                break;
+            }
+        }
+        return true;
+    });
+    return walks;
+}
+
 RegistryStatus Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {
     const std::optional<std::string> exact = exactAnsiName(name);
     if (!exact)
@@ -481,30 +544,7 @@ RegistryStatus Win32Registry::enumKey(Key key, std::uint32_t index, std::string&
 
 RegistryStatus Win32Registry::enumValue(Key key, std::uint32_t index, std::string& name,
                                         Value& value) {
-    std::string rawName;
-    std::string rawData;
-    DWORD nameSize = 0;
-    DWORD dataSize = 0;
-    DWORD type = REG_NONE;
-    LONG status = ERROR_MORE_DATA;
-    DWORD nameRoom = firstRoom;
-    DWORD dataRoom = firstRoom;
-    for (int round = 0; status == ERROR_MORE_DATA && round < roomRounds; ++round) {
-        rawName.assign(nameRoom, '\0');
-        rawData.assign(dataRoom, '\0');
-        nameSize = nameRoom;
-        dataSize = dataRoom;
-        status = RegEnumValueA(hkey(key), index, rawName.data(), &nameSize, nullptr, &type,
-                               reinterpret_cast<BYTE*>(rawData.data()), &dataSize);
-        // The system says how much data it has, not whether the name fitted.
-        nameRoom *= 2;
-        dataRoom = grown(dataRoom, dataSize);
-    }
-    if (status != ERROR_SUCCESS)
-        return Status(status);
-    name = converted(rawName, nameSize, REG_SZ);
-    value = Value{type, converted(rawData, dataSize, type)};
-    return Status::success();
+    return Status(enumOpenValue(hkey(key), index, name, value));
 }
 
 bool Win32Registry::sameName(std::string_view a, std::string_view b) {

@@ -223,6 +223,63 @@ TEST_F(RegistryContract, ValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
     EXPECT_TRUE(reg().readValueOfEach(Registry::localMachine, {}, "AppToUninstall").empty());
 }
 
+// The inventory walks the values of every Uninstall entry that names an
+// application, together: each walk gives what enumValue gives on the entry
+// alone, stopping at the value asked for by its exact name, or at the end.
+TEST_F(RegistryContract, ValueWalksOfManyKeysTogetherAnswerAsEachWalkedAlone) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 120; ++i) {
+        const std::string path = root_ + "\\Walk" + std::to_string(i);
+        paths.push_back(path);
+        if (i % 13 == 4)
+            continue;
+        world_->createKey(path);
+        for (int v = 0; v < i % 4; ++v)
+            world_->setValue(path, "Before" + std::to_string(v), Registry::typeSz, sz("x"));
+        if (i % 5 != 3)
+            world_->setValue(path, i % 6 == 1 ? "apptouninstall" : "AppToUninstall",
+                             Registry::typeSz, sz("app" + std::to_string(i) + ".exe"));
+        world_->setValue(path, "After", Registry::typeDword, dwordBytes(1));
+    }
+
+    const std::vector<Registry::PathValues> walks =
+        reg().readValuesOfEach(Registry::localMachine, paths, "AppToUninstall");
+    ASSERT_EQ(paths.size(), walks.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        SCOPED_TRACE(paths[i]);
+        Registry::Key key = 0;
+        const Registry::Status open = reg().openKey(Registry::localMachine, paths[i], key);
+        EXPECT_EQ(open.isSuccess(), walks[i].opened);
+        if (!open.isSuccess()) {
+            EXPECT_EQ(open, walks[i].status);
+            continue;
+        }
+        std::vector<std::string> alone;
+        Registry::Status end;
+        for (std::uint32_t index = 0;; ++index) {
+            std::string name;
+            Registry::Value value;
+            end = reg().enumValue(key, index, name, value);
+            if (!end.isSuccess())
+                break;
+            alone.push_back(name + "=" + value.data);
+            if (name == "AppToUninstall")
+                break;
+        }
+        reg().closeKey(key);
+        std::vector<std::string> together;
+        for (const Registry::NamedValue& found : walks[i].values)
+            together.push_back(found.name + "=" + found.value.data);
+        EXPECT_EQ(alone, together);
+        EXPECT_EQ(end, walks[i].status);
+    }
+    EXPECT_EQ(walks[0].values.back().name, "AppToUninstall");
+    // Another letter case is not the name: the walk goes to the end.
+    EXPECT_EQ(walks[1].values.size(), 3u);
+    EXPECT_TRUE(walks[1].status.isNoMoreItems()) << walks[1].status;
+    EXPECT_FALSE(walks[4].opened);
+}
+
 // The App Paths pass reads every entry's default value together: each comes
 // back as the entry read alone gives it, text converted as readValue
 // converts it, and a key without the value told from a key that is not there.

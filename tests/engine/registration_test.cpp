@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -194,6 +196,52 @@ TEST(RemoveEntries, LargeValueEndsTheScanOfItsEntry) {
     t.registry.setString(uninstall + "\\b", "AppToUninstall", "myapp.exe");
     removeentries(t.registry, "myapp.exe");
     EXPECT_EQ(t.left(), Names{"a"});
+}
+
+// The inventory reads every entry's AppToUninstall text together; each must
+// come out as the entry read alone gives it: the value there by its own
+// name, in that letter case, and met before anything the walk cannot take.
+TEST(AppToUninstallOfEach, EachEntryAnswersAsItsOwnScan) {
+    Entries t;
+    t.entry("plain", "myapp.exe");
+    t.entry("none");
+    t.registry.setString(uninstall + "\\other case", "apptouninstall", "myapp.exe");
+    t.registry.setValue(uninstall + "\\large first", "Icon", Registry::typeBinary,
+                        std::string(3000, 'x'));
+    t.registry.setString(uninstall + "\\large first", "AppToUninstall", "myapp.exe");
+    t.registry.setValue(uninstall + "\\fits", "Icon", Registry::typeBinary, std::string(2048, 'x'));
+    t.registry.setString(uninstall + "\\fits", "AppToUninstall", "fits.exe");
+    t.entry("too long", std::string(300, 'a'));
+    t.entry("accented", repeated("é", 200) + ".exe");
+    t.registry.setDword(uninstall + "\\number", "AppToUninstall", 7);
+    t.registry.setString(uninstall + "\\empty", "AppToUninstall", "");
+    const Names names = t.left();
+    std::vector<std::string> paths;
+    for (const std::string& name : names)
+        paths.push_back(uninstall + "\\" + name);
+    paths.push_back(uninstall + "\\missing");
+
+    const std::vector<std::optional<std::string>> together =
+        appToUninstallOfEach(t.registry, paths);
+    ASSERT_EQ(together.size(), paths.size());
+    std::vector<std::string> found;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::optional<std::string> alone;
+        Registry::Key key = 0;
+        if (t.registry.openKey(Registry::localMachine, paths[i], key).isSuccess()) {
+            Registry::Status read;
+            alone = appToUninstallOf(
+                t.registry, key, [](std::string_view) { return true; }, read);
+            t.registry.closeKey(key);
+        }
+        EXPECT_EQ(together[i], alone) << paths[i];
+        if (together[i])
+            found.push_back(*together[i]);
+    }
+    std::sort(found.begin(), found.end());
+    // A number's bytes read as text, as the 8-bit call hands them over.
+    EXPECT_EQ(found, (Names{"\a", "fits.exe", "myapp.exe", repeated("é", 200) + ".exe"}));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 
 TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStaysAndTheOthersStillGo) {

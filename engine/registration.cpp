@@ -100,29 +100,30 @@ void removeentries(Registry& registry, const std::string& cmdline) {
 
 namespace {
 
-// Whether one of `entries`, all named by an earlier walk of the list, is
-// gone now.
-bool anyGone(Registry& registry, const std::string& keypath,
-             const std::vector<std::string>& entries) {
+// Adds to `gone` each of `entries`, all named by an earlier walk of the
+// list, that is gone now.
+void addGone(Registry& registry, const std::string& keypath,
+             const std::vector<std::string>& entries, std::set<std::string>& gone) {
     if (entries.empty())
-        return false;
+        return;
     std::vector<std::string> paths;
     paths.reserve(entries.size());
     for (const std::string& entry : entries)
         paths.push_back(keypath + "\\" + entry);
     const std::vector<Registry::PathValue> reads =
         registry.readValueOfEach(Registry::localMachine, paths, std::string(appToUninstall));
-    return std::any_of(reads.begin(), reads.end(), [](const Registry::PathValue& read) {
-        return !read.opened && read.status.isNotFound();
-    });
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!reads[i].opened && reads[i].status.isNotFound())
+            gone.insert(entries[i]);
+    }
 }
 
 // Deletes each of `entries` of the list that is the application's, and
-// tells in `left` each that stays or cannot be judged. Returns whether one
-// of them was gone already: deleted since the walk named it.
-bool judgeEntries(Registry& registry, const std::string& keypath, const std::string& target,
-                  const std::vector<std::string>& entries, std::vector<std::string>& left) {
-    bool gone = false;
+// tells in `left` each that stays or cannot be judged. Adds to `gone` each
+// that was gone already: deleted since the walk named it.
+void judgeEntries(Registry& registry, const std::string& keypath, const std::string& target,
+                  const std::vector<std::string>& entries, std::vector<std::string>& left,
+                  std::set<std::string>& gone) {
     // Most entries are other applications'. Their AppToUninstall values are
     // read all together first, which a registry of round trips may overlap,
     // and only an entry whose value names the application is scanned in
@@ -141,7 +142,8 @@ bool judgeEntries(Registry& registry, const std::string& keypath, const std::str
         // still go.
         if (!registry.sameName(entry, target)) {
             const Registry::PathValue& made = reads[other++];
-            gone = gone || (!made.opened && made.status.isNotFound());
+            if (!made.opened && made.status.isNotFound())
+                gone.insert(entry);
             Registry::Status read;
             if (!namesTarget(registry, made, target, read)) {
                 if (unknowable(read))
@@ -153,11 +155,11 @@ bool judgeEntries(Registry& registry, const std::string& keypath, const std::str
             continue;
         }
         const Registry::Status deleted = registry.deleteTree(Registry::localMachine, keyname);
-        gone = gone || deleted.isNotFound();
+        if (deleted.isNotFound())
+            gone.insert(entry);
         if (!deleted.isSuccess() && !deleted.isNotFound())
             left.push_back(stays(keyname, deleted));
     }
-    return gone;
 }
 
 } // namespace
@@ -187,9 +189,15 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
     // uninstaller clearing out many entries makes walk after walk meet
     // deletions; each such walk names fewer entries than the one before, so
     // they come to an end, and only a walk that does not (entries added
-    // meanwhile) counts toward the limit.
+    // meanwhile) counts toward the limit. A name the walk gives that opens
+    // nothing, walk after walk, is no deletion: the 8-bit list names an entry
+    // whose name its code page cannot hold by characters that name no entry
+    // ("?" for each), which this program can neither read nor delete. It is
+    // another application's, passed over as such once the next walk names it
+    // again.
     constexpr int mostUnsettledWalks = 8;
     std::set<std::string> judged;
+    std::set<std::string> foundGone;
     std::string name;
     std::size_t namedBefore = SIZE_MAX;
     for (int unsettled = 0;;) {
@@ -215,12 +223,15 @@ std::vector<std::string> scankeys(Registry& registry, const std::string& keypath
             std::string entry(std::string_view(name).substr(0, nameLength));
             if (judged.insert(entry).second)
                 entries.push_back(std::move(entry));
-            else
+            else if (foundGone.count(entry) == 0)
                 judgedBefore.push_back(std::move(entry));
         }
-        const bool gone = judgeEntries(registry, keypath, target, entries, left);
-        if (!gone && !anyGone(registry, keypath, judgedBefore))
+        std::set<std::string> gone;
+        judgeEntries(registry, keypath, target, entries, left, gone);
+        addGone(registry, keypath, judgedBefore, gone);
+        if (gone.empty())
             return left;
+        foundGone.insert(gone.begin(), gone.end());
         const std::size_t named = entries.size() + judgedBefore.size();
         if (named >= namedBefore)
             ++unsettled;

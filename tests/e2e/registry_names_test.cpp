@@ -21,6 +21,8 @@ const std::wstring accentedBin = accentedDir + L"\\" + std::wstring(40, L'\u00e8
 // Sorted before "e2eapp.exe", as the registry sorts: "0" comes before "A".
 const std::wstring longAppPathsName = L"e2e0" + std::wstring(130, L'\u00e9');
 const std::wstring tooLongEntry = L"e2e0" + std::wstring(251, L'\u00e9');
+// No character of it is in the 8-bit code page: that list names it "?? entry".
+const std::wstring foreignEntry = L"E2E \u8f6f\u4ef6 entry";
 
 class RegistryNames : public Scenario {
 protected:
@@ -30,6 +32,7 @@ protected:
             deleteKeyTree(uninstallKey + L"\\" + name);
         }
         deleteKeyTree(uninstallKey + L"\\" + tooLongEntry);
+        deleteKeyTree(uninstallKey + L"\\" + foreignEntry);
         removeTree(accentedDir);
     }
 };
@@ -76,6 +79,23 @@ TEST_F(RegistryNames, EveryEntryOfTheApplicationGoesAndAnotherStays) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\E2E Other App"));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\e2eother.exe"));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\E2E Other App"));
+}
+
+// Another application's entry named in a script the code page does not
+// hold: the 8-bit list names it by characters that open nothing. Before, the
+// run took it for an entry deleted meanwhile, walked the list again and
+// again, and ended 1603 saying the list kept changing, on every machine
+// holding one, though it had removed everything.
+TEST_F(RegistryNames, EntryNamedOutsideTheCodePageIsPassedOver) {
+    buildSmallInstall();
+    registerWithUninstallEntry(installDir + L"\\e2eapp.exe");
+    setString(uninstallKey + L"\\" + foreignEntry, L"DisplayName", L"Another");
+
+    std::wstring report;
+    ASSERT_EQ(uninstallEverything(app, report), 0) << narrow(report);
+    EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
+    EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
+    EXPECT_TRUE(keyExists(uninstallKey + L"\\" + foreignEntry));
 }
 
 // Every limit counts characters of the code page: a folder, and another

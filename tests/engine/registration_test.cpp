@@ -405,6 +405,39 @@ TEST(RemoveEntries, ListThatNeverSettlesIsToldAsPerhapsHoldingEntries) {
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 
+// An entry whose name the code page cannot hold: the 8-bit list names it
+// by characters that open nothing, however often it is walked.
+class NameOutsideTheCodePage : public PassThroughRegistry {
+public:
+    NameOutsideTheCodePage(MemoryRegistry& inner, std::string path)
+        : PassThroughRegistry(inner), path_(std::move(path)) {}
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        if (path == path_)
+            return Status::notFound();
+        return PassThroughRegistry::openKey(root, path, out);
+    }
+    Status deleteTree(Key key, const std::string& subkey) override {
+        if (subkey == path_)
+            return Status::notFound();
+        return PassThroughRegistry::deleteTree(key, subkey);
+    }
+
+private:
+    std::string path_;
+};
+
+TEST(RemoveEntries, EntryTheCodePageCannotNameIsPassedOverWithoutEndingTheRunFailed) {
+    Entries t;
+    t.entry("?? entry", "myapp.exe");
+    t.entry("Another", "another.exe");
+    t.entry("Mine", "myapp.exe");
+    t.entry(sample::exe);
+    NameOutsideTheCodePage registry(t.registry, uninstall + "\\?? entry");
+    removeentries(registry, sample::exe);
+    EXPECT_EQ(t.left(), (Names{"?? entry", "Another"}));
+    EXPECT_EQ(t.registry.openHandleCount(), 0u);
+}
+
 TEST(RemoveEntries, CrowdedRegistryCostsAFewCallsPerEntry) {
     Entries t;
     constexpr int others = 200;

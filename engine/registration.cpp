@@ -269,12 +269,12 @@ namespace {
 // What the walk of an entry's values in index order, as `valueAt` gives
 // them, makes of the AppToUninstall text read by name: the value must be
 // there by that very name before anything the 8-bit enumeration cannot hand
-// over (a longer name, larger data) ends the walk. `readAgain` reads the
-// text once the value is known to be there.
+// over (a longer name, larger data) ends the walk. `readAgain` gives the
+// text once the value is known to be there, given the value the walk met.
 std::optional<std::string> confirmedByWalk(
     RegistryReader& registry,
     const std::function<Registry::Status(std::uint32_t, Registry::NamedValue&)>& valueAt,
-    const std::function<std::string()>& readAgain,
+    const std::function<std::string(const Registry::NamedValue&)>& readAgain,
     const std::function<bool(std::string_view)>& wanted, Registry::Status& read) {
     std::string name;
     std::string data;
@@ -296,7 +296,7 @@ std::optional<std::string> confirmedByWalk(
         }
         if (std::string_view(name).substr(0, nameLength) != appToUninstall)
             continue;
-        std::string text = readAgain();
+        std::string text = readAgain(found);
         if (text.empty() || !wanted(text))
             return std::nullopt;
         return text;
@@ -321,7 +321,8 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
         },
         // Read again once the value is known to be there by its own name:
         // the caller may act on the entry at once, and the scan ends here.
-        [&] { return appToUninstallValue(registry, key, read); }, wanted, read);
+        [&](const Registry::NamedValue&) { return appToUninstallValue(registry, key, read); },
+        wanted, read);
 }
 
 std::vector<std::optional<std::string>>
@@ -331,19 +332,16 @@ appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& p
         registry.readValueOfEach(Registry::localMachine, paths, std::string(appToUninstall));
     std::vector<std::size_t> named;
     std::vector<std::string> walked;
-    std::vector<std::string> firstTexts;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!reads[i].opened)
             continue;
         std::string buffer(nameCapacity, ' ');
         std::uint32_t valueType = Registry::typeSz;
         codepage::queryValueRead(registry, reads[i], valueType, buffer);
-        std::string text(appToUninstallText(buffer));
-        if (text.empty())
+        if (appToUninstallText(buffer).empty())
             continue;
         named.push_back(i);
         walked.push_back(paths[i]);
-        firstTexts.push_back(std::move(text));
     }
     const std::vector<Registry::PathValues> walks =
         registry.readValuesOfEach(Registry::localMachine, walked, std::string(appToUninstall));
@@ -361,7 +359,18 @@ appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& p
                 }
                 return walk.status.isSuccess() ? Registry::Status::noMoreItems() : walk.status;
             },
-            [&] { return firstTexts[k]; }, [](std::string_view) { return true; }, read);
+            // The text as the walk met it, under that very name: what a read
+            // by name then would give. The first read only chose the entry
+            // to walk; another program may have changed the value since.
+            [&](const Registry::NamedValue& found) {
+                std::string buffer(nameCapacity, ' ');
+                std::uint32_t valueType = Registry::typeSz;
+                codepage::queryValueRead(
+                    registry, Registry::PathValue{true, Registry::Status::success(), found.value},
+                    valueType, buffer);
+                return std::string(appToUninstallText(buffer));
+            },
+            [](std::string_view) { return true; }, read);
     }
     return texts;
 }

@@ -39,7 +39,7 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
 
 // appToUninstallOf, taking every text, for each of the entries at `paths`
 // below HKEY_LOCAL_MACHINE, read together; nothing for an entry that does
-// not open. The text is the one read by name before the walk confirmed it.
+// not open. The text is the value as the walk met it under that name.
 std::vector<std::optional<std::string>> appToUninstallOfEach(RegistryReader& registry,
                                                              const std::vector<std::string>& paths);
 

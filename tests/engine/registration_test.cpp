@@ -244,6 +244,32 @@ TEST(AppToUninstallOfEach, EachEntryAnswersAsItsOwnScan) {
     EXPECT_EQ(t.registry.openHandleCount(), 0u);
 }
 
+// The first read only picks the entries to walk: what another program
+// wrote in between is what the walk meets, and that is the answer.
+class ChangedAfterTheFirstRead : public PassThroughRegistry {
+public:
+    using PassThroughRegistry::PassThroughRegistry;
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override {
+        std::vector<PathValue> reads = PassThroughRegistry::readValueOfEach(root, paths, name);
+        for (PathValue& read : reads) {
+            if (read.status.isSuccess())
+                read.value.data = std::string("myapp.exe") + '\0';
+        }
+        return reads;
+    }
+};
+
+TEST(AppToUninstallOfEach, TheTextIsTheOneTheWalkMet) {
+    Entries t;
+    t.entry("changed", "other.exe");
+    ChangedAfterTheFirstRead registry(t.registry);
+    const std::vector<std::optional<std::string>> texts =
+        appToUninstallOfEach(registry, {uninstall + "\\changed"});
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], std::optional<std::string>("other.exe"));
+}
+
 TEST(RemoveEntries, MatchingEntryThatCannotBeDeletedStaysAndTheOthersStillGo) {
     auto build = [](Entries& t) {
         t.registry.createKey(uninstall + "\\myapp.exe");

@@ -2,18 +2,25 @@
 
 #include "engine/system_paths.h"
 
+#include <string>
+#include <vector>
+
 namespace uninst {
 
 std::optional<std::string> expandedAppPath(Registry& registry, Shell& shell,
                                            const std::string& afile) {
-    ScopedKey key(registry);
-    if (!key.open(Registry::localMachine, std::string(appPathsKeyPath) + "\\" + afile))
+    // Asked as a batch of one: the entry opened as itself, its value read,
+    // the key closed. A reader that read every entry's value already may
+    // answer it from that reading.
+    const std::vector<Registry::PathValue> reads = registry.readValueOfEach(
+        Registry::localMachine, {std::string(appPathsKeyPath) + "\\" + afile}, "");
+    if (reads.size() != 1 || !reads[0].opened)
         return std::nullopt;
     std::uint32_t type = Registry::typeSz;
     // The same capacity as the read of the value as it is stored, so that
     // both agree on which values are too long to name a folder.
     std::string buffer(255, '\0');
-    if (!codepage::queryValue(registry, key.get(), "", type, buffer).isSuccess() ||
+    if (!codepage::queryValueRead(registry, reads[0], type, buffer).isSuccess() ||
         type != Registry::typeExpandSz)
         return std::nullopt;
     return shell.expandEnvironment(buffer.substr(0, buffer.find('\0')));

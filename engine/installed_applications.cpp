@@ -98,6 +98,108 @@ private:
     std::optional<std::vector<SharedFolder>> shared_;
 };
 
+// The registry the records' start-ups read. Each start-up reads its own
+// App Paths entry again, as apath reads it and as the expansion check reads
+// it, which for two thousand entries is most of the inventory's round
+// trips. Those reads are answered with what the same calls gave when they
+// were made for every entry together; everything else passes on. The
+// inventory reports one moment's state, and the run reads again for itself.
+class ApplicationInventory::AppPathsAsRead final : public RegistryReader {
+public:
+    explicit AppPathsAsRead(RegistryReader& inner) : inner_(inner) {}
+
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        const Status status = inner_.openKey(root, path, out);
+        if (status.isSuccess() && root == localMachine && path == appPathsKeyPath)
+            appPathsKeys_.push_back(out);
+        return status;
+    }
+    Status closeKey(Key key) override {
+        const auto held = std::find(appPathsKeys_.begin(), appPathsKeys_.end(), key);
+        if (held != appPathsKeys_.end())
+            appPathsKeys_.erase(held);
+        return inner_.closeKey(key);
+    }
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
+        if (isAppPaths(key)) {
+            const auto read = defaults_.find(subkey);
+            if (read != defaults_.end()) {
+                if (read->second.status.isSuccess())
+                    out = read->second.value;
+                return read->second.status;
+            }
+        }
+        return inner_.readDefaultValue(key, subkey, out);
+    }
+    std::vector<SubkeyValue>
+    readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) override {
+        std::vector<SubkeyValue> reads = inner_.readDefaultValueOfEach(key, subkeys);
+        if (isAppPaths(key)) {
+            for (std::size_t i = 0; i < subkeys.size() && i < reads.size(); ++i)
+                defaults_.insert_or_assign(subkeys[i], reads[i]);
+        }
+        return reads;
+    }
+    Status readValue(Key key, const std::string& name, Value& out) override {
+        return inner_.readValue(key, name, out);
+    }
+    std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
+                                           const std::string& name) override {
+        const bool entryValues = root == localMachine && name.empty();
+        if (entryValues) {
+            std::vector<PathValue> remembered;
+            for (const std::string& path : paths) {
+                const auto read = entryValues_.find(path);
+                if (read == entryValues_.end())
+                    break;
+                remembered.push_back(read->second);
+            }
+            if (remembered.size() == paths.size())
+                return remembered;
+        }
+        std::vector<PathValue> reads = inner_.readValueOfEach(root, paths, name);
+        if (entryValues) {
+            for (std::size_t i = 0; i < paths.size() && i < reads.size(); ++i) {
+                if (isAppPathsEntry(paths[i]))
+                    entryValues_.insert_or_assign(paths[i], reads[i]);
+            }
+        }
+        return reads;
+    }
+    std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                             const std::string& last) override {
+        return inner_.readValuesOfEach(root, paths, last);
+    }
+    Status enumKey(Key key, std::uint32_t index, std::string& name) override {
+        return inner_.enumKey(key, index, name);
+    }
+    Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override {
+        return inner_.enumValue(key, index, name, value);
+    }
+    bool sameName(std::string_view a, std::string_view b) override { return inner_.sameName(a, b); }
+    int compareNames(std::string_view a, std::string_view b) override {
+        return inner_.compareNames(a, b);
+    }
+    std::size_t codePageLength(std::string_view text) override {
+        return inner_.codePageLength(text);
+    }
+
+private:
+    bool isAppPaths(Key key) const {
+        return std::find(appPathsKeys_.begin(), appPathsKeys_.end(), key) != appPathsKeys_.end();
+    }
+    static bool isAppPathsEntry(const std::string& path) {
+        const std::string_view list = appPathsKeyPath;
+        return path.size() > list.size() + 1 && path.compare(0, list.size(), list) == 0 &&
+               path[list.size()] == '\\';
+    }
+
+    RegistryReader& inner_;
+    std::vector<Key> appPathsKeys_; // the App Paths list's handles now open
+    std::unordered_map<std::string, SubkeyValue> defaults_;
+    std::unordered_map<std::string, PathValue> entryValues_;
+};
+
 namespace {
 
 // The step start-up was in when it threw.
@@ -124,7 +226,7 @@ std::string textOf(const Registry::PathValue& read) {
 ApplicationInventory::ApplicationInventory(RegistryReader& registry, FileSystemReader& fs,
                                            Shell& shell)
     : sizes_(std::make_unique<Sizes>(fs)), shell_(std::make_unique<OnceShell>(shell)),
-      registry_(registry), fs_(*sizes_) {}
+      appPaths_(std::make_unique<AppPathsAsRead>(registry)), registry_(*appPaths_), fs_(*sizes_) {}
 
 ApplicationInventory::~ApplicationInventory() = default;
 
@@ -148,6 +250,18 @@ std::vector<InstalledApplication> ApplicationInventory::all() {
             shown.push_back(*found);
     }
     readDisplayTexts(shown);
+    // Each record's start-up reads its entry's value as apath reads it: asked
+    // here of every entry together.
+    {
+        ScopedKey key(registry_);
+        if (key.open(Registry::localMachine, appPathsKeyPath)) {
+            std::vector<std::string> names;
+            names.reserve(list.entries.size());
+            for (const RegisteredApplications::Entry& entry : list.entries)
+                names.push_back(entry.name);
+            registry_.readDefaultValueOfEach(key.get(), names);
+        }
+    }
     std::vector<InstalledApplication> records;
     records.reserve(list.entries.size());
     for (const RegisteredApplications::Entry& entry : list.entries)

@@ -81,9 +81,11 @@ private:
     };
     class Sizes;
     class OnceShell;
+    class AppPathsAsRead;
 
     std::unique_ptr<Sizes> sizes_;
     std::unique_ptr<OnceShell> shell_;
+    std::unique_ptr<AppPathsAsRead> appPaths_;
     PlannedRegistry registry_;
     PlannedFileSystem fs_;
     std::optional<RegisteredApplications> registered_;

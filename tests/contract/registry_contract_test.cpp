@@ -334,6 +334,46 @@ TEST_F(RegistryContract, DefaultValuesOfManyKeysReadTogetherAnswerAsEachReadAlon
     EXPECT_EQ(sz("C:\\Other"), named[0].value.data) << "a value other than the default";
 }
 
+// The inventory reads the default value of every App Paths entry together,
+// as apath reads its own: each answer is the one the sub-key read alone
+// gives, whatever the value is, or whether there is one.
+TEST_F(RegistryContract, DefaultValuesOfManySubKeysReadTogetherAnswerAsEachReadAlone) {
+    std::vector<std::string> subkeys;
+    for (int i = 0; i < 120; ++i) {
+        const std::string name = "App" + std::to_string(i) + ".exe";
+        world_->setValue(root_ + "\\" + name, "", Registry::typeSz,
+                         sz("C:\\Apps\\" + std::to_string(i) + "\\a.exe"));
+        subkeys.push_back(i % 4 == 0 ? upper(name) : name);
+    }
+    world_->setValue(root_ + "\\Expand.exe", "", Registry::typeExpandSz, sz("%ProgramFiles%\\x"));
+    world_->setValue(root_ + "\\Dword.exe", "", Registry::typeDword, dwordBytes(7));
+    world_->setValue(root_ + "\\Other.exe", "Path", Registry::typeSz, sz("C:\\Other"));
+    world_->setValue(root_ + "\\Café.exe", "", Registry::typeSz, sz("C:\\Café"));
+    world_->setValue(root_ + "\\Bare.exe", "", Registry::typeSz, "C:\\Bare\\b.exe");
+    world_->setValue(root_ + "\\Huge.exe", "", Registry::typeSz, sz(std::string(3000, 'h')));
+    for (const char* extra : {"Expand.exe", "Dword.exe", "Other.exe", "Missing.exe", "Café.exe",
+                              "Bare.exe", "Huge.exe"})
+        subkeys.push_back(extra);
+    const Registry::Key key = open(root_);
+
+    const std::vector<Registry::SubkeyValue> together = reg().readDefaultValueOfEach(key, subkeys);
+    ASSERT_EQ(subkeys.size(), together.size());
+    for (std::size_t i = 0; i < subkeys.size(); ++i) {
+        SCOPED_TRACE(subkeys[i]);
+        Registry::Value alone;
+        EXPECT_EQ(reg().readDefaultValue(key, subkeys[i], alone), together[i].status);
+        if (together[i].status.isSuccess()) {
+            EXPECT_EQ(alone.type, together[i].value.type);
+            EXPECT_EQ(alone.data, together[i].value.data);
+        }
+    }
+    EXPECT_EQ(sz("C:\\Apps\\0\\a.exe"), together[0].value.data) << "another letter case";
+    EXPECT_EQ(sz("C:\\Apps\\119\\a.exe"), together[119].value.data);
+    EXPECT_TRUE(together[123].status.isNotFound()) << together[123].status;
+    EXPECT_EQ(sz("C:\\Café"), together[124].value.data);
+    EXPECT_TRUE(reg().readDefaultValueOfEach(key, {}).empty());
+}
+
 TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase) {
     for (const char* name : {"delta", "Bravo", "ECHO", "alpha", "Charlie"})
         world_->createKey(root_ + "\\" + name);

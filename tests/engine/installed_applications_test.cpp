@@ -54,7 +54,8 @@ private:
     FileSystemReader& inner_;
 };
 
-// Counts the values read under each name and passes everything on.
+// Counts the values read under each name, and the default values read of
+// each sub-key, and passes everything on.
 class CountingRegistry final : public PassThroughRegistry {
 public:
     using PassThroughRegistry::PassThroughRegistry;
@@ -62,7 +63,12 @@ public:
         ++reads[name];
         return PassThroughRegistry::readValue(key, name, out);
     }
+    Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
+        ++defaultReads[subkey];
+        return PassThroughRegistry::readDefaultValue(key, subkey, out);
+    }
     std::map<std::string, std::size_t> reads;
+    std::map<std::string, std::size_t> defaultReads;
 };
 
 const InstalledApplication* find(const std::vector<InstalledApplication>& records,
@@ -146,6 +152,44 @@ TEST(ApplicationList, OneReadingOfAppPathsAndOneListingPerFolderServeEveryRecord
     EXPECT_EQ(find(records, "inner.exe")->files, 1u);
     for (const auto& [folder, count] : counting.listings)
         EXPECT_EQ(count, 1) << folder;
+}
+
+// Every record's start-up reads its own App Paths entry as the run reads it;
+// the inventory reads each entry once for all of them, and each record is
+// still the one that entry's own start-up gives when asked alone.
+TEST(ApplicationList, EachAppPathsEntryIsReadOnceAndEveryRecordIsTheOneItsOwnStartUpGives) {
+    SampleWorld w;
+    MemoryShell shell(w.fs);
+    shell.setVariable("AppRoot", "C:\\Program Files");
+    w.fs.addFolder("C:\\Program Files\\Expanded");
+    w.registry.setValue(sample::appPathsKey + "\\expanded.exe", "", Registry::typeExpandSz,
+                        std::string("%AppRoot%\\Expanded\\e.exe") + '\0');
+    w.registry.setValue(sample::appPathsKey + "\\number.exe", "", Registry::typeDword,
+                        dwordBytes(7));
+    w.registry.setString(sample::appPathsKey + "\\Novalue.exe", "Path", "C:\\Nowhere");
+    w.registry.setString(sample::appPathsKey + "\\long.exe", "",
+                         "C:\\" + std::string(300, 'x') + "\\long.exe");
+    w.registry.setString(sample::appPathsKey + "\\unterminated.exe", "", "C:\\Odd\\u.exe");
+    w.registry.setValue(sample::appPathsKey + "\\unterminated.exe", "", Registry::typeSz,
+                        "C:\\Program Files\\Other\\u.exe");
+    for (int i = 0; i < 30; ++i)
+        w.registry.setString(sample::appPathsKey + "\\gone" + std::to_string(i) + ".exe", "",
+                             "C:\\Gone" + std::to_string(i) + "\\gone.exe");
+    CountingRegistry counting(w.registry);
+    ApplicationInventory inventory(counting, w.fs, shell);
+    const std::vector<InstalledApplication> records = inventory.all();
+    ASSERT_EQ(records.size(), 37u);
+    EXPECT_EQ(find(records, "expanded.exe")->installFolder, "C:\\Program Files\\Expanded");
+    for (const auto& [subkey, count] : counting.defaultReads)
+        EXPECT_EQ(count, 1u) << subkey;
+    EXPECT_EQ(counting.defaultReads.size(), records.size());
+    EXPECT_EQ(counting.reads[""], records.size())
+        << "each entry's value, as the expansion reads it";
+
+    for (const InstalledApplication& record : records) {
+        ApplicationInventory alone(w.registry, w.fs, shell);
+        EXPECT_EQ(inventoryLine(record), inventoryLine(alone.one(record.name)));
+    }
 }
 
 TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {

@@ -338,6 +338,15 @@ std::vector<SharedFolder> Win32Shell::sharedFolders() {
 
 std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
     std::wstring named = text::toWide(path);
+    // A path that is not there is told by one question: the long form below
+    // searches each step's folder in turn, and the inventory asks this of
+    // thousands of registrations whose folders are gone. Only a path short
+    // enough for both calls to read it alike is judged so.
+    if (named.size() < MAX_PATH && GetFileAttributesW(named.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (const DWORD error = GetLastError();
+            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
+    }
     std::wstring longForm(named.size() + MAX_PATH, L'\0');
     DWORD length =
         GetLongPathNameW(named.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));

@@ -122,14 +122,26 @@ public:
     }
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
         if (isAppPaths(key)) {
-            const auto read = defaults_.find(subkey);
-            if (read != defaults_.end()) {
+            if (const auto read = defaults_.find(subkey); read != defaults_.end()) {
                 if (read->second.status.isSuccess())
                     out = read->second.value;
                 return read->second.status;
             }
+            if (const Value* text = plainText(subkey)) {
+                out = *text;
+                return Status::success();
+            }
         }
         return inner_.readDefaultValue(key, subkey, out);
+    }
+    // The entries whose default value the pass's reading cannot answer.
+    std::vector<std::string> unanswered(const std::vector<std::string>& subkeys) const {
+        std::vector<std::string> left;
+        for (const std::string& subkey : subkeys) {
+            if (defaults_.count(subkey) == 0 && plainText(subkey) == nullptr)
+                left.push_back(subkey);
+        }
+        return left;
     }
     std::vector<SubkeyValue>
     readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) override {
@@ -185,6 +197,21 @@ public:
     }
 
 private:
+    // The entry's value as the pass read it, where that is also what the
+    // read of its sub-key's default value gives: plain text with one
+    // terminator, in a key that opened as itself. The sub-key's read
+    // follows a link and makes an empty text of a missing value, and data
+    // of another type or with a NUL inside may come back otherwise, so
+    // those are asked.
+    const Value* plainText(const std::string& subkey) const {
+        const auto read = entryValues_.find(std::string(appPathsKeyPath) + "\\" + subkey);
+        if (read == entryValues_.end() || !read->second.opened || !read->second.status.isSuccess())
+            return nullptr;
+        const Value& value = read->second.value;
+        if (value.type != typeSz || value.data.find('\0') + 1 != value.data.size())
+            return nullptr;
+        return &value;
+    }
     bool isAppPaths(Key key) const {
         return std::find(appPathsKeys_.begin(), appPathsKeys_.end(), key) != appPathsKeys_.end();
     }
@@ -250,17 +277,16 @@ std::vector<InstalledApplication> ApplicationInventory::all() {
             shown.push_back(*found);
     }
     readDisplayTexts(shown);
-    // Each record's start-up reads its entry's value as apath reads it: asked
-    // here of every entry together.
-    {
+    // Each record's start-up reads its entry's value as apath reads it: the
+    // pass's reading answers most, the rest are asked here together.
+    std::vector<std::string> names;
+    names.reserve(list.entries.size());
+    for (const RegisteredApplications::Entry& entry : list.entries)
+        names.push_back(entry.name);
+    if (names = appPaths_->unanswered(names); !names.empty()) {
         ScopedKey key(registry_);
-        if (key.open(Registry::localMachine, appPathsKeyPath)) {
-            std::vector<std::string> names;
-            names.reserve(list.entries.size());
-            for (const RegisteredApplications::Entry& entry : list.entries)
-                names.push_back(entry.name);
+        if (key.open(Registry::localMachine, appPathsKeyPath))
             registry_.readDefaultValueOfEach(key.get(), names);
-        }
     }
     std::vector<InstalledApplication> records;
     records.reserve(list.entries.size());

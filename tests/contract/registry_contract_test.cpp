@@ -372,6 +372,27 @@ TEST_F(RegistryContract, DefaultValuesOfManySubKeysReadTogetherAnswerAsEachReadA
     EXPECT_TRUE(together[123].status.isNotFound()) << together[123].status;
     EXPECT_EQ(sz("C:\\Café"), together[124].value.data);
     EXPECT_TRUE(reg().readDefaultValueOfEach(key, {}).empty());
+
+    // Where the entry's own value, read on the key opened as itself, is
+    // plain text with one terminator, the sub-key's default value is that
+    // same text: the inventory answers the one with the other.
+    std::vector<std::string> paths;
+    for (const std::string& subkey : subkeys)
+        paths.push_back(root_ + "\\" + subkey);
+    const std::vector<Registry::PathValue> own =
+        reg().readValueOfEach(Registry::localMachine, paths, "");
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < subkeys.size(); ++i) {
+        const Registry::Value& value = own[i].value;
+        if (!own[i].opened || !own[i].status.isSuccess() || value.type != Registry::typeSz ||
+            value.data.find('\0') + 1 != value.data.size())
+            continue;
+        ++plain;
+        EXPECT_TRUE(together[i].status.isSuccess()) << subkeys[i] << ": " << together[i].status;
+        EXPECT_EQ(Registry::typeSz, together[i].value.type) << subkeys[i];
+        EXPECT_EQ(value.data, together[i].value.data) << subkeys[i];
+    }
+    EXPECT_GE(plain, 122u) << "every text value stored with its terminator";
 }
 
 TEST_F(RegistryContract, SubKeysEnumerateInCaseInsensitiveOrderKeepingTheirCase) {

@@ -101,9 +101,13 @@ private:
 // The registry the records' start-ups read. Each start-up reads its own
 // App Paths entry again, as apath reads it and as the expansion check reads
 // it, which for two thousand entries is most of the inventory's round
-// trips. Those reads are answered with what the same calls gave when they
-// were made for every entry together; everything else passes on. The
-// inventory reports one moment's state, and the run reads again for itself.
+// trips. Where the pass over App Paths read the entry's value, on the key
+// opened as itself, as plain text with one terminator, both reads give that
+// text, so both are answered with it: from one reading, as the run's two
+// reads made back to back would give it. Any other entry (another type, no
+// value, a NUL inside, a link, one the pass could not open) is read again
+// as before, both reads at the record's own time. The inventory reports the
+// registry as the pass found it; the run reads again for itself.
 class ApplicationInventory::AppPathsAsRead final : public RegistryReader {
 public:
     explicit AppPathsAsRead(RegistryReader& inner) : inner_(inner) {}
@@ -122,35 +126,12 @@ public:
     }
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
         if (isAppPaths(key)) {
-            if (const auto read = defaults_.find(subkey); read != defaults_.end()) {
-                if (read->second.status.isSuccess())
-                    out = read->second.value;
-                return read->second.status;
-            }
-            if (const Value* text = plainText(subkey)) {
-                out = *text;
-                return Status::success();
+            if (const PathValue* read = plainText(std::string(appPathsKeyPath) + "\\" + subkey)) {
+                out = read->value;
+                return read->status;
             }
         }
         return inner_.readDefaultValue(key, subkey, out);
-    }
-    // The entries whose default value the pass's reading cannot answer.
-    std::vector<std::string> unanswered(const std::vector<std::string>& subkeys) const {
-        std::vector<std::string> left;
-        for (const std::string& subkey : subkeys) {
-            if (defaults_.count(subkey) == 0 && plainText(subkey) == nullptr)
-                left.push_back(subkey);
-        }
-        return left;
-    }
-    std::vector<SubkeyValue>
-    readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) override {
-        std::vector<SubkeyValue> reads = inner_.readDefaultValueOfEach(key, subkeys);
-        if (isAppPaths(key)) {
-            for (std::size_t i = 0; i < subkeys.size() && i < reads.size(); ++i)
-                defaults_.insert_or_assign(subkeys[i], reads[i]);
-        }
-        return reads;
     }
     Status readValue(Key key, const std::string& name, Value& out) override {
         return inner_.readValue(key, name, out);
@@ -161,19 +142,20 @@ public:
         if (entryValues) {
             std::vector<PathValue> remembered;
             for (const std::string& path : paths) {
-                const auto read = entryValues_.find(path);
-                if (read == entryValues_.end())
+                const PathValue* read = plainText(path);
+                if (read == nullptr)
                     break;
-                remembered.push_back(read->second);
+                remembered.push_back(*read);
             }
             if (remembered.size() == paths.size())
                 return remembered;
         }
         std::vector<PathValue> reads = inner_.readValueOfEach(root, paths, name);
+        // Only the first reading of an entry is kept: that of the pass.
         if (entryValues) {
             for (std::size_t i = 0; i < paths.size() && i < reads.size(); ++i) {
                 if (isAppPathsEntry(paths[i]))
-                    entryValues_.insert_or_assign(paths[i], reads[i]);
+                    passReads_.emplace(paths[i], reads[i]);
             }
         }
         return reads;
@@ -197,20 +179,16 @@ public:
     }
 
 private:
-    // The entry's value as the pass read it, where that is also what the
-    // read of its sub-key's default value gives: plain text with one
-    // terminator, in a key that opened as itself. The sub-key's read
-    // follows a link and makes an empty text of a missing value, and data
-    // of another type or with a NUL inside may come back otherwise, so
-    // those are asked.
-    const Value* plainText(const std::string& subkey) const {
-        const auto read = entryValues_.find(std::string(appPathsKeyPath) + "\\" + subkey);
-        if (read == entryValues_.end() || !read->second.opened || !read->second.status.isSuccess())
+    // The pass's read of the entry at `path`, where it is plain text with
+    // one terminator from a key that opened as itself.
+    const PathValue* plainText(const std::string& path) const {
+        const auto read = passReads_.find(path);
+        if (read == passReads_.end() || !read->second.opened || !read->second.status.isSuccess())
             return nullptr;
         const Value& value = read->second.value;
         if (value.type != typeSz || value.data.find('\0') + 1 != value.data.size())
             return nullptr;
-        return &value;
+        return &read->second;
     }
     bool isAppPaths(Key key) const {
         return std::find(appPathsKeys_.begin(), appPathsKeys_.end(), key) != appPathsKeys_.end();
@@ -223,8 +201,7 @@ private:
 
     RegistryReader& inner_;
     std::vector<Key> appPathsKeys_; // the App Paths list's handles now open
-    std::unordered_map<std::string, SubkeyValue> defaults_;
-    std::unordered_map<std::string, PathValue> entryValues_;
+    std::unordered_map<std::string, PathValue> passReads_;
 };
 
 namespace {
@@ -277,17 +254,6 @@ std::vector<InstalledApplication> ApplicationInventory::all() {
             shown.push_back(*found);
     }
     readDisplayTexts(shown);
-    // Each record's start-up reads its entry's value as apath reads it: the
-    // pass's reading answers most, the rest are asked here together.
-    std::vector<std::string> names;
-    names.reserve(list.entries.size());
-    for (const RegisteredApplications::Entry& entry : list.entries)
-        names.push_back(entry.name);
-    if (names = appPaths_->unanswered(names); !names.empty()) {
-        ScopedKey key(registry_);
-        if (key.open(Registry::localMachine, appPathsKeyPath))
-            registry_.readDefaultValueOfEach(key.get(), names);
-    }
     std::vector<InstalledApplication> records;
     records.reserve(list.entries.size());
     for (const RegisteredApplications::Entry& entry : list.entries)

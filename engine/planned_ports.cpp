@@ -292,13 +292,6 @@ PlannedRegistry::readValuesOfEach(Key root, const std::vector<std::string>& path
     return RegistryReader::readValuesOfEach(root, paths, last);
 }
 
-std::vector<RegistryTypes::SubkeyValue>
-PlannedRegistry::readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) {
-    if (deleted_.empty() && counts_.empty() && !isPlannedKey(key))
-        return reader().readDefaultValueOfEach(key, subkeys);
-    return RegistryReader::readDefaultValueOfEach(key, subkeys);
-}
-
 RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,
                                               std::uint32_t value) {
     const std::string path = pathOf(key, {});

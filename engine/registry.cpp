@@ -58,14 +58,6 @@ RegistryReader::readValuesOfEach(Key root, const std::vector<std::string>& paths
     return walks;
 }
 
-std::vector<RegistryTypes::SubkeyValue>
-RegistryReader::readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) {
-    std::vector<SubkeyValue> reads(subkeys.size());
-    for (std::size_t i = 0; i < subkeys.size(); ++i)
-        reads[i].status = readDefaultValue(key, subkeys[i], reads[i].value);
-    return reads;
-}
-
 } // namespace uninst
 
 namespace uninst::codepage {

@@ -92,11 +92,6 @@ struct RegistryTypes {
         Status status;
         std::vector<NamedValue> values;
     };
-    // What reading the default value of one sub-key came to.
-    struct SubkeyValue {
-        Status status;
-        Value value;
-    };
 };
 
 class RegistryReader : public RegistryTypes {
@@ -132,12 +127,6 @@ public:
     // another.
     virtual std::vector<PathValues>
     readValuesOfEach(Key root, const std::vector<std::string>& paths, const std::string& last);
-
-    // For each of `subkeys` of `key`, in the same order, what
-    // readDefaultValue would give. Batched as readValueOfEach is, and by
-    // default asked the same way, one sub-key after another.
-    virtual std::vector<SubkeyValue>
-    readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys);
 
     // The index-th sub-key's name, or the index-th value with its name; past
     // the last, noMoreItems. After a deletion the later items move down one.

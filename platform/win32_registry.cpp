@@ -308,30 +308,6 @@ LONG readOpenValueOnce(HKEY key, const std::string& name, Registry::Value& out) 
     return ERROR_SUCCESS;
 }
 
-// Win32Registry::readDefaultValue on a key the caller holds.
-LONG readOpenDefaultValue(HKEY key, const std::string& subkey, Registry::Value& out) {
-    const std::optional<std::string> exact = exactAnsiName(subkey);
-    if (!exact)
-        return ERROR_FILE_NOT_FOUND;
-    const std::string& ansiSubkey = *exact;
-    std::string raw;
-    DWORD size = 0;
-    const LONG status = withGrowingRoom(raw, size, grown, [&] {
-        LONG asked = static_cast<LONG>(size);
-        const LONG called = RegQueryValueA(key, ansiSubkey.c_str(), raw.data(), &asked);
-        size = static_cast<DWORD>(asked);
-        return called;
-    });
-    if (status != ERROR_SUCCESS)
-        return status;
-    KeyHandle opened;
-    if (RegOpenKeyExA(key, ansiSubkey.c_str(), 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS ||
-        !fitsCodePage(opened.get(), {}))
-        return ERROR_NO_UNICODE_TRANSLATION;
-    out = Registry::Value{REG_SZ, converted(raw, size, REG_SZ)};
-    return ERROR_SUCCESS;
-}
-
 // Win32Registry::enumValue on a key the caller holds.
 LONG enumOpenValue(HKEY key, std::uint32_t index, std::string& name, Registry::Value& value) {
     std::string rawName;
@@ -402,7 +378,27 @@ RegistryStatus Win32Registry::closeKey(Key key) {
 }
 
 RegistryStatus Win32Registry::readDefaultValue(Key key, const std::string& subkey, Value& out) {
-    return Status(readOpenDefaultValue(hkey(key), subkey, out));
+    const std::optional<std::string> exact = exactAnsiName(subkey);
+    if (!exact)
+        return Status(ERROR_FILE_NOT_FOUND);
+    const std::string& ansiSubkey = *exact;
+    std::string raw;
+    DWORD size = 0;
+    const LONG status = withGrowingRoom(raw, size, grown, [&] {
+        LONG asked = static_cast<LONG>(size);
+        const LONG called = RegQueryValueA(hkey(key), ansiSubkey.c_str(), raw.data(), &asked);
+        size = static_cast<DWORD>(asked);
+        return called;
+    });
+    if (status != ERROR_SUCCESS)
+        return Status(status);
+    KeyHandle opened;
+    if (RegOpenKeyExA(hkey(key), ansiSubkey.c_str(), 0, KEY_QUERY_VALUE, opened.put()) !=
+            ERROR_SUCCESS ||
+        !fitsCodePage(opened.get(), {}))
+        return Status(ERROR_NO_UNICODE_TRANSLATION);
+    out = Value{REG_SZ, converted(raw, size, REG_SZ)};
+    return Status::success();
 }
 
 RegistryStatus Win32Registry::readValue(Key key, const std::string& name, Value& out) {
@@ -466,18 +462,6 @@ Win32Registry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
         return true;
     });
     return walks;
-}
-
-// As readValueOfEach, a few sub-keys at once, all read through the one key
-// the caller holds.
-std::vector<RegistryTypes::SubkeyValue>
-Win32Registry::readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) {
-    std::vector<SubkeyValue> reads(subkeys.size());
-    forEachInParallel(subkeys.size(), [&](std::size_t i) {
-        reads[i].status = Status(readOpenDefaultValue(hkey(key), subkeys[i], reads[i].value));
-        return true;
-    });
-    return reads;
 }
 
 RegistryStatus Win32Registry::setDwordValue(Key key, const std::string& name, std::uint32_t value) {

@@ -34,8 +34,6 @@ public:
                                            const std::string& name) override;
     std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
                                              const std::string& last) override;
-    std::vector<SubkeyValue>
-    readDefaultValueOfEach(Key key, const std::vector<std::string>& subkeys) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;

@@ -60,7 +60,8 @@ class CountingRegistry final : public PassThroughRegistry {
 public:
     using PassThroughRegistry::PassThroughRegistry;
     Status readValue(Key key, const std::string& name, Value& out) override {
-        ++reads[name];
+        if (++reads[name] == 1 && name == "DisplayName" && onFirstDisplayName)
+            onFirstDisplayName();
         return PassThroughRegistry::readValue(key, name, out);
     }
     Status readDefaultValue(Key key, const std::string& subkey, Value& out) override {
@@ -69,6 +70,8 @@ public:
     }
     std::map<std::string, std::size_t> reads;
     std::map<std::string, std::size_t> defaultReads;
+    // Called once, between the pass over App Paths and the first start-up.
+    std::function<void()> onFirstDisplayName;
 };
 
 const InstalledApplication* find(const std::vector<InstalledApplication>& records,
@@ -189,13 +192,34 @@ TEST(ApplicationList, EachAppPathsEntryIsReadOnceAndEveryRecordIsTheOneItsOwnSta
         asked.push_back(subkey);
     }
     EXPECT_EQ(asked, (Lines{"Novalue.exe", "expanded.exe", "number.exe", "unterminated.exe"}));
-    EXPECT_EQ(counting.reads[""], records.size())
-        << "each entry's value, as the expansion reads it";
+    EXPECT_EQ(counting.reads[""], records.size() + asked.size())
+        << "each entry's value by the pass, and again for those read again";
 
     for (const InstalledApplication& record : records) {
         ApplicationInventory alone(w.registry, w.fs, shell);
         EXPECT_EQ(inventoryLine(record), inventoryLine(alone.one(record.name)));
     }
+}
+
+// Another program changing an entry while the inventory runs: its record
+// is the entry as one reading found it, before the change or after it,
+// never the value of one moment expanded by the type of another.
+TEST(ApplicationList, AnEntryChangedDuringTheInventoryIsRecordedAsOneReadingFoundIt) {
+    SampleWorld w;
+    MemoryShell shell(w.fs);
+    shell.setVariable("AppRoot", "C:\\Program Files");
+    CountingRegistry counting(w.registry);
+    counting.onFirstDisplayName = [&] {
+        w.registry.setValue(sample::appPathsEntry, "", Registry::typeExpandSz,
+                            std::string("%AppRoot%\\Other\\myapp.exe") + '\0');
+    };
+    ApplicationInventory inventory(counting, w.fs, shell);
+    const std::vector<InstalledApplication> records = inventory.all();
+    const InstalledApplication* mine = find(records, sample::exe);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(mine->installFolder == sample::installdir ||
+                mine->installFolder == sample::otherInstalldir)
+        << mine->installFolder << ": " << mine->reason;
 }
 
 TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {

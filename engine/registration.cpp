@@ -98,6 +98,20 @@ void removeentries(Registry& registry, const std::string& cmdline) {
     throw Error("remove the registration", cmdline, message);
 }
 
+void refuseUnremovableRegistration(RegistryReader& registry, const std::string& cmdline) {
+    // Opened as the removal opens it: a link is refused as access denied,
+    // as is an entry the user may read through its parent but not change.
+    const std::string keyname = std::string(appPathsKeyPath) + "\\" + cmdline;
+    const std::vector<Registry::PathValue> reads =
+        registry.readValueOfEach(Registry::localMachine, {keyname}, "");
+    if (reads.size() != 1 || reads[0].opened || reads[0].status != Registry::Status::accessDenied())
+        return;
+    throw Error("remove the registration", keyname,
+                "The registration of " + cmdline + " (HKEY_LOCAL_MACHINE\\" + keyname +
+                    ") is a registry link, or this user may not change it, so the uninstaller "
+                    "could not remove it once the files are gone. Nothing has been changed.");
+}
+
 namespace {
 
 // Adds to `gone` each of `entries`, all named by an earlier walk of the

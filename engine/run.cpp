@@ -151,6 +151,8 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& s
         refuseUnsafeInstallFolder(state);
         state.installdir = resolvedInstallFolder(state, fs);
     });
+    steps.run("refuseUnremovableRegistration",
+              [&] { refuseUnremovableRegistration(registry, cmdline); });
     // Before anything is listed: the window would offer every application in
     // "C:\Program Files" for deletion, and a quiet run would take them all.
     steps.run("refuseSharedFolder", [&] { refuseSharedFolder(state, registry, shell); });

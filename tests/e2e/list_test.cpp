@@ -74,6 +74,8 @@ struct Case {
 class List : public Scenario {
 protected:
     void cleanUpOwn() override {
+        // The link first: removing the tree through it would empty its target.
+        removeKeyLink(appPathsKey + L"\\e2elist-reglink.exe");
         for (const Case& c : cases())
             deleteKeyTree(appPathsKey + L"\\" + c.name);
         deleteKeyTree(uninstallKey + L"\\E2E List Good");
@@ -97,6 +99,10 @@ protected:
             {L"e2elist-dots.exe", "refused", 1603},
             {L"e2elist-windows.exe", "refused", 1603},
             {L"e2elist-link.exe", "refused", 1603},
+            // A registry link for an entry: its target's value names a folder,
+            // but the run could never delete the link.
+            {L"e2elist-reglink.exe", "refused", 1603},
+            {L"e2elist-reglinked.exe", "removable", 0},
             {L"e2elist-nofolder.exe", "not registered", 1605},
         };
         return all;
@@ -110,7 +116,7 @@ protected:
         registerApp(name, folder + L"\\" + name);
     }
 
-    // Returns whether the link could be made here.
+    // Returns whether the links could be made here.
     static bool buildWorld() {
         buildLogged(listRoot + L"\\Good", L"e2elist-good.exe");
         setString(uninstallKey + L"\\E2E List Good", L"DisplayName", L"E2E Good, \"the\" one");
@@ -132,13 +138,16 @@ protected:
         registerApp(L"e2elist-nofolder.exe", L"e2elist-nofolder.exe");
         buildLogged(linkTarget, L"e2elist-link.exe");
         registerApp(L"e2elist-link.exe", listRoot + L"\\Link\\e2elist-link.exe");
-        return createFolderLink(listRoot + L"\\Link", linkTarget);
+        buildLogged(listRoot + L"\\RegLinked", L"e2elist-reglinked.exe");
+        return createFolderLink(listRoot + L"\\Link", linkTarget) &&
+               createKeyLink(appPathsKey + L"\\e2elist-reglink.exe",
+                             L"\\Registry\\Machine\\" + appPathsKey + L"\\e2elist-reglinked.exe");
     }
 };
 
 TEST_F(List, EveryApplicationIsRemovableExactlyWhenAQuietRunRemovesIt) {
     if (!buildWorld())
-        GTEST_SKIP() << "no folder link could be made here";
+        GTEST_SKIP() << "no folder or registry link could be made here";
 
     const Captured all = runCaptured(L"/list");
     ASSERT_EQ(all.code, 0) << all.output;

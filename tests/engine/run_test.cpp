@@ -59,10 +59,10 @@ TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHa
     EXPECT_EQ(session.uninstall(w.list, w.progress), UninstallEnd::removed);
     Names expected;
     for (const char* step :
-         {"apath", "refuseUnsafeInstallFolder", "refuseSharedFolder", "findOtherApplications",
-          "listfolder", "preflight", "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders",
-          "installfolder", "removeStartMenuGroups", "repaint", "removeentries",
-          "filesStillThere"}) {
+         {"apath", "refuseUnsafeInstallFolder", "refuseUnremovableRegistration",
+          "refuseSharedFolder", "findOtherApplications", "listfolder", "preflight", "readlog",
+          "deletefiles", "lowerSharedCounts", "sweepfolders", "installfolder",
+          "removeStartMenuGroups", "repaint", "removeentries", "filesStillThere"}) {
         expected.push_back("before " + std::string(step));
         expected.push_back("after " + std::string(step));
     }

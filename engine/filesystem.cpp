@@ -19,6 +19,10 @@ std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::
     return std::vector<bool>(paths.size(), false);
 }
 
+bool FileSystemReader::isMissing(const std::string& path) {
+    return !folderExists(path);
+}
+
 FileRemovals deleteEachInTurn(FileSystemChanges& changes, const std::vector<std::string>& paths) {
     FileRemovals result;
     result.removals.resize(paths.size());

@@ -97,6 +97,13 @@ public:
 
     virtual bool folderExists(const std::string& path) = 0;
 
+    // Whether the system finds nothing at `path`: no file or folder there, or
+    // a folder on its way missing. False where it cannot tell, as for a path
+    // below a folder this user may not look into. The default takes every
+    // path that is no folder for missing, which is right for a folder's
+    // path and for a system that keeps nothing from this user.
+    virtual bool isMissing(const std::string& path);
+
     // The folders whose contents the run removes: the install folder and the
     // start-menu roots (the fixed one and the shell's Programs folders). Below the nearest of them,
     // no step of a path that deleteFile, deleteFolder or removeEmptyFolder acts on may be a link,

@@ -29,6 +29,7 @@ public:
     std::string foldCase(const std::string& text) override { return reader_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override { return reader_.listFolder(path); }
     bool folderExists(const std::string& path) override { return reader_.folderExists(path); }
+    bool isMissing(const std::string& path) override { return reader_.isMissing(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {
         reader_.setRemovalRoots(roots);
     }

@@ -38,6 +38,7 @@ public:
         return listing;
     }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    bool isMissing(const std::string& path) override { return inner_.isMissing(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {
         inner_.setRemovalRoots(roots);
     }
@@ -275,8 +276,10 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
         record.reason = error.what();
         if (state.installdir.empty())
             record.state = ApplicationState::notRegistered;
+        // Only a folder the system finds gone: one this user may not look
+        // into is there, and the run would be refused by it.
         else if ((last.step() == "findOtherApplications" || last.step() == "listfolder") &&
-                 !fs_.folderExists(state.installdir))
+                 fs_.isMissing(state.installdir))
             record.state = ApplicationState::folderMissing;
         else
             record.state = ApplicationState::refused;

@@ -99,6 +99,12 @@ bool PlannedFileSystem::folderExists(const std::string& path) {
     return !gone(path) && reader().folderExists(path);
 }
 
+bool PlannedFileSystem::isMissing(const std::string& path) {
+    if (created_.count(asciiUpper(path)) != 0)
+        return false;
+    return gone(path) || reader().isMissing(path);
+}
+
 void PlannedFileSystem::needParent(const char* operation, const std::string& path) {
     const std::string parent = withoutLastStep(path);
     if (parent.empty() || !folderExists(parent))

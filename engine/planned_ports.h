@@ -32,6 +32,7 @@ public:
 
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    bool isMissing(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;
     // Asks the real file system about what the preview has not planned away:
     // opening a file and closing it again changes nothing.

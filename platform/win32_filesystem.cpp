@@ -160,6 +160,15 @@ bool Win32FileSystem::folderExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && isFolder(attributes);
 }
 
+bool Win32FileSystem::isMissing(const std::string& path) {
+    if (path.empty())
+        return true;
+    if (GetFileAttributesW(apiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 void Win32FileSystem::setRemovalRoots(const std::vector<std::string>& roots) {
     state_->roots.set(roots);
     state_->made.setRoots(roots);

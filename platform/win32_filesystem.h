@@ -34,6 +34,7 @@ public:
     std::string foldCase(const std::string& text) override;
     FolderListing listFolder(const std::string& path) override;
     bool folderExists(const std::string& path) override;
+    bool isMissing(const std::string& path) override;
     void setRemovalRoots(const std::vector<std::string>& roots) override;
     Removal deleteFile(const std::string& path) override;
     Removal deleteFolder(const std::string& path) override;

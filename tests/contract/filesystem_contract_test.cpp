@@ -304,6 +304,17 @@ TEST_F(FileSystemContract, ListingAnUnusableFolderThrowsNamingIt) {
         << "expected the message to say (empty path), got: " << empty.message;
 }
 
+// What is missing is told apart from what is there, folder or file, in any
+// letter case; a folder on the way that is missing makes the path missing.
+TEST_F(FileSystemContract, OnlyWhatIsNotThereIsMissing) {
+    world_->createFolder(at("There"));
+    world_->createFile(at("There\\file.txt"), "x");
+    for (const std::string& path : {at("There"), at("THERE"), at("There\\file.txt")})
+        EXPECT_FALSE(fs().isMissing(path)) << path;
+    for (const std::string& path : {at("Gone"), at("Gone\\Deeper"), at("There\\gone.txt")})
+        EXPECT_TRUE(fs().isMissing(path)) << path;
+}
+
 TEST_F(FileSystemContract, NamesMatchWithoutRegardToCase) {
     world_->createFolder(at("MixedCase"));
     world_->createFile(at("MixedCase\\Setup.LOG"), "x");

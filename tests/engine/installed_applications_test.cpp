@@ -2,6 +2,7 @@
 
 #include "engine/ascii_case.h"
 #include "engine/csv.h"
+#include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/session.h"
 #include "tests/support/log_lines.h"
@@ -271,6 +272,51 @@ TEST(ApplicationList, AnEntryTheRunCouldNotDeleteIsRefusedBeforeAnythingChanges)
     EXPECT_TRUE(log.has(record.reason)) << ::testing::PrintToString(log.lines);
     EXPECT_EQ(w.fs.snapshot("C:"), files);
     EXPECT_EQ(snapshotLines(w.registry), keys);
+}
+
+// A folder this user may not look into is there: the record says the run
+// would be refused by it, never that nothing is installed.
+TEST(ApplicationList, AFolderTheUserMayNotSeeIntoIsRefusedNotMissing) {
+    class NotSeen final : public FileSystemReader {
+    public:
+        explicit NotSeen(FileSystemReader& inner) : inner_(inner) {}
+        std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+        std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+        FolderListing listFolder(const std::string& path) override {
+            if (path == sample::installdir)
+                throw Error::cannot("open folder", path, "Access is denied.");
+            return inner_.listFolder(path);
+        }
+        bool folderExists(const std::string& path) override {
+            return path != sample::installdir && inner_.folderExists(path);
+        }
+        bool isMissing(const std::string& path) override {
+            return path != sample::installdir && inner_.isMissing(path);
+        }
+        void setRemovalRoots(const std::vector<std::string>& roots) override {
+            inner_.setRemovalRoots(roots);
+        }
+        DeleteCheck checkDelete(const std::string& path) override {
+            return inner_.checkDelete(path);
+        }
+        std::string readTextFile(const std::string& path) override {
+            return inner_.readTextFile(path);
+        }
+
+    private:
+        FileSystemReader& inner_;
+    };
+    SampleWorld w;
+    NotSeen notSeen(w.fs);
+    ApplicationInventory inventory(w.registry, notSeen, noShell());
+    const InstalledApplication record = inventory.one(sample::exe);
+    EXPECT_EQ(record.state, ApplicationState::refused) << record.reason;
+    EXPECT_EQ(detectionExitCode(record), exitRunFailed);
+    EXPECT_NE(record.reason.find("Access is denied."), std::string::npos) << record.reason;
+
+    w.fs.deleteFolder(sample::installdir);
+    ApplicationInventory after(w.registry, w.fs, noShell());
+    EXPECT_EQ(after.one(sample::exe).state, ApplicationState::folderMissing);
 }
 
 TEST(ApplicationList, OnlyTheFilesThatCouldStopTheRunAreAskedWhetherTheyCanGo) {

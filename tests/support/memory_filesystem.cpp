@@ -396,6 +396,10 @@ bool MemoryFileSystem::folderExists(const std::string& path) {
     return node != nullptr && node->kind != Node::Kind::file;
 }
 
+bool MemoryFileSystem::isMissing(const std::string& path) {
+    return find(path) == nullptr;
+}
+
 void MemoryFileSystem::setRemovalRoots(const std::vector<std::string>&) {}
 
 Removal MemoryFileSystem::deleteFile(const std::string& path) {

@@ -69,6 +69,9 @@ public:
     Status readValue(Key key, const std::string& name, Value& out) override {
         return reader_.readValue(key, name, out);
     }
+    Status checkDeleteTree(Key key, const std::string& subkey) override {
+        return reader_.checkDeleteTree(key, subkey);
+    }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override {
         return reader_.enumKey(key, index, name);
     }

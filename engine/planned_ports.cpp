@@ -269,6 +269,14 @@ RegistryStatus PlannedRegistry::readDefaultValue(Key key, const std::string& sub
     return reader().readDefaultValue(key, subkey, out);
 }
 
+RegistryStatus PlannedRegistry::checkDeleteTree(Key key, const std::string& subkey) {
+    if (deleted(pathOf(key, subkey)))
+        return Status::notFound();
+    if (isPlannedKey(key) || createdKeys_.count(pathOf(key, subkey)) != 0)
+        return Status::success();
+    return reader().checkDeleteTree(key, subkey);
+}
+
 RegistryStatus PlannedRegistry::readValue(Key key, const std::string& name, Value& out) {
     const std::string path = pathOf(key, {});
     if (deleted(path))

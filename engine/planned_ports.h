@@ -121,6 +121,7 @@ public:
     Status deleteTree(Key key, const std::string& subkey) override {
         return planDelete(key, subkey, true);
     }
+    Status checkDeleteTree(Key key, const std::string& subkey) override;
     Status enumKey(Key key, std::uint32_t index, std::string& name) override;
     Status enumValue(Key key, std::uint32_t index, std::string& name, Value& value) override;
     // A planned key gets a handle of the preview's own, through which its

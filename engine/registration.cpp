@@ -99,17 +99,21 @@ void removeentries(Registry& registry, const std::string& cmdline) {
 }
 
 void refuseUnremovableRegistration(RegistryReader& registry, const std::string& cmdline) {
-    // Opened as the removal opens it: a link is refused as access denied,
-    // as is an entry the user may read through its parent but not change.
-    const std::string keyname = std::string(appPathsKeyPath) + "\\" + cmdline;
-    const std::vector<Registry::PathValue> reads =
-        registry.readValueOfEach(Registry::localMachine, {keyname}, "");
-    if (reads.size() != 1 || reads[0].opened || reads[0].status != Registry::Status::accessDenied())
-        return;
-    throw Error("remove the registration", keyname,
-                "The registration of " + cmdline + " (HKEY_LOCAL_MACHINE\\" + keyname +
-                    ") is a registry link, or this user may not change it, so the uninstaller "
-                    "could not remove it once the files are gone. Nothing has been changed.");
+    // The entries the removal deletes by the application's own name, asked
+    // as the deletion opens them: a link, at the entry or below it, and an
+    // entry this user may not delete, are refused here rather than left
+    // once the files are gone.
+    for (const char* list : {appPathsKeyPath, uninstallKeyPath}) {
+        const std::string keyname = std::string(list) + "\\" + cmdline;
+        const Registry::Status status = registry.checkDeleteTree(Registry::localMachine, keyname);
+        if (status.isSuccess() || status.isNotFound())
+            continue;
+        throw Error("remove the registration", keyname,
+                    "The registration HKEY_LOCAL_MACHINE\\" + keyname + " of " + cmdline +
+                        " could not be removed (" + statusText(status) +
+                        "): it, or a key below it, is a registry link, or this user may not "
+                        "delete it. Nothing has been changed.");
+    }
 }
 
 namespace {

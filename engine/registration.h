@@ -17,10 +17,10 @@ namespace uninst {
 // read, so that a run never ends as done with the application still listed.
 void removeentries(Registry& registry, const std::string& cmdline);
 
-// Throws, before anything is removed, when the App Paths entry `cmdline`
-// could not be deleted: one that refuses to open as itself, a registry link
-// (whose target's value named the folder) or an entry this user may not
-// change. removeentries would leave it once the files are gone.
+// Throws, before anything is removed, when the App Paths or Uninstall entry
+// named `cmdline` could not be deleted: a registry link at it or below it
+// (a link's target's value named the folder), or an entry this user may not
+// delete. removeentries would leave it once the files are gone.
 void refuseUnremovableRegistration(RegistryReader& registry, const std::string& cmdline);
 
 // Deletes every sub-key of `keypath` that belongs to `target`: the ones named

@@ -32,6 +32,14 @@ RegistryReader::readValueOfEach(Key root, const std::vector<std::string>& paths,
     return reads;
 }
 
+RegistryStatus RegistryReader::checkDeleteTree(Key key, const std::string& subkey) {
+    Key opened = 0;
+    const Status status = openKey(key, subkey, opened);
+    if (status.isSuccess())
+        closeKey(opened);
+    return status;
+}
+
 std::vector<RegistryTypes::PathValues>
 RegistryReader::readValuesOfEach(Key root, const std::vector<std::string>& paths,
                                  const std::string& last) {

@@ -128,6 +128,12 @@ public:
     virtual std::vector<PathValues>
     readValuesOfEach(Key root, const std::vector<std::string>& paths, const std::string& last);
 
+    // Whether deleteTree(key, subkey) could remove that key and every key
+    // below it now: each opened as the deletion opens it, none a registry
+    // link, each granting its deletion. notFound when the key is not there.
+    // Changes nothing. The default opens the key and closes it again.
+    virtual Status checkDeleteTree(Key key, const std::string& subkey);
+
     // The index-th sub-key's name, or the index-th value with its name; past
     // the last, noMoreItems. After a deletion the later items move down one.
     virtual Status enumKey(Key key, std::uint32_t index, std::string& name) = 0;

@@ -174,6 +174,10 @@ UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs
         roots.push_back(std::move(folder));
     fs.setRemovalRoots(roots);
     const std::vector<std::string> files = filesToDelete(state, list);
+    // Asked again before the first change: the window may have been open for
+    // minutes, time enough for another program to put a link in its place.
+    steps.run("recheckRegistration",
+              [&] { refuseUnremovableRegistration(registry, state.cmdline); });
     PreflightResult checked;
     steps.run("preflight", [&] { checked = preflight(state, fs, files, blocked); });
     if (checked.cancelled)

@@ -181,6 +181,31 @@ LONG removeKeyTree(HKEY parent, const std::wstring& name) {
     return RegDeleteKeyW(key.get(), L"");
 }
 
+// removeKeyTree without the deletions: whether it could remove `name` below
+// `parent` now.
+LONG checkKeyTree(HKEY parent, const std::wstring& name) {
+    KeyHandle key;
+    LONG status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK,
+                                KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, key.put());
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (isRegistryLink(key.get()))
+        return ERROR_ACCESS_DENIED;
+    for (DWORD index = 0;; ++index) {
+        wchar_t subKey[256];
+        DWORD length = static_cast<DWORD>(std::size(subKey));
+        status =
+            RegEnumKeyExW(key.get(), index, subKey, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS)
+            return status;
+        status = checkKeyTree(key.get(), std::wstring(subKey, length));
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+}
+
 // The access every key is opened with: all standard rights with reading,
 // writing and enumerating, the same for every key the engine opens.
 constexpr REGSAM keyAccess = STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE |
@@ -490,6 +515,11 @@ RegistryStatus Win32Registry::deleteTree(Key key, const std::string& subkey) {
     // The name reaches the system the way deleteKey's does: through the code
     // page, so that both act on the key the 8-bit enumeration named.
     return Status(removeKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey)))));
+}
+
+RegistryStatus Win32Registry::checkDeleteTree(Key key, const std::string& subkey) {
+    // Named as deleteTree names it.
+    return Status(checkKeyTree(hkey(key), text::toWide(text::fromAnsi(text::toAnsi(subkey)))));
 }
 
 RegistryStatus Win32Registry::createSubKey(Key key, const std::string& name, Key& out) {

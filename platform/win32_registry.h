@@ -37,6 +37,7 @@ public:
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override;
     Status deleteTree(Key key, const std::string& subkey) override;
+    Status checkDeleteTree(Key key, const std::string& subkey) override;
     // In the key given, opened as itself: no link is followed to reach it.
     Status createSubKey(Key key, const std::string& name, Key& out) override;
     Status writeValue(Key key, const std::string& name, const Value& value) override;

@@ -5,6 +5,7 @@
 #include "engine/error.h"
 #include "engine/exit_codes.h"
 #include "engine/session.h"
+#include "engine/unattended.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/memory_shell.h"
 #include "tests/support/pass_through_ports.h"
@@ -94,6 +95,13 @@ public:
             return Status::accessDenied();
         return PassThroughRegistry::deleteTree(key, subkey);
     }
+    Status checkDeleteTree(Key key, const std::string& subkey) override {
+        if (sameAsciiCase(subkey, path_))
+            return Status::accessDenied();
+        return PassThroughRegistry::checkDeleteTree(key, subkey);
+    }
+
+    void deny(std::string path) { path_ = std::move(path); }
 
 private:
     std::string path_;
@@ -259,7 +267,7 @@ TEST(ApplicationList, AnEntryTheRunCouldNotDeleteIsRefusedBeforeAnythingChanges)
     ApplicationInventory inventory(denied, w.fs, shell);
     const InstalledApplication record = inventory.one(sample::exe);
     EXPECT_EQ(record.state, ApplicationState::refused);
-    EXPECT_NE(record.reason.find("is a registry link, or this user may not change it"),
+    EXPECT_NE(record.reason.find("is a registry link, or this user may not delete it"),
               std::string::npos)
         << record.reason;
     EXPECT_EQ(detectionExitCode(record), exitRunFailed);
@@ -270,6 +278,20 @@ TEST(ApplicationList, AnEntryTheRunCouldNotDeleteIsRefusedBeforeAnythingChanges)
     LogLines log;
     EXPECT_EQ(Session(options, denied, w.fs, shell, &log).runWithoutWindow(), exitRunFailed);
     EXPECT_TRUE(log.has(record.reason)) << ::testing::PrintToString(log.lines);
+    EXPECT_EQ(w.fs.snapshot("C:"), files);
+    EXPECT_EQ(snapshotLines(w.registry), keys);
+
+    // Put in place after the start-up, as while the window waits for the
+    // click: asked again before the first change.
+    denied.deny("");
+    Options window;
+    window.appName = sample::exe;
+    Session session(window, denied, w.fs, shell);
+    RowList rows;
+    session.startUp(rows);
+    denied.deny(sample::appPathsEntry);
+    UnseenProgress progress;
+    EXPECT_THROW(session.uninstall(rows, progress), Error);
     EXPECT_EQ(w.fs.snapshot("C:"), files);
     EXPECT_EQ(snapshotLines(w.registry), keys);
 }

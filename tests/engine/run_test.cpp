@@ -60,9 +60,10 @@ TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHa
     Names expected;
     for (const char* step :
          {"apath", "refuseUnsafeInstallFolder", "refuseUnremovableRegistration",
-          "refuseSharedFolder", "findOtherApplications", "listfolder", "preflight", "readlog",
-          "deletefiles", "lowerSharedCounts", "sweepfolders", "installfolder",
-          "removeStartMenuGroups", "repaint", "removeentries", "filesStillThere"}) {
+          "refuseSharedFolder", "findOtherApplications", "listfolder", "recheckRegistration",
+          "preflight", "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders",
+          "installfolder", "removeStartMenuGroups", "repaint", "removeentries",
+          "filesStillThere"}) {
         expected.push_back("before " + std::string(step));
         expected.push_back("after " + std::string(step));
     }

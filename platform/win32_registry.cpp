@@ -144,47 +144,12 @@ bool isSharedViewLink(Registry::Key root, const std::string& path, HKEY link) {
     return text::sameFolded(linkTarget(link), L"\\Registry\\Machine\\" + wide);
 }
 
-// Removes `name` below `parent` and everything below it, deepest first.
-// Every key is opened as itself, never through a link, and a key is deleted
-// through the handle that showed it is no link. Depth is bounded by the
-// registry's own limit of 512 levels.
-LONG removeKeyTree(HKEY parent, const std::wstring& name) {
-    KeyHandle key;
-    LONG status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK,
-                                KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, key.put());
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (isRegistryLink(key.get()))
-        return ERROR_ACCESS_DENIED;
-
-    // Taken whole first: deleting while enumerating would shift the indices.
-    std::vector<std::wstring> subKeys;
-    for (DWORD index = 0;; ++index) {
-        wchar_t subKey[256];
-        DWORD length = static_cast<DWORD>(std::size(subKey));
-        status =
-            RegEnumKeyExW(key.get(), index, subKey, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        if (status != ERROR_SUCCESS)
-            return status;
-        subKeys.emplace_back(subKey, length);
-    }
-    LONG result = ERROR_SUCCESS;
-    for (const std::wstring& subKey : subKeys) {
-        status = removeKeyTree(key.get(), subKey);
-        if (status != ERROR_SUCCESS)
-            result = status;
-    }
-    if (result != ERROR_SUCCESS)
-        return result;
-    return RegDeleteKeyW(key.get(), L"");
-}
-
-// removeKeyTree without the deletions: whether it could remove `name` below
-// `parent` now.
-LONG checkKeyTree(HKEY parent, const std::wstring& name) {
-    KeyHandle key;
+// Opens `name` below `parent` as a tree's removal opens each key: as itself,
+// never through a link, with leave to list, read and delete it; a link is
+// refused. Its sub-keys' names, taken whole: deleting while enumerating
+// would shift the indices.
+LONG openTreeKey(HKEY parent, const std::wstring& name, KeyHandle& key,
+                 std::vector<std::wstring>& subKeys) {
     LONG status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK,
                                 KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, key.put());
     if (status != ERROR_SUCCESS)
@@ -200,10 +165,42 @@ LONG checkKeyTree(HKEY parent, const std::wstring& name) {
             return ERROR_SUCCESS;
         if (status != ERROR_SUCCESS)
             return status;
-        status = checkKeyTree(key.get(), std::wstring(subKey, length));
+        subKeys.emplace_back(subKey, length);
+    }
+}
+
+// Removes `name` below `parent` and everything below it, deepest first.
+// Every key is opened as itself, never through a link, and a key is deleted
+// through the handle that showed it is no link. Depth is bounded by the
+// registry's own limit of 512 levels.
+LONG removeKeyTree(HKEY parent, const std::wstring& name) {
+    KeyHandle key;
+    std::vector<std::wstring> subKeys;
+    if (const LONG status = openTreeKey(parent, name, key, subKeys); status != ERROR_SUCCESS)
+        return status;
+    LONG result = ERROR_SUCCESS;
+    for (const std::wstring& subKey : subKeys) {
+        const LONG status = removeKeyTree(key.get(), subKey);
         if (status != ERROR_SUCCESS)
+            result = status;
+    }
+    if (result != ERROR_SUCCESS)
+        return result;
+    return RegDeleteKeyW(key.get(), L"");
+}
+
+// removeKeyTree without the deletions: whether it could remove `name` below
+// `parent` now.
+LONG checkKeyTree(HKEY parent, const std::wstring& name) {
+    KeyHandle key;
+    std::vector<std::wstring> subKeys;
+    if (const LONG status = openTreeKey(parent, name, key, subKeys); status != ERROR_SUCCESS)
+        return status;
+    for (const std::wstring& subKey : subKeys) {
+        if (const LONG status = checkKeyTree(key.get(), subKey); status != ERROR_SUCCESS)
             return status;
     }
+    return ERROR_SUCCESS;
 }
 
 // The access every key is opened with: all standard rights with reading,

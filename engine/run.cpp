@@ -151,8 +151,6 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& s
         refuseUnsafeInstallFolder(state);
         state.installdir = resolvedInstallFolder(state, fs);
     });
-    steps.run("refuseUnremovableRegistration",
-              [&] { refuseUnremovableRegistration(registry, cmdline); });
     // Before anything is listed: the window would offer every application in
     // "C:\Program Files" for deletion, and a quiet run would take them all.
     steps.run("refuseSharedFolder", [&] { refuseSharedFolder(state, registry, shell); });
@@ -163,6 +161,10 @@ void startUp(UninstallState& state, Registry& registry, FileSystem& fs, Shell& s
             findOtherApplications(state, registry, fs, &shell);
     });
     steps.run("listfolder", [&] { listfolder(state, fs, state.installdir, list); });
+    // Last, once there is something to remove: an entry the removal could
+    // not delete would stay once the files are gone.
+    steps.run("refuseUnremovableRegistration",
+              [&] { refuseUnremovableRegistration(registry, cmdline); });
 }
 
 UninstallEnd uninstall(UninstallState& state, Registry& registry, FileSystem& fs, Shell& shell,

@@ -59,11 +59,10 @@ TEST(Steps, TheObserverSeesEveryStepInTheRunsOrderAndTheCountsGoOnlyOnceTheLogHa
     EXPECT_EQ(session.uninstall(w.list, w.progress), UninstallEnd::removed);
     Names expected;
     for (const char* step :
-         {"apath", "refuseUnsafeInstallFolder", "refuseUnremovableRegistration",
-          "refuseSharedFolder", "findOtherApplications", "listfolder", "recheckRegistration",
-          "preflight", "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders",
-          "installfolder", "removeStartMenuGroups", "repaint", "removeentries",
-          "filesStillThere"}) {
+         {"apath", "refuseUnsafeInstallFolder", "refuseSharedFolder", "findOtherApplications",
+          "listfolder", "refuseUnremovableRegistration", "recheckRegistration", "preflight",
+          "readlog", "deletefiles", "lowerSharedCounts", "sweepfolders", "installfolder",
+          "removeStartMenuGroups", "repaint", "removeentries", "filesStillThere"}) {
         expected.push_back("before " + std::string(step));
         expected.push_back("after " + std::string(step));
     }

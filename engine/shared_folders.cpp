@@ -164,9 +164,11 @@ std::optional<std::string> entryFolder(FileSystem& fs, Shell* shell, const std::
     const Registry::Status status = read.status;
     if (!read.opened) {
         // Gone since the list was read: nobody's folder any more. One
-        // that even an administrator may not open, or whose name the
-        // code page cannot hold, is the system's own or no setup's.
-        if (status.isNotFound() || status == Registry::Status::accessDenied() ||
+        // that even an administrator may not open, whose name the code
+        // page cannot hold, or whose path is too long for the 8-bit calls
+        // to open, is the system's own or no setup's.
+        if (status.isNotFound() || status.isMoreData() ||
+            status == Registry::Status::accessDenied() ||
             status == Registry::Status::noUnicodeTranslation())
             return std::nullopt;
         throw unreadable("the registration of " + name, status);

@@ -21,6 +21,8 @@ const std::wstring accentedBin = accentedDir + L"\\" + std::wstring(40, L'\u00e8
 // Sorted before "e2eapp.exe", as the registry sorts: "0" comes before "A".
 const std::wstring longAppPathsName = L"e2e0" + std::wstring(130, L'\u00e9');
 const std::wstring tooLongEntry = L"e2e0" + std::wstring(251, L'\u00e9');
+// Its path below the machine's key is longer than the 8-bit calls open.
+const std::wstring tooLongAppPathsName = L"e2e1" + std::wstring(220, L'k') + L".exe";
 // No character of it is in the 8-bit code page: that list names it "?? entry".
 const std::wstring foreignEntry = L"E2E \u8f6f\u4ef6 entry";
 
@@ -32,6 +34,7 @@ protected:
             deleteKeyTree(uninstallKey + L"\\" + name);
         }
         deleteKeyTree(uninstallKey + L"\\" + tooLongEntry);
+        deleteKeyTree(appPathsKey + L"\\" + tooLongAppPathsName);
         deleteKeyTree(uninstallKey + L"\\" + foreignEntry);
         removeTree(accentedDir);
     }
@@ -104,6 +107,7 @@ TEST_F(RegistryNames, EntryNamedOutsideTheCodePageIsPassedOver) {
 // another application's and is passed over.
 TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
     createKey(appPathsKey + L"\\" + longAppPathsName);
+    setString(appPathsKey + L"\\" + tooLongAppPathsName, L"", L"C:\\E2E Long\\k.exe");
     createKey(uninstallKey + L"\\" + tooLongEntry);
     if (!keyExists(uninstallKey + L"\\" + tooLongEntry))
         GTEST_SKIP() << "this registry takes no key name of 255 characters";
@@ -130,6 +134,7 @@ TEST_F(RegistryNames, LengthsCountCodePageCharactersAndLongNamesArePassedOver) {
     EXPECT_FALSE(keyExists(appPathsKey + L"\\" + app));
     EXPECT_FALSE(keyExists(uninstallKey + L"\\" + app));
     EXPECT_TRUE(keyExists(appPathsKey + L"\\" + longAppPathsName));
+    EXPECT_TRUE(keyExists(appPathsKey + L"\\" + tooLongAppPathsName));
     EXPECT_TRUE(keyExists(uninstallKey + L"\\" + tooLongEntry));
 }
 

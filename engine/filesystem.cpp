@@ -15,6 +15,18 @@ std::vector<DeleteCheck> FileSystemReader::checkDeletes(const std::vector<std::s
     return checks;
 }
 
+std::vector<ListedFolder> FileSystemReader::listFolders(const std::vector<std::string>& paths) {
+    std::vector<ListedFolder> listed(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        try {
+            listed[i].listing = listFolder(paths[i]);
+        } catch (...) {
+            listed[i].failure = std::current_exception();
+        }
+    }
+    return listed;
+}
+
 std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths) {
     return std::vector<bool>(paths.size(), false);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,13 @@ struct FolderListing {
     // Each file's size, in the order of `files`, when the listing came with
     // the sizes (the system's own does); empty otherwise.
     std::vector<std::uint64_t> fileBytes;
+};
+
+// One folder of a batch of listings: what listFolder gives for it, or what
+// listFolder throws, kept for the caller to meet where it would have met it.
+struct ListedFolder {
+    FolderListing listing;
+    std::exception_ptr failure;
 };
 
 // What a delete did. A failure is not a value: it throws Error.
@@ -94,6 +102,15 @@ public:
     // The files and sub-folders directly in an existing folder. Throws when
     // the path is empty, missing, not a folder or cannot be read.
     virtual FolderListing listFolder(const std::string& path) = 0;
+
+    // listFolder for each path, answered in the same order, a failure kept
+    // with its folder rather than thrown, so that one folder that cannot be
+    // read leaves the others listed. A system where each listing waits on
+    // the disk or a server may list several at once. The default lists one
+    // at a time through listFolder, so that a decorator that changes
+    // listFolder changes the batch too; one that passes the batch on whole
+    // must change it as it changes listFolder.
+    virtual std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths);
 
     virtual bool folderExists(const std::string& path) = 0;
 

@@ -17,9 +17,10 @@ namespace uninst {
 // compile: a change can neither reach the real port behind the preview's
 // back nor pass the run's log or a test's recording port unseen.
 //
-// The batch check passes on whole, so that the wrapped port may run it
-// together. A decorator that changes checkDelete changes checkDeletes too, if
-// only by taking FileSystemReader's own, which asks one file at a time
+// The batch check and the batch listing pass on whole, so that the wrapped
+// port may run them together. A decorator that changes checkDelete changes
+// checkDeletes too, and one that changes listFolder changes listFolders, if
+// only by taking FileSystemReader's own, which asks one item at a time
 // through the decorator: otherwise a batch would go around it.
 class ReadThroughFileSystem : public FileSystem {
 public:
@@ -28,6 +29,9 @@ public:
     std::string fullPath(const std::string& path) override { return reader_.fullPath(path); }
     std::string foldCase(const std::string& text) override { return reader_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override { return reader_.listFolder(path); }
+    std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override {
+        return reader_.listFolders(paths);
+    }
     bool folderExists(const std::string& path) override { return reader_.folderExists(path); }
     bool isMissing(const std::string& path) override { return reader_.isMissing(path); }
     void setRemovalRoots(const std::vector<std::string>& roots) override {

@@ -33,9 +33,14 @@ public:
     std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
     FolderListing listFolder(const std::string& path) override {
         FolderListing listing = inner_.listFolder(path);
-        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
-            bytes_[listing.files[i]] = listing.fileBytes[i];
+        note(listing);
         return listing;
+    }
+    std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override {
+        std::vector<ListedFolder> listed = inner_.listFolders(paths);
+        for (const ListedFolder& folder : listed)
+            note(folder.listing);
+        return listed;
     }
     bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
     bool isMissing(const std::string& path) override { return inner_.isMissing(path); }
@@ -57,6 +62,11 @@ public:
     }
 
 private:
+    void note(const FolderListing& listing) {
+        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
+            bytes_[listing.files[i]] = listing.fileBytes[i];
+    }
+
     FileSystemReader& inner_;
     std::unordered_map<std::string, std::uint64_t> bytes_;
 };

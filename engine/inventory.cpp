@@ -4,6 +4,7 @@
 #include "engine/shared_folders.h"
 
 #include <cstddef>
+#include <exception>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -26,22 +27,49 @@ bool isToolkitFile(std::string_view path) {
 } // namespace
 
 void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, FileList& list) {
-    // Depth-first with an explicit stack rather than recursion: the depth of
-    // a tree on disk is bounded only by path length, and one frame per level
-    // could exhaust a 32-bit thread's stack. Sub-folders are pushed in
-    // reverse so they are entered in the platform's order.
-    std::vector<std::string> pending;
-    pending.push_back(path);
-    bool first = true;
-    while (!pending.empty()) {
-        std::string folder = std::move(pending.back());
-        pending.pop_back();
-        if (!first)
-            state.lastsubpath = folder;
-        first = false;
+    // Every folder of a level is listed in one batch, which a system that
+    // waits on the disk or a server for each listing may run together; the
+    // rows then come out depth-first in the platform's order, each folder's
+    // failure met where a walk one folder at a time would meet it. Links are
+    // not entered, nor another registered application's folder: its files
+    // are as much not this application's.
+    struct Folder {
+        std::string path;
+        ListedFolder listed;
+        std::vector<std::size_t> subFolders;
+    };
+    std::vector<Folder> folders;
+    folders.push_back(Folder{path, {}, {}});
+    for (std::size_t level = 0; level < folders.size();) {
+        const std::size_t levelEnd = folders.size();
+        std::vector<std::string> paths;
+        for (std::size_t i = level; i < levelEnd; ++i)
+            paths.push_back(folders[i].path);
+        std::vector<ListedFolder> listed = fs.listFolders(paths);
+        for (std::size_t i = level; i < levelEnd; ++i) {
+            folders[i].listed = std::move(listed[i - level]);
+            for (FolderListing::SubFolder& sub : folders[i].listed.listing.subFolders) {
+                if (sub.isLink || isOtherApplication(state, sub.path))
+                    continue;
+                folders[i].subFolders.push_back(folders.size());
+                folders.push_back(Folder{std::move(sub.path), {}, {}});
+            }
+        }
+        level = levelEnd;
+    }
 
-        FolderListing listing = fs.listFolder(folder);
-        for (const std::string& file : listing.files) {
+    // An explicit stack rather than recursion: the depth of a tree on disk
+    // is bounded only by path length, and one frame per level could exhaust
+    // a 32-bit thread's stack.
+    std::vector<std::size_t> pending{0};
+    while (!pending.empty()) {
+        Folder& folder = folders[pending.back()];
+        pending.pop_back();
+        if (&folder != &folders.front())
+            state.lastsubpath = folder.path;
+        if (folder.listed.failure)
+            std::rethrow_exception(folder.listed.failure);
+        for (const std::string& file : folder.listed.listing.files) {
             if (isToolkitFile(file)) {
                 state.logpath = file;
                 state.toolkitFiles.push_back(file);
@@ -49,14 +77,8 @@ void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, 
                 list.addRow(file);
             }
         }
-        for (auto it = listing.subFolders.rbegin(); it != listing.subFolders.rend(); ++it) {
-            // A link's contents belong to whatever it points at, not to the
-            // application: listing them would offer them for deletion.
-            // Another registered application's folder is as much not this
-            // application's.
-            if (!it->isLink && !isOtherApplication(state, it->path))
-                pending.push_back(std::move(it->path));
-        }
+        folder.listed.listing = FolderListing{};
+        pending.insert(pending.end(), folder.subFolders.rbegin(), folder.subFolders.rend());
     }
 }
 

@@ -6,6 +6,8 @@
 #include "engine/path_safety.h"
 
 #include <cstddef>
+#include <exception>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -91,6 +93,36 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
             shown.subFolders.push_back(sub);
     }
     return shown;
+}
+
+std::vector<ListedFolder> PlannedFileSystem::listFolders(const std::vector<std::string>& paths) {
+    std::vector<std::string> unread;
+    for (const std::string& path : paths) {
+        if (!gone(path) && listings_.count(asciiUpper(path)) == 0)
+            unread.push_back(path);
+    }
+    std::vector<ListedFolder> read = reader().listFolders(unread);
+    // A folder that could not be read is not kept, as realListing keeps none.
+    std::map<std::string, std::exception_ptr> failed;
+    for (std::size_t i = 0; i < unread.size(); ++i) {
+        if (read[i].failure)
+            failed.emplace(asciiUpper(unread[i]), read[i].failure);
+        else
+            listings_.emplace(asciiUpper(unread[i]), std::move(read[i].listing));
+    }
+    std::vector<ListedFolder> listed(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (const auto found = failed.find(asciiUpper(paths[i])); found != failed.end()) {
+            listed[i].failure = found->second;
+            continue;
+        }
+        try {
+            listed[i].listing = listFolder(paths[i]);
+        } catch (...) {
+            listed[i].failure = std::current_exception();
+        }
+    }
+    return listed;
 }
 
 bool PlannedFileSystem::folderExists(const std::string& path) {

@@ -31,6 +31,9 @@ public:
     explicit PlannedFileSystem(FileSystemReader& inner) : ReadThroughFileSystem(inner) {}
 
     FolderListing listFolder(const std::string& path) override;
+    // The real listings not read yet are read together; each folder then
+    // answers as listFolder answers it.
+    std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override;
     bool folderExists(const std::string& path) override;
     bool isMissing(const std::string& path) override;
     std::string readTextFile(const std::string& path) override;

@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -35,6 +36,63 @@ constexpr LONGLONG largestTextFile = 256LL * 1024 * 1024;
 FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
     return FindHandle(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+}
+
+FolderListing listWith(const std::string& path, std::wstring& pattern) {
+    constexpr std::string_view operation = "open folder";
+    if (path.empty())
+        fail(operation, path, ERROR_PATH_NOT_FOUND);
+
+    pattern.clear();
+    appendApiPath(pattern, path);
+    const DWORD attributes = GetFileAttributesW(pattern.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        fail(operation, path, GetLastError());
+    if (!isFolder(attributes))
+        fail(operation, path, ERROR_DIRECTORY);
+    if (isLink(attributes))
+        refuse(operation, path, "It is a link to another folder, which is never entered.");
+
+    if (pattern.back() != L'\\')
+        pattern += L'\\';
+    pattern += L'*';
+
+    FolderListing listing;
+    WIN32_FIND_DATAW data;
+    FindHandle find = findFirst(pattern, data);
+    if (!find) {
+        const DWORD code = GetLastError();
+        // A drive's root has no "." entries, so an empty one finds nothing.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
+            return listing;
+        fail(operation, path, code);
+    }
+
+    std::string prefix = path;
+    if (prefix.back() != '\\')
+        prefix += '\\';
+    do {
+        if (isDotEntry(data.cFileName))
+            continue;
+        std::string full = prefix;
+        text::appendFromWide(full, data.cFileName);
+        // Reported as a link is: never listed, entered or deleted, and it
+        // keeps its folder.
+        if (holdsSeparator(data.cFileName))
+            listing.subFolders.push_back({std::move(full), true});
+        else if (isFolder(data.dwFileAttributes))
+            listing.subFolders.push_back({std::move(full), isLink(data.dwFileAttributes)});
+        else {
+            listing.files.push_back(std::move(full));
+            listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
+                                        data.nFileSizeLow);
+        }
+    } while (FindNextFileW(find.get(), &data));
+
+    const DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES)
+        fail(operation, path, code);
+    return listing;
 }
 
 } // namespace
@@ -97,60 +155,25 @@ std::string Win32FileSystem::fullPath(const std::string& path) {
 }
 
 FolderListing Win32FileSystem::listFolder(const std::string& path) {
-    constexpr std::string_view operation = "open folder";
-    if (path.empty())
-        fail(operation, path, ERROR_PATH_NOT_FOUND);
+    return listWith(path, state_->pattern);
+}
 
-    state_->pattern.clear();
-    appendApiPath(state_->pattern, path);
-    const DWORD attributes = GetFileAttributesW(state_->pattern.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        fail(operation, path, GetLastError());
-    if (!isFolder(attributes))
-        fail(operation, path, ERROR_DIRECTORY);
-    if (isLink(attributes))
-        refuse(operation, path, "It is a link to another folder, which is never entered.");
-
-    if (state_->pattern.back() != L'\\')
-        state_->pattern += L'\\';
-    state_->pattern += L'*';
-
-    FolderListing listing;
-    WIN32_FIND_DATAW data;
-    FindHandle find = findFirst(state_->pattern, data);
-    if (!find) {
-        const DWORD code = GetLastError();
-        // A drive's root has no "." entries, so an empty one finds nothing.
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
-            return listing;
-        fail(operation, path, code);
-    }
-
-    std::string prefix = path;
-    if (prefix.back() != '\\')
-        prefix += '\\';
-    do {
-        if (isDotEntry(data.cFileName))
-            continue;
-        std::string full = prefix;
-        text::appendFromWide(full, data.cFileName);
-        // Reported as a link is: never listed, entered or deleted, and it
-        // keeps its folder.
-        if (holdsSeparator(data.cFileName))
-            listing.subFolders.push_back({std::move(full), true});
-        else if (isFolder(data.dwFileAttributes))
-            listing.subFolders.push_back({std::move(full), isLink(data.dwFileAttributes)});
-        else {
-            listing.files.push_back(std::move(full));
-            listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
-                                        data.nFileSizeLow);
+// Each listing waits on its folder's open and on the reading of its entries
+// (under Wine, the open on the server and the reading in this process), and
+// the folders of a tree's level share nothing: listed on a few threads at
+// once, a large tree lists in about half the time on two cores.
+std::vector<ListedFolder> Win32FileSystem::listFolders(const std::vector<std::string>& paths) {
+    std::vector<ListedFolder> listed(paths.size());
+    forEachInParallel(paths.size(), [&](std::size_t i) {
+        std::wstring pattern;
+        try {
+            listed[i].listing = listWith(paths[i], pattern);
+        } catch (...) {
+            listed[i].failure = std::current_exception();
         }
-    } while (FindNextFileW(find.get(), &data));
-
-    const DWORD code = GetLastError();
-    if (code != ERROR_NO_MORE_FILES)
-        fail(operation, path, code);
-    return listing;
+        return true;
+    });
+    return listed;
 }
 
 bool Win32FileSystem::folderExists(const std::string& path) {

@@ -33,6 +33,7 @@ public:
     std::string fullPath(const std::string& path) override;
     std::string foldCase(const std::string& text) override;
     FolderListing listFolder(const std::string& path) override;
+    std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override;
     bool folderExists(const std::string& path) override;
     bool isMissing(const std::string& path) override;
     void setRemovalRoots(const std::vector<std::string>& roots) override;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -302,6 +304,49 @@ TEST_F(FileSystemContract, ListingAnUnusableFolderThrowsNamingIt) {
     EXPECT_TRUE(empty.threw) << "listing the empty path";
     EXPECT_NE(std::string::npos, empty.message.find("(empty path)"))
         << "expected the message to say (empty path), got: " << empty.message;
+}
+
+// A batch gives each folder what listing it alone gives, in the order asked,
+// with many enough folders that a system listing several at once does; a
+// folder that cannot be listed keeps what listing it alone throws, and the
+// folders beside it are listed all the same.
+TEST_F(FileSystemContract, ABatchOfListingsAnswersEachFolderAsItsOwnListingDoes) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 90; ++i) {
+        const std::string folder = at(numbered("Folder", i, ""));
+        world_->createFolder(folder);
+        for (int j = 0; j < i % 4; ++j)
+            world_->createFile(folder + "\\" + numbered("file", j, ".txt"), "x");
+        if (i % 3 == 0)
+            world_->createFolder(folder + "\\Sub");
+        paths.push_back(folder);
+    }
+    world_->createFile(at("plain.txt"), "x");
+    world_->createFolder(at("Target"));
+    world_->createFolderLink(at("Linked"), at("Target"));
+    for (const std::string& unusable :
+         {at("Missing"), at("plain.txt"), at("Linked"), std::string()})
+        paths.insert(paths.begin() + static_cast<std::ptrdiff_t>(paths.size() / 2), unusable);
+    paths.push_back(paths.front());
+
+    const std::vector<ListedFolder> listed = fs().listFolders(paths);
+
+    ASSERT_EQ(listed.size(), paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::optional<FolderListing> alone;
+        const Thrown thrown = capture([&] { alone = fs().listFolder(paths[i]); });
+        const Thrown kept = capture([&] {
+            if (listed[i].failure)
+                std::rethrow_exception(listed[i].failure);
+        });
+        EXPECT_EQ(kept.threw, thrown.threw) << paths[i];
+        EXPECT_EQ(kept.message, thrown.message) << paths[i];
+        if (alone && !listed[i].failure) {
+            EXPECT_EQ(listed[i].listing.files, alone->files) << paths[i];
+            EXPECT_EQ(folderPaths(listed[i].listing), folderPaths(*alone)) << paths[i];
+            EXPECT_EQ(listed[i].listing.fileBytes, alone->fileBytes) << paths[i];
+        }
+    }
 }
 
 // What is missing is told apart from what is there, folder or file, in any

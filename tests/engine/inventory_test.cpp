@@ -2,6 +2,7 @@
 
 #include "engine/error.h"
 #include "tests/support/memory_filesystem.h"
+#include "tests/support/pass_through_ports.h"
 #include "tests/support/recording_ports.h"
 #include "tests/support/sample_app.h"
 
@@ -129,6 +130,38 @@ TEST(Inventory, MissingOrEmptyFolderThrows) {
     Inventory t;
     EXPECT_THROW(t.run("C:\\Nowhere"), Error);
     EXPECT_THROW(t.run(""), Error);
+}
+
+// The folders are listed a level at a time, but a folder that cannot be
+// listed stops the walk where a walk one folder at a time meets it: after
+// the rows of every folder before it, and with its own failure, not that of
+// a shallower folder met later.
+TEST(Inventory, AnUnreadableFolderStopsTheWalkWhereItsTurnComes) {
+    class Unreadable final : public PassThroughFileSystem {
+    public:
+        using PassThroughFileSystem::PassThroughFileSystem;
+        FolderListing listFolder(const std::string& path) override {
+            if (path == "C:\\App\\A\\Deep" || path == "C:\\App\\B")
+                throw Error::cannot("open folder", path, "Access is denied.");
+            return inner().listFolder(path);
+        }
+        std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override {
+            return FileSystemReader::listFolders(paths);
+        }
+    };
+    Inventory t;
+    t.addFiles({"C:\\App\\a.txt", "C:\\App\\A\\x.txt", "C:\\App\\A\\Deep\\y.txt",
+                "C:\\App\\A\\Deep\\Deeper\\z.txt", "C:\\App\\B\\w.txt"});
+    Unreadable fs(t.fs);
+    try {
+        listfolder(t.state, fs, "C:\\App", t.list);
+        ADD_FAILURE() << "the walk went past a folder it could not list";
+    } catch (const Error& error) {
+        EXPECT_NE(std::string(error.what()).find("C:\\App\\A\\Deep"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(t.list.rows(), (Rows{"C:\\App\\a.txt", "C:\\App\\A\\x.txt"}));
+    EXPECT_EQ(t.state.lastsubpath, "C:\\App\\A\\Deep");
 }
 
 TEST(Inventory, SampleApplication) {

@@ -101,6 +101,12 @@ public:
         before("list folder", path);
         return inner().listFolder(path);
     }
+    std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override {
+        if (batches_ == Batches::oneAtATime || paths.empty())
+            return FileSystemReader::listFolders(paths);
+        before("list folders", batchSubject(paths));
+        return inner().listFolders(paths);
+    }
     bool folderExists(const std::string& path) override {
         before("check folder", path);
         return inner().folderExists(path);

@@ -28,26 +28,38 @@ bool isToolkitFile(std::string_view path) {
 
 void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, FileList& list) {
     // Every folder of a level is listed in one batch, which a system that
-    // waits on the disk or a server for each listing may run together; the
-    // rows then come out depth-first in the platform's order, each folder's
-    // failure met where a walk one folder at a time would meet it. Links are
-    // not entered, nor another registered application's folder: its files
-    // are as much not this application's.
+    // waits on the disk or a server for each listing may run together. The
+    // rows come out depth-first in the platform's order, as far as the
+    // levels listed so far reach, before the next level is asked for: the
+    // window shows them while the rest is listed, and a folder that cannot
+    // be listed stops the walk where a walk one folder at a time would stop,
+    // before anything deeper is read. Links are not entered, nor another
+    // registered application's folder: its files are as much not this
+    // application's.
     struct Folder {
         std::string path;
         ListedFolder listed;
         std::vector<std::size_t> subFolders;
     };
+    // In the order listed, a level after the other: a folder is listed once
+    // its index is below `listedEnd`.
     std::vector<Folder> folders;
     folders.push_back(Folder{path, {}, {}});
-    for (std::size_t level = 0; level < folders.size();) {
+    std::size_t listedEnd = 0;
+    // An explicit stack rather than recursion: the depth of a tree on disk
+    // is bounded only by path length, and one frame per level could exhaust
+    // a 32-bit thread's stack.
+    std::vector<std::size_t> pending{0};
+    while (!pending.empty()) {
         const std::size_t levelEnd = folders.size();
         std::vector<std::string> paths;
-        for (std::size_t i = level; i < levelEnd; ++i)
+        for (std::size_t i = listedEnd; i < levelEnd; ++i)
             paths.push_back(folders[i].path);
-        std::vector<ListedFolder> listed = fs.listFolders(paths);
-        for (std::size_t i = level; i < levelEnd; ++i) {
-            folders[i].listed = std::move(listed[i - level]);
+        std::vector<ListedFolder> listed;
+        if (!paths.empty())
+            listed = fs.listFolders(paths);
+        for (std::size_t i = listedEnd; i < levelEnd; ++i) {
+            folders[i].listed = std::move(listed[i - listedEnd]);
             for (FolderListing::SubFolder& sub : folders[i].listed.listing.subFolders) {
                 if (sub.isLink || isOtherApplication(state, sub.path))
                     continue;
@@ -55,30 +67,26 @@ void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, 
                 folders.push_back(Folder{std::move(sub.path), {}, {}});
             }
         }
-        level = levelEnd;
-    }
+        listedEnd = levelEnd;
 
-    // An explicit stack rather than recursion: the depth of a tree on disk
-    // is bounded only by path length, and one frame per level could exhaust
-    // a 32-bit thread's stack.
-    std::vector<std::size_t> pending{0};
-    while (!pending.empty()) {
-        Folder& folder = folders[pending.back()];
-        pending.pop_back();
-        if (&folder != &folders.front())
-            state.lastsubpath = folder.path;
-        if (folder.listed.failure)
-            std::rethrow_exception(folder.listed.failure);
-        for (const std::string& file : folder.listed.listing.files) {
-            if (isToolkitFile(file)) {
-                state.logpath = file;
-                state.toolkitFiles.push_back(file);
-            } else {
-                list.addRow(file);
+        while (!pending.empty() && pending.back() < listedEnd) {
+            Folder& folder = folders[pending.back()];
+            pending.pop_back();
+            if (&folder != &folders.front())
+                state.lastsubpath = folder.path;
+            if (folder.listed.failure)
+                std::rethrow_exception(folder.listed.failure);
+            for (const std::string& file : folder.listed.listing.files) {
+                if (isToolkitFile(file)) {
+                    state.logpath = file;
+                    state.toolkitFiles.push_back(file);
+                } else {
+                    list.addRow(file);
+                }
             }
+            folder.listed.listing = FolderListing{};
+            pending.insert(pending.end(), folder.subFolders.rbegin(), folder.subFolders.rend());
         }
-        folder.listed.listing = FolderListing{};
-        pending.insert(pending.end(), folder.subFolders.rbegin(), folder.subFolders.rend());
     }
 }
 

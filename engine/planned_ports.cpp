@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <exception>
-#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -96,24 +95,33 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
 }
 
 std::vector<ListedFolder> PlannedFileSystem::listFolders(const std::vector<std::string>& paths) {
-    std::vector<std::string> unread;
-    for (const std::string& path : paths) {
-        if (!gone(path) && listings_.count(asciiUpper(path)) == 0)
-            unread.push_back(path);
+    std::vector<std::size_t> unread;
+    std::vector<std::string> unreadPaths;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!gone(paths[i]) && listings_.count(asciiUpper(paths[i])) == 0) {
+            unread.push_back(i);
+            unreadPaths.push_back(paths[i]);
+        }
     }
-    std::vector<ListedFolder> read = reader().listFolders(unread);
-    // A folder that could not be read is not kept, as realListing keeps none.
-    std::map<std::string, std::exception_ptr> failed;
-    for (std::size_t i = 0; i < unread.size(); ++i) {
-        if (read[i].failure)
-            failed.emplace(asciiUpper(unread[i]), read[i].failure);
+    std::vector<ListedFolder> read = reader().listFolders(unreadPaths);
+    // As listFolder one path after the other would answer: the first
+    // listing of a folder read is kept and serves every later spelling of
+    // its path; a failure belongs to its own path alone and is not kept, so
+    // a later spelling is read for itself.
+    std::vector<std::exception_ptr> failures(paths.size());
+    for (std::size_t k = 0; k < unread.size(); ++k) {
+        const std::string key = asciiUpper(paths[unread[k]]);
+        if (listings_.count(key) != 0)
+            continue;
+        if (read[k].failure)
+            failures[unread[k]] = read[k].failure;
         else
-            listings_.emplace(asciiUpper(unread[i]), std::move(read[i].listing));
+            listings_.emplace(key, std::move(read[k].listing));
     }
     std::vector<ListedFolder> listed(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (const auto found = failed.find(asciiUpper(paths[i])); found != failed.end()) {
-            listed[i].failure = found->second;
+        if (failures[i]) {
+            listed[i].failure = failures[i];
             continue;
         }
         try {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,6 +44,78 @@ struct Preview {
         before = real.snapshot("C:");
     }
 };
+
+// A batch answers each folder as listFolder, asked for one path after the
+// other, answers it: the preview keeps the first listing of a folder for
+// every spelling of its path, and a spelling that could not be read fails
+// alone. Here the system refuses one spelling of a folder that another
+// spelling lists (a host folder whose name differs only in case).
+TEST(PlannedFileSystem, ABatchOfListingsAnswersAsEachListingInTurn) {
+    class OneSpellingRefused final : public FileSystemReader {
+    public:
+        explicit OneSpellingRefused(FileSystemReader& inner) : inner_(inner) {}
+        std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+        std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+        FolderListing listFolder(const std::string& path) override {
+            if (path == "C:\\App\\data")
+                throw Error::cannot("open folder", path, "Access is denied.");
+            return inner_.listFolder(path);
+        }
+        bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+        void setRemovalRoots(const std::vector<std::string>& roots) override {
+            inner_.setRemovalRoots(roots);
+        }
+        DeleteCheck checkDelete(const std::string& path) override {
+            return inner_.checkDelete(path);
+        }
+        std::string readTextFile(const std::string& path) override {
+            return inner_.readTextFile(path);
+        }
+
+    private:
+        FileSystemReader& inner_;
+    };
+    // What each path's listing came to: its number of files, or the error.
+    const auto answers = [](PlannedFileSystem& planned, const std::vector<std::string>& paths,
+                            bool batch) {
+        std::vector<ListedFolder> listed;
+        if (batch) {
+            listed = planned.listFolders(paths);
+        } else {
+            for (const std::string& path : paths) {
+                listed.emplace_back();
+                try {
+                    listed.back().listing = planned.listFolder(path);
+                } catch (...) {
+                    listed.back().failure = std::current_exception();
+                }
+            }
+        }
+        std::vector<std::string> said;
+        for (const ListedFolder& folder : listed) {
+            try {
+                if (folder.failure)
+                    std::rethrow_exception(folder.failure);
+                said.push_back(std::to_string(folder.listing.files.size()) + " files");
+            } catch (const Error& error) {
+                said.push_back(error.what());
+            }
+        }
+        return said;
+    };
+    for (const std::vector<std::string>& paths :
+         {std::vector<std::string>{"C:\\App\\Data", "C:\\App\\data"},
+          std::vector<std::string>{"C:\\App\\data", "C:\\App\\Data", "C:\\App\\data"}}) {
+        Preview one;
+        OneSpellingRefused refusing(one.real);
+        PlannedFileSystem inTurn(refusing);
+        const std::vector<std::string> expected = answers(inTurn, paths, false);
+        Preview other;
+        OneSpellingRefused refusingToo(other.real);
+        PlannedFileSystem batched(refusingToo);
+        EXPECT_EQ(answers(batched, paths, true), expected) << paths.front();
+    }
+}
 
 // A file the preview deleted reads as missing: checked, deleted again, read.
 // The real file stays, and the real file system would still answer for it.

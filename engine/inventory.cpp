@@ -27,56 +27,75 @@ bool isToolkitFile(std::string_view path) {
 } // namespace
 
 void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, FileList& list) {
-    // Every folder of a level is listed in one batch, which a system that
-    // waits on the disk or a server for each listing may run together. The
-    // rows come out depth-first in the platform's order, as far as the
-    // levels listed so far reach, before the next level is asked for: the
-    // window shows them while the rest is listed, and a folder that cannot
-    // be listed stops the walk where a walk one folder at a time would stop,
-    // before anything deeper is read. Links are not entered, nor another
-    // registered application's folder: its files are as much not this
-    // application's.
+    // The folders the walk enters next are listed together, in one batch
+    // that a system waiting on the disk or a server for each listing may
+    // run at once; the rows then come out depth-first in the platform's
+    // order as far as the listings reach. Looking ahead in the walk's own
+    // order, rather than a level of the tree at a time, keeps the rows
+    // coming while the rest is listed and holds only a few hundred folders'
+    // listings at any time, however wide the tree. A folder that cannot be
+    // listed stops the walk where a walk of one folder at a time would
+    // stop. Links are not entered, nor another registered application's
+    // folder: its files are as much not this application's.
+    constexpr std::size_t lookahead = 256;
     struct Folder {
         std::string path;
-        ListedFolder listed;
+        bool listed = false;
+        ListedFolder listing;
         std::vector<std::size_t> subFolders;
     };
-    // In the order listed, a level after the other: a folder is listed once
-    // its index is below `listedEnd`.
     std::vector<Folder> folders;
-    folders.push_back(Folder{path, {}, {}});
-    std::size_t listedEnd = 0;
+    folders.push_back(Folder{path, false, {}, {}});
     // An explicit stack rather than recursion: the depth of a tree on disk
     // is bounded only by path length, and one frame per level could exhaust
     // a 32-bit thread's stack.
     std::vector<std::size_t> pending{0};
+    std::vector<std::size_t> ahead;
+    std::vector<std::size_t> next;
     while (!pending.empty()) {
-        const std::size_t levelEnd = folders.size();
+        // The walk's path ahead, through the folders listed already, to the
+        // first folders it will need listed.
+        next.clear();
+        ahead = pending;
+        while (!ahead.empty() && next.size() < lookahead) {
+            const std::size_t index = ahead.back();
+            const Folder& folder = folders[index];
+            ahead.pop_back();
+            if (!folder.listed)
+                next.push_back(index);
+            else if (folder.listing.failure)
+                break;
+            else
+                ahead.insert(ahead.end(), folder.subFolders.rbegin(), folder.subFolders.rend());
+        }
         std::vector<std::string> paths;
-        for (std::size_t i = listedEnd; i < levelEnd; ++i)
-            paths.push_back(folders[i].path);
-        std::vector<ListedFolder> listed;
-        if (!paths.empty())
-            listed = fs.listFolders(paths);
-        for (std::size_t i = listedEnd; i < levelEnd; ++i) {
-            folders[i].listed = std::move(listed[i - listedEnd]);
-            for (FolderListing::SubFolder& sub : folders[i].listed.listing.subFolders) {
+        paths.reserve(next.size());
+        for (const std::size_t index : next)
+            paths.push_back(folders[index].path);
+        std::vector<ListedFolder> listed = fs.listFolders(paths);
+        for (std::size_t k = 0; k < next.size(); ++k) {
+            const std::size_t index = next[k];
+            folders[index].listed = true;
+            folders[index].listing = std::move(listed[k]);
+            // Taken out first: adding folders may move the one listed.
+            std::vector<FolderListing::SubFolder> subFolders =
+                std::move(folders[index].listing.listing.subFolders);
+            for (FolderListing::SubFolder& sub : subFolders) {
                 if (sub.isLink || isOtherApplication(state, sub.path))
                     continue;
-                folders[i].subFolders.push_back(folders.size());
-                folders.push_back(Folder{std::move(sub.path), {}, {}});
+                folders[index].subFolders.push_back(folders.size());
+                folders.push_back(Folder{std::move(sub.path), false, {}, {}});
             }
         }
-        listedEnd = levelEnd;
 
-        while (!pending.empty() && pending.back() < listedEnd) {
+        while (!pending.empty() && folders[pending.back()].listed) {
             Folder& folder = folders[pending.back()];
             pending.pop_back();
             if (&folder != &folders.front())
                 state.lastsubpath = folder.path;
-            if (folder.listed.failure)
-                std::rethrow_exception(folder.listed.failure);
-            for (const std::string& file : folder.listed.listing.files) {
+            if (folder.listing.failure)
+                std::rethrow_exception(folder.listing.failure);
+            for (const std::string& file : folder.listing.listing.files) {
                 if (isToolkitFile(file)) {
                     state.logpath = file;
                     state.toolkitFiles.push_back(file);
@@ -84,7 +103,7 @@ void listfolder(UninstallState& state, FileSystem& fs, const std::string& path, 
                     list.addRow(file);
                 }
             }
-            folder.listed.listing = FolderListing{};
+            folder.listing.listing = FolderListing{};
             pending.insert(pending.end(), folder.subFolders.rbegin(), folder.subFolders.rend());
         }
     }

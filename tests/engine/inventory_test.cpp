@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -132,10 +134,10 @@ TEST(Inventory, MissingOrEmptyFolderThrows) {
     EXPECT_THROW(t.run(""), Error);
 }
 
-// The folders are listed a level at a time, but a folder that cannot be
-// listed stops the walk where a walk one folder at a time meets it: after
-// the rows of every folder before it, and with its own failure, not that of
-// a shallower folder met later.
+// The folders are listed ahead of the walk, several together, but a folder
+// that cannot be listed stops the walk where a walk one folder at a time
+// meets it: after the rows of every folder before it, and with its own
+// failure, not that of a shallower folder met later.
 TEST(Inventory, AnUnreadableFolderStopsTheWalkWhereItsTurnComes) {
     class Unreadable final : public PassThroughFileSystem {
     public:
@@ -162,6 +164,49 @@ TEST(Inventory, AnUnreadableFolderStopsTheWalkWhereItsTurnComes) {
     }
     EXPECT_EQ(t.list.rows(), (Rows{"C:\\App\\a.txt", "C:\\App\\A\\x.txt"}));
     EXPECT_EQ(t.state.lastsubpath, "C:\\App\\A\\Deep");
+}
+
+// However wide the tree, the walk lists only a few hundred folders ahead of
+// the rows it hands out: a tree of 300,000 files would otherwise be held
+// twice over, once listed and once shown, and the window would show nothing
+// until the last folder was read.
+TEST(Inventory, ListingStaysAFewHundredFoldersAheadOfTheRows) {
+    class Counting final : public PassThroughFileSystem {
+    public:
+        using PassThroughFileSystem::PassThroughFileSystem;
+        std::vector<ListedFolder> listFolders(const std::vector<std::string>& paths) override {
+            listed += paths.size();
+            return PassThroughFileSystem::listFolders(paths);
+        }
+        std::size_t listed = 0;
+    };
+    class Watching final : public RecordingList {
+    public:
+        explicit Watching(const Counting& fs) : fs_(fs) {}
+        void addRow(const std::string& path) override {
+            // One file in every folder: the rows count the folders handed out.
+            farthest = std::max(farthest, fs_.listed - rowCount());
+            RecordingList::addRow(path);
+        }
+        std::size_t farthest = 0;
+
+    private:
+        const Counting& fs_;
+    };
+    Inventory t;
+    t.fs.addFile("C:\\App\\top.txt");
+    for (int wide = 0; wide < 40; ++wide) {
+        const std::string folder = "C:\\App\\W" + std::to_string(100 + wide);
+        t.fs.addFile(folder + "\\w.txt");
+        for (int deep = 0; deep < 40; ++deep)
+            t.fs.addFile(folder + "\\D" + std::to_string(100 + deep) + "\\d.txt");
+    }
+    Counting fs(t.fs);
+    Watching rows(fs);
+    listfolder(t.state, fs, "C:\\App", rows);
+    ASSERT_EQ(rows.rowCount(), 1u + 40 + 40 * 40);
+    EXPECT_EQ(fs.listed, rows.rowCount());
+    EXPECT_LE(rows.farthest, 300u);
 }
 
 TEST(Inventory, SampleApplication) {

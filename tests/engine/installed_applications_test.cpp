@@ -27,35 +27,25 @@ namespace {
 // Counts the listings of each folder, notes the files asked whether they can
 // go, and passes everything on; `vouches` false has the system vouch for no
 // file.
-class CountingReader final : public FileSystemReader {
+class CountingReader final : public OneAtATimeReader {
 public:
-    explicit CountingReader(FileSystemReader& inner) : inner_(inner) {}
-    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
-    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+    using OneAtATimeReader::OneAtATimeReader;
     FolderListing listFolder(const std::string& path) override {
         ++listings[path];
-        return inner_.listFolder(path);
-    }
-    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
-    void setRemovalRoots(const std::vector<std::string>& roots) override {
-        inner_.setRemovalRoots(roots);
+        return inner().listFolder(path);
     }
     DeleteCheck checkDelete(const std::string& path) override {
         asked.push_back(path);
-        return inner_.checkDelete(path);
+        return inner().checkDelete(path);
     }
     std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
         if (!vouches)
             return FileSystemReader::deletableUnlessInUse(paths);
-        return inner_.deletableUnlessInUse(paths);
+        return inner().deletableUnlessInUse(paths);
     }
-    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
     std::map<std::string, int> listings;
     std::vector<std::string> asked;
     bool vouches = true;
-
-private:
-    FileSystemReader& inner_;
 };
 
 // Counts the values read under each name, and the default values read of
@@ -299,34 +289,20 @@ TEST(ApplicationList, AnEntryTheRunCouldNotDeleteIsRefusedBeforeAnythingChanges)
 // A folder this user may not look into is there: the record says the run
 // would be refused by it, never that nothing is installed.
 TEST(ApplicationList, AFolderTheUserMayNotSeeIntoIsRefusedNotMissing) {
-    class NotSeen final : public FileSystemReader {
+    class NotSeen final : public OneAtATimeReader {
     public:
-        explicit NotSeen(FileSystemReader& inner) : inner_(inner) {}
-        std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
-        std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+        using OneAtATimeReader::OneAtATimeReader;
         FolderListing listFolder(const std::string& path) override {
             if (path == sample::installdir)
                 throw Error::cannot("open folder", path, "Access is denied.");
-            return inner_.listFolder(path);
+            return inner().listFolder(path);
         }
         bool folderExists(const std::string& path) override {
-            return path != sample::installdir && inner_.folderExists(path);
+            return path != sample::installdir && inner().folderExists(path);
         }
         bool isMissing(const std::string& path) override {
-            return path != sample::installdir && inner_.isMissing(path);
+            return path != sample::installdir && inner().isMissing(path);
         }
-        void setRemovalRoots(const std::vector<std::string>& roots) override {
-            inner_.setRemovalRoots(roots);
-        }
-        DeleteCheck checkDelete(const std::string& path) override {
-            return inner_.checkDelete(path);
-        }
-        std::string readTextFile(const std::string& path) override {
-            return inner_.readTextFile(path);
-        }
-
-    private:
-        FileSystemReader& inner_;
     };
     SampleWorld w;
     NotSeen notSeen(w.fs);

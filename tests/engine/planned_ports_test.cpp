@@ -6,6 +6,7 @@
 #include "engine/planned_ports.h"
 #include "tests/support/memory_filesystem.h"
 #include "tests/support/memory_registry.h"
+#include "tests/support/pass_through_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -51,29 +52,14 @@ struct Preview {
 // alone. Here the system refuses one spelling of a folder that another
 // spelling lists (a host folder whose name differs only in case).
 TEST(PlannedFileSystem, ABatchOfListingsAnswersAsEachListingInTurn) {
-    class OneSpellingRefused final : public FileSystemReader {
+    class OneSpellingRefused final : public OneAtATimeReader {
     public:
-        explicit OneSpellingRefused(FileSystemReader& inner) : inner_(inner) {}
-        std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
-        std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+        using OneAtATimeReader::OneAtATimeReader;
         FolderListing listFolder(const std::string& path) override {
             if (path == "C:\\App\\data")
                 throw Error::cannot("open folder", path, "Access is denied.");
-            return inner_.listFolder(path);
+            return inner().listFolder(path);
         }
-        bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
-        void setRemovalRoots(const std::vector<std::string>& roots) override {
-            inner_.setRemovalRoots(roots);
-        }
-        DeleteCheck checkDelete(const std::string& path) override {
-            return inner_.checkDelete(path);
-        }
-        std::string readTextFile(const std::string& path) override {
-            return inner_.readTextFile(path);
-        }
-
-    private:
-        FileSystemReader& inner_;
     };
     // What each path's listing came to: its number of files, or the error.
     const auto answers = [](PlannedFileSystem& planned, const std::vector<std::string>& paths,

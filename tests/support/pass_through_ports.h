@@ -44,6 +44,31 @@ private:
 };
 static_assert(!std::is_abstract_v<PassThroughFileSystem>, "every change is passed on");
 
+// A reader that passes each single question on and keeps the defaults for
+// the batches, so that a batch reaches the test's overrides one path at a
+// time.
+class OneAtATimeReader : public FileSystemReader {
+public:
+    explicit OneAtATimeReader(FileSystemReader& inner) : inner_(inner) {}
+
+    std::string fullPath(const std::string& path) override { return inner_.fullPath(path); }
+    std::string foldCase(const std::string& text) override { return inner_.foldCase(text); }
+    FolderListing listFolder(const std::string& path) override { return inner_.listFolder(path); }
+    bool folderExists(const std::string& path) override { return inner_.folderExists(path); }
+    void setRemovalRoots(const std::vector<std::string>& roots) override {
+        inner_.setRemovalRoots(roots);
+    }
+    DeleteCheck checkDelete(const std::string& path) override { return inner_.checkDelete(path); }
+    std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
+
+protected:
+    FileSystemReader& inner() { return inner_; }
+
+private:
+    FileSystemReader& inner_;
+};
+static_assert(!std::is_abstract_v<OneAtATimeReader>, "every question is passed on");
+
 class PassThroughRegistry : public ReadThroughRegistry {
 public:
     explicit PassThroughRegistry(Registry& inner) : ReadThroughRegistry(inner), inner_(inner) {}

@@ -172,8 +172,9 @@ public:
         return reads;
     }
     std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
-                                             const std::string& last) override {
-        return inner_.readValuesOfEach(root, paths, last);
+                                             const std::string& last,
+                                             const std::vector<std::string>& named) override {
+        return inner_.readValuesOfEach(root, paths, last, named);
     }
     Status enumKey(Key key, std::uint32_t index, std::string& name) override {
         return inner_.enumKey(key, index, name);
@@ -257,6 +258,7 @@ std::vector<InstalledApplication> ApplicationInventory::all() {
     const RegisteredApplications& list = registered();
     if (list.entries.empty() && list.unreadable)
         throw *list.unreadable;
+    scanUninstallEntries(true);
     // The display texts of every entry a record may show, together: a
     // registry of round trips answers them several at a time.
     std::vector<std::size_t> shown;
@@ -389,50 +391,66 @@ void ApplicationInventory::readDisplayTexts(const std::vector<std::size_t>& entr
     }
 }
 
-std::optional<std::size_t> ApplicationInventory::uninstallEntryOf(const std::string& name) {
-    if (!uninstall_) {
-        // Walked as the registration's removal walks the list: by the names
-        // an 8-bit caller reads, passing over one too long for its buffer.
-        uninstall_.emplace();
-        ScopedKey list(registry_);
-        if (list.open(Registry::localMachine, uninstallKeyPath)) {
-            std::string keyName;
-            for (std::uint32_t index = 0;; ++index) {
-                keyName.assign(255, ' ');
-                std::uint32_t length = 0;
-                const Registry::Status status =
-                    codepage::enumKey(registry_, list.get(), index, keyName, length);
-                if (status.isMoreData())
-                    continue;
-                if (!status.isSuccess())
-                    break;
-                uninstall_->emplace_back().name.assign(keyName, 0, length);
-            }
+void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts) {
+    if (uninstall_)
+        return;
+    // Walked as the registration's removal walks the list: by the names
+    // an 8-bit caller reads, passing over one too long for its buffer.
+    uninstall_.emplace();
+    ScopedKey list(registry_);
+    if (list.open(Registry::localMachine, uninstallKeyPath)) {
+        std::string keyName;
+        for (std::uint32_t index = 0;; ++index) {
+            keyName.assign(255, ' ');
+            std::uint32_t length = 0;
+            const Registry::Status status =
+                codepage::enumKey(registry_, list.get(), index, keyName, length);
+            if (status.isMoreData())
+                continue;
+            if (!status.isSuccess())
+                break;
+            uninstall_->emplace_back().name.assign(keyName, 0, length);
         }
-        std::vector<std::string> paths;
-        paths.reserve(uninstall_->size());
-        for (const UninstallEntry& entry : *uninstall_)
-            paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
-        std::vector<std::optional<std::string>> texts = appToUninstallOfEach(registry_, paths);
-        for (std::size_t i = 0; i < uninstall_->size(); ++i)
-            (*uninstall_)[i].appToUninstall = std::move(texts[i]);
-        // Each entry under its name and its AppToUninstall text, in the
-        // registry's order of names: a lookup per record, not a comparison
-        // with every entry.
-        for (std::size_t i = 0; i < uninstall_->size(); ++i) {
-            uninstallKeys_.push_back({i, false});
-            if ((*uninstall_)[i].appToUninstall)
-                uninstallKeys_.push_back({i, true});
-        }
-        std::stable_sort(uninstallKeys_.begin(), uninstallKeys_.end(),
-                         [&](const UninstallKey& a, const UninstallKey& b) {
-                             const UninstallEntry& x = (*uninstall_)[a.entry];
-                             const UninstallEntry& y = (*uninstall_)[b.entry];
-                             return registry_.compareNames(a.byValue ? *x.appToUninstall : x.name,
-                                                           b.byValue ? *y.appToUninstall : y.name) <
-                                    0;
-                         });
     }
+    std::vector<std::string> paths;
+    paths.reserve(uninstall_->size());
+    for (const UninstallEntry& entry : *uninstall_)
+        paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
+    // An entry that names an application in AppToUninstall is most
+    // likely one a record shows, and its values are walked anyway: its
+    // display texts are read on that same opening of the key.
+    const std::vector<std::string> displayTexts{"DisplayName", "DisplayVersion"};
+    std::vector<std::vector<Registry::PathValue>> alsoRead;
+    std::vector<std::optional<std::string>> texts = appToUninstallOfEach(
+        registry_, paths, withDisplayTexts ? displayTexts : std::vector<std::string>{}, &alsoRead);
+    for (std::size_t i = 0; i < uninstall_->size(); ++i) {
+        UninstallEntry& entry = (*uninstall_)[i];
+        entry.appToUninstall = std::move(texts[i]);
+        if (alsoRead[i].size() == displayTexts.size()) {
+            entry.textsRead = true;
+            entry.displayName = textOf(alsoRead[i][0]);
+            entry.displayVersion = textOf(alsoRead[i][1]);
+        }
+    }
+    // Each entry under its name and its AppToUninstall text, in the
+    // registry's order of names: a lookup per record, not a comparison
+    // with every entry.
+    for (std::size_t i = 0; i < uninstall_->size(); ++i) {
+        uninstallKeys_.push_back({i, false});
+        if ((*uninstall_)[i].appToUninstall)
+            uninstallKeys_.push_back({i, true});
+    }
+    std::stable_sort(uninstallKeys_.begin(), uninstallKeys_.end(),
+                     [&](const UninstallKey& a, const UninstallKey& b) {
+                         const UninstallEntry& x = (*uninstall_)[a.entry];
+                         const UninstallEntry& y = (*uninstall_)[b.entry];
+                         return registry_.compareNames(a.byValue ? *x.appToUninstall : x.name,
+                                                       b.byValue ? *y.appToUninstall : y.name) < 0;
+                     });
+}
+
+std::optional<std::size_t> ApplicationInventory::uninstallEntryOf(const std::string& name) {
+    scanUninstallEntries(false);
     // The first entry in the list's order that names the application.
     const auto keyOf = [&](const UninstallKey& key) -> const std::string& {
         const UninstallEntry& entry = (*uninstall_)[key.entry];

@@ -98,6 +98,10 @@ private:
     std::vector<std::string> filesThatMayRefuse(const UninstallState& state,
                                                 const std::vector<std::string>& files);
     void findUninstallEntry(InstalledApplication& record);
+    // Reads the Uninstall list once: each entry's name and AppToUninstall
+    // text, and with `withDisplayTexts` the display texts of each entry
+    // whose values are walked for that text.
+    void scanUninstallEntries(bool withDisplayTexts);
     // The first Uninstall entry, in the list's order, that names `name` by
     // its key or its AppToUninstall text, as the registration's removal
     // finds it.

@@ -340,10 +340,10 @@ PlannedRegistry::readValueOfEach(Key root, const std::vector<std::string>& paths
 
 std::vector<RegistryTypes::PathValues>
 PlannedRegistry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
-                                  const std::string& last) {
+                                  const std::string& last, const std::vector<std::string>& named) {
     if (deleted_.empty() && counts_.empty())
-        return reader().readValuesOfEach(root, paths, last);
-    return RegistryReader::readValuesOfEach(root, paths, last);
+        return reader().readValuesOfEach(root, paths, last, named);
+    return RegistryReader::readValuesOfEach(root, paths, last, named);
 }
 
 RegistryStatus PlannedRegistry::setDwordValue(Key key, const std::string& name,

@@ -114,7 +114,8 @@ public:
     std::vector<PathValue> readValueOfEach(Key root, const std::vector<std::string>& paths,
                                            const std::string& name) override;
     std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
-                                             const std::string& last) override;
+                                             const std::string& last,
+                                             const std::vector<std::string>& named) override;
     Status setDwordValue(Key key, const std::string& name, std::uint32_t value) override;
     Status deleteKey(Key key, const std::string& subkey) override {
         return planDelete(key, subkey, false);

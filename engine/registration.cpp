@@ -344,8 +344,12 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
 }
 
 std::vector<std::optional<std::string>>
-appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& paths) {
+appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& paths,
+                     const std::vector<std::string>& alsoNamed,
+                     std::vector<std::vector<Registry::PathValue>>* alsoRead) {
     std::vector<std::optional<std::string>> texts(paths.size());
+    if (alsoRead != nullptr)
+        alsoRead->assign(paths.size(), {});
     const std::vector<Registry::PathValue> reads =
         registry.readValueOfEach(Registry::localMachine, paths, std::string(appToUninstall));
     std::vector<std::size_t> named;
@@ -361,12 +365,14 @@ appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& p
         named.push_back(i);
         walked.push_back(paths[i]);
     }
-    const std::vector<Registry::PathValues> walks =
-        registry.readValuesOfEach(Registry::localMachine, walked, std::string(appToUninstall));
+    std::vector<Registry::PathValues> walks = registry.readValuesOfEach(
+        Registry::localMachine, walked, std::string(appToUninstall), alsoNamed);
     for (std::size_t k = 0; k < named.size(); ++k) {
-        const Registry::PathValues& walk = walks[k];
+        Registry::PathValues& walk = walks[k];
         if (!walk.opened)
             continue;
+        if (alsoRead != nullptr)
+            (*alsoRead)[named[k]] = std::move(walk.named);
         Registry::Status read;
         texts[named[k]] = confirmedByWalk(
             registry,

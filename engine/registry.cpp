@@ -42,7 +42,7 @@ RegistryStatus RegistryReader::checkDeleteTree(Key key, const std::string& subke
 
 std::vector<RegistryTypes::PathValues>
 RegistryReader::readValuesOfEach(Key root, const std::vector<std::string>& paths,
-                                 const std::string& last) {
+                                 const std::string& last, const std::vector<std::string>& named) {
     std::vector<PathValues> walks(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         PathValues& walk = walks[i];
@@ -51,6 +51,11 @@ RegistryReader::readValuesOfEach(Key root, const std::vector<std::string>& paths
         if (!walk.status.isSuccess())
             continue;
         walk.opened = true;
+        for (const std::string& name : named) {
+            PathValue& read = walk.named.emplace_back();
+            read.opened = true;
+            read.status = readValue(key, name, read.value);
+        }
         for (std::uint32_t index = 0;; ++index) {
             NamedValue found;
             walk.status = enumValue(key, index, found.name, found.value);

@@ -91,6 +91,9 @@ struct RegistryTypes {
         bool opened = false;
         Status status;
         std::vector<NamedValue> values;
+        // The values asked for by name on the key the walk opened, in the
+        // order asked; none where it did not open.
+        std::vector<PathValue> named;
     };
 };
 
@@ -122,11 +125,15 @@ public:
     // For each of `paths` below `root`, in the same order, what openKey of
     // it, enumValue from index 0 on the key it opened, and closeKey would
     // give: every value up to and including the first whose name is `last`
-    // exactly (letter case too), or to the end of the list. Batched as
-    // readValueOfEach is, and by default asked the same way, one call after
-    // another.
-    virtual std::vector<PathValues>
-    readValuesOfEach(Key root, const std::vector<std::string>& paths, const std::string& last);
+    // exactly (letter case too), or to the end of the list. Each of `named`
+    // is read on that same key before the walk, as readValueOfEach reads it,
+    // which spares a key that is walked anyway an opening of its own for
+    // them. Batched as readValueOfEach is, and by default asked the same
+    // way, one call after another.
+    virtual std::vector<PathValues> readValuesOfEach(Key root,
+                                                     const std::vector<std::string>& paths,
+                                                     const std::string& last,
+                                                     const std::vector<std::string>& named);
 
     // Whether deleteTree(key, subkey) could remove that key and every key
     // below it now: each opened as the deletion opens it, none a registry

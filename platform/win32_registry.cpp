@@ -358,6 +358,14 @@ LONG enumOpenValue(HKEY key, std::uint32_t index, std::string& name, Registry::V
     return ERROR_SUCCESS;
 }
 
+// A batch's read of one value on a key it opened itself.
+void readOnOpened(HKEY key, const std::string& name, RegistryTypes::PathValue& out) {
+    const LONG read = readOpenValueOnce(key, name, out.value);
+    // Deleted between the open and the read: gone as if before the open.
+    out.opened = read != ERROR_KEY_DELETED;
+    out.status = RegistryStatus(goneIfDeleted(read));
+}
+
 } // namespace
 
 Win32Registry::~Win32Registry() {
@@ -439,13 +447,10 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
         HKEY opened = nullptr;
         const LONG status = openAsItself(root, paths[i], opened);
         const KeyHandle key(status == ERROR_SUCCESS ? opened : nullptr);
-        reads[i].opened = status == ERROR_SUCCESS;
-        const LONG read =
-            reads[i].opened ? readOpenValueOnce(key.get(), name, reads[i].value) : status;
-        // Deleted between the open and the read: gone as if before the open.
-        if (read == ERROR_KEY_DELETED)
-            reads[i].opened = false;
-        reads[i].status = Status(goneIfDeleted(read));
+        if (status == ERROR_SUCCESS)
+            readOnOpened(key.get(), name, reads[i]);
+        else
+            reads[i].status = Status(goneIfDeleted(status));
         return true;
     });
     return reads;
@@ -455,7 +460,7 @@ Win32Registry::readValueOfEach(Key root, const std::vector<std::string>& paths,
 // thread's, one value after another.
 std::vector<RegistryTypes::PathValues>
 Win32Registry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
-                                const std::string& last) {
+                                const std::string& last, const std::vector<std::string>& named) {
     std::vector<PathValues> walks(paths.size());
     forEachInParallel(paths.size(), [&](std::size_t i) {
         PathValues& walk = walks[i];
@@ -467,6 +472,8 @@ Win32Registry::readValuesOfEach(Key root, const std::vector<std::string>& paths,
             walk.status = Status(status);
             return true;
         }
+        for (const std::string& name : named)
+            readOnOpened(key.get(), name, walk.named.emplace_back());
         for (std::uint32_t index = 0;; ++index) {
             NamedValue found;
             const LONG read = enumOpenValue(key.get(), index, found.name, found.value);

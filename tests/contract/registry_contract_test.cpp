@@ -225,7 +225,9 @@ TEST_F(RegistryContract, ValuesOfManyKeysReadTogetherAnswerAsEachReadAlone) {
 
 // The inventory walks the values of every Uninstall entry that names an
 // application, together: each walk gives what enumValue gives on the entry
-// alone, stopping at the value asked for by its exact name, or at the end.
+// alone, stopping at the value asked for by its exact name, or at the end,
+// and the values it reads by name on the way give what reading each alone
+// gives.
 TEST_F(RegistryContract, ValueWalksOfManyKeysTogetherAnswerAsEachWalkedAlone) {
     std::vector<std::string> paths;
     for (int i = 0; i < 120; ++i) {
@@ -240,10 +242,18 @@ TEST_F(RegistryContract, ValueWalksOfManyKeysTogetherAnswerAsEachWalkedAlone) {
             world_->setValue(path, i % 6 == 1 ? "apptouninstall" : "AppToUninstall",
                              Registry::typeSz, sz("app" + std::to_string(i) + ".exe"));
         world_->setValue(path, "After", Registry::typeDword, dwordBytes(1));
+        if (i % 3 == 0)
+            world_->setValue(
+                path, "DisplayName", Registry::typeSz,
+                sz(i % 2 == 0 ? "Walk " + std::to_string(i) : "\u041f\u0443\u0442\u044c"));
+        else if (i % 3 == 1)
+            world_->setValue(path, "DisplayName", Registry::typeDword, dwordBytes(7));
     }
 
+    // By name the letter case does not count, and a name may be asked twice.
+    const std::vector<std::string> named{"DisplayName", "APPTOUNINSTALL", "Missing", "DisplayName"};
     const std::vector<Registry::PathValues> walks =
-        reg().readValuesOfEach(Registry::localMachine, paths, "AppToUninstall");
+        reg().readValuesOfEach(Registry::localMachine, paths, "AppToUninstall", named);
     ASSERT_EQ(paths.size(), walks.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         SCOPED_TRACE(paths[i]);
@@ -272,10 +282,24 @@ TEST_F(RegistryContract, ValueWalksOfManyKeysTogetherAnswerAsEachWalkedAlone) {
             together.push_back(found.name + "=" + found.value.data);
         EXPECT_EQ(alone, together);
         EXPECT_EQ(end, walks[i].status);
+        ASSERT_EQ(named.size(), walks[i].named.size());
+        for (std::size_t n = 0; n < named.size(); ++n) {
+            const Registry::PathValue one =
+                reg().readValueOfEach(Registry::localMachine, {paths[i]}, named[n]).front();
+            const Registry::PathValue& met = walks[i].named[n];
+            EXPECT_EQ(one.opened, met.opened) << named[n];
+            EXPECT_EQ(one.status, met.status) << named[n];
+            EXPECT_EQ(one.value.type, met.value.type) << named[n];
+            EXPECT_EQ(one.value.data, met.value.data) << named[n];
+        }
     }
+    EXPECT_TRUE(walks[4].named.empty());
+    EXPECT_EQ(walks[6].named[0].value.data, sz("Walk 6"));
+    EXPECT_EQ(walks[0].named[1].value.data, sz("app0.exe"));
+    EXPECT_TRUE(walks[2].named[0].status.isNotFound()) << walks[2].named[0].status;
     EXPECT_EQ(walks[0].values.back().name, "AppToUninstall");
     // Another letter case is not the name: the walk goes to the end.
-    EXPECT_EQ(walks[1].values.size(), 3u);
+    EXPECT_EQ(walks[1].values.size(), 4u);
     EXPECT_TRUE(walks[1].status.isNoMoreItems()) << walks[1].status;
     EXPECT_FALSE(walks[4].opened);
 }

@@ -48,11 +48,15 @@ public:
     bool vouches = true;
 };
 
-// Counts the values read under each name, and the default values read of
-// each sub-key, and passes everything on.
+// Counts the keys opened by path, the values read under each name, and the
+// default values read of each sub-key, and passes everything on.
 class CountingRegistry final : public PassThroughRegistry {
 public:
     using PassThroughRegistry::PassThroughRegistry;
+    Status openKey(Key root, const std::string& path, Key& out) override {
+        ++opens[path];
+        return PassThroughRegistry::openKey(root, path, out);
+    }
     Status readValue(Key key, const std::string& name, Value& out) override {
         if (++reads[name] == 1 && name == "DisplayName" && onFirstDisplayName)
             onFirstDisplayName();
@@ -62,6 +66,7 @@ public:
         ++defaultReads[subkey];
         return PassThroughRegistry::readDefaultValue(key, subkey, out);
     }
+    std::map<std::string, std::size_t> opens;
     std::map<std::string, std::size_t> reads;
     std::map<std::string, std::size_t> defaultReads;
     // Called once, between the pass over App Paths and the first start-up.
@@ -487,6 +492,56 @@ TEST(ApplicationList, DisplayTextsAreReadOnlyForTheEntriesTheRecordsShow) {
     EXPECT_EQ(find(records, sample::exe)->displayName, "My Application");
     EXPECT_EQ(find(records, sample::otherExe)->displayName, "By Its Name");
     EXPECT_EQ(counting.reads["DisplayName"], 2u);
+}
+
+// The whole list reads the display texts of an entry that names its
+// application in AppToUninstall on the opening that walks its values, and
+// each record still shows what it shows when asked for alone.
+TEST(ApplicationList, TheWholeListReadsDisplayTextsOnTheWalkAndShowsWhatEachRecordShowsAlone) {
+    SampleWorld w;
+    const auto entry = [](const std::string& key) { return sample::uninstallKey + "\\" + key; };
+    const auto registered = [&](const std::string& exe) {
+        w.registry.setString(sample::appPathsKey + "\\" + exe, "", "C:\\Gone\\" + exe);
+    };
+    // The version comes after AppToUninstall, past where the walk stops.
+    registered("late.exe");
+    w.registry.setString(entry("Late"), "DisplayName", "Late");
+    w.registry.setString(entry("Late"), "AppToUninstall", "late.exe");
+    w.registry.setString(entry("Late"), "DisplayVersion", "3.0");
+    registered("number.exe");
+    w.registry.setDword(entry("Number"), "DisplayName", 7);
+    w.registry.setString(entry("Number"), "AppToUninstall", "number.exe");
+    // Another letter case is not the value's name: this entry names nothing.
+    registered("cased.exe");
+    w.registry.setString(entry("Cased"), "apptouninstall", "cased.exe");
+    w.registry.setString(entry("Cased"), "DisplayName", "Not Its Entry");
+    registered("twice.exe");
+    w.registry.setString(entry("Twice A"), "DisplayName", "First");
+    w.registry.setString(entry("Twice A"), "AppToUninstall", "twice.exe");
+    w.registry.setString(entry("Twice B"), "DisplayName", "Second");
+    w.registry.setString(entry("Twice B"), "AppToUninstall", "twice.exe");
+    registered("keyed.exe");
+    w.registry.setString(entry("keyed.exe"), "DisplayName", "Keyed");
+    w.registry.setString(entry("keyed.exe"), "DisplayVersion", "1");
+
+    CountingRegistry counting(w.registry);
+    ApplicationInventory whole(counting, w.fs, noShell());
+    const std::vector<InstalledApplication> records = whole.all();
+    ASSERT_EQ(records.size(), 7u);
+    for (const InstalledApplication& record : records) {
+        ApplicationInventory alone(w.registry, w.fs, noShell());
+        const InstalledApplication one = alone.one(record.name);
+        EXPECT_EQ(one.displayName, record.displayName) << record.name;
+        EXPECT_EQ(one.displayVersion, record.displayVersion) << record.name;
+    }
+    EXPECT_EQ(find(records, "late.exe")->displayVersion, "3.0");
+    EXPECT_EQ(find(records, "number.exe")->displayName, "");
+    EXPECT_EQ(find(records, "cased.exe")->displayName, "");
+    EXPECT_EQ(find(records, "twice.exe")->displayName, "First");
+    EXPECT_EQ(find(records, "keyed.exe")->displayVersion, "1");
+    // Opened to read AppToUninstall by name, then to walk: nothing more.
+    EXPECT_EQ(counting.opens[entry("Twice A")], 2u);
+    EXPECT_EQ(counting.opens[sample::uninstallEntry], 2u);
 }
 
 TEST(ApplicationList, RecordsAreCsvThatRoundTripsNamesAndPaths) {

@@ -426,10 +426,13 @@ void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts) {
     for (std::size_t i = 0; i < uninstall_->size(); ++i) {
         UninstallEntry& entry = (*uninstall_)[i];
         entry.appToUninstall = std::move(texts[i]);
-        if (alsoRead[i].size() == displayTexts.size()) {
+        // A key deleted between the two reads left one text of a moment
+        // that never was: such an entry is read again as any other.
+        const std::vector<Registry::PathValue>& read = alsoRead[i];
+        if (read.size() == displayTexts.size() && read[0].opened && read[1].opened) {
             entry.textsRead = true;
-            entry.displayName = textOf(alsoRead[i][0]);
-            entry.displayVersion = textOf(alsoRead[i][1]);
+            entry.displayName = textOf(read[0]);
+            entry.displayVersion = textOf(read[1]);
         }
     }
     // Each entry under its name and its AppToUninstall text, in the

@@ -544,6 +544,37 @@ TEST(ApplicationList, TheWholeListReadsDisplayTextsOnTheWalkAndShowsWhatEachReco
     EXPECT_EQ(counting.opens[sample::uninstallEntry], 2u);
 }
 
+// An entry deleted between the walk's two reads of its display texts: the
+// one read before would show a name without its version, which the registry
+// never held together, so the record reads the entry again as it is now.
+TEST(ApplicationList, AnEntryDeletedBetweenItsDisplayTextsIsReadAgainAsItIsNow) {
+    class GoneAfterTheName final : public PassThroughRegistry {
+    public:
+        using PassThroughRegistry::PassThroughRegistry;
+        std::vector<PathValues> readValuesOfEach(Key root, const std::vector<std::string>& paths,
+                                                 const std::string& last,
+                                                 const std::vector<std::string>& named) override {
+            std::vector<PathValues> walks =
+                PassThroughRegistry::readValuesOfEach(root, paths, last, named);
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                if (paths[i] != sample::uninstallEntry || walks[i].named.size() < 2)
+                    continue;
+                inner().deleteTree(Registry::localMachine, paths[i]);
+                walks[i].named[1] = {false, Status::notFound(), {}};
+            }
+            return walks;
+        }
+    };
+    SampleWorld w;
+    w.registry.setString(sample::uninstallEntry, "DisplayVersion", "1.0");
+    GoneAfterTheName gone(w.registry);
+    ApplicationInventory inventory(gone, w.fs, noShell());
+    const std::vector<InstalledApplication> records = inventory.all();
+    ASSERT_NE(find(records, sample::exe), nullptr);
+    EXPECT_EQ(find(records, sample::exe)->displayName, "");
+    EXPECT_EQ(find(records, sample::exe)->displayVersion, "");
+}
+
 TEST(ApplicationList, RecordsAreCsvThatRoundTripsNamesAndPaths) {
     EXPECT_EQ(csvRecord({"a", "", "b c"}), "a,,b c");
     EXPECT_EQ(csvRecord({"x,y", "say \"hi\"", "two\r\nlines"}),

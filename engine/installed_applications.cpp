@@ -15,6 +15,7 @@
 #include "engine/unattended.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -391,9 +392,22 @@ void ApplicationInventory::readDisplayTexts(const std::vector<std::size_t>& entr
     }
 }
 
-void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts) {
-    if (uninstall_)
+void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts, const std::string* onlyFor) {
+    if (uninstall_ && (!scannedFor_ ||
+                       (onlyFor != nullptr && registry_.compareNames(*scannedFor_, *onlyFor) == 0)))
         return;
+    // A second application's lookup reads the whole list: a third one then
+    // finds it read. The display texts read already stay with their entries.
+    std::vector<UninstallEntry> before;
+    if (uninstall_) {
+        before = std::move(*uninstall_);
+        onlyFor = nullptr;
+    }
+    uninstallKeys_.clear();
+    if (onlyFor != nullptr)
+        scannedFor_ = *onlyFor;
+    else
+        scannedFor_.reset();
     // Walked as the registration's removal walks the list: by the names
     // an 8-bit caller reads, passing over one too long for its buffer.
     uninstall_.emplace();
@@ -412,17 +426,34 @@ void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts) {
             uninstall_->emplace_back().name.assign(keyName, 0, length);
         }
     }
+    std::unordered_map<std::string, const UninstallEntry*> textsBefore;
+    for (const UninstallEntry& entry : before) {
+        if (entry.textsRead)
+            textsBefore.emplace(entry.name, &entry);
+    }
     std::vector<std::string> paths;
     paths.reserve(uninstall_->size());
-    for (const UninstallEntry& entry : *uninstall_)
+    for (UninstallEntry& entry : *uninstall_) {
         paths.push_back(std::string(uninstallKeyPath) + "\\" + entry.name);
+        if (const auto read = textsBefore.find(entry.name); read != textsBefore.end()) {
+            entry.textsRead = true;
+            entry.displayName = read->second->displayName;
+            entry.displayVersion = read->second->displayVersion;
+        }
+    }
     // An entry that names an application in AppToUninstall is most
     // likely one a record shows, and its values are walked anyway: its
     // display texts are read on that same opening of the key.
     const std::vector<std::string> displayTexts{"DisplayName", "DisplayVersion"};
     std::vector<std::vector<Registry::PathValue>> alsoRead;
+    // One application's lookup walks only the entries whose text, read by
+    // name, names it: the removal settles every other one without a walk.
+    std::function<bool(std::string_view)> wanted;
+    if (onlyFor != nullptr)
+        wanted = [&](std::string_view text) { return registry_.compareNames(text, *onlyFor) == 0; };
     std::vector<std::optional<std::string>> texts = appToUninstallOfEach(
-        registry_, paths, withDisplayTexts ? displayTexts : std::vector<std::string>{}, &alsoRead);
+        registry_, paths, withDisplayTexts ? displayTexts : std::vector<std::string>{}, &alsoRead,
+        wanted);
     for (std::size_t i = 0; i < uninstall_->size(); ++i) {
         UninstallEntry& entry = (*uninstall_)[i];
         entry.appToUninstall = std::move(texts[i]);
@@ -453,7 +484,7 @@ void ApplicationInventory::scanUninstallEntries(bool withDisplayTexts) {
 }
 
 std::optional<std::size_t> ApplicationInventory::uninstallEntryOf(const std::string& name) {
-    scanUninstallEntries(false);
+    scanUninstallEntries(false, &name);
     // The first entry in the list's order that names the application.
     const auto keyOf = [&](const UninstallKey& key) -> const std::string& {
         const UninstallEntry& entry = (*uninstall_)[key.entry];

@@ -91,6 +91,8 @@ private:
     std::optional<RegisteredApplications> registered_;
     std::optional<std::vector<UninstallEntry>> uninstall_;
     std::vector<UninstallKey> uninstallKeys_;
+    // The one application the scan looked for, where it looked for one.
+    std::optional<std::string> scannedFor_;
 
     const RegisteredApplications& registered();
     // Of the files a quiet run would delete, those its pre-flight could
@@ -100,8 +102,10 @@ private:
     void findUninstallEntry(InstalledApplication& record);
     // Reads the Uninstall list once: each entry's name and AppToUninstall
     // text, and with `withDisplayTexts` the display texts of each entry
-    // whose values are walked for that text.
-    void scanUninstallEntries(bool withDisplayTexts);
+    // whose values are walked for that text. With `onlyFor`, only the texts
+    // that name that application are taken, and the list is read again when
+    // another is looked up.
+    void scanUninstallEntries(bool withDisplayTexts, const std::string* onlyFor = nullptr);
     // The first Uninstall entry, in the list's order, that names `name` by
     // its key or its AppToUninstall text, as the registration's removal
     // finds it.

@@ -346,7 +346,9 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
 std::vector<std::optional<std::string>>
 appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& paths,
                      const std::vector<std::string>& alsoNamed,
-                     std::vector<std::vector<Registry::PathValue>>* alsoRead) {
+                     std::vector<std::vector<Registry::PathValue>>* alsoRead,
+                     const std::function<bool(std::string_view)>& wanted) {
+    const auto takes = [&](std::string_view text) { return !wanted || wanted(text); };
     std::vector<std::optional<std::string>> texts(paths.size());
     if (alsoRead != nullptr)
         alsoRead->assign(paths.size(), {});
@@ -360,7 +362,9 @@ appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& p
         std::string buffer(nameCapacity, ' ');
         std::uint32_t valueType = Registry::typeSz;
         codepage::queryValueRead(registry, reads[i], valueType, buffer);
-        if (appToUninstallText(buffer).empty())
+        // As for a single entry: a text read by name that is not wanted
+        // settles the entry without its walk.
+        if (const std::string_view text = appToUninstallText(buffer); text.empty() || !takes(text))
             continue;
         named.push_back(i);
         walked.push_back(paths[i]);
@@ -394,7 +398,7 @@ appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& p
                     valueType, buffer);
                 return std::string(appToUninstallText(buffer));
             },
-            [](std::string_view) { return true; }, read);
+            takes, read);
     }
     return texts;
 }

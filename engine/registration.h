@@ -43,15 +43,17 @@ std::optional<std::string> appToUninstallOf(Registry& registry, Registry::Key ke
                                             const std::function<bool(std::string_view)>& wanted,
                                             Registry::Status& read);
 
-// appToUninstallOf, taking every text, for each of the entries at `paths`
-// below HKEY_LOCAL_MACHINE, read together; nothing for an entry that does
-// not open. The text is the value as the walk met it under that name. Each
-// entry that is walked also has each of `alsoNamed` read by name on the key
-// its walk opened, into `alsoRead` (one list per path, empty for an entry
-// not walked), where that is given.
+// appToUninstallOf for each of the entries at `paths` below
+// HKEY_LOCAL_MACHINE, read together, taking the texts `wanted` takes (every
+// text where it is empty); nothing for an entry that does not open. The text
+// is the value as the walk met it under that name. Each entry that is walked
+// also has each of `alsoNamed` read by name on the key its walk opened, into
+// `alsoRead` (one list per path, empty for an entry not walked), where that
+// is given.
 std::vector<std::optional<std::string>>
 appToUninstallOfEach(RegistryReader& registry, const std::vector<std::string>& paths,
                      const std::vector<std::string>& alsoNamed = {},
-                     std::vector<std::vector<Registry::PathValue>>* alsoRead = nullptr);
+                     std::vector<std::vector<Registry::PathValue>>* alsoRead = nullptr,
+                     const std::function<bool(std::string_view)>& wanted = {});
 
 } // namespace uninst

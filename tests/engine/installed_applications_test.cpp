@@ -544,6 +544,38 @@ TEST(ApplicationList, TheWholeListReadsDisplayTextsOnTheWalkAndShowsWhatEachReco
     EXPECT_EQ(counting.opens[sample::uninstallEntry], 2u);
 }
 
+// A detection rule asks after one application among thousands of Uninstall
+// entries: only those whose AppToUninstall, read by name, names it are
+// walked. A later lookup of another application on the same inventory still
+// finds the entry that names it.
+TEST(ApplicationList, ADetectionRuleWalksOnlyTheEntriesThatNameItsApplication) {
+    SampleWorld w;
+    const auto entry = [](const std::string& key) { return sample::uninstallKey + "\\" + key; };
+    for (int i = 0; i < 30; ++i)
+        w.registry.setString(entry("Unrelated " + std::to_string(i)), "AppToUninstall",
+                             "unrelated" + std::to_string(i) + ".exe");
+    w.registry.setString(sample::appPathsKey + "\\twice.exe", "", "C:\\Gone\\twice.exe");
+    w.registry.setString(entry("Twice A"), "DisplayName", "First");
+    w.registry.setString(entry("Twice A"), "AppToUninstall", "twice.exe");
+    w.registry.setString(entry("Twice B"), "DisplayName", "Second");
+    w.registry.setString(entry("Twice B"), "AppToUninstall", "TWICE.EXE");
+
+    CountingRegistry counting(w.registry);
+    ApplicationInventory inventory(counting, w.fs, noShell());
+    EXPECT_EQ(inventory.one(sample::exe).displayName, "My Application");
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(counting.opens[entry("Unrelated " + std::to_string(i))], 1u) << i;
+    EXPECT_EQ(counting.opens[entry("Twice A")], 1u);
+
+    EXPECT_EQ(inventory.one("twice.exe").displayName, "First");
+    const std::vector<InstalledApplication> records = inventory.all();
+    ASSERT_NE(find(records, "twice.exe"), nullptr);
+    EXPECT_EQ(find(records, "twice.exe")->displayName, "First");
+    EXPECT_EQ(find(records, sample::exe)->displayName, "My Application");
+    EXPECT_EQ(find(records, sample::otherExe)->displayName,
+              ApplicationInventory(w.registry, w.fs, noShell()).one(sample::otherExe).displayName);
+}
+
 // An entry deleted between the walk's two reads of its display texts: the
 // one read before would show a name without its version, which the registry
 // never held together, so the record reads the entry again as it is now.

@@ -198,9 +198,10 @@ TEST(RemoveEntries, LargeValueEndsTheScanOfItsEntry) {
     EXPECT_EQ(t.left(), Names{"a"});
 }
 
-// The inventory reads every entry's AppToUninstall text together; each must
-// come out as the entry read alone gives it: the value there by its own
-// name, in that letter case, and met before anything the walk cannot take.
+// The inventory reads every entry's AppToUninstall text together, or the
+// texts naming one application; each must come out as the entry read alone
+// gives it: the value there by its own name, in that letter case, and met
+// before anything the walk cannot take.
 TEST(AppToUninstallOfEach, EachEntryAnswersAsItsOwnScan) {
     Entries t;
     t.entry("plain", "myapp.exe");
@@ -223,18 +224,25 @@ TEST(AppToUninstallOfEach, EachEntryAnswersAsItsOwnScan) {
 
     const std::vector<std::optional<std::string>> together =
         appToUninstallOfEach(t.registry, paths);
+    const auto mine = [&](std::string_view text) { return t.registry.sameName(text, "MyApp.exe"); };
+    const std::vector<std::optional<std::string>> mineTogether =
+        appToUninstallOfEach(t.registry, paths, {}, nullptr, mine);
     ASSERT_EQ(together.size(), paths.size());
+    ASSERT_EQ(mineTogether.size(), paths.size());
     std::vector<std::string> found;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         std::optional<std::string> alone;
+        std::optional<std::string> mineAlone;
         Registry::Key key = 0;
         if (t.registry.openKey(Registry::localMachine, paths[i], key).isSuccess()) {
             Registry::Status read;
             alone = appToUninstallOf(
                 t.registry, key, [](std::string_view) { return true; }, read);
+            mineAlone = appToUninstallOf(t.registry, key, mine, read);
             t.registry.closeKey(key);
         }
         EXPECT_EQ(together[i], alone) << paths[i];
+        EXPECT_EQ(mineTogether[i], mineAlone) << paths[i];
         if (together[i])
             found.push_back(*together[i]);
     }

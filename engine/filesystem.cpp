@@ -27,7 +27,8 @@ std::vector<ListedFolder> FileSystemReader::listFolders(const std::vector<std::s
     return listed;
 }
 
-std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths) {
+std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths,
+                                                         const std::vector<bool>&) {
     return std::vector<bool>(paths.size(), false);
 }
 

@@ -51,10 +51,11 @@ public:
         return FileSystemReader::checkDeletes(paths);
     }
     // Whole while nothing is planned away; after that nothing is vouched for.
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
+                                           const std::vector<bool>& listedOrdinary) override {
         if (removed_.empty())
-            return reader().deletableUnlessInUse(paths);
-        return FileSystemReader::deletableUnlessInUse(paths);
+            return reader().deletableUnlessInUse(paths, listedOrdinary);
+        return FileSystemReader::deletableUnlessInUse(paths, listedOrdinary);
     }
     // Through the planned listings: what the preview removed is gone.
     std::vector<std::string> filesStillThere(const std::string& folder,

@@ -336,6 +336,39 @@ std::vector<SharedFolder> Win32Shell::sharedFolders() {
     return found;
 }
 
+namespace {
+
+// The system's name for the folder at `path`, every link and short step
+// resolved, without the long-path prefix; empty when the folder does not
+// open or the system cannot name it (Wine 8 fails past 260 characters).
+struct FinalName {
+    bool opened = false;
+    std::wstring name;
+};
+
+FinalName finalFolderName(const std::wstring& path) {
+    // No access asked: any folder can be opened so, whoever holds it.
+    FileHandle folder(CreateFileW(path.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder)
+        return {};
+    std::wstring final(path.size() + MAX_PATH, L'\0');
+    const DWORD length =
+        GetFinalPathNameByHandleW(folder.get(), final.data(), static_cast<DWORD>(final.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= final.size())
+        return {true, {}};
+    final.resize(length);
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return {true, L"\\\\" + final.substr(8)};
+    if (final.rfind(L"\\\\?\\", 0) == 0)
+        return {true, final.substr(4)};
+    return {true, std::move(final)};
+}
+
+} // namespace
+
 std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
     std::wstring named = text::toWide(path);
     // A path that is not there is told by one question: the long form below
@@ -347,8 +380,13 @@ std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
             error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return std::nullopt;
     }
+    // The handle's name has every short step in its long form already; the
+    // long form is worked out, a search of each step's folder, only where
+    // the system cannot name the handle.
+    if (const FinalName final = finalFolderName(named); !final.name.empty())
+        return text::fromWide(final.name);
     std::wstring longForm(named.size() + MAX_PATH, L'\0');
-    DWORD length =
+    const DWORD length =
         GetLongPathNameW(named.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
     if (length > 0 && length < longForm.size()) {
         longForm.resize(length);
@@ -361,27 +399,11 @@ std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
             error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return std::nullopt;
     }
-    // No access asked: any folder can be opened so, whoever holds it.
-    FileHandle folder(CreateFileW(named.c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (folder) {
-        std::wstring final(named.size() + MAX_PATH, L'\0');
-        length =
-            GetFinalPathNameByHandleW(folder.get(), final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length > 0 && length < final.size()) {
-            final.resize(length);
-            if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
-                named = L"\\\\" + final.substr(8);
-            else if (final.rfind(L"\\\\?\\", 0) == 0)
-                named = final.substr(4);
-            else
-                named = std::move(final);
-        }
-    } else if (length == 0) {
+    const FinalName final = finalFolderName(named);
+    if (!final.name.empty())
+        return text::fromWide(final.name);
+    if (!final.opened && length == 0)
         return std::nullopt;
-    }
     return text::fromWide(named);
 }
 

@@ -27,8 +27,7 @@ std::vector<ListedFolder> FileSystemReader::listFolders(const std::vector<std::s
     return listed;
 }
 
-std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths,
-                                                         const std::vector<bool>&) {
+std::vector<bool> FileSystemReader::deletableUnlessInUse(const std::vector<std::string>& paths) {
     return std::vector<bool>(paths.size(), false);
 }
 

@@ -22,10 +22,6 @@ struct FolderListing {
     // Each file's size, in the order of `files`, when the listing came with
     // the sizes (the system's own does); empty otherwise.
     std::vector<std::uint64_t> fileBytes;
-    // Whether each file, in the order of `files`, showed as an ordinary file
-    // that is neither read-only nor a link, when the listing came with the
-    // files' attributes (the system's own does); empty otherwise.
-    std::vector<bool> fileIsOrdinary;
 };
 
 // One folder of a batch of listings: what listFolder gives for it, or what
@@ -156,14 +152,7 @@ public:
     // its folder grants deleting what it holds). False says nothing either
     // way. Cheaper than checkDelete where that opens each file; changes
     // nothing. The default answers false.
-    //
-    // Where `listedOrdinary` has a flag for each path, from the listing the
-    // path came from (FolderListing::fileIsOrdinary), the flag stands for
-    // what the system shows of the file, as of that listing: only the
-    // folder that holds it is asked, and a file the listing showed as
-    // anything else is not vouched for.
-    virtual std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                                   const std::vector<bool>& listedOrdinary);
+    virtual std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths);
 
     // Of the files given, all below `folder`, those that still stand at
     // their path, in the order given: what a deletion that answered removed

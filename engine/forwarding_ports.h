@@ -41,9 +41,8 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return reader_.checkDeletes(paths);
     }
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override {
-        return reader_.deletableUnlessInUse(paths, listedOrdinary);
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        return reader_.deletableUnlessInUse(paths);
     }
     std::vector<std::string> filesStillThere(const std::string& folder,
                                              const std::vector<std::string>& paths) override {

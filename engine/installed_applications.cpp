@@ -24,9 +24,8 @@
 namespace uninst {
 
 // The reader the planned file system holds: it passes everything on, and
-// keeps what a listing showed of each file, its size and whether it was an
-// ordinary writable one, so that the rows can be counted in bytes and the
-// files vouched for without asking the disk again.
+// keeps the size of each file a listing gave, so that the rows can be
+// counted in bytes without asking the disk again.
 class ApplicationInventory::Sizes final : public FileSystemReader {
 public:
     explicit Sizes(FileSystemReader& inner) : inner_(inner) {}
@@ -53,37 +52,24 @@ public:
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override {
         return inner_.checkDeletes(paths);
     }
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override {
-        return inner_.deletableUnlessInUse(paths, listedOrdinary);
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
+        return inner_.deletableUnlessInUse(paths);
     }
     std::string readTextFile(const std::string& path) override { return inner_.readTextFile(path); }
 
     std::uint64_t bytesOf(const std::string& file) const {
-        const auto found = files_.find(file);
-        return found == files_.end() ? 0 : found->second.bytes;
-    }
-    bool listedOrdinary(const std::string& file) const {
-        const auto found = files_.find(file);
-        return found != files_.end() && found->second.ordinary;
+        const auto found = bytes_.find(file);
+        return found == bytes_.end() ? 0 : found->second;
     }
 
 private:
-    struct Listed {
-        std::uint64_t bytes = 0;
-        bool ordinary = false;
-    };
-
     void note(const FolderListing& listing) {
-        for (std::size_t i = 0; i < listing.files.size(); ++i) {
-            Listed& listed = files_[listing.files[i]];
-            listed.bytes = i < listing.fileBytes.size() ? listing.fileBytes[i] : 0;
-            listed.ordinary = i < listing.fileIsOrdinary.size() && listing.fileIsOrdinary[i];
-        }
+        for (std::size_t i = 0; i < listing.files.size() && i < listing.fileBytes.size(); ++i)
+            bytes_[listing.files[i]] = listing.fileBytes[i];
     }
 
     FileSystemReader& inner_;
-    std::unordered_map<std::string, Listed> files_;
+    std::unordered_map<std::string, std::uint64_t> bytes_;
 };
 
 // The shell with its fixed answers asked once: every record's start-up asks
@@ -354,21 +340,17 @@ InstalledApplication ApplicationInventory::one(const std::string& name) {
 
 // A quiet run takes a file in use to the restart, all but the install log,
 // so for the others only a refusal counts, and the system can vouch for
-// most files without opening each as the pre-flight does: from what the
-// listing showed of each, and whether its folder lets it go. Only the rest
-// is asked as the pre-flight asks.
+// most files without opening each as the pre-flight does. Only the rest is
+// asked as the pre-flight asks.
 std::vector<std::string>
 ApplicationInventory::filesThatMayRefuse(const UninstallState& state,
                                          const std::vector<std::string>& files) {
     std::vector<std::string> others;
-    std::vector<bool> listedOrdinary;
     for (const std::string& file : files) {
-        if (!isInstallLog(state, file)) {
+        if (!isInstallLog(state, file))
             others.push_back(file);
-            listedOrdinary.push_back(sizes_->listedOrdinary(file));
-        }
     }
-    const std::vector<bool> vouched = fs_.deletableUnlessInUse(others, listedOrdinary);
+    const std::vector<bool> vouched = fs_.deletableUnlessInUse(others);
     std::vector<std::string> asked;
     std::size_t other = 0;
     for (const std::string& file : files) {

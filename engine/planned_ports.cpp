@@ -86,8 +86,6 @@ FolderListing PlannedFileSystem::listFolder(const std::string& path) {
         shown.files.push_back(real.files[i]);
         if (i < real.fileBytes.size())
             shown.fileBytes.push_back(real.fileBytes[i]);
-        if (i < real.fileIsOrdinary.size())
-            shown.fileIsOrdinary.push_back(real.fileIsOrdinary[i]);
     }
     for (const FolderListing::SubFolder& sub : real.subFolders) {
         if (removed_.count(asciiUpper(sub.path)) == 0)

@@ -51,11 +51,10 @@ public:
         return FileSystemReader::checkDeletes(paths);
     }
     // Whole while nothing is planned away; after that nothing is vouched for.
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override {
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
         if (removed_.empty())
-            return reader().deletableUnlessInUse(paths, listedOrdinary);
-        return FileSystemReader::deletableUnlessInUse(paths, listedOrdinary);
+            return reader().deletableUnlessInUse(paths);
+        return FileSystemReader::deletableUnlessInUse(paths);
     }
     // Through the planned listings: what the preview removed is gone.
     std::vector<std::string> filesStillThere(const std::string& folder,

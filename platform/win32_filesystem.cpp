@@ -86,9 +86,6 @@ FolderListing listWith(const std::string& path, std::wstring& pattern) {
             listing.files.push_back(std::move(full));
             listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
                                         data.nFileSizeLow);
-            listing.fileIsOrdinary.push_back(
-                (data.dwFileAttributes &
-                 (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0);
         }
     } while (FindNextFileW(find.get(), &data));
 
@@ -361,8 +358,7 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
 // program holding it refuses it. Each file's attributes are asked by path,
 // which under Wine needs no round trip to the server: what is read-only,
 // not a plain file, or cannot be named by its path is left to the check.
-std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::string>& paths,
-                                                        const std::vector<bool>& listedOrdinary) {
+std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::string>& paths) {
     std::vector<std::string> folders;
     std::unordered_map<std::string, std::size_t> folderIndex;
     std::vector<std::size_t> folderOf(paths.size());
@@ -386,16 +382,9 @@ std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::s
                                  nt::directoryOnly, folder) == ERROR_SUCCESS;
         return true;
     });
-    std::vector<char> vouched(paths.size(), 0);
-    // Each file's attributes come at the cost of a second listing of the
-    // tree; a listing's own are as good, as of its moment.
-    if (listedOrdinary.size() == paths.size()) {
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            vouched[i] = !paths[i].empty() && grants[folderOf[i]] && listedOrdinary[i];
-        return std::vector<bool>(vouched.begin(), vouched.end());
-    }
     constexpr DWORD refusing =
         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    std::vector<char> vouched(paths.size(), 0);
     forEachInParallel(paths.size(), [&](std::size_t i) {
         if (paths[i].empty() || !grants[folderOf[i]])
             return true;

@@ -44,8 +44,7 @@ public:
     std::string readTextFile(const std::string& path) override;
     DeleteCheck checkDelete(const std::string& path) override;
     std::vector<DeleteCheck> checkDeletes(const std::vector<std::string>& paths) override;
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override;
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override;
     FileRemovals deleteFiles(const std::vector<std::string>& paths) override;
     void deleteAtRestart(const std::string& path) override;
     // The listing's answer, less what is a link or lies behind one (Wine 8

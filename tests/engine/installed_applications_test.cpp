@@ -38,11 +38,10 @@ public:
         asked.push_back(path);
         return inner().checkDelete(path);
     }
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override {
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override {
         if (!vouches)
-            return FileSystemReader::deletableUnlessInUse(paths, listedOrdinary);
-        return inner().deletableUnlessInUse(paths, listedOrdinary);
+            return FileSystemReader::deletableUnlessInUse(paths);
+        return inner().deletableUnlessInUse(paths);
     }
     std::map<std::string, int> listings;
     std::vector<std::string> asked;

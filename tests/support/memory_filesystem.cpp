@@ -339,7 +339,6 @@ FolderListing MemoryFileSystem::listFolder(const std::string& path) {
         if (item.kind == Node::Kind::file) {
             listing.files.push_back(prefix + item.name);
             listing.fileBytes.push_back(item.content.size());
-            listing.fileIsOrdinary.push_back(!item.readOnly);
         } else
             listing.subFolders.push_back({prefix + item.name, item.kind == Node::Kind::link});
     }
@@ -495,19 +494,9 @@ DeleteCheck MemoryFileSystem::checkDelete(const std::string& path) {
     return {};
 }
 
-std::vector<bool> MemoryFileSystem::deletableUnlessInUse(const std::vector<std::string>& paths,
-                                                         const std::vector<bool>& listedOrdinary) {
-    const bool listed = listedOrdinary.size() == paths.size();
+std::vector<bool> MemoryFileSystem::deletableUnlessInUse(const std::vector<std::string>& paths) {
     std::vector<bool> vouched;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string& path = paths[i];
-        if (listed) {
-            const std::size_t slash = path.rfind('\\');
-            const Node* folder = slash == std::string::npos ? nullptr : find(path.substr(0, slash));
-            vouched.push_back(listedOrdinary[i] && folder != nullptr &&
-                              folder->kind == Node::Kind::folder);
-            continue;
-        }
+    for (const std::string& path : paths) {
         const Node* node = path.empty() ? nullptr : find(path);
         vouched.push_back(node != nullptr && node->kind == Node::Kind::file && !node->readOnly);
     }

@@ -97,8 +97,7 @@ public:
     Creation copyNewFile(const std::string& from, const std::string& to) override;
     DeleteCheck checkDelete(const std::string& path) override;
     // Every file that is not read-only: nothing else but its use refuses it.
-    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths,
-                                           const std::vector<bool>& listedOrdinary) override;
+    std::vector<bool> deletableUnlessInUse(const std::vector<std::string>& paths) override;
     // Recorded in order; restart() carries them out.
     void deleteAtRestart(const std::string& path) override;
 

@@ -23,7 +23,10 @@ std::optional<std::string> expandedAppPath(Registry& registry, Shell& shell,
     if (!codepage::queryValueRead(registry, reads[0], type, buffer).isSuccess() ||
         type != Registry::typeExpandSz)
         return std::nullopt;
-    return shell.expandEnvironment(buffer.substr(0, buffer.find('\0')));
+    // The terminator stays right after the text, where the plain read
+    // leaves it: a blank after a closing quote is then part of the path
+    // the same whether or not the value is expandable.
+    return shell.expandEnvironment(buffer.substr(0, buffer.find('\0'))) + '\0';
 }
 
 } // namespace uninst

@@ -127,5 +127,25 @@ TEST(Apath, AnExpandableValueTheReadCannotReachNamesNoFolder) {
     EXPECT_EQ(0u, registry.openHandleCount());
 }
 
+// An expandable value names the folder its plain read names when nothing in
+// it expands: a blank after the closing quote keeps the quotes in both, and
+// such a path names no folder in full.
+TEST(Apath, AnExpandableValueWithNothingToExpandNamesWhatThePlainValueNames) {
+    for (const std::string& stored :
+         {std::string("\"C:\\App\\a.exe\" "), std::string("\"C:\\App\\a.exe\""),
+          std::string("  C:\\App\\a.exe  ")}) {
+        std::string folders[2];
+        for (int expandable = 0; expandable < 2; ++expandable) {
+            MemoryRegistry registry;
+            registry.setValue(appPaths + "\\a.exe", "",
+                              expandable ? Registry::typeExpandSz : Registry::typeSz, sz(stored));
+            UninstallState state;
+            apath(state, registry, noShell(), "a.exe");
+            folders[expandable] = state.installdir;
+        }
+        EXPECT_EQ(folders[1], folders[0]) << stored;
+    }
+}
+
 } // namespace
 } // namespace uninst

@@ -96,6 +96,9 @@ public:
     std::optional<std::string> finalFolder(const std::string& path) override {
         return inner_.finalFolder(path);
     }
+    std::vector<std::string> folderNames(const std::string& path) override {
+        return inner_.folderNames(path);
+    }
     std::optional<std::string> shortcutTarget(const std::string& path) override {
         return inner_.shortcutTarget(path);
     }

@@ -125,10 +125,12 @@ bool isSameOrBelowAscii(std::string_view inner, std::string_view outer) {
 void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& shell) {
     const std::vector<SharedFolder> shared = shell.sharedFolders();
     // "C:\PROGRA~1", or a path through "C:\Documents and Settings", is the
-    // shared folder under another name: it is judged by both names.
+    // shared folder under another name: it is judged by every name.
     std::vector<std::string> names{state.installdir};
-    if (auto final = shell.finalFolder(state.installdir); final && *final != state.installdir)
-        names.push_back(std::move(*final));
+    for (std::string& name : shell.folderNames(state.installdir)) {
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
     for (const std::string& name : names) {
         // The folder itself first: "C:\Program Files" is refused as the
         // Program Files folder, not as the holder of its Common Files.

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace uninst {
@@ -42,6 +43,18 @@ public:
     // followed ("C:\PROGRA~1" is "C:\Program Files"); nothing when it
     // cannot be told. Never throws.
     virtual std::optional<std::string> finalFolder(const std::string& path) = 0;
+
+    // Every name the system gives the existing folder `path`, finalFolder's
+    // among them: where short names are not unique (Wine makes them from a
+    // hash of the long name), opening "C:\PROGRA~1" and spelling its steps
+    // in full can reach two different folders, and a folder is judged by
+    // both. Never throws. The default gives finalFolder's one name.
+    virtual std::vector<std::string> folderNames(const std::string& path) {
+        std::vector<std::string> names;
+        if (std::optional<std::string> final = finalFolder(path))
+            names.push_back(std::move(*final));
+        return names;
+    }
 
     // The file a shell link (.lnk) or a program information file (.pif)
     // starts, as stored in it; nothing when the file cannot be read as one.

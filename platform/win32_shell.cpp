@@ -407,6 +407,35 @@ std::optional<std::string> Win32Shell::finalFolder(const std::string& path) {
     return text::fromWide(named);
 }
 
+// The folder's name as the system gives it for the path as given, and for
+// its long form. The two differ where a short step stands for several
+// folders: Wine makes short names from a hash of the long name, so that
+// "C:\PROG~FBU" may open one folder while its long form is another, and
+// which one depends on the order the host lists the names in. Only a step
+// with a "~" is a short name; letter case alone is no other folder to a
+// comparison that folds it.
+std::vector<std::string> Win32Shell::folderNames(const std::string& path) {
+    std::vector<std::string> names;
+    std::optional<std::string> final = finalFolder(path);
+    if (!final)
+        return names;
+    names.push_back(std::move(*final));
+    if (path.find('~') == std::string::npos)
+        return names;
+    const std::wstring named = text::toWide(path);
+    std::wstring longForm(named.size() + MAX_PATH, L'\0');
+    const DWORD length =
+        GetLongPathNameW(named.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    if (length == 0 || length >= longForm.size())
+        return names;
+    longForm.resize(length);
+    FinalName spelled = finalFolderName(longForm);
+    std::string other = text::fromWide(spelled.name.empty() ? longForm : spelled.name);
+    if (other != names.front())
+        names.push_back(std::move(other));
+    return names;
+}
+
 std::vector<std::string> Win32Shell::folders(const std::vector<int>& ids) {
     const auto getFolderPath =
         entryPoint<GetFolderPath>(loaded(shell32_, L"shell32.dll"), "SHGetFolderPathW");

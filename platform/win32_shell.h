@@ -31,6 +31,7 @@ public:
     // (GetFinalPathNameByHandleW); Wine 8 names the folder by the path it was
     // opened with, so there only short steps are resolved.
     std::optional<std::string> finalFolder(const std::string& path) override;
+    std::vector<std::string> folderNames(const std::string& path) override;
     // Shell links through IShellLinkW. A program information file the shell
     // cannot read as a link (Wine reads none) is read directly: it names its
     // program in the OEM code page at a fixed place.

@@ -319,6 +319,32 @@ TEST(SharedFolder, InstallFolderThatIsOrHoldsOneIsRefusedBeforeAnythingIsListed)
     }
 }
 
+// Where a short name stands for several folders (Wine's hash-made ones), the
+// folder it opens may be another application's while its long form is the
+// shared one, or the other way round: it is refused by either name.
+TEST(SharedFolder, AShortNameOfSeveralFoldersIsJudgedByEach) {
+    for (const bool sharedOpens : {false, true}) {
+        SCOPED_TRACE(sharedOpens ? "opens the shared folder" : "spells out as the shared folder");
+        ShellWorld t;
+        const std::string shortName = "C:\\PROG~FBU";
+        const std::string shared = "C:\\Program Files";
+        const std::string other = "C:\\Program Filo74";
+        t.shell.setFinalFolder(shortName, sharedOpens ? shared : other);
+        t.shell.addFolderName(shortName, sharedOpens ? other : shared);
+        plantLog(t.w, shortName);
+        registerAs(t.w.registry, sample::appPathsEntry, Registry::typeSz,
+                   shortName + "\\myapp.exe");
+        const Paths before = t.w.fs.snapshot("C:");
+        const std::string message = errorOf([&] { t.startUp(); });
+        EXPECT_NE(message.find(shortName + ", which is " + shared +
+                               ", is the system's Program Files folder"),
+                  std::string::npos)
+            << message;
+        EXPECT_EQ(t.w.list.rowCount(), 0u);
+        EXPECT_EQ(t.w.fs.snapshot("C:"), before);
+    }
+}
+
 // Inside a shared folder, or beside one with a name that only begins like
 // it, is where applications live.
 TEST(SharedFolder, FolderInsideOrBesideOneIsListed) {

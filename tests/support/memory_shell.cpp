@@ -36,6 +36,13 @@ std::optional<std::string> MemoryShell::finalFolder(const std::string& path) {
     return found == finals_.end() ? path : found->second;
 }
 
+std::vector<std::string> MemoryShell::folderNames(const std::string& path) {
+    std::vector<std::string> names = Shell::folderNames(path);
+    if (const auto found = otherNames_.find(path); found != otherNames_.end())
+        names.insert(names.end(), found->second.begin(), found->second.end());
+    return names;
+}
+
 std::optional<std::string> MemoryShell::shortcutTarget(const std::string& path) {
     try {
         std::string target = fs_.readTextFile(path);

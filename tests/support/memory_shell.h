@@ -35,6 +35,11 @@ public:
     void setFinalFolder(const std::string& path, const std::string& final) {
         finals_[path] = final;
     }
+    // Another name folderNames gives `path` after finalFolder's: a short
+    // name that stands for several folders.
+    void addFolderName(const std::string& path, const std::string& name) {
+        otherNames_[path].push_back(name);
+    }
     void setVariable(const std::string& name, const std::string& value);
     // A shortcut file in the file system leading to `target`.
     void addShortcut(const std::string& path, const std::string& target);
@@ -43,6 +48,7 @@ public:
     std::vector<std::string> systemFolders() override { return system_; }
     std::vector<SharedFolder> sharedFolders() override { return shared_; }
     std::optional<std::string> finalFolder(const std::string& path) override;
+    std::vector<std::string> folderNames(const std::string& path) override;
     std::optional<std::string> shortcutTarget(const std::string& path) override;
     std::string expandEnvironment(const std::string& text) override;
 
@@ -52,6 +58,7 @@ private:
     std::vector<std::string> system_;
     std::vector<SharedFolder> shared_;
     std::map<std::string, std::string> finals_;
+    std::map<std::string, std::vector<std::string>> otherNames_;
     std::map<std::string, std::string> variables_; // by upper-case name
 };
 

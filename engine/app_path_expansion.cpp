@@ -23,10 +23,15 @@ std::optional<std::string> expandedAppPath(Registry& registry, Shell& shell,
     if (!codepage::queryValueRead(registry, reads[0], type, buffer).isSuccess() ||
         type != Registry::typeExpandSz)
         return std::nullopt;
-    // The terminator stays right after the text, where the plain read
-    // leaves it: a blank after a closing quote is then part of the path
-    // the same whether or not the value is expandable.
-    return shell.expandEnvironment(buffer.substr(0, buffer.find('\0'))) + '\0';
+    // The terminator stays right after the text where the plain read
+    // leaves one, which is wherever the value leaves room for it: a blank
+    // after a closing quote is then part of the path, or trimmed with the
+    // buffer's spaces, the same whether or not the value is expandable.
+    const std::size_t end = buffer.find('\0');
+    std::string expanded = shell.expandEnvironment(buffer.substr(0, end));
+    if (end != std::string::npos)
+        expanded.push_back('\0');
+    return expanded;
 }
 
 } // namespace uninst

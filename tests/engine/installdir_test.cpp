@@ -133,12 +133,15 @@ TEST(Apath, AnExpandableValueTheReadCannotReachNamesNoFolder) {
 TEST(Apath, AnExpandableValueWithNothingToExpandNamesWhatThePlainValueNames) {
     for (const std::string& stored :
          {std::string("\"C:\\App\\a.exe\" "), std::string("\"C:\\App\\a.exe\""),
-          std::string("  C:\\App\\a.exe  ")}) {
+          std::string("  C:\\App\\a.exe  "),
+          // Filling the read's 255 bytes leaves no room for the terminator.
+          "\"C:\\" + std::string(243, 'a') + "\\a.exe\" "}) {
         std::string folders[2];
         for (int expandable = 0; expandable < 2; ++expandable) {
             MemoryRegistry registry;
             registry.setValue(appPaths + "\\a.exe", "",
-                              expandable ? Registry::typeExpandSz : Registry::typeSz, sz(stored));
+                              expandable ? Registry::typeExpandSz : Registry::typeSz,
+                              stored.size() < 255 ? sz(stored) : stored);
             UninstallState state;
             apath(state, registry, noShell(), "a.exe");
             folders[expandable] = state.installdir;

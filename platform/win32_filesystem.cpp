@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -38,7 +39,80 @@ FindHandle findFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data) {
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
 }
 
-FolderListing listWith(const std::string& path, std::wstring& pattern) {
+void addEntry(FolderListing& listing, const std::string& prefix, std::wstring_view name,
+              DWORD attributes, std::uint64_t bytes) {
+    std::string full = prefix;
+    text::appendFromWide(full, name);
+    // Reported as a link is: never listed, entered or deleted, and it
+    // keeps its folder.
+    if (holdsSeparator(name))
+        listing.subFolders.push_back({std::move(full), true});
+    else if (isFolder(attributes))
+        listing.subFolders.push_back({std::move(full), isLink(attributes)});
+    else {
+        listing.files.push_back(std::move(full));
+        listing.fileBytes.push_back(bytes);
+    }
+}
+
+// What a listing that also asks for leave to delete the folder's files
+// found out: asked is false where the listing could not ask.
+struct LeaveToDelete {
+    std::vector<LONGLONG> buffer;
+    bool asked = false;
+    bool granted = false;
+};
+
+// The folder opened as FindFirstFileExW opens it (reading, sharing reading
+// and writing, for a backup's purposes), with leave to delete what it holds
+// asked on the same open, and read through that handle: the inventory asks
+// that leave of every folder it lists, and a second open is a round trip to
+// the server under Wine. Nothing when the open or the reading fails, or when
+// the leave is refused: the folder is then listed the run's own way, which
+// gives the run's own answer, refusal or error.
+std::optional<FolderListing> listAskingLeave(const std::wstring& api, const std::string& prefix,
+                                             LeaveToDelete& leave) {
+    FileHandle folder(CreateFileW(api.c_str(), GENERIC_READ | FILE_DELETE_CHILD,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) {
+        if (GetLastError() == ERROR_ACCESS_DENIED) {
+            leave.asked = true;
+            leave.granted = false;
+        }
+        return std::nullopt;
+    }
+    if (leave.buffer.empty())
+        leave.buffer.resize(64 * 1024 / sizeof(LONGLONG));
+    const auto size = static_cast<DWORD>(leave.buffer.size() * sizeof(LONGLONG));
+    FolderListing listing;
+    for (auto kind = FileFullDirectoryRestartInfo;; kind = FileFullDirectoryInfo) {
+        if (!GetFileInformationByHandleEx(folder.get(), kind, leave.buffer.data(), size)) {
+            const DWORD code = GetLastError();
+            // A drive's root has no "." entries, so an empty one finds nothing.
+            if (code == ERROR_NO_MORE_FILES || code == ERROR_FILE_NOT_FOUND)
+                break;
+            return std::nullopt;
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(leave.buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytes);
+            const std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                addEntry(listing, prefix, name, entry->FileAttributes,
+                         static_cast<std::uint64_t>(entry->EndOfFile.QuadPart));
+            if (entry->NextEntryOffset == 0)
+                break;
+            bytes += entry->NextEntryOffset;
+        }
+    }
+    leave.asked = true;
+    leave.granted = true;
+    return listing;
+}
+
+FolderListing listWith(const std::string& path, std::wstring& pattern,
+                       LeaveToDelete* leave = nullptr) {
     constexpr std::string_view operation = "open folder";
     if (path.empty())
         fail(operation, path, ERROR_PATH_NOT_FOUND);
@@ -52,6 +126,14 @@ FolderListing listWith(const std::string& path, std::wstring& pattern) {
         fail(operation, path, ERROR_DIRECTORY);
     if (isLink(attributes))
         refuse(operation, path, "It is a link to another folder, which is never entered.");
+
+    std::string prefix = path;
+    if (prefix.back() != '\\')
+        prefix += '\\';
+    if (leave != nullptr) {
+        if (std::optional<FolderListing> listed = listAskingLeave(pattern, prefix, *leave))
+            return std::move(*listed);
+    }
 
     if (pattern.back() != L'\\')
         pattern += L'\\';
@@ -68,25 +150,11 @@ FolderListing listWith(const std::string& path, std::wstring& pattern) {
         fail(operation, path, code);
     }
 
-    std::string prefix = path;
-    if (prefix.back() != '\\')
-        prefix += '\\';
     do {
         if (isDotEntry(data.cFileName))
             continue;
-        std::string full = prefix;
-        text::appendFromWide(full, data.cFileName);
-        // Reported as a link is: never listed, entered or deleted, and it
-        // keeps its folder.
-        if (holdsSeparator(data.cFileName))
-            listing.subFolders.push_back({std::move(full), true});
-        else if (isFolder(data.dwFileAttributes))
-            listing.subFolders.push_back({std::move(full), isLink(data.dwFileAttributes)});
-        else {
-            listing.files.push_back(std::move(full));
-            listing.fileBytes.push_back((std::uint64_t{data.nFileSizeHigh} << 32) |
-                                        data.nFileSizeLow);
-        }
+        addEntry(listing, prefix, data.cFileName, data.dwFileAttributes,
+                 (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
     } while (FindNextFileW(find.get(), &data));
 
     const DWORD code = GetLastError();
@@ -107,6 +175,21 @@ struct Win32FileSystem::State {
     // Scratch space reused across calls: listing a large tree converts tens
     // of thousands of names, and allocating afresh for each shows.
     std::wstring pattern;
+    // A run that changes nothing is an inventory's or a preview's: its
+    // listings also ask for leave to delete each folder's files, and the
+    // answers wait here, by the path listed, for the question of whether
+    // the files can go.
+    bool asksLeaveToDelete = false;
+    std::mutex leaveMutex;
+    std::unordered_map<std::string, bool> leaveToDelete;
+    LeaveToDelete leaveScratch;
+
+    void noteLeave(const std::string& path, const LeaveToDelete& leave) {
+        if (!leave.asked)
+            return;
+        const std::lock_guard<std::mutex> lock(leaveMutex);
+        leaveToDelete[path] = leave.granted;
+    }
 };
 
 Win32FileSystem::Win32FileSystem() : Win32FileSystem(win32::heldFileBudget()) {}
@@ -117,7 +200,9 @@ Win32FileSystem::Win32FileSystem(std::size_t heldFileLimit)
 Win32FileSystem::Win32FileSystem(std::size_t heldFileLimit, bool checksMark)
     : state_(std::make_unique<State>(heldFileLimit, checksMark)) {}
 
-Win32FileSystem::Win32FileSystem(ChangesNothing) : Win32FileSystem(0, false) {}
+Win32FileSystem::Win32FileSystem(ChangesNothing) : Win32FileSystem(0, false) {
+    state_->asksLeaveToDelete = true;
+}
 
 Win32FileSystem::~Win32FileSystem() = default;
 
@@ -155,7 +240,13 @@ std::string Win32FileSystem::fullPath(const std::string& path) {
 }
 
 FolderListing Win32FileSystem::listFolder(const std::string& path) {
-    return listWith(path, state_->pattern);
+    if (!state_->asksLeaveToDelete)
+        return listWith(path, state_->pattern);
+    LeaveToDelete& leave = state_->leaveScratch;
+    leave.asked = false;
+    FolderListing listing = listWith(path, state_->pattern, &leave);
+    state_->noteLeave(path, leave);
+    return listing;
 }
 
 // Each listing waits on its folder's open and on the reading of its entries
@@ -166,8 +257,12 @@ std::vector<ListedFolder> Win32FileSystem::listFolders(const std::vector<std::st
     std::vector<ListedFolder> listed(paths.size());
     forEachInParallel(paths.size(), [&](std::size_t i) {
         std::wstring pattern;
+        thread_local LeaveToDelete leave;
+        leave.asked = false;
         try {
-            listed[i].listing = listWith(paths[i], pattern);
+            listed[i].listing =
+                listWith(paths[i], pattern, state_->asksLeaveToDelete ? &leave : nullptr);
+            state_->noteLeave(paths[i], leave);
         } catch (...) {
             listed[i].failure = std::current_exception();
         }
@@ -353,9 +448,10 @@ std::vector<DeleteCheck> Win32FileSystem::checkDeletes(const std::vector<std::st
 
 // Deleting a file takes leave to delete it or leave from its folder to
 // delete what the folder holds; the second is one question for all the
-// folder's files. The folder is opened as a folder only, for that access
-// alone and without a backup's privileges, sharing everything, so that no
-// program holding it refuses it. Each file's attributes are asked by path,
+// folder's files. A folder this run listed has been asked on the listing's
+// own open; any other is opened as a folder only, for that access alone and
+// without a backup's privileges, sharing everything, so that no program
+// holding it refuses it. Each file's attributes are asked by path,
 // which under Wine needs no round trip to the server: what is read-only,
 // not a plain file, or cannot be named by its path is left to the check.
 std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::string>& paths) {
@@ -371,7 +467,20 @@ std::vector<bool> Win32FileSystem::deletableUnlessInUse(const std::vector<std::s
         folderOf[i] = found->second;
     }
     std::vector<char> grants(folders.size(), 0);
+    std::vector<char> known(folders.size(), 0);
+    {
+        const std::lock_guard<std::mutex> lock(state_->leaveMutex);
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            const auto found = state_->leaveToDelete.find(folders[i]);
+            if (found != state_->leaveToDelete.end()) {
+                known[i] = 1;
+                grants[i] = found->second;
+            }
+        }
+    }
     forEachInParallel(folders.size(), [&](std::size_t i) {
+        if (known[i])
+            return true;
         // The system's own form of the long path: "\\?\" as "\??\".
         std::wstring name = apiPath(folders[i]);
         if (name.compare(0, longPrefix.size(), longPrefix) != 0)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -77,9 +78,17 @@ std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+// The file system a run uses, or with UNINST_CONTRACT_CHANGES_NOTHING set
+// the one an inventory or a preview uses, whose listings work otherwise.
+std::unique_ptr<Win32FileSystem> makeFileSystem() {
+    if (GetEnvironmentVariableW(L"UNINST_CONTRACT_CHANGES_NOTHING", nullptr, 0) != 0)
+        return std::make_unique<Win32FileSystem>(Win32FileSystem::ChangesNothing{});
+    return std::make_unique<Win32FileSystem>();
+}
+
 class Win32World : public ContractWorld {
 public:
-    Win32World() {
+    Win32World() : fs_(makeFileSystem()) {
         static std::atomic<int> counter{0};
         const std::string id =
             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
@@ -101,7 +110,7 @@ public:
     }
 
     Registry& registry() override { return registry_; }
-    FileSystem& fs() override { return fs_; }
+    FileSystem& fs() override { return *fs_; }
     std::string keyRoot() override { return keyRoot_; }
     std::string folderRoot() override { return folderRoot_; }
 
@@ -253,7 +262,7 @@ private:
 
     HostSide host_;
     Win32Registry registry_;
-    Win32FileSystem fs_;
+    std::unique_ptr<Win32FileSystem> fs_;
     std::string keyRoot_;
     std::string folderRoot_;
 };

@@ -133,17 +133,22 @@ void refuseSharedFolder(const UninstallState& state, Registry& registry, Shell& 
     }
     for (const std::string& name : names) {
         // The folder itself first: "C:\Program Files" is refused as the
-        // Program Files folder, not as the holder of its Common Files.
+        // Program Files folder, not as the holder of its Common Files. Both
+        // are shared folders the install folder holds, so one comparison
+        // with each shared folder finds them: the inventory judges
+        // thousands of install folders against dozens of shared ones.
+        const SharedFolder* held = nullptr;
         for (const SharedFolder& folder : shared) {
-            if (isSameOrBelow(registry, name, folder.path) &&
-                isSameOrBelow(registry, folder.path, name))
+            if (!isSameOrBelow(registry, folder.path, name))
+                continue;
+            if (isSameOrBelow(registry, name, folder.path))
                 throw Error("remove the install folder", name,
                             *refusal(registry, state, name, folder));
+            if (held == nullptr)
+                held = &folder;
         }
-        for (const SharedFolder& folder : shared) {
-            if (auto message = refusal(registry, state, name, folder))
-                throw Error("remove the install folder", name, *message);
-        }
+        if (held != nullptr)
+            throw Error("remove the install folder", name, *refusal(registry, state, name, *held));
     }
 }
 

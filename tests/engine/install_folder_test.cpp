@@ -347,6 +347,36 @@ TEST(SharedFolder, AShortNameOfSeveralFoldersIsJudgedByEach) {
 
 // Inside a shared folder, or beside one with a name that only begins like
 // it, is where applications live.
+// A folder that is one shared folder and holds others is refused as what it
+// is, whichever the system names first.
+TEST(SharedFolder, OneThatIsSharedIsRefusedAsItselfBeforeAsTheHolderOfOthers) {
+    ShellWorld t;
+    t.shell.setSharedFolders(
+        {{"C:\\Program Files\\Common Files", "the system's Common Files folder"},
+         {"C:\\Program Files\\Acme\\Shared", "Acme's shared folder"},
+         {"C:\\Program Files", "the system's Program Files folder"}});
+    plantLog(t.w, "C:\\Program Files");
+    registerAs(t.w.registry, sample::appPathsEntry, Registry::typeSz,
+               "C:\\Program Files\\myapp.exe");
+    const std::string message = errorOf([&] { t.startUp(); });
+    EXPECT_NE(message.find("C:\\Program Files, is the system's Program Files folder"),
+              std::string::npos)
+        << message;
+
+    // Holding two, it is refused as the holder of the first the system names.
+    ShellWorld u;
+    u.shell.setSharedFolders(
+        {{"C:\\Program Files\\Common Files", "the system's Common Files folder"},
+         {"C:\\Program Files\\Acme\\Shared", "Acme's shared folder"}});
+    plantLog(u.w, "C:\\Program Files");
+    registerAs(u.w.registry, sample::appPathsEntry, Registry::typeSz,
+               "C:\\Program Files\\myapp.exe");
+    const std::string held = errorOf([&] { u.startUp(); });
+    EXPECT_NE(held.find("holds C:\\Program Files\\Common Files, the system's Common Files folder"),
+              std::string::npos)
+        << held;
+}
+
 TEST(SharedFolder, FolderInsideOrBesideOneIsListed) {
     for (const std::string& folder :
          {sample::installdir, std::string("C:\\Program Files Extra"),

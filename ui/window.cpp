@@ -45,8 +45,13 @@ uninstallfrm::~uninstallfrm() {
 }
 
 bool uninstallfrm::create(HINSTANCE instance) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    // Loaded by name, the manifest's version of them, as an import would.
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (const auto init =
+            reinterpret_cast<InitControls>(commonControls_.procedure("InitCommonControlsEx"))) {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        init(&controls);
+    }
 
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;

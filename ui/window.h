@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/session.h"
+#include "platform/system_library.h"
 #include "ui/background_load.h"
 #include "ui/controls.h"
 #include "ui/exit_status.h"
@@ -69,6 +70,11 @@ private:
     void endWith(int status);
 
     Session& session_;
+
+    // The common controls, loaded only for the window: a run with no window
+    // (an inventory, a quiet run) is spared loading them. Declared before
+    // the window, so that it outlives the controls its classes made.
+    SystemLibrary commonControls_{L"comctl32.dll"};
 
     HWND hwnd_ = nullptr;
     FileListBox listfiles;    // the application's files; a marked one is kept

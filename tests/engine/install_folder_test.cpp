@@ -350,28 +350,24 @@ TEST(SharedFolder, AShortNameOfSeveralFoldersIsJudgedByEach) {
 // A folder that is one shared folder and holds others is refused as what it
 // is, whichever the system names first.
 TEST(SharedFolder, OneThatIsSharedIsRefusedAsItselfBeforeAsTheHolderOfOthers) {
-    ShellWorld t;
-    t.shell.setSharedFolders(
-        {{"C:\\Program Files\\Common Files", "the system's Common Files folder"},
-         {"C:\\Program Files\\Acme\\Shared", "Acme's shared folder"},
-         {"C:\\Program Files", "the system's Program Files folder"}});
-    plantLog(t.w, "C:\\Program Files");
-    registerAs(t.w.registry, sample::appPathsEntry, Registry::typeSz,
-               "C:\\Program Files\\myapp.exe");
-    const std::string message = errorOf([&] { t.startUp(); });
-    EXPECT_NE(message.find("C:\\Program Files, is the system's Program Files folder"),
+    const SharedFolder common{"C:\\Program Files\\Common Files",
+                              "the system's Common Files folder"};
+    const SharedFolder acme{"C:\\Program Files\\Acme\\Shared", "Acme's shared folder"};
+    const SharedFolder programFiles{"C:\\Program Files", "the system's Program Files folder"};
+    const auto refusalAmong = [](const std::vector<SharedFolder>& shared) {
+        ShellWorld t;
+        t.shell.setSharedFolders(shared);
+        plantLog(t.w, "C:\\Program Files");
+        registerAs(t.w.registry, sample::appPathsEntry, Registry::typeSz,
+                   "C:\\Program Files\\myapp.exe");
+        return errorOf([&] { t.startUp(); });
+    };
+    const std::string itself = refusalAmong({common, acme, programFiles});
+    EXPECT_NE(itself.find("C:\\Program Files, is the system's Program Files folder"),
               std::string::npos)
-        << message;
-
+        << itself;
     // Holding two, it is refused as the holder of the first the system names.
-    ShellWorld u;
-    u.shell.setSharedFolders(
-        {{"C:\\Program Files\\Common Files", "the system's Common Files folder"},
-         {"C:\\Program Files\\Acme\\Shared", "Acme's shared folder"}});
-    plantLog(u.w, "C:\\Program Files");
-    registerAs(u.w.registry, sample::appPathsEntry, Registry::typeSz,
-               "C:\\Program Files\\myapp.exe");
-    const std::string held = errorOf([&] { u.startUp(); });
+    const std::string held = refusalAmong({common, acme});
     EXPECT_NE(held.find("holds C:\\Program Files\\Common Files, the system's Common Files folder"),
               std::string::npos)
         << held;
